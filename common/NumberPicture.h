@@ -1,0 +1,39 @@
+#pragma once
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+// The decimal separator of the user's locale. It is read once from the C
+// locale (which the application sets from the environment at start-up) and can
+// be overridden, so that tests run under both "." and ",".
+char DecimalSeparator();
+void SetDecimalSeparator(char sep);
+
+// Formats a value with a number picture such as "0.00", "# ### ##0",
+// "##0.000", "000" or "00 000":
+//  - "0" is a digit that is always written, "#" a digit written only when
+//    significant;
+//  - the first "." marks the place of the decimal separator (`sep`);
+//  - any other character is copied where it stands, also left of the first
+//    significant digit;
+//  - integer digits beyond the placeholders are all written at the first one;
+//  - a negative number begins with "-" before everything else (a value that
+//    rounds to zero is written without it);
+//  - the value is rounded to the number of decimal placeholders.
+// The result is UTF-8 (the picture's own characters are copied byte by byte).
+std::string FormatPicture(double value, std::string_view picture, char sep);
+inline std::string FormatPicture(double value, std::string_view picture) {
+    return FormatPicture(value, picture, DecimalSeparator());
+}
+
+// Parses a decimal number typed by the user: optional blanks around it, an
+// optional sign, digits with at most one `sep` as the decimal separator, and
+// an optional exponent. Nothing else is accepted (no thousands separators, no
+// trailing text). Returns false and leaves `out` alone when it does not parse.
+bool ParseDecimal(std::string_view text, char sep, double& out);
+inline bool ParseDecimal(std::string_view text, double& out) {
+    return ParseDecimal(text, DecimalSeparator(), out);
+}
+
+} // namespace kv

@@ -1,0 +1,6 @@
+add_library(kv_link STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/MB.cpp ${CMAKE_CURRENT_LIST_DIR}/MB.h
+  ${CMAKE_CURRENT_LIST_DIR}/MBTypes.h
+)
+target_include_directories(kv_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(kv_link PUBLIC Qt6::Widgets kv_common)

@@ -1,0 +1,21 @@
+#!/usr/bin/env bash
+# Sets up, builds and runs every test. Usage: scripts/test.sh [--asan]
+#   --asan   also build and run the whole suite under Address/UB sanitizers
+#            (CI does this always).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+"$(pwd)/scripts/setup.sh"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+run_preset() {
+  local preset=$1
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  ctest --preset "$preset" -j "$jobs"
+}
+
+run_preset dev
+if [ "${1:-}" = "--asan" ] || [ "${CI:-}" = "true" ]; then
+  run_preset asan
+fi
