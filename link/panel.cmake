@@ -1,5 +1,6 @@
 add_library(kv_link STATIC
   ${CMAKE_CURRENT_LIST_DIR}/MB.cpp ${CMAKE_CURRENT_LIST_DIR}/MB.h
+  ${CMAKE_CURRENT_LIST_DIR}/MBPanelView.cpp ${CMAKE_CURRENT_LIST_DIR}/MBPanelView.h
   ${CMAKE_CURRENT_LIST_DIR}/MBTypes.h
 )
 target_include_directories(kv_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
