@@ -1,0 +1,188 @@
+#include "MBTimer.h"
+
+#include <QTimer>
+
+#include <algorithm>
+
+std::unique_ptr<TMBTimer> TMBTimerFactory::createTimer(int intervalMs, bool singleShot,
+                                                       std::function<void()> onTimeout) {
+    auto t = createTimer();
+    t->setInterval(intervalMs);
+    t->setSingleShot(singleShot);
+    t->onTimeout = std::move(onTimeout);
+    return t;
+}
+
+// ---- QTimer ---------------------------------------------------------------------
+
+namespace {
+
+class TQtTimer final : public TMBTimer {
+public:
+    TQtTimer() {
+        FTimer.setTimerType(Qt::PreciseTimer);
+        QObject::connect(&FTimer, &QTimer::timeout, [this] {
+            // A copy: the callback may replace or destroy what it belongs to.
+            if (auto cb = onTimeout)
+                cb();
+        });
+    }
+    void start(int ms) override { FTimer.start(std::max(0, ms)); }
+    void start() override { FTimer.start(); }
+    void stop() override { FTimer.stop(); }
+    bool isActive() const override { return FTimer.isActive(); }
+    int interval() const override { return FTimer.interval(); }
+    void setInterval(int ms) override { FTimer.setInterval(std::max(0, ms)); }
+    bool isSingleShot() const override { return FTimer.isSingleShot(); }
+    void setSingleShot(bool s) override { FTimer.setSingleShot(s); }
+    int remainingTime() const override { return FTimer.remainingTime(); }
+
+private:
+    QTimer FTimer;
+};
+
+} // namespace
+
+std::unique_ptr<TMBTimer> TMBQtTimerFactory::createTimer() { return std::make_unique<TQtTimer>(); }
+
+// ---- manual clock -------------------------------------------------------------------
+
+namespace {
+class TManualTimer;
+}
+
+struct TMBManualClock::Impl {
+    std::int64_t now = 0;
+    std::uint64_t seq = 0;
+    std::vector<TManualTimer*> timers;
+
+    TManualTimer* Next() const;
+    bool FireOne(std::int64_t until);
+};
+
+namespace {
+
+class TManualTimer final : public TMBTimer {
+public:
+    explicit TManualTimer(std::shared_ptr<TMBManualClock::Impl> clock) : FClock(std::move(clock)) {
+        FClock->timers.push_back(this);
+    }
+    ~TManualTimer() override {
+        auto& v = FClock->timers;
+        v.erase(std::remove(v.begin(), v.end(), this), v.end());
+    }
+    void start(int ms) override {
+        FInterval = std::max(0, ms);
+        start();
+    }
+    void start() override {
+        FActive = true;
+        FDue = FClock->now + FInterval;
+        FSeq = ++FClock->seq;
+    }
+    void stop() override { FActive = false; }
+    bool isActive() const override { return FActive; }
+    int interval() const override { return FInterval; }
+    void setInterval(int ms) override {
+        FInterval = std::max(0, ms);
+        if (FActive) // as QTimer: a running timer restarts with the new interval
+            start();
+    }
+    bool isSingleShot() const override { return FSingleShot; }
+    void setSingleShot(bool s) override { FSingleShot = s; }
+    int remainingTime() const override {
+        return FActive ? static_cast<int>(std::max<std::int64_t>(0, FDue - FClock->now)) : -1;
+    }
+
+    std::shared_ptr<TMBManualClock::Impl> FClock;
+    bool FActive = false;
+    bool FSingleShot = false;
+    int FInterval = 0;
+    std::int64_t FDue = 0;
+    std::uint64_t FSeq = 0;
+};
+
+} // namespace
+
+TManualTimer* TMBManualClock::Impl::Next() const {
+    TManualTimer* best = nullptr;
+    for (TManualTimer* t : timers)
+        if (t->FActive && (!best || t->FDue < best->FDue || (t->FDue == best->FDue && t->FSeq < best->FSeq)))
+            best = t;
+    return best;
+}
+
+bool TMBManualClock::Impl::FireOne(std::int64_t until) {
+    TManualTimer* t = Next();
+    if (!t || t->FDue > until)
+        return false;
+    now = std::max(now, t->FDue);
+    if (t->FSingleShot) {
+        t->FActive = false;
+    } else {
+        t->FDue += std::max(1, t->FInterval);
+        t->FSeq = ++seq;
+    }
+    if (auto cb = t->onTimeout)
+        cb();
+    return true;
+}
+
+TMBManualClock::TMBManualClock() : d(std::make_shared<Impl>()) {}
+TMBManualClock::~TMBManualClock() = default;
+
+std::unique_ptr<TMBTimer> TMBManualClock::createTimer() { return std::make_unique<TManualTimer>(d); }
+
+std::int64_t TMBManualClock::now() const { return d->now; }
+
+void TMBManualClock::advanceTo(std::int64_t t) {
+    while (d->FireOne(t)) {
+    }
+    d->now = std::max(d->now, t);
+}
+
+void TMBManualClock::advance(std::int64_t ms) { advanceTo(d->now + std::max<std::int64_t>(0, ms)); }
+
+std::optional<std::int64_t> TMBManualClock::nextDue() const {
+    if (const TManualTimer* t = d->Next())
+        return t->FDue;
+    return std::nullopt;
+}
+
+bool TMBManualClock::fireNext(std::int64_t limitMs) {
+    const auto due = nextDue();
+    if (!due || *due > d->now + limitMs)
+        return false;
+    advanceTo(*due);
+    return true;
+}
+
+bool TMBManualClock::runUntilIdle(std::int64_t limitMs) {
+    const std::int64_t end = d->now + limitMs;
+    for (;;) {
+        const bool oneShotPending = std::any_of(d->timers.begin(), d->timers.end(),
+                                                [](const TManualTimer* t) { return t->FActive && t->FSingleShot; });
+        if (!oneShotPending)
+            return true;
+        if (!d->FireOne(end)) {
+            d->now = std::max(d->now, end);
+            return false;
+        }
+    }
+}
+
+bool TMBManualClock::advanceUntil(const std::function<bool()>& pred, std::int64_t limitMs) {
+    const std::int64_t end = d->now + limitMs;
+    while (!pred()) {
+        if (!d->FireOne(end)) {
+            d->now = std::max(d->now, end);
+            return pred();
+        }
+    }
+    return true;
+}
+
+int TMBManualClock::activeTimerCount() const {
+    return static_cast<int>(
+        std::count_if(d->timers.begin(), d->timers.end(), [](const TManualTimer* t) { return t->FActive; }));
+}
