@@ -1,0 +1,100 @@
+#pragma once
+// TCommThread: one open serial device and the thread that waits on it.
+//
+// The thread only waits: for received bytes or a hang-up of the device, or
+// for the stop signal. At each port event it hands a dispatch to the GUI
+// thread and waits until the dispatch has run (or until it is told to stop),
+// so bytes are read, parsed and acted on in the GUI thread, one batch at a
+// time, in arrival order. Nothing is locked.
+//
+// Closing never deadlocks against a hand-over: the thread waits for "the
+// dispatch ran" and for "stop" together, so Stop() wakes it and joins it at
+// once, and a dispatch still queued for the GUI thread finds the thread
+// detached and does nothing.
+//
+// A dead device (poll reports POLLHUP/POLLERR forever) is reported once and
+// the thread then waits for the stop signal only, so it never spins.
+//
+// Create, use and destroy on the GUI thread; each open creates a new object
+// and a thread is never restarted.
+#include <QtGlobal>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+class QObject;
+
+class TCommThread {
+public:
+    using TReceiveCallback = std::function<void(qint64 waiting)>;
+    using TLineStateCallback = std::function<void(std::uint32_t eventMask, std::uint32_t modemStatus)>;
+    using THangUpCallback = std::function<void()>;
+
+    // Opens the device for reading and writing, exclusively and without
+    // blocking: O_NOCTTY, O_NONBLOCK, O_CLOEXEC, an flock that other programs
+    // (and root) respect, and TIOCEXCL. IsOpen() tells whether it worked,
+    // ErrorText() why not.
+    explicit TCommThread(const std::string& device);
+    // Stops the thread, drops exclusive mode and closes the device.
+    ~TCommThread();
+    TCommThread(const TCommThread&) = delete;
+    TCommThread& operator=(const TCommThread&) = delete;
+
+    bool IsOpen() const { return m_fd >= 0; }
+    const std::string& ErrorText() const { return m_errorText; }
+
+    // Raw 8N1 at `rate` (any rate, set as BOTHER in one TCSETS2), receiver on,
+    // modem lines ignored, no flow control, VMIN 1 / VTIME 0; reads the rate
+    // back. Fails (with ErrorText) when the driver refuses or runs at a rate
+    // more than 2 % away.
+    bool Configure(std::uint32_t rate);
+    std::uint32_t Rate() const { return m_rate; }
+    // DTR and RTS inactive. A pseudo-terminal has no modem lines: not an error.
+    void ClearModemLines();
+    // Discards both driver queues.
+    void Purge();
+
+    qint64 Write(const char* data, qint64 size);
+    qint64 Read(char* data, qint64 size);
+    qint64 BytesWaiting() const;
+    // Reads and drops up to `size` waiting bytes.
+    void Discard(qint64 size);
+
+    // Starts the thread. Dispatches run on the thread that calls Start().
+    void Start();
+    // Detaches the callbacks, signals the stop event and waits for the thread
+    // to end. Safe from inside a callback and when never started.
+    void Stop();
+    bool Running() const { return m_thread.joinable(); }
+
+    // CPU time the receive thread has used so far (zero when not running).
+    std::chrono::nanoseconds ThreadCpuTime() const;
+    // Dispatches the thread has handed to the GUI thread so far.
+    std::uint64_t HandOversPosted() const;
+
+    TReceiveCallback OnReceive;
+    TLineStateCallback OnLineState;
+    THangUpCallback OnHangUp;
+
+private:
+    struct TLink;
+    static void Dispatch(const std::shared_ptr<TLink>& link, bool hungUp);
+    static void Run(std::shared_ptr<TLink> link);
+    std::uint32_t LineEvents(std::uint32_t* modemStatus);
+
+    int m_fd = -1;
+    std::string m_errorText;
+    std::uint32_t m_rate = 0;
+    std::uint32_t m_lastModem = 0;
+    std::uint64_t m_lastErrors = 0;
+    std::uint32_t m_lastBreaks = 0;
+    std::uint64_t m_readTotal = 0; // bytes read so far: did the receiver take its chunk?
+    std::shared_ptr<TLink> m_link;
+    std::unique_ptr<QObject> m_context; // receives the hand-overs on the GUI thread
+    std::thread m_thread;
+};

@@ -1,0 +1,338 @@
+// The Linux serial port and its receive thread over real pseudo-terminals:
+// the test plays the device on the master side.
+#include "MBPort.h"
+#include "MBSerialPortLinux.h"
+#include "MBTypes.h"
+#include "Pty.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <unistd.h>
+
+using namespace std::chrono_literals;
+
+namespace {
+
+// Runs the GUI event loop until `done` holds or `ms` passed.
+bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
+    QDeadlineTimer deadline(ms);
+    QTimer tick; // wakes the loop so that the deadline is looked at
+    tick.start(10);
+    while (!done()) {
+        if (deadline.hasExpired())
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    }
+    return true;
+}
+
+// Waits, without serving the GUI thread, until the receive thread has handed
+// over `count` batches.
+bool WaitForHandOvers(const TMBSerialPortLinux& port, std::uint64_t count) {
+    QDeadlineTimer deadline(5000);
+    while (port.HandOversPosted() < count) {
+        if (deadline.hasExpired())
+            return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+struct Receiver {
+    TMBPort& port;
+    QByteArray bytes;
+    int chunks = 0;
+    int hangUps = 0;
+    bool offThread = false;
+    explicit Receiver(TMBPort& p) : port(p) {
+        port.OnReceive = [this](qint64 n) {
+            ++chunks;
+            offThread = offThread || QThread::currentThread() != qApp->thread();
+            const QByteArray got = port.Read(n);
+            EXPECT_EQ(got.size(), n);
+            bytes += got;
+        };
+        port.OnHangUp = [this] { ++hangUps; };
+    }
+};
+
+QString Slave(const kvtest::Pty& pty) { return QString::fromStdString(pty.SlavePath()); }
+
+TEST(PtyPort, OpensRaw8N1AndCarriesBytesBothWays) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    Receiver rx(port);
+    ASSERT_TRUE(port.Open(Slave(pty), 115200)) << port.ErrorText().toStdString();
+    EXPECT_TRUE(port.IsOpen());
+
+    const kvtest::PtyLineSettings line = pty.SlaveSettings();
+    EXPECT_EQ(line.outputRate, 115200u);
+    EXPECT_TRUE(line.raw8N1);
+    EXPECT_TRUE(line.localReceive);
+    EXPECT_EQ(line.vmin, 1);
+    EXPECT_EQ(line.vtime, 0);
+
+    EXPECT_EQ(port.Write(QByteArray("M0103;")), 6);
+    EXPECT_EQ(pty.Read(6, 5s), "M0103;");
+
+    ASSERT_TRUE(pty.Write("S01"));
+    ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 3; }));
+    ASSERT_TRUE(pty.Write("A7;"));
+    ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 6; }));
+    EXPECT_EQ(rx.bytes, QByteArray("S01A7;"));
+    EXPECT_GE(rx.chunks, 2);
+
+    // A large answer comes whole and in order, in as many batches as it takes.
+    std::string big;
+    for (int i = 0; i < 6000; ++i)
+        big += static_cast<char>('0' + i % 43);
+    rx.bytes.clear();
+    ASSERT_TRUE(pty.Write(big));
+    ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= qsizetype(big.size()); }));
+    EXPECT_EQ(rx.bytes.toStdString(), big);
+    EXPECT_FALSE(rx.offThread);
+    EXPECT_EQ(rx.hangUps, 0);
+}
+
+TEST(PtyPort, APortHeldElsewhereDoesNotOpen) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    struct Case {
+        const char* holder;
+        std::function<std::function<void()>()> hold; // returns the release
+    };
+    const Case cases[] = {
+        {"this program",
+         [&]() -> std::function<void()> {
+             auto first = std::make_shared<TMBSerialPortLinux>();
+             EXPECT_TRUE(first->Open(Slave(pty), 9600));
+             return [first] { first->Close(); };
+         }},
+        {"another program's lock",
+         [&]() -> std::function<void()> {
+             const int fd = kvtest::HoldPort(pty.SlavePath());
+             EXPECT_GE(fd, 0);
+             return [fd] { ::close(fd); };
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.holder);
+        const std::function<void()> release = c.hold();
+        TMBSerialPortLinux second;
+        EXPECT_FALSE(second.Open(Slave(pty), 9600));
+        EXPECT_FALSE(second.IsOpen());
+        EXPECT_EQ(second.ErrorText(), QStringLiteral("Device or resource busy"));
+        release();
+        EXPECT_TRUE(second.Open(Slave(pty), 9600)) << second.ErrorText().toStdString();
+    }
+
+    TMBSerialPortLinux missing;
+    EXPECT_FALSE(missing.Open(QStringLiteral("/dev/ttyKV-does-not-exist"), 9600));
+    EXPECT_EQ(missing.ErrorText(), QStringLiteral("No such file or directory"));
+}
+
+TEST(PtyPort, ReopensWhileTheOtherEndStaysOpen) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    Receiver rx(port);
+    for (int round = 0; round < 3; ++round) {
+        SCOPED_TRACE(round);
+        ASSERT_TRUE(port.Open(Slave(pty), 19200)) << port.ErrorText().toStdString();
+        rx.bytes.clear();
+        ASSERT_TRUE(pty.Write("ping"));
+        ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 4; }));
+        EXPECT_EQ(rx.bytes, QByteArray("ping"));
+        port.Close();
+        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.Write(QByteArray("x")), -1);
+    }
+}
+
+// A pseudo-terminal takes any BOTHER rate and reports it back exactly, so
+// every rate of the panel is checked end to end (a UART may round instead).
+TEST(PtyPort, EveryRateIsSetAsANumberAndReadBack) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    for (const std::uint32_t rate : mb::kBaudRates) {
+        SCOPED_TRACE(rate);
+        TMBSerialPortLinux port;
+        ASSERT_TRUE(port.Open(Slave(pty), rate)) << port.ErrorText().toStdString();
+        EXPECT_EQ(port.Rate(), rate);
+        const kvtest::PtyLineSettings line = pty.SlaveSettings();
+        EXPECT_EQ(line.outputRate, rate);
+        EXPECT_TRUE(line.bother);
+    }
+    TMBSerialPortLinux port;
+    EXPECT_FALSE(port.Open(Slave(pty), 0));
+    EXPECT_FALSE(port.IsOpen());
+}
+
+TEST(PtyPort, AHangUpIsReportedOnceAndTheThreadThenRests) {
+    auto pty = std::make_unique<kvtest::Pty>();
+    ASSERT_TRUE(pty->IsOpen());
+    TMBSerialPortLinux port;
+    Receiver rx(port);
+    ASSERT_TRUE(port.Open(Slave(*pty), 9600));
+    ASSERT_TRUE(pty->Write("last"));
+    ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 4; }));
+
+    pty->CloseMaster();
+    ASSERT_TRUE(WaitUntil([&] { return rx.hangUps > 0; }));
+    const auto cpu = port.ReceiveThreadCpuTime();
+    const auto handOvers = port.HandOversPosted();
+
+    // A dead port wakes poll at once, forever: a thread that kept waiting on
+    // it would burn a core here.
+    WaitUntil([] { return false; }, 300);
+    EXPECT_EQ(rx.hangUps, 1);
+    EXPECT_EQ(port.HandOversPosted(), handOvers);
+    EXPECT_LT(port.ReceiveThreadCpuTime() - cpu, 20ms);
+    EXPECT_TRUE(port.IsOpen()); // the owner closes it
+    EXPECT_EQ(port.Write(QByteArray("x")), -1);
+    port.Close();
+    EXPECT_FALSE(port.IsOpen());
+}
+
+// Closing while the device floods the line: from the event loop, from inside
+// the receive callback, and by destroying the port inside it. None may
+// deadlock against the hand-over the thread is waiting on.
+TEST(PtyPort, ClosingWhileTheDeviceFloodsNeverDeadlocks) {
+    enum How { fromLoop, inCallback, destroyInCallback };
+    for (const How how : {fromLoop, inCallback, destroyInCallback}) {
+        SCOPED_TRACE(how);
+        kvtest::Pty pty;
+        ASSERT_TRUE(pty.IsOpen());
+        auto port = std::make_unique<TMBSerialPortLinux>();
+        ASSERT_TRUE(port->Open(Slave(pty), 921600));
+        std::atomic<bool> flooding{true};
+        std::thread device([&] {
+            const std::string burst(512, 'F');
+            while (flooding)
+                pty.Write(burst, 50ms);
+        });
+        qint64 received = 0;
+        bool closeNow = false;
+        int callsAfterClose = 0;
+        TMBPort* raw = port.get();
+        port->OnReceive = [&](qint64 n) {
+            if (!raw) {
+                ++callsAfterClose;
+                return;
+            }
+            received += raw->Read(n).size();
+            if (!closeNow)
+                return;
+            if (how == inCallback)
+                raw->Close();
+            else if (how == destroyInCallback)
+                port.reset();
+            raw = nullptr;
+        };
+        ASSERT_TRUE(WaitUntil([&] { return received >= 64 * 1024; }));
+
+        const auto start = std::chrono::steady_clock::now();
+        closeNow = true;
+        if (how == fromLoop) {
+            port->Close();
+            raw = nullptr;
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return raw == nullptr; }));
+        }
+        QCoreApplication::processEvents(); // hand-overs queued before the close
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+        EXPECT_EQ(callsAfterClose, 0);
+        flooding = false;
+        device.join();
+    }
+}
+
+// The thread has handed a batch over but the GUI thread has not served it
+// yet when the port closes (and maybe opens again): the batch is dropped.
+TEST(PtyPort, AHandOverServedAfterTheCloseDoesNothing) {
+    for (const bool reopen : {false, true}) {
+        SCOPED_TRACE(reopen ? "reopened" : "closed");
+        kvtest::Pty pty;
+        ASSERT_TRUE(pty.IsOpen());
+        TMBSerialPortLinux port;
+        Receiver rx(port);
+        ASSERT_TRUE(port.Open(Slave(pty), 9600));
+        ASSERT_TRUE(pty.Write("stale"));
+        ASSERT_TRUE(WaitForHandOvers(port, 1));
+        port.Close();
+        if (reopen) {
+            ASSERT_TRUE(port.Open(Slave(pty), 9600));
+        }
+        QCoreApplication::processEvents();
+        EXPECT_EQ(rx.chunks, 0);
+        EXPECT_TRUE(rx.bytes.isEmpty());
+        if (reopen) { // and the new open still works
+            ASSERT_TRUE(pty.Write("fresh"));
+            ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 5; }));
+            EXPECT_EQ(rx.bytes, QByteArray("fresh"));
+        }
+    }
+}
+
+TEST(PtyPort, ThePortListHasFreeExtraPortsOnly) {
+    kvtest::Pty free1, held, ours;
+    ASSERT_TRUE(free1.IsOpen() && held.IsOpen() && ours.IsOpen());
+    std::string vanished;
+    {
+        kvtest::Pty gone;
+        vanished = gone.SlavePath();
+    }
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString plainFile = dir.filePath(QStringLiteral("not-a-tty"));
+    {
+        QFile f(plainFile);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const int holder = kvtest::HoldPort(held.SlavePath());
+    ASSERT_GE(holder, 0);
+    TMBSerialPortLinux open;
+    ASSERT_TRUE(open.Open(Slave(ours), 9600));
+
+    const QByteArray saved = qgetenv("KV_EXTRA_PORTS");
+    qputenv("KV_EXTRA_PORTS", QByteArray::fromStdString(held.SlavePath() + ":" + vanished + "::" +
+                                                        free1.SlavePath() + ":" + ours.SlavePath() + ":") +
+                                  ":" + QFile::encodeName(plainFile));
+    QStringList list{QStringLiteral("kept")};
+    MBListPorts(&list);
+    if (saved.isNull())
+        qunsetenv("KV_EXTRA_PORTS");
+    else
+        qputenv("KV_EXTRA_PORTS", saved);
+    ::close(holder);
+
+    ASSERT_FALSE(list.isEmpty());
+    EXPECT_EQ(list.first(), QStringLiteral("kept")); // appended to, not replaced
+    EXPECT_EQ(list.last(), Slave(free1));            // extra ports come after the machine's
+    EXPECT_EQ(list.count(Slave(free1)), 1);
+    for (const std::string& absent : {held.SlavePath(), vanished, ours.SlavePath()})
+        EXPECT_FALSE(list.contains(QString::fromStdString(absent))) << absent;
+    EXPECT_FALSE(list.contains(plainFile));
+
+    // Probing let go of the free port again.
+    TMBSerialPortLinux port;
+    EXPECT_TRUE(port.Open(Slave(free1), 9600));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
