@@ -149,12 +149,16 @@ TEST(PtyPort, ReopensWhileTheOtherEndStaysOpen) {
     for (int round = 0; round < 3; ++round) {
         SCOPED_TRACE(round);
         ASSERT_TRUE(port.Open(Slave(pty), 19200)) << port.ErrorText().toStdString();
+        EXPECT_TRUE(pty.SlaveExclusive());
         rx.bytes.clear();
         ASSERT_TRUE(pty.Write("ping"));
         ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() >= 4; }));
         EXPECT_EQ(rx.bytes, QByteArray("ping"));
         port.Close();
         EXPECT_FALSE(port.IsOpen());
+        // Exclusive mode sticks to the tty: left on, it would refuse the next
+        // open of anyone but root.
+        EXPECT_FALSE(pty.SlaveExclusive());
         EXPECT_EQ(port.Write(QByteArray("x")), -1);
     }
 }

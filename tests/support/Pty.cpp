@@ -99,6 +99,16 @@ PtyLineSettings Pty::SlaveSettings() const {
     return s;
 }
 
+bool Pty::SlaveExclusive() const {
+    const int fd = ::open(m_slavePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return errno == EBUSY; // refused: exclusive and we are not root
+    int exclusive = 0;
+    const bool known = ::ioctl(fd, TIOCGEXCL, &exclusive) == 0;
+    ::close(fd);
+    return known && exclusive != 0;
+}
+
 int HoldPort(const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)

@@ -42,6 +42,8 @@ public:
     void CloseMaster();
 
     PtyLineSettings SlaveSettings() const;
+    // Whether the slave is in exclusive mode (TIOCEXCL) right now.
+    bool SlaveExclusive() const;
 
 private:
     int m_master = -1;
