@@ -1,0 +1,597 @@
+#include "DeviceModel.h"
+
+#include <algorithm>
+#include <cmath>
+#include <numbers>
+
+namespace kvsim {
+
+namespace {
+
+constexpr double kFullScale = 8388607.0; // 2^23 - 1, the converter's largest count
+
+// Nominal PWM values of the output stage (a 24 mA / 12 V full-scale DAC) used
+// while the output is not calibrated.
+constexpr std::uint16_t kNominalPWMLow = 10923;  // 4 mA, 2 V
+constexpr std::uint16_t kNominalPWMHigh = 54613; // 20 mA, 10 V
+
+bool IsResistanceMode(std::uint8_t mode) { return mode == 0 || mode == 1 || mode == 5 || mode == 6; }
+bool IsPotMode(std::uint8_t mode) { return mode == 3 || mode == 4; }
+
+// Converter count of quantity q on a channel whose full scale is `limit`,
+// with the over- and underflow bits it raises.
+std::int32_t Counts(double q, double limit, std::uint8_t overflow, std::uint8_t underflow, std::uint8_t& flags) {
+    double c = q / limit * kFullScale;
+    if (!(c <= kFullScale)) { // also NaN
+        flags |= overflow;
+        c = kFullScale;
+    } else if (c < -kFullScale) {
+        flags |= underflow;
+        c = -kFullScale;
+    }
+    return static_cast<std::int32_t>(std::lround(c));
+}
+
+} // namespace
+
+TDeviceModel::TDeviceModel(const TDeviceConfig& config) : config_(config) {
+    settings_ = Sanitize(config.Settings);
+    inputCalibrated_ = config.InputCalibrated;
+    outputCalibrated_ = config.OutputCalibrated;
+    if (inputCalibrated_ || outputCalibrated_) {
+        calYear_ = config.CalibrationYear;
+        calMonth_ = config.CalibrationMonth;
+        calDay_ = config.CalibrationDay;
+    }
+    rofPot0_ = 0.0;
+    rofPot100_ = PotRange();
+    // splitmix64 of the seed, so that nearby seeds give unrelated streams
+    std::uint64_t z = config.Seed + 0x9E3779B97F4A7C15ull;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    rng_ = (z ^ (z >> 31)) | 1;
+    // Powered on long enough to have measured once.
+    MeasureCycle();
+    nextCycle_ = kCycleMs;
+}
+
+void TDeviceModel::SetFirmwareDate(std::uint16_t y, std::uint8_t m, std::uint8_t d) {
+    config_.FirmwareYear = y;
+    config_.FirmwareMonth = m;
+    config_.FirmwareDay = d;
+}
+
+kv::SettingsRecord TDeviceModel::Sanitize(const kv::SettingsRecord& in) {
+    kv::SettingsRecord s = in;
+    s.Mode = std::min<std::uint8_t>(s.Mode, 7);
+    if (s.Wires < 2 || s.Wires > 4)
+        s.Wires = 4;
+    s.TCType = std::min<std::uint8_t>(s.TCType, 9);
+    s.CJC = std::min<std::uint8_t>(s.CJC, 3);
+    s.Reserved = 0;
+    if (!std::isfinite(s.FizikaiForOutL))
+        s.FizikaiForOutL = 0.0f;
+    if (!std::isfinite(s.FizikaiForOutH))
+        s.FizikaiForOutH = 100.0f;
+    s.OutputMode = std::min<std::uint8_t>(s.OutputMode, 4);
+    s.ErrorSignalFlags &= kv::errsig::Disabled | kv::errsig::High;
+    return s;
+}
+
+double TDeviceModel::NextGaussian() {
+    auto uniform = [this] {
+        rng_ ^= rng_ >> 12;
+        rng_ ^= rng_ << 25;
+        rng_ ^= rng_ >> 27;
+        return (static_cast<double>((rng_ * 0x2545F4914F6CDD1Dull) >> 11) + 0.5) / 9007199254740992.0;
+    };
+    const double u1 = uniform();
+    const double u2 = uniform();
+    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
+}
+
+double TDeviceModel::TrueProcessValue() const {
+    double v = config_.ProcessValue;
+    if (config_.DriftAmplitude != 0.0 && config_.DriftPeriodMs > 0.0)
+        v += config_.DriftAmplitude * std::sin(2.0 * std::numbers::pi * static_cast<double>(now_) / config_.DriftPeriodMs);
+    return v;
+}
+
+double TDeviceModel::TrueInternalTemperature() const {
+    // The housing warms from power-on; a restart does not cool it.
+    const double minutes = static_cast<double>(now_) / 60000.0;
+    const double tau = config_.WarmUpMinutes > 0.0 ? config_.WarmUpMinutes : 1e-9;
+    return config_.Ambient + config_.WarmUp * (1.0 - std::exp(-minutes / tau));
+}
+
+double TDeviceModel::PotRange() const { return settings_.Mode == 4 ? 5000.0 : 500.0; }
+
+double TDeviceModel::RawLoopResistance() const {
+    const std::uint8_t mode = settings_.Mode;
+    if (IsResistanceMode(mode)) {
+        if (sensor_ == sensorOpen)
+            return NAN;
+        double r = 0.0;
+        if (sensor_ == sensorOK) {
+            const double x = TrueProcessValue();
+            r = mode == 0 ? PtResistance(100.0, x) : mode == 1 ? PtResistance(1000.0, x) : std::max(0.0, x);
+        }
+        return r + config_.LeadResistance;
+    }
+    if (mode == 2 && (settings_.CJC == 1 || settings_.CJC == 2))
+        return PtResistance(settings_.CJC == 1 ? 1000.0 : 100.0, TrueInternalTemperature()) + config_.LeadResistance;
+    return NAN;
+}
+
+TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
+    TMeasurement m;
+    const std::uint8_t mode = settings_.Mode;
+    const double x = TrueProcessValue() + pn;
+    const double lead = settings_.Wires == 2 ? config_.LeadResistance : settings_.Wires == 3 ? 0.01 * config_.LeadResistance : 0.0;
+    const double wire = settings_.Wires == 2 ? wireResistance_ : 0.0;
+    std::uint8_t& ad = m.ADStatus;
+
+    if (adcFault_) {
+        m.SensorFault = true;
+        m.CH0 = static_cast<std::int32_t>(kFullScale);
+        m.CH1 = static_cast<std::int32_t>(kFullScale);
+        ad |= kv::adstat::CH0Overflow | kv::adstat::CH1Overflow;
+        return m;
+    }
+
+    // Reference channel: the reference resistor in the resistive modes, the
+    // on-board temperature sensor otherwise.
+    const bool resistive = mode != 2 && mode != 7;
+    if (resistive)
+        m.CH1 = Counts(1.0 + 1e-5 * tn, 2.0, kv::adstat::CH1Overflow, kv::adstat::CH1Underflow, ad);
+    else
+        m.CH1 = Counts(internalTemp_, 200.0, kv::adstat::CH1Overflow, kv::adstat::CH1Underflow, ad);
+
+    if (sensor_ == sensorOpen) {
+        m.SensorFault = true;
+        m.CH0 = static_cast<std::int32_t>(kFullScale);
+        ad |= kv::adstat::CH0Overflow;
+        return m;
+    }
+
+    double quantity = 0.0, limit = 1.0;
+    switch (mode) {
+    case 0:
+    case 1:
+    case 5:
+    case 6: {
+        const double range = (mode == 0 || mode == 5) ? 500.0 : 5000.0;
+        limit = range * 1.2;
+        double r = 0.0;
+        if (sensor_ == sensorOK)
+            r = mode == 0 ? PtResistance(100.0, x) : mode == 1 ? PtResistance(1000.0, x) : std::max(0.0, x);
+        quantity = r + lead;
+        m.Physical = quantity - wire;
+        if (mode == 0 || mode == 1) {
+            double t = 0.0;
+            if (PtTemperature(mode == 0 ? 100.0 : 1000.0, m.Physical, t)) {
+                m.HasCalculated = true;
+                m.Calculated = t;
+            } else {
+                m.OutOfRange = true;
+            }
+        } else {
+            m.HasCalculated = true;
+            m.Calculated = m.Physical;
+            m.OutOfRange = m.Physical < 0.0 || m.Physical > range;
+        }
+        break;
+    }
+    case 3:
+    case 4: {
+        const double total = mode == 3 ? 500.0 : 5000.0;
+        limit = total * 1.2;
+        // The wiper never quite reaches the element's ends.
+        const double pos = std::clamp(x, 0.0, 100.0);
+        quantity = sensor_ == sensorShorted ? 0.0 : total * (0.03 + 0.94 * pos / 100.0);
+        m.Physical = quantity;
+        const double span = rofPot100_ - rofPot0_;
+        if (!PotCalibrated() || std::fabs(span) < 1e-6) {
+            m.PotUncalibrated = true;
+        } else {
+            m.HasCalculated = true;
+            m.Calculated = (m.Physical - rofPot0_) / span * 100.0;
+            m.OutOfRange = m.Calculated < -10.0 || m.Calculated > 110.0;
+        }
+        break;
+    }
+    case 2: {
+        const auto type = static_cast<TThermocouple>(settings_.TCType);
+        const double tcj = TrueInternalTemperature();
+        limit = 120.0;
+        quantity = sensor_ == sensorShorted ? 0.0 : ThermocoupleEmf(type, x) - ThermocoupleEmf(type, tcj);
+        m.Physical = quantity;
+        bool haveCJ = true;
+        double tcjEstimate = 0.0;
+        switch (settings_.CJC) {
+        case 0:
+            haveCJ = internalTemp_ > kv::kNoTemperature;
+            tcjEstimate = internalTemp_;
+            break;
+        case 1:
+        case 2: {
+            const double r0 = settings_.CJC == 1 ? 1000.0 : 100.0;
+            const double rcj = PtResistance(r0, tcj + tn) + config_.LeadResistance - wireResistance_;
+            haveCJ = PtTemperature(r0, rcj, tcjEstimate);
+            if (haveCJ)
+                m.CJC = tcjEstimate;
+            break;
+        }
+        default:
+            tcjEstimate = 0.0;
+            break;
+        }
+        double t = 0.0;
+        if (haveCJ && ThermocoupleTemperature(type, m.Physical + ThermocoupleEmf(type, tcjEstimate), t)) {
+            m.HasCalculated = true;
+            m.Calculated = t;
+        } else {
+            m.OutOfRange = true;
+        }
+        break;
+    }
+    default: { // 7: voltage
+        limit = 120.0;
+        quantity = sensor_ == sensorShorted ? 0.0 : x;
+        m.Physical = quantity;
+        m.HasCalculated = true;
+        m.Calculated = quantity;
+        m.OutOfRange = std::fabs(quantity) > 100.0;
+        break;
+    }
+    }
+
+    m.CH0 = Counts(quantity, limit, kv::adstat::CH0Overflow, kv::adstat::CH0Underflow, ad);
+    if (ad & (kv::adstat::CH0Overflow | kv::adstat::CH0Underflow)) {
+        // Beyond the converter: nothing measured.
+        m.HasCalculated = false;
+        m.OutOfRange = true;
+        return m;
+    }
+    m.Valid = true;
+    if (fetControl_ & kv::fet::Force) {
+        // Forced switches: auto-zero shorts the input to its offset.
+        if (fetControl_ & kv::fet::AZ)
+            m.CH0 = 1200 + static_cast<std::int32_t>(std::lround(40.0 * tn));
+    }
+    return m;
+}
+
+void TDeviceModel::Advance(std::uint32_t ms) {
+    const std::uint64_t end = now_ + ms;
+    workedMs_ += ms;
+    // A long jump need not replay every cycle: the averages have long settled.
+    if (nextCycle_ + 64 * kCycleMs < end)
+        nextCycle_ = end - 64 * kCycleMs;
+    while (nextCycle_ <= end) {
+        now_ = std::max(now_, nextCycle_);
+        if (now_ >= silentUntil_)
+            MeasureCycle();
+        nextCycle_ += kCycleMs;
+    }
+    now_ = end;
+}
+
+void TDeviceModel::MeasureCycle() {
+    const double n1 = NextGaussian() * config_.Noise;
+    const double n2 = NextGaussian() * config_.Noise;
+    internalTemp_ = adcFault_ ? kv::kNoTemperature : TrueInternalTemperature() + n2;
+    if (internalTemp_ <= kv::kNoTemperature) {
+        // no reading: the extremes keep what they have
+    } else if (!extremesValid_) {
+        tempMin_ = tempMax_ = static_cast<float>(internalTemp_);
+        extremesValid_ = true;
+    } else {
+        tempMin_ = std::min(tempMin_, static_cast<float>(internalTemp_));
+        tempMax_ = std::max(tempMax_, static_cast<float>(internalTemp_));
+    }
+    last_ = Measure(n1, n2);
+    if (!measured_) {
+        avgCH0_ = last_.CH0;
+        avgCH1_ = last_.CH1;
+    } else {
+        avgCH0_ += (last_.CH0 - avgCH0_) / 4.0;
+        avgCH1_ += (last_.CH1 - avgCH1_) / 4.0;
+    }
+    measured_ = true;
+    ++cycles_;
+    std::uint8_t flags = 0;
+    const double f = OutputFraction(last_, flags);
+    if (last_.HasCalculated && !last_.SensorFault && !(flags & kv::errflag::OutputRange))
+        lastGoodOutput_ = f;
+}
+
+double TDeviceModel::ErrorLevel() const {
+    const bool high = settings_.ErrorSignalFlags & kv::errsig::High;
+    switch (settings_.OutputMode) {
+    case 0: return high ? 1.125 : -0.05;  // 22 mA / 3.2 mA of 4-20 mA
+    case 3: return high ? 1.125 : -0.05;  // 11 V / 1.6 V of 2-10 V
+    default: return 1.1;                  // 22 mA, 11 V, 5.5 V: no level below a zero low end
+    }
+}
+
+double TDeviceModel::ForcedOutput() const {
+    const std::uint8_t om = settings_.OutputMode;
+    const bool current = om <= 1;
+    std::uint16_t lo = kNominalPWMLow, hi = kNominalPWMHigh;
+    if (outputCalibrated_ && outputCal_) {
+        const auto& c = *outputCal_;
+        const std::uint16_t l = current ? c.PWMForIL : c.PWMForUL;
+        const std::uint16_t h = current ? c.PWMForIH : c.PWMForUH;
+        if (h != l) {
+            lo = l;
+            hi = h;
+        }
+    }
+    // Through the calibration points: 4 and 20 mA, or 2 and 10 V.
+    const double v = (current ? 4.0 : 2.0) + (pwmForce_ - lo) * (current ? 16.0 : 8.0) / (hi - lo);
+    switch (om) {
+    case 0: return (v - 4.0) / 16.0;
+    case 1: return v / 20.0;
+    case 2: return v / 10.0;
+    case 3: return (v - 2.0) / 8.0;
+    default: return v / 5.0;
+    }
+}
+
+double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const {
+    const bool signal = !(settings_.ErrorSignalFlags & kv::errsig::Disabled);
+    if (!m.HasCalculated || m.SensorFault)
+        return signal ? ErrorLevel() : lastGoodOutput_;
+    const double span = static_cast<double>(settings_.FizikaiForOutH) - settings_.FizikaiForOutL;
+    double f = (m.Calculated - settings_.FizikaiForOutL) / span;
+    if (!std::isfinite(f)) {
+        errorFlags |= kv::errflag::OutputRange;
+        return signal ? ErrorLevel() : lastGoodOutput_;
+    }
+    if (f < 0.0 || f > 1.0) {
+        errorFlags |= kv::errflag::OutputRange;
+        f = std::clamp(f, 0.0, 1.0);
+    }
+    return f;
+}
+
+std::uint16_t TDeviceModel::SwitchStates() const {
+    bool w3 = false, az = false, kelvin = false, i400 = false, potFix = false, w3alt = false;
+    if (fetControl_ & kv::fet::Force) {
+        w3 = fetControl_ & kv::fet::ThreeW;
+        az = fetControl_ & kv::fet::AZ;
+        kelvin = fetControl_ & kv::fet::Kelvin;
+        i400 = fetControl_ & kv::fet::I400uA;
+        potFix = fetControl_ & kv::fet::PotFix;
+        w3alt = fetControl_ & kv::fet::ThreeWAlt;
+    } else {
+        const std::uint8_t mode = settings_.Mode;
+        if (mode == 2 || mode == 7) {
+            az = true;
+        } else {
+            // The 400 uA source drives the 500 ohm ranges; the 5k ranges run on less.
+            i400 = mode == 0 || mode == 3 || mode == 5;
+            potFix = IsPotMode(mode);
+            kelvin = settings_.Wires == 4 && !potFix;
+            w3 = settings_.Wires == 3 && !potFix;
+            w3alt = w3;
+        }
+    }
+    std::uint16_t s = 0;
+    if (w3) s |= kv::sw::ThreeW;
+    s |= az ? kv::sw::AZ : kv::sw::AZNeg;
+    s |= kelvin ? kv::sw::Kelvin : kv::sw::KelvinNeg;
+    if (i400) s |= kv::sw::I400uA;
+    if (potFix) s |= kv::sw::PotFix;
+    s |= w3alt ? kv::sw::ThreeWAlt : kv::sw::ThreeWAltNeg;
+    return s;
+}
+
+kv::PollAnswer TDeviceModel::Compose(std::uint8_t ack) const {
+    kv::PollAnswer a;
+    a.FirmwareYear = config_.FirmwareYear;
+    a.FirmwareMonth = config_.FirmwareMonth;
+    a.FirmwareDay = config_.FirmwareDay;
+    const bool have = measured_;
+    TMeasurement m = have ? last_ : TMeasurement{};
+    if (have) {
+        a.ADCH0Present = m.CH0;
+        a.ADCH1Present = m.CH1;
+        a.ADCH0Average = static_cast<std::int32_t>(std::lround(avgCH0_));
+        a.ADCH1Average = static_cast<std::int32_t>(std::lround(avgCH1_));
+    }
+    a.RAM1DataSource = settingsFromFactory_ ? srcFactory : srcFRAM1;
+    a.RAM2DataSource = inputCalibrated_ ? srcFRAM2 : srcFactory;
+    a.ADStatusFlags = m.ADStatus | (m.OutOfRange ? kv::adstat::InputOutOfRange : 0);
+    a.MaintenanceAck = ack;
+    a.AuCH0 = (settings_.Mode == 2 || settings_.Mode == 7) ? 4 : 1; // converter gain
+    std::uint8_t errors = 0;
+    if (adcFault_) errors |= kv::errflag::ADC;
+    if (framFault_) errors |= kv::errflag::FRAM;
+    a.PhysicalValue = m.Valid ? static_cast<float>(m.Physical) : kv::kNoPhysicalValue;
+    a.PCBIdentityAddress = config_.PCBIdentityAddress;
+    if (pwmForce_ != 0)
+        a.OutputLevel = static_cast<float>(ForcedOutput());
+    else if (have)
+        a.OutputLevel = static_cast<float>(OutputFraction(m, errors));
+    else
+        a.OutputLevel = static_cast<float>((settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel());
+    a.ErrorFlags = errors;
+    a.WorkingTime = config_.WorkingTimeMinutes + static_cast<std::uint32_t>(workedMs_ / 60000);
+    a.CalibrationYear = calYear_;
+    a.CalibrationMonth = calMonth_;
+    a.CalibrationDay = calDay_;
+    a.InternalTemperature = have ? static_cast<float>(internalTemp_) : kv::kNoTemperature;
+    a.InternalTemperatureMin = extremesValid_ ? tempMin_ : a.InternalTemperature;
+    a.InternalTemperatureMax = extremesValid_ ? tempMax_ : a.InternalTemperature;
+    a.SwitchStates = SwitchStates();
+    a.CalibrationFlags = static_cast<std::uint8_t>((inputCalibrated_ ? kv::calflag::Input : 0) |
+                                                   (outputCalibrated_ ? kv::calflag::Output : 0) |
+                                                   (PotCalibrated() ? kv::calflag::Potentiometer : 0));
+    a.CalculatedValue = m.HasCalculated ? static_cast<float>(m.Calculated) : kv::kNoCalculatedValue;
+    a.CJCTemperature = static_cast<float>(m.CJC);
+    a.WireResistance = static_cast<float>(wireResistance_);
+    a.RofPot0 = static_cast<float>(rofPot0_);
+    a.RofPot100 = static_cast<float>(rofPot100_);
+    a.Cycles = static_cast<std::uint8_t>(cycles_);
+    a.ADSamplesPs = have ? kSamplesPerSecond : 0;
+
+    if (adcFault_ || framFault_)
+        a.StatusCode = kv::statusSevereError;
+    else if (m.SensorFault)
+        a.StatusCode = kv::statusSensorOrWire;
+    else if (IsPotMode(settings_.Mode) && have && m.PotUncalibrated)
+        a.StatusCode = kv::statusUncalibratedPot;
+    else if (m.OutOfRange)
+        a.StatusCode = kv::statusInputOutOfRange;
+    else if (errors & kv::errflag::OutputRange)
+        a.StatusCode = kv::statusOutputOutOfRange;
+    else
+        a.StatusCode = kv::statusOK;
+    return a;
+}
+
+void TDeviceModel::ClearFRAM() {
+    settings_ = FactoryDefaults();
+    settingsFromFactory_ = true;
+    inputCal_.reset();
+    outputCal_.reset();
+    inputCalibrated_ = outputCalibrated_ = false;
+    calYear_ = 0;
+    calMonth_ = calDay_ = 0;
+    wireResistance_ = 0.0;
+    rofPot0_ = rofPot100_ = 0.0;
+    pot0Stored_ = pot100Stored_ = false;
+    extremesValid_ = false;
+}
+
+void TDeviceModel::Restart() {
+    ++restarts_;
+    silentUntil_ = now_ + config_.RestartMs;
+    restartedAt_ = now_;
+    nextCycle_ = silentUntil_ + kCycleMs;
+    measured_ = false;
+    last_ = TMeasurement{};
+    cycles_ = 0;
+    pwmForce_ = 0;
+    fetControl_ = 0;
+}
+
+void TDeviceModel::ApplyMaintenance(std::uint8_t bits) {
+    using namespace kv::maint;
+    if (bits & ResetOf2Wire)
+        wireResistance_ = 0.0;
+    if (bits & Rof2Wire) {
+        const double r = RawLoopResistance();
+        if (std::isfinite(r))
+            wireResistance_ = r;
+    }
+    if (IsPotMode(settings_.Mode)) {
+        if (bits & PotDefault) {
+            rofPot0_ = 0.0;
+            rofPot100_ = PotRange();
+            pot0Stored_ = pot100Stored_ = true;
+        }
+        const bool wiper = measured_ && last_.Valid;
+        if ((bits & Pot0) && wiper) {
+            rofPot0_ = last_.Physical;
+            pot0Stored_ = true;
+        }
+        if ((bits & Pot100) && wiper) {
+            rofPot100_ = last_.Physical;
+            pot100Stored_ = true;
+        }
+    }
+    if (bits & TempMinMaxClear) {
+        extremesValid_ = measured_;
+        tempMin_ = tempMax_ = static_cast<float>(internalTemp_);
+    }
+    if (bits & FRAMClear) {
+        ClearFRAM();
+        restartPending_ = true;
+    }
+    if (bits & Reset)
+        restartPending_ = true;
+}
+
+std::optional<TDeviceAnswer> TDeviceModel::Handle(std::uint8_t command, std::span<const std::uint8_t> data) {
+    if (Restarting())
+        return std::nullopt;
+    TDeviceAnswer ans;
+    switch (command) {
+    case kv::cmdPoll: {
+        const kv::PollRequest req = kv::PollRequest::Decode(data);
+        if (req.Year != 0) {
+            pcYear_ = req.Year;
+            pcMonth_ = req.Month;
+            pcDay_ = req.Day;
+        }
+        pwmForce_ = req.PWMForceValue;
+        fetControl_ = (req.FETControl & kv::fet::Force) ? req.FETControl : 0;
+        const std::uint8_t fresh = req.MaintenanceBits & static_cast<std::uint8_t>(~maintActive_);
+        maintActive_ = req.MaintenanceBits;
+        ApplyMaintenance(fresh);
+        if (fresh & (kv::maint::Rof2Wire | kv::maint::ResetOf2Wire | kv::maint::Pot0 | kv::maint::Pot100 | kv::maint::PotDefault)) {
+            // The stores change what the device measures at once.
+            if (measured_) {
+                last_ = Measure(0.0, 0.0);
+            }
+        }
+        ans.Data = Compose(req.MaintenanceBits).Encode();
+        break;
+    }
+    case kv::cmdWriteInputCalibration:
+        if (data.size() < kv::InputCalibrationRecord::Size) {
+            ans.ErrorCode = kv::kErrorUnknownCommand;
+            break;
+        }
+        inputCal_ = kv::InputCalibrationRecord::Decode(data);
+        inputCalibrated_ = true;
+        if (pcYear_ != 0) {
+            calYear_ = pcYear_;
+            calMonth_ = pcMonth_;
+            calDay_ = pcDay_;
+        }
+        break;
+    case kv::cmdWriteOutputCalibration:
+        if (data.size() < kv::OutputCalibrationRecord::Size) {
+            ans.ErrorCode = kv::kErrorUnknownCommand;
+            break;
+        }
+        outputCal_ = kv::OutputCalibrationRecord::Decode(data);
+        outputCalibrated_ = true;
+        if (pcYear_ != 0) {
+            calYear_ = pcYear_;
+            calMonth_ = pcMonth_;
+            calDay_ = pcDay_;
+        }
+        break;
+    case kv::cmdWriteSettings:
+        if (data.size() < kv::SettingsRecord::Size) {
+            ans.ErrorCode = kv::kErrorUnknownCommand;
+            break;
+        }
+        settings_ = Sanitize(kv::SettingsRecord::Decode(data));
+        settingsFromFactory_ = false;
+        if (measured_)
+            last_ = Measure(0.0, 0.0);
+        break;
+    case kv::cmdReadFactoryDefaults:
+        ans.Data = FactoryDefaults().Encode();
+        break;
+    case kv::cmdReadSettings:
+        ans.Data = settings_.Encode();
+        break;
+    default:
+        ans.ErrorCode = kv::kErrorUnknownCommand;
+        break;
+    }
+    if (restartPending_) {
+        restartPending_ = false;
+        Restart();
+    }
+    return ans;
+}
+
+} // namespace kvsim

@@ -1,0 +1,201 @@
+#pragma once
+// The simulated KV5510 / KV7730 transmitter: one plain C++ class, no I/O and
+// no clock of its own. It is driven by requests (Handle) and by time
+// (Advance); the in-process glue of the tests and the kvsim program on a
+// pseudo-terminal both serve this same model.
+//
+// Behaviour that the real device leaves open, as this model has it:
+// - Settings written with command 4 are clamped, not refused: a mode above 7
+//   becomes 7, wires outside 2..4 become 4, a type above 9 becomes 9 (U), a
+//   CJC above 3 becomes 3 (none), an output type above 4 becomes 4 (0-5 V),
+//   flag bits 0-5 and the reserved byte are stored as 0, and a scaling value
+//   that is not a finite number takes its factory value. Command 6 returns
+//   what was stored, so the program sees the clamping.
+// - A command 2, 3 or 4 whose record is shorter than its layout is not stored
+//   and is answered with error code 254, the only failure code the master
+//   repeats on; a longer record is stored from its first bytes.
+// - Maintenance bits are carried out when they first appear in a poll request
+//   and acknowledged for as long as requests carry them; the memory of which
+//   bits were seen survives a restart, so a restart request that is repeated
+//   (its answer lost) does not restart the device again.
+// - A restart (bit 4, or bit 3 after filling the FRAM) happens after the
+//   answer that acknowledges it; the device then does not answer for
+//   RestartMs and reports no measured values until its first measurement.
+// - The wire resistance store (bit 7) takes the present raw resistance of the
+//   2-wire loop: of the sensor in the resistance modes, of the external
+//   cold-junction sensor in the thermocouple mode. The potentiometer stores
+//   (bits 5, 2, 0) act in the potentiometer modes only; elsewhere they are
+//   acknowledged and change nothing.
+// - A non-zero PWM word forces the output: the reported output level is what
+//   that PWM value gives through the stored output calibration.
+// - The calibration date is the PC date of the last poll request when a
+//   calibration record is stored (left as it was if no poll came yet).
+#include "DeviceRecords.h"
+#include "Physics.h"
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <vector>
+
+namespace kvsim {
+
+enum TSensorState : std::uint8_t { sensorOK, sensorOpen, sensorShorted };
+
+// Where the settings and the calibration in use were loaded from (answer
+// bytes 20 and 21).
+enum TDataSource : std::uint8_t { srcRAM1, srcRAM2, srcFRAM1, srcFRAM2, srcFactory };
+
+struct TDeviceConfig {
+    // Identity.
+    std::uint8_t PCBIdentityAddress = 0; // 0 KV7730, 1 KV5510
+    std::uint16_t FirmwareYear = 2016;
+    std::uint8_t FirmwareMonth = 10;
+    std::uint8_t FirmwareDay = 11;
+    // Settings in force at start (the factory defaults are fixed).
+    kv::SettingsRecord Settings{};
+    // The simulated process, in the unit of the calculated value of the mode
+    // in force: °C (modes 0-2), % of travel (3, 4), ohm (5, 6), mV (7).
+    double ProcessValue = 25.0;
+    double DriftAmplitude = 0.5;      // slow sine around ProcessValue
+    double DriftPeriodMs = 600000.0;
+    double Noise = 0.02;              // standard deviation per measurement
+    std::uint64_t Seed = 1;
+    // Environment.
+    double Ambient = 23.0;            // °C; the terminals sit at the internal temperature
+    double WarmUp = 6.0;              // °C the electronics warm the housing by
+    double WarmUpMinutes = 5.0;       // time constant of the warm-up
+    double LeadResistance = 0.6;      // ohm, loop resistance of a 2-wire sensor's leads
+    // Stored state at start.
+    bool InputCalibrated = true;
+    bool OutputCalibrated = true;
+    std::uint16_t CalibrationYear = 2026;
+    std::uint8_t CalibrationMonth = 11;
+    std::uint8_t CalibrationDay = 20;
+    std::uint32_t WorkingTimeMinutes = 0;
+    // Time the device does not answer after a restart.
+    std::uint32_t RestartMs = 300;
+};
+
+// The device's answer to one request: error code and data.
+struct TDeviceAnswer {
+    std::uint8_t ErrorCode = 0;
+    std::vector<std::uint8_t> Data;
+};
+
+class TDeviceModel {
+public:
+    // Measurement cycle of the converter (both channels and the auto-zero).
+    static constexpr std::uint32_t kCycleMs = 100;
+    static constexpr std::uint16_t kSamplesPerSecond = 50;
+
+    explicit TDeviceModel(const TDeviceConfig& config = {});
+
+    // Answers one request. No answer (nullopt) while the device restarts.
+    std::optional<TDeviceAnswer> Handle(std::uint8_t command, std::span<const std::uint8_t> data);
+
+    // Moves the device's time on.
+    void Advance(std::uint32_t ms);
+    std::uint64_t Now() const { return now_; }
+
+    // The poll answer the device would give now, without a request.
+    kv::PollAnswer Snapshot() const { return Compose(0); }
+
+    // Inspection.
+    const kv::SettingsRecord& Settings() const { return settings_; }
+    static kv::SettingsRecord FactoryDefaults() { return {}; }
+    const std::optional<kv::InputCalibrationRecord>& InputCalibration() const { return inputCal_; }
+    const std::optional<kv::OutputCalibrationRecord>& OutputCalibration() const { return outputCal_; }
+    std::uint32_t Restarts() const { return restarts_; }
+    bool Restarting() const { return now_ < silentUntil_; }
+
+    // The world around the device.
+    void SetProcessValue(double v) { config_.ProcessValue = v; }
+    double ProcessValue() const { return config_.ProcessValue; }
+    void SetDrift(double amplitude, double noise) { config_.DriftAmplitude = amplitude; config_.Noise = noise; }
+    void SetSensor(TSensorState s) { sensor_ = s; }
+    TSensorState Sensor() const { return sensor_; }
+    void SetAmbient(double celsius) { config_.Ambient = celsius; }
+    // Hardware faults: a failed converter or FRAM.
+    void SetADCFault(bool on) { adcFault_ = on; }
+    void SetFRAMFault(bool on) { framFault_ = on; }
+    // Identity, switchable while running.
+    void SetPCBIdentityAddress(std::uint8_t a) { config_.PCBIdentityAddress = a; }
+    void SetFirmwareDate(std::uint16_t y, std::uint8_t m, std::uint8_t d);
+
+private:
+    struct TMeasurement {
+        bool Valid = false;          // a physical value exists
+        double Physical = 0;         // ohm or mV
+        bool HasCalculated = false;
+        double Calculated = 0;
+        double CJC = kv::kNoTemperature;
+        bool OutOfRange = false;     // beyond the mode's measuring range
+        bool SensorFault = false;    // open sensor or ADC failure
+        bool PotUncalibrated = false;
+        std::int32_t CH0 = 0, CH1 = 0;
+        std::uint8_t ADStatus = 0;
+    };
+
+    kv::PollAnswer Compose(std::uint8_t ack) const;
+    void ApplyMaintenance(std::uint8_t bits);
+    void Restart();
+    void ClearFRAM();
+    void MeasureCycle();
+    TMeasurement Measure(double processNoise, double cjNoise) const;
+    double TrueProcessValue() const;
+    double TrueInternalTemperature() const;
+    double RawLoopResistance() const;       // ohm of the 2-wire loop in the present mode
+    double NextGaussian();
+    double OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const;
+    double ErrorLevel() const;
+    double ForcedOutput() const;
+    std::uint16_t SwitchStates() const;
+    bool PotCalibrated() const { return pot0Stored_ && pot100Stored_; }
+    double PotRange() const;
+    static kv::SettingsRecord Sanitize(const kv::SettingsRecord& s);
+
+    TDeviceConfig config_;
+    kv::SettingsRecord settings_;
+    std::optional<kv::InputCalibrationRecord> inputCal_;
+    std::optional<kv::OutputCalibrationRecord> outputCal_;
+    bool inputCalibrated_ = true;
+    bool outputCalibrated_ = true;
+    std::uint16_t calYear_ = 0;
+    std::uint8_t calMonth_ = 0, calDay_ = 0;
+    std::uint16_t pcYear_ = 0;
+    std::uint8_t pcMonth_ = 0, pcDay_ = 0;
+    bool settingsFromFactory_ = false;
+    double wireResistance_ = 0;
+    double rofPot0_ = 0, rofPot100_ = 0;
+    bool pot0Stored_ = true, pot100Stored_ = true;
+    float tempMin_ = 0, tempMax_ = 0;
+    bool extremesValid_ = false;
+
+    std::uint64_t now_ = 0;
+    std::uint64_t workedMs_ = 0;
+    std::uint64_t restartedAt_ = 0;
+    std::uint64_t silentUntil_ = 0;
+    std::uint64_t nextCycle_ = 0;
+    std::uint32_t cycles_ = 0;
+    std::uint32_t restarts_ = 0;
+    std::uint64_t rng_ = 0;
+
+    std::uint8_t maintActive_ = 0;
+    std::uint8_t fetControl_ = 0;
+    std::uint16_t pwmForce_ = 0;
+    bool restartPending_ = false;
+
+    TSensorState sensor_ = sensorOK;
+    bool adcFault_ = false;
+    bool framFault_ = false;
+
+    // Last measurement and the converter's running averages.
+    TMeasurement last_;
+    double avgCH0_ = 0, avgCH1_ = 0;
+    double internalTemp_ = kv::kNoTemperature;
+    double lastGoodOutput_ = 0;
+    bool measured_ = false;
+};
+
+} // namespace kvsim

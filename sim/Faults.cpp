@@ -1,0 +1,262 @@
+#include "Faults.h"
+
+#include "DeviceModel.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <sstream>
+
+namespace kvsim {
+
+const char* const kConsoleHelp =
+    "drop P | corrupt P | noise P   shares 0..1 of requests / answers\n"
+    "error 254|255|off              answer every request with that error code\n"
+    "late on|off [MS]               answer after MS ms (default 1500), beyond the time-out\n"
+    "silent on|off                  answer nothing\n"
+    "hangup                         close the line (a new port is opened at once)\n"
+    "value X                        process value (degC, %, ohm or mV by the mode)\n"
+    "drift A N                      drift amplitude and noise of the process value\n"
+    "sensor ok|open|short           the sensor's state\n"
+    "adc on|off | fram on|off       converter or FRAM failure\n"
+    "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
+    "clear                          all line faults off\n"
+    "status                         show everything\n"
+    "help                           this list\n"
+    "quit                           end the program\n";
+
+TFaultInjector::TFaultInjector(std::uint64_t seed) : rng_(seed * 0x9E3779B97F4A7C15ull + 0x2545F4914F6CDD1Dull) {
+    if (rng_ == 0)
+        rng_ = 1;
+}
+
+double TFaultInjector::Uniform() {
+    rng_ ^= rng_ >> 12;
+    rng_ ^= rng_ << 25;
+    rng_ ^= rng_ >> 27;
+    return static_cast<double>((rng_ * 0x2545F4914F6CDD1Dull) >> 11) / 9007199254740992.0;
+}
+
+TAnswerFate TFaultInjector::Decide() {
+    TAnswerFate f;
+    // Always draw all three, so that one share does not shift the others' sequence.
+    const double d = Uniform(), c = Uniform(), n = Uniform();
+    f.Drop = faults_.Silent || d < faults_.Drop;
+    f.Corrupt = c < faults_.Corrupt;
+    f.Noise = n < faults_.Noise;
+    f.Late = faults_.Late;
+    f.ErrorCode = faults_.ErrorCode;
+    if (f.Drop) {
+        ++Dropped;
+        return f;
+    }
+    Corrupted += f.Corrupt;
+    Noised += f.Noise;
+    Delayed += f.Late;
+    Errored += f.ErrorCode >= 0;
+    return f;
+}
+
+void TFaultInjector::CorruptFrame(std::string& frame) {
+    std::vector<std::size_t> digits;
+    for (std::size_t i = 0; i < frame.size(); ++i)
+        if (std::isxdigit(static_cast<unsigned char>(frame[i])))
+            digits.push_back(i);
+    if (digits.empty())
+        return;
+    const std::size_t at = digits[static_cast<std::size_t>(Uniform() * static_cast<double>(digits.size())) % digits.size()];
+    static const char kHex[] = "0123456789ABCDEF";
+    const char c = frame[at];
+    const int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : std::toupper(static_cast<unsigned char>(c)) - 'A' + 10;
+    frame[at] = kHex[(v + 1 + static_cast<int>(Uniform() * 14.0)) % 16];
+}
+
+std::string TFaultInjector::NoiseBytes() {
+    std::string s;
+    const int n = 1 + static_cast<int>(Uniform() * 8.0);
+    for (int i = 0; i < n; ++i) {
+        char b = static_cast<char>(static_cast<int>(Uniform() * 256.0) & 0xFF);
+        if (b == 'S' || b == 'M')
+            b = '\r';
+        s.push_back(b);
+    }
+    return s;
+}
+
+namespace {
+
+std::vector<std::string> Words(std::string_view line) {
+    std::vector<std::string> w;
+    std::string cur;
+    for (char c : line) {
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (!cur.empty())
+                w.push_back(std::move(cur));
+            cur.clear();
+        } else {
+            cur.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+        }
+    }
+    if (!cur.empty())
+        w.push_back(std::move(cur));
+    return w;
+}
+
+bool Number(const std::string& s, double& out) {
+    const char* b = s.data();
+    const char* e = b + s.size();
+    double v = 0;
+    auto [p, ec] = std::from_chars(b, e, v);
+    if (ec != std::errc() || p != e || !std::isfinite(v))
+        return false;
+    out = v;
+    return true;
+}
+
+bool OnOff(const std::string& s, bool& out) {
+    if (s == "on" || s == "1" || s == "true" || s == "yes") {
+        out = true;
+        return true;
+    }
+    if (s == "off" || s == "0" || s == "false" || s == "no") {
+        out = false;
+        return true;
+    }
+    return false;
+}
+
+std::string Fmt(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+} // namespace
+
+std::string ConsoleStatus(const TFaultInjector& inj, const TDeviceModel& model) {
+    const TFaults& f = inj.Faults();
+    std::ostringstream o;
+    const kv::PollAnswer a = model.Snapshot();
+    o << "drop " << Fmt(f.Drop) << ", corrupt " << Fmt(f.Corrupt) << ", noise " << Fmt(f.Noise) << ", error "
+      << (f.ErrorCode >= 0 ? std::to_string(f.ErrorCode) : std::string("off")) << ", late "
+      << (f.Late ? "on " + std::to_string(f.LateMs) + " ms" : std::string("off")) << ", silent "
+      << (f.Silent ? "on" : "off") << "; dropped " << inj.Dropped << ", corrupted " << inj.Corrupted << ", noised "
+      << inj.Noised << ", late " << inj.Delayed << ", errors " << inj.Errored << "; mode "
+      << int(model.Settings().Mode) << ", value " << Fmt(model.ProcessValue()) << ", physical "
+      << Fmt(a.PhysicalValue) << ", calculated " << Fmt(a.CalculatedValue) << ", output " << Fmt(a.OutputLevel)
+      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts();
+    return o.str();
+}
+
+std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceModel& model, TConsoleAction& action) {
+    action = actNone;
+    const std::vector<std::string> w = Words(line);
+    if (w.empty())
+        return {};
+    TFaults& f = inj.Faults();
+    const std::string& cmd = w[0];
+    const std::string arg = w.size() > 1 ? w[1] : std::string();
+    double v = 0;
+    bool b = false;
+    auto share = [&](double& field) -> std::string {
+        if (w.size() != 2 || !Number(arg, v) || v < 0.0 || v > 1.0)
+            return "error: " + cmd + " wants a share from 0 to 1";
+        field = v;
+        return cmd + " " + Fmt(v);
+    };
+    if (cmd == "drop")
+        return share(f.Drop);
+    if (cmd == "corrupt")
+        return share(f.Corrupt);
+    if (cmd == "noise")
+        return share(f.Noise);
+    if (cmd == "error") {
+        if (arg == "off") {
+            f.ErrorCode = -1;
+            return "error off";
+        }
+        if (w.size() == 2 && Number(arg, v) && v >= 0 && v <= 255 && v == std::floor(v)) {
+            f.ErrorCode = static_cast<int>(v);
+            return "error " + arg;
+        }
+        return "error: error wants a code 0..255 or off";
+    }
+    if (cmd == "late") {
+        if (w.size() < 2 || !OnOff(arg, b))
+            return "error: late on|off [ms]";
+        if (w.size() > 2) {
+            if (!Number(w[2], v) || v < 0 || v > 600000)
+                return "error: late wants milliseconds 0..600000";
+            f.LateMs = static_cast<std::uint32_t>(v);
+        }
+        f.Late = b;
+        return std::string("late ") + (b ? "on " + std::to_string(f.LateMs) + " ms" : "off");
+    }
+    if (cmd == "silent") {
+        if (w.size() != 2 || !OnOff(arg, b))
+            return "error: silent on|off";
+        f.Silent = b;
+        return std::string("silent ") + (b ? "on" : "off");
+    }
+    if (cmd == "clear") {
+        const std::uint32_t lateMs = f.LateMs;
+        f = TFaults{};
+        f.LateMs = lateMs;
+        return "line faults off";
+    }
+    if (cmd == "hangup") {
+        action = actHangUp;
+        return "hanging up";
+    }
+    if (cmd == "quit" || cmd == "exit") {
+        action = actQuit;
+        return "bye";
+    }
+    if (cmd == "value") {
+        if (w.size() != 2 || !Number(arg, v))
+            return "error: value wants a number";
+        model.SetProcessValue(v);
+        return "value " + Fmt(v);
+    }
+    if (cmd == "drift") {
+        double n = 0;
+        if (w.size() != 3 || !Number(arg, v) || !Number(w[2], n) || n < 0)
+            return "error: drift wants an amplitude and a noise";
+        model.SetDrift(v, n);
+        return "drift " + Fmt(v) + " noise " + Fmt(n);
+    }
+    if (cmd == "sensor") {
+        if (arg == "ok")
+            model.SetSensor(sensorOK);
+        else if (arg == "open")
+            model.SetSensor(sensorOpen);
+        else if (arg == "short")
+            model.SetSensor(sensorShorted);
+        else
+            return "error: sensor ok|open|short";
+        return "sensor " + arg;
+    }
+    if (cmd == "adc" || cmd == "fram") {
+        if (w.size() != 2 || !OnOff(arg, b))
+            return "error: " + cmd + " on|off";
+        if (cmd == "adc")
+            model.SetADCFault(b);
+        else
+            model.SetFRAMFault(b);
+        return cmd + (b ? " failed" : " ok");
+    }
+    if (cmd == "ident") {
+        if (w.size() != 2 || !Number(arg, v) || v < 0 || v > 255 || v != std::floor(v))
+            return "error: ident wants 0..255";
+        model.SetPCBIdentityAddress(static_cast<std::uint8_t>(v));
+        return "ident " + arg;
+    }
+    if (cmd == "status")
+        return ConsoleStatus(inj, model);
+    if (cmd == "help" || cmd == "?")
+        return kConsoleHelp;
+    return "error: unknown command \"" + cmd + "\" (help lists them)";
+}
+
+} // namespace kvsim

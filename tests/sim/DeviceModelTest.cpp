@@ -1,0 +1,458 @@
+// The simulated transmitter: its answers, its stored state and its physics.
+#include "DeviceModel.h"
+
+#include <gtest/gtest.h>
+
+using namespace kvsim;
+using kv::PollAnswer;
+using kv::PollRequest;
+using kv::SettingsRecord;
+
+namespace {
+
+TDeviceConfig Quiet() {
+    TDeviceConfig c;
+    c.DriftAmplitude = 0.0;
+    c.Noise = 0.0;
+    c.WarmUp = 0.0;
+    return c;
+}
+
+struct Device {
+    explicit Device(const TDeviceConfig& c = Quiet()) : model(c) {}
+    TDeviceModel model;
+    PollRequest request{0, 0, 2026, 12, 6, 0};
+
+    PollAnswer Poll(std::uint8_t maint = 0, std::uint8_t fet = 0, std::uint16_t pwm = 0) {
+        request.MaintenanceBits = maint;
+        request.FETControl = fet;
+        request.PWMForceValue = pwm;
+        const auto bytes = request.Encode();
+        const auto ans = model.Handle(kv::cmdPoll, bytes);
+        EXPECT_TRUE(ans.has_value());
+        if (!ans)
+            return {};
+        EXPECT_EQ(ans->ErrorCode, 0);
+        EXPECT_EQ(ans->Data.size(), PollAnswer::Size);
+        return PollAnswer::Decode(ans->Data);
+    }
+    TDeviceAnswer Command(std::uint8_t cmd, const std::vector<std::uint8_t>& data = {}) {
+        const auto ans = model.Handle(cmd, data);
+        EXPECT_TRUE(ans.has_value());
+        return ans.value_or(TDeviceAnswer{});
+    }
+    void WriteSettings(const SettingsRecord& s) {
+        EXPECT_EQ(Command(kv::cmdWriteSettings, s.Encode()).ErrorCode, 0);
+        model.Advance(TDeviceModel::kCycleMs);
+    }
+};
+
+} // namespace
+
+TEST(DeviceModel, PollAnswerCarriesIdentityAndDefaults) {
+    TDeviceConfig c = Quiet();
+    c.PCBIdentityAddress = 1;
+    c.FirmwareYear = 2017;
+    c.FirmwareMonth = 1;
+    c.FirmwareDay = 5;
+    c.WorkingTimeMinutes = 1439;
+    Device d(c);
+    d.model.Advance(60000);
+    const PollAnswer a = d.Poll();
+    EXPECT_EQ(a.FirmwareYear, 2017);
+    EXPECT_EQ(a.FirmwareMonth, 1);
+    EXPECT_EQ(a.FirmwareDay, 5);
+    EXPECT_EQ(a.PCBIdentityAddress, 1);
+    EXPECT_EQ(a.WorkingTime, 1440u);
+    EXPECT_EQ(a.CalibrationFlags, kv::calflag::Input | kv::calflag::Output | kv::calflag::Potentiometer);
+    EXPECT_EQ(a.CalibrationYear, 2026);
+    EXPECT_EQ(a.RAM1DataSource, srcFRAM1);
+    EXPECT_EQ(a.RAM2DataSource, srcFRAM2);
+    EXPECT_EQ(a.StatusCode, kv::statusOK);
+    EXPECT_EQ(a.ADSamplesPs, TDeviceModel::kSamplesPerSecond);
+    // Pt 100, 4 wires, 25 °C, scaled 0 to 100 on 4-20 mA
+    EXPECT_NEAR(a.PhysicalValue, 109.73, 0.005);
+    EXPECT_NEAR(a.CalculatedValue, 25.0, 1e-4);
+    EXPECT_NEAR(a.OutputLevel, 0.25, 1e-6);
+    EXPECT_EQ(a.CJCTemperature, kv::kNoTemperature);
+    EXPECT_NEAR(a.InternalTemperature, 23.0, 1e-4);
+    EXPECT_EQ(a.SwitchStates, kv::sw::Kelvin | kv::sw::I400uA | kv::sw::AZNeg | kv::sw::ThreeWAltNeg);
+
+    d.model.SetPCBIdentityAddress(0);
+    EXPECT_EQ(d.Poll().PCBIdentityAddress, 0);
+}
+
+TEST(DeviceModel, SettingsAreStoredReadBackAndFactoryDefaultsStay) {
+    Device d;
+    EXPECT_EQ(d.Command(kv::cmdReadSettings).Data, SettingsRecord{}.Encode());
+    SettingsRecord s;
+    s.Mode = 5;
+    s.Wires = 2;
+    s.TCType = 6;
+    s.CJC = 2;
+    s.FizikaiForOutL = -10.0f;
+    s.FizikaiForOutH = 400.0f;
+    s.OutputMode = 2;
+    s.ErrorSignalFlags = 0xC0;
+    const auto w = d.Command(kv::cmdWriteSettings, s.Encode());
+    EXPECT_EQ(w.ErrorCode, 0);
+    EXPECT_TRUE(w.Data.empty());
+    EXPECT_EQ(SettingsRecord::Decode(d.Command(kv::cmdReadSettings).Data), s);
+    EXPECT_EQ(d.Command(kv::cmdReadFactoryDefaults).Data,
+              (std::vector<std::uint8_t>{0x00, 0x04, 0x03, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC8, 0x42, 0x00, 0x00}));
+}
+
+// Out-of-range values are clamped, and the read-back shows what is in force.
+TEST(DeviceModel, SettingsOutOfRangeAreClampedAndShortRecordsRefused) {
+    struct {
+        std::vector<std::uint8_t> sent;
+        SettingsRecord stored;
+    } const table[] = {
+        {{9, 1, 12, 7, 5, 0, 0, 0, 0, 0, 0, 0xC8, 0x42, 9, 0xFF}, {7, 4, 9, 3, 0, 0.0f, 100.0f, 4, 0xC0}},
+        {{3, 5, 0, 0, 0, 0, 0, 0xC0, 0x7F, 0, 0, 0x80, 0x7F, 0, 0x3F}, {3, 4, 0, 0, 0, 0.0f, 100.0f, 0, 0}},
+        {{1, 3, 4, 1, 0, 0, 0, 0x20, 0x41, 0, 0, 0x20, 0x41, 1, 0x40}, {1, 3, 4, 1, 0, 10.0f, 10.0f, 1, 0x40}},
+    };
+    for (const auto& row : table) {
+        Device d;
+        EXPECT_EQ(d.Command(kv::cmdWriteSettings, row.sent).ErrorCode, 0);
+        EXPECT_EQ(SettingsRecord::Decode(d.Command(kv::cmdReadSettings).Data), row.stored);
+    }
+    Device d;
+    const auto full = SettingsRecord{7, 2, 0, 0, 0, 0.0f, 1.0f, 0, 0}.Encode();
+    const std::vector<std::uint8_t> shortRecord(full.begin(), full.begin() + 14);
+    EXPECT_EQ(d.Command(kv::cmdWriteSettings, shortRecord).ErrorCode, kv::kErrorUnknownCommand);
+    EXPECT_EQ(d.Command(kv::cmdReadSettings).Data, SettingsRecord{}.Encode());
+}
+
+TEST(DeviceModel, UnknownCommandsAreAnsweredWith254) {
+    Device d;
+    for (int cmd : {0, 7, 8, 100, 249, 251}) {
+        const auto a = d.Command(static_cast<std::uint8_t>(cmd));
+        EXPECT_EQ(a.ErrorCode, 254) << cmd;
+        EXPECT_TRUE(a.Data.empty());
+    }
+}
+
+TEST(DeviceModel, CalibrationCommandsStoreRecordsFlagsAndThePcDate) {
+    TDeviceConfig c = Quiet();
+    c.InputCalibrated = false;
+    c.OutputCalibrated = false;
+    Device d(c);
+    PollAnswer a = d.Poll();
+    EXPECT_EQ(a.CalibrationFlags & (kv::calflag::Input | kv::calflag::Output), 0);
+    EXPECT_EQ(a.CalibrationYear, 0);
+    EXPECT_EQ(a.RAM2DataSource, srcFactory);
+
+    kv::InputCalibrationRecord in;
+    in.OFFSET_CH0 = -5;
+    in.UREF = 1500.0f;
+    std::vector<std::uint8_t> bytes = in.Encode();
+    bytes.pop_back();
+    EXPECT_EQ(d.Command(kv::cmdWriteInputCalibration, bytes).ErrorCode, 254);
+    EXPECT_FALSE(d.model.InputCalibration());
+
+    d.request.Year = 2027;
+    d.request.Month = 3;
+    d.request.Day = 14;
+    d.Poll();
+    EXPECT_EQ(d.Command(kv::cmdWriteInputCalibration, in.Encode()).ErrorCode, 0);
+    ASSERT_TRUE(d.model.InputCalibration());
+    EXPECT_EQ(*d.model.InputCalibration(), in);
+    a = d.Poll();
+    EXPECT_EQ(a.CalibrationFlags & (kv::calflag::Input | kv::calflag::Output), kv::calflag::Input);
+    EXPECT_EQ(a.CalibrationYear, 2027);
+    EXPECT_EQ(a.CalibrationMonth, 3);
+    EXPECT_EQ(a.CalibrationDay, 14);
+    EXPECT_EQ(a.RAM2DataSource, srcFRAM2);
+
+    const kv::OutputCalibrationRecord out{11000, 54000, 10900, 54600};
+    EXPECT_EQ(d.Command(kv::cmdWriteOutputCalibration, {1, 2, 3}).ErrorCode, 254);
+    EXPECT_EQ(d.Command(kv::cmdWriteOutputCalibration, out.Encode()).ErrorCode, 0);
+    EXPECT_EQ(*d.model.OutputCalibration(), out);
+    EXPECT_EQ(d.Poll().CalibrationFlags & kv::calflag::Output, kv::calflag::Output);
+}
+
+// A maintenance bit is carried out when it first appears and acknowledged
+// for as long as the requests carry it.
+TEST(DeviceModel, WireResistanceStoredOnceAndAcknowledgedWhileRequested) {
+    TDeviceConfig c = Quiet();
+    c.Settings.Wires = 2;
+    c.LeadResistance = 0.8;
+    Device d(c);
+    PollAnswer a = d.Poll();
+    EXPECT_NEAR(a.PhysicalValue, 109.73 + 0.8, 0.005);
+
+    d.model.SetSensor(sensorShorted); // the operator shorts the sensor at its end
+    d.model.Advance(TDeviceModel::kCycleMs);
+    a = d.Poll(kv::maint::Rof2Wire);
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::Rof2Wire);
+    EXPECT_NEAR(a.WireResistance, 0.8, 1e-6);
+    EXPECT_NEAR(a.PhysicalValue, 0.0, 1e-6);
+
+    d.model.SetSensor(sensorOK);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    a = d.Poll(kv::maint::Rof2Wire); // still requested: acknowledged, not stored again
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::Rof2Wire);
+    EXPECT_NEAR(a.WireResistance, 0.8, 1e-6);
+    EXPECT_NEAR(a.PhysicalValue, 109.73, 0.005);
+    EXPECT_NEAR(a.CalculatedValue, 25.0, 1e-3);
+
+    a = d.Poll();
+    EXPECT_EQ(a.MaintenanceAck, 0);
+    a = d.Poll(kv::maint::ResetOf2Wire);
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::ResetOf2Wire);
+    EXPECT_EQ(a.WireResistance, 0.0f);
+    EXPECT_NEAR(a.PhysicalValue, 109.73 + 0.8, 0.005);
+}
+
+TEST(DeviceModel, RestartHappensOnceAfterItsAcknowledgement) {
+    Device d;
+    d.model.Advance(5000);
+    PollAnswer a = d.Poll(kv::maint::Reset | kv::maint::Pot0);
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::Reset | kv::maint::Pot0);
+    EXPECT_EQ(d.model.Restarts(), 1u);
+    EXPECT_FALSE(d.model.Handle(kv::cmdPoll, d.request.Encode()).has_value()); // restarting: silent
+    d.model.Advance(300);
+    a = d.Poll(kv::maint::Reset);  // back, but nothing measured yet
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::Reset);
+    EXPECT_EQ(a.PhysicalValue, kv::kNoPhysicalValue);
+    EXPECT_EQ(a.CalculatedValue, kv::kNoCalculatedValue);
+    EXPECT_EQ(a.InternalTemperature, kv::kNoTemperature);
+    EXPECT_EQ(a.Cycles, 0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    a = d.Poll(kv::maint::Reset);
+    EXPECT_EQ(d.model.Restarts(), 1u); // the bit is still there, but already carried out
+    EXPECT_NEAR(a.CalculatedValue, 25.0, 1e-3);
+    EXPECT_EQ(a.Cycles, 1);
+    d.Poll();
+    d.Poll(kv::maint::Reset); // appears again: a second restart
+    EXPECT_EQ(d.model.Restarts(), 2u);
+}
+
+TEST(DeviceModel, ClearingTheFramLeavesTheDeviceUncalibratedWithFactorySettings) {
+    Device d;
+    SettingsRecord s;
+    s.Mode = 7;
+    d.WriteSettings(s);
+    PollAnswer a = d.Poll(kv::maint::FRAMClear);
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::FRAMClear);
+    EXPECT_EQ(a.CalibrationFlags, 0);
+    EXPECT_EQ(a.CalibrationYear, 0);
+    EXPECT_EQ(d.model.Restarts(), 1u);
+    d.model.Advance(1000);
+    a = d.Poll(kv::maint::FRAMClear);
+    EXPECT_EQ(d.model.Restarts(), 1u);
+    EXPECT_EQ(a.RAM1DataSource, srcFactory);
+    EXPECT_EQ(a.RAM2DataSource, srcFactory);
+    EXPECT_EQ(d.Command(kv::cmdReadSettings).Data, SettingsRecord{}.Encode());
+    EXPECT_NEAR(a.CalculatedValue, 25.0, 1e-3); // measures on with nominal values
+}
+
+TEST(DeviceModel, TemperatureExtremesFollowAndClear) {
+    TDeviceConfig c = Quiet();
+    Device d(c);
+    d.model.SetAmbient(30.0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    d.model.SetAmbient(20.0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    d.model.SetAmbient(25.0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    PollAnswer a = d.Poll();
+    EXPECT_NEAR(a.InternalTemperature, 25.0, 1e-4);
+    EXPECT_NEAR(a.InternalTemperatureMin, 20.0, 1e-4);
+    EXPECT_NEAR(a.InternalTemperatureMax, 30.0, 1e-4);
+    a = d.Poll(kv::maint::TempMinMaxClear);
+    EXPECT_EQ(a.MaintenanceAck, kv::maint::TempMinMaxClear);
+    EXPECT_NEAR(a.InternalTemperatureMin, 25.0, 1e-4);
+    EXPECT_NEAR(a.InternalTemperatureMax, 25.0, 1e-4);
+}
+
+TEST(DeviceModel, PotentiometerEndsAreStoredAndScaleThePosition) {
+    TDeviceConfig c = Quiet();
+    c.Settings.Mode = 3;
+    c.ProcessValue = 0.0;
+    Device d(c);
+    PollAnswer a = d.Poll();
+    EXPECT_NEAR(a.PhysicalValue, 15.0, 1e-4);         // the wiper stops at 3 % of 500 ohm
+    EXPECT_NEAR(a.CalculatedValue, 3.0, 1e-4);        // factory ends 0 and 500 ohm
+    a = d.Poll(kv::maint::Pot0);
+    EXPECT_NEAR(a.RofPot0, 15.0, 1e-4);
+    d.model.SetProcessValue(100.0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    a = d.Poll(kv::maint::Pot100);
+    EXPECT_NEAR(a.RofPot100, 485.0, 1e-3);
+    EXPECT_NEAR(a.CalculatedValue, 100.0, 1e-3);
+    d.model.SetProcessValue(50.0);
+    d.model.Advance(TDeviceModel::kCycleMs);
+    a = d.Poll();
+    EXPECT_NEAR(a.CalculatedValue, 50.0, 1e-3);
+    EXPECT_NEAR(a.OutputLevel, 0.5, 1e-5);
+    a = d.Poll(kv::maint::PotDefault);
+    EXPECT_EQ(a.RofPot0, 0.0f);
+    EXPECT_EQ(a.RofPot100, 500.0f);
+    EXPECT_NEAR(a.CalculatedValue, 50.0 * 0.94 + 3.0, 1e-3);
+
+    // An emptied FRAM forgets the ends: uncalibrated potentiometer, no value.
+    d.Poll(kv::maint::FRAMClear);
+    d.model.Advance(1000);
+    d.WriteSettings(SettingsRecord{3, 4, 3, 0, 0, 0.0f, 100.0f, 0, 0});
+    a = d.Poll();
+    EXPECT_EQ(a.StatusCode, kv::statusUncalibratedPot);
+    EXPECT_EQ(a.CalibrationFlags & kv::calflag::Potentiometer, 0);
+    EXPECT_EQ(a.CalculatedValue, kv::kNoCalculatedValue);
+}
+
+// Sensor faults give the sentinels, a status and the configured error level.
+TEST(DeviceModel, SensorFaultsDriveSentinelsStatusAndErrorLevel) {
+    struct {
+        std::uint8_t outputMode, flags;
+        float level;
+    } const table[] = {
+        {0, 0x00, -0.05f}, {0, 0x40, 1.125f}, {1, 0x00, 1.1f}, {2, 0x40, 1.1f},
+        {3, 0x00, -0.05f}, {3, 0x40, 1.125f}, {4, 0x00, 1.1f}, {0, 0x80, 0.25f}, // disabled: holds
+    };
+    for (const auto& row : table) {
+        Device d;
+        d.WriteSettings(SettingsRecord{0, 4, 3, 0, 0, 0.0f, 100.0f, row.outputMode, row.flags});
+        d.model.SetSensor(sensorOpen);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        const PollAnswer a = d.Poll();
+        EXPECT_EQ(a.PhysicalValue, kv::kNoPhysicalValue);
+        EXPECT_EQ(a.CalculatedValue, kv::kNoCalculatedValue);
+        EXPECT_EQ(a.StatusCode, kv::statusSensorOrWire);
+        EXPECT_TRUE(a.ADStatusFlags & kv::adstat::CH0Overflow);
+        EXPECT_NEAR(a.OutputLevel, row.level, 1e-6) << int(row.outputMode) << " " << int(row.flags);
+    }
+}
+
+TEST(DeviceModel, RangeAndHardwareFaultsGiveTheirStatus) {
+    struct {
+        std::uint8_t mode;
+        double value;
+        float low, high;
+        bool adc, fram;
+        std::uint8_t status;
+        std::uint8_t adstat, errors;
+    } const table[] = {
+        {7, 50.0, -100.0f, 100.0f, false, false, kv::statusOK, 0, 0},
+        {7, 105.0, -100.0f, 110.0f, false, false, kv::statusInputOutOfRange, kv::adstat::InputOutOfRange, 0},
+        {7, 130.0, -100.0f, 100.0f, false, false, kv::statusInputOutOfRange, kv::adstat::InputOutOfRange | kv::adstat::CH0Overflow, 0},
+        {7, -130.0, -100.0f, 100.0f, false, false, kv::statusInputOutOfRange, kv::adstat::InputOutOfRange | kv::adstat::CH0Underflow, 0},
+        {7, 60.0, 0.0f, 50.0f, false, false, kv::statusOutputOutOfRange, 0, kv::errflag::OutputRange},
+        {5, 20.0, 20.0f, 20.0f, false, false, kv::statusOutputOutOfRange, 0, kv::errflag::OutputRange},
+        {0, 900.0, 0.0f, 1000.0f, false, false, kv::statusInputOutOfRange, kv::adstat::InputOutOfRange, 0},
+        {0, 25.0, 0.0f, 100.0f, false, true, kv::statusSevereError, 0, kv::errflag::FRAM},
+        {0, 25.0, 0.0f, 100.0f, true, false, kv::statusSevereError, kv::adstat::CH0Overflow | kv::adstat::CH1Overflow, kv::errflag::ADC},
+    };
+    for (const auto& row : table) {
+        TDeviceConfig c = Quiet();
+        c.Settings.Mode = row.mode;
+        c.Settings.FizikaiForOutL = row.low;
+        c.Settings.FizikaiForOutH = row.high;
+        c.ProcessValue = row.value;
+        Device d(c);
+        d.model.SetADCFault(row.adc);
+        d.model.SetFRAMFault(row.fram);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        const PollAnswer a = d.Poll();
+        EXPECT_EQ(a.StatusCode, row.status) << int(row.mode) << " " << row.value;
+        EXPECT_EQ(a.ADStatusFlags, row.adstat) << int(row.mode) << " " << row.value;
+        EXPECT_EQ(a.ErrorFlags, row.errors) << int(row.mode) << " " << row.value;
+    }
+}
+
+// Thermocouple mode: the terminals' EMF as the physical value, compensated
+// by the cold junction the settings name.
+TEST(DeviceModel, ThermocoupleWithColdJunctionCompensation) {
+    struct {
+        std::uint8_t type, cjc;
+        double expectCalculated, expectCJC;
+    } const table[] = {
+        {3, 0, 100.0, kv::kNoTemperature},
+        {3, 1, 100.0, 23.0},
+        {3, 2, 100.0, 23.0},
+        {2, 0, 100.0, kv::kNoTemperature},
+        {4, 0, 100.0, kv::kNoTemperature},
+        {9, 2, 100.0, 23.0},
+    };
+    for (const auto& row : table) {
+        TDeviceConfig c = Quiet();
+        c.Settings.Mode = 2;
+        c.Settings.TCType = row.type;
+        c.Settings.CJC = row.cjc;
+        c.Settings.Wires = 2;
+        c.ProcessValue = 100.0;
+        c.LeadResistance = 0.0;
+        Device d(c);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        const PollAnswer a = d.Poll();
+        const auto tc = static_cast<TThermocouple>(row.type);
+        EXPECT_NEAR(a.PhysicalValue, ThermocoupleEmf(tc, 100.0) - ThermocoupleEmf(tc, 23.0), 1e-5);
+        EXPECT_NEAR(a.CalculatedValue, row.expectCalculated, 1e-3) << int(row.type) << " " << int(row.cjc);
+        EXPECT_NEAR(a.CJCTemperature, row.expectCJC, 1e-3);
+        EXPECT_EQ(a.SwitchStates & kv::sw::AZ, kv::sw::AZ);
+        EXPECT_EQ(a.AuCH0, 4);
+    }
+    // Without compensation the device reads the junction difference only.
+    TDeviceConfig c = Quiet();
+    c.Settings.Mode = 2;
+    c.Settings.CJC = 3;
+    c.ProcessValue = 100.0;
+    Device d(c);
+    double t = 0;
+    ASSERT_TRUE(ThermocoupleTemperature(tcK, ThermocoupleEmf(tcK, 100.0) - ThermocoupleEmf(tcK, 23.0), t));
+    EXPECT_NEAR(d.Poll().CalculatedValue, t, 1e-3);
+}
+
+TEST(DeviceModel, ForcedSwitchesAndPwmShowWhileRequested) {
+    Device d;
+    PollAnswer a = d.Poll(0, 0xAE);
+    EXPECT_EQ(a.SwitchStates, kv::sw::AZ | kv::sw::PotFix | kv::sw::ThreeWAlt | kv::sw::I400uA | kv::sw::KelvinNeg);
+    a = d.Poll(0, 0x92);
+    EXPECT_EQ(a.SwitchStates, kv::sw::Kelvin | kv::sw::I400uA | kv::sw::AZNeg | kv::sw::ThreeWAltNeg);
+    a = d.Poll(0, 0x00);
+    EXPECT_EQ(a.SwitchStates, kv::sw::Kelvin | kv::sw::I400uA | kv::sw::AZNeg | kv::sw::ThreeWAltNeg);
+    a = d.Poll(0, 0x40); // without bit 7 nothing is forced
+    EXPECT_EQ(a.SwitchStates & kv::sw::ThreeW, 0);
+
+    // Uncalibrated output: nominal PWM values 10923 (4 mA) and 54613 (20 mA).
+    a = d.Poll(0, 0, 32768);
+    EXPECT_NEAR(a.OutputLevel, (32768.0 - 10923.0) / (54613.0 - 10923.0), 1e-6);
+    EXPECT_EQ(d.Command(kv::cmdWriteOutputCalibration, kv::OutputCalibrationRecord{1000, 2000, 0, 1}.Encode()).ErrorCode, 0);
+    a = d.Poll(0, 0, 1500);
+    EXPECT_NEAR(a.OutputLevel, 0.5, 1e-6);
+    a = d.Poll(0, 0, 0);
+    EXPECT_NEAR(a.OutputLevel, 0.25, 1e-6);
+}
+
+TEST(DeviceModel, CountsFollowTheMeasuredQuantity) {
+    Device d;
+    const PollAnswer cold = d.Poll();
+    d.model.SetProcessValue(200.0);
+    for (int i = 0; i < 60; ++i)
+        d.model.Advance(TDeviceModel::kCycleMs);
+    const PollAnswer hot = d.Poll();
+    EXPECT_GT(hot.ADCH0Present, cold.ADCH0Present);
+    EXPECT_GT(hot.ADCH0Average, cold.ADCH0Average);
+    EXPECT_NEAR(static_cast<double>(hot.ADCH0Present) / cold.ADCH0Present, PtResistance(100, 200) / PtResistance(100, 25), 1e-5);
+    EXPECT_NEAR(hot.ADCH0Average, hot.ADCH0Present, 2);
+    EXPECT_EQ(hot.Cycles, 61);
+}
+
+TEST(DeviceModel, DriftAndNoiseAreSeededAndSmall) {
+    TDeviceConfig c;
+    c.Seed = 42;
+    TDeviceModel a(c), b(c);
+    c.Seed = 43;
+    TDeviceModel other(c);
+    bool differs = false;
+    for (int i = 0; i < 100; ++i) {
+        a.Advance(1000);
+        b.Advance(1000);
+        other.Advance(1000);
+        EXPECT_EQ(a.Snapshot(), b.Snapshot());
+        differs |= !(a.Snapshot() == other.Snapshot());
+        EXPECT_NEAR(a.Snapshot().CalculatedValue, 25.0, 0.5 + 0.2);
+    }
+    EXPECT_TRUE(differs);
+}
