@@ -206,7 +206,7 @@ void TMBFrameCore::MBAppendAssembly(std::uint8_t b) {
 }
 
 void TMBFrameCore::MBCopyAssemblyAsData() {
-    std::memcpy(FAnswer + FHeaderLength - 1, FRx, FRxCount);
+    std::memcpy(FAnswer + FHeaderLength, FRx, FRxCount); // position 1 = first byte
     FReceivedDataNumber = FRxCount;
 }
 
