@@ -22,8 +22,8 @@ QImage DecodeJpeg(const unsigned char* data, std::size_t size)
         return {};
     // The image takes the decoder's buffer and frees it when the last copy
     // goes; no second copy of the pixels is made.
-    QImage image(px.data, px.width, px.height, px.stride, QImage::Format_RGB888,
-                 kv_jpeg_free, px.data);
+    const QImage::Format format = px.bytes_per_pixel == 4 ? QImage::Format_RGB32 : QImage::Format_RGB888;
+    QImage image(px.data, px.width, px.height, px.stride, format, kv_jpeg_free, px.data);
     if (image.isNull())
         kv_jpeg_free(px.data);
     return image;

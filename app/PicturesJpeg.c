@@ -92,15 +92,25 @@ int kv_jpeg_decode(const unsigned char* data, size_t size, kv_jpeg_pixels* out)
 
     /* Grey and colour pictures both come out as RGB; CMYK cannot be
      * converted and fails in jpeg_start_decompress. */
+#ifdef JCS_ALPHA_EXTENSIONS
+    {
+        const unsigned int one = 1;
+        const int little_endian = *(const unsigned char*)&one == 1;
+        /* 0xFFRRGGBB as a native word; the alpha byte is set to 0xFF. */
+        cinfo.out_color_space = little_endian ? JCS_EXT_BGRA : JCS_EXT_ARGB;
+    }
+#else
     cinfo.out_color_space = JCS_RGB;
+#endif
     cinfo.scale_num = 1;
     cinfo.scale_denom = 1;
     jpeg_start_decompress(&cinfo);
-    if (cinfo.output_components != 3 || cinfo.output_width != cinfo.image_width
+    if ((cinfo.output_components != 3 && cinfo.output_components != 4)
+        || cinfo.output_width != cinfo.image_width
         || cinfo.output_height != cinfo.image_height)
         kv_jpeg_fail((j_common_ptr)&cinfo);
 
-    stride = ((size_t)cinfo.output_width * 3u + 3u) & ~(size_t)3u;
+    stride = ((size_t)cinfo.output_width * (size_t)cinfo.output_components + 3u) & ~(size_t)3u;
     pixels = (unsigned char*)malloc(stride * cinfo.output_height);
     if (pixels == NULL)
         kv_jpeg_fail((j_common_ptr)&cinfo);
@@ -117,6 +127,7 @@ int kv_jpeg_decode(const unsigned char* data, size_t size, kv_jpeg_pixels* out)
     out->width = (int)cinfo.output_width;
     out->height = (int)cinfo.output_height;
     out->stride = (int)stride;
+    out->bytes_per_pixel = cinfo.output_components;
     jpeg_destroy_decompress(&cinfo);
     return 0;
 }

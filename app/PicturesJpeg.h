@@ -20,14 +20,18 @@ enum {
     KV_JPEG_MAX_WORK_MB = 64           /* libjpeg's own buffers              */
 };
 
-/* A decoded picture: packed RGB triplets, rows of `stride` bytes (a multiple
- * of 4, so the rows can be handed to an image class as they are). `data` is
- * malloc'ed; release it with kv_jpeg_free. */
+/* A decoded picture, rows of `stride` bytes (a multiple of 4, so the rows can
+ * be handed to an image class as they are). With libjpeg-turbo's extended
+ * colour spaces each pixel is one native 32-bit word 0xFFRRGGBB
+ * (bytes_per_pixel 4), which a screen pixmap takes without converting;
+ * otherwise packed R, G, B bytes (bytes_per_pixel 3). `data` is malloc'ed;
+ * release it with kv_jpeg_free. */
 typedef struct kv_jpeg_pixels {
     unsigned char* data;
     int width;
     int height;
     int stride;
+    int bytes_per_pixel;
 } kv_jpeg_pixels;
 
 /* Decodes a whole JPEG file held in memory. Returns 0 and fills `out` on

@@ -16,7 +16,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!image.isNull()) {
         // Touch the last byte of every row: a short buffer shows up here.
         unsigned sum = 0;
-        const int rowBytes = image.width() * 3;
+        const int rowBytes = image.width() * image.depth() / 8;
         for (int y = 0; y < image.height(); ++y)
             sum += image.constScanLine(y)[rowBytes - 1];
         volatile unsigned sink = sum;
