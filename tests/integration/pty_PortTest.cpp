@@ -208,6 +208,29 @@ TEST(PtyPort, AHangUpIsReportedOnceAndTheThreadThenRests) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+// Level-triggered poll would announce bytes that the receiver leaves in the
+// queue again and again; they are dropped instead, and the next batch comes
+// on its own.
+TEST(PtyPort, BytesTheReceiverLeavesAreDroppedNotAnnouncedAgain) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    QList<qint64> announced;
+    port.OnReceive = [&](qint64 n) { announced << n; };
+    ASSERT_TRUE(port.Open(Slave(pty), 9600));
+    ASSERT_TRUE(pty.Write("abc"));
+    ASSERT_TRUE(WaitUntil([&] { return !announced.isEmpty(); }));
+    EXPECT_EQ(port.BytesWaiting(), 0);
+    ASSERT_TRUE(pty.Write("de"));
+    ASSERT_TRUE(WaitUntil([&] { return announced.size() >= 2; }));
+    EXPECT_EQ(announced, (QList<qint64>{3, 2}));
+
+    port.OnReceive = nullptr; // nobody listening: the same
+    const auto before = port.HandOversPosted();
+    ASSERT_TRUE(pty.Write("fg"));
+    ASSERT_TRUE(WaitUntil([&] { return port.HandOversPosted() > before && port.BytesWaiting() == 0; }));
+}
+
 // Closing while the device floods the line: from the event loop, from inside
 // the receive callback, and by destroying the port inside it. None may
 // deadlock against the hand-over the thread is waiting on.
