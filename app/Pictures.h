@@ -77,10 +77,10 @@ struct SchematicPlace {
 // The six switch buttons, 55 x 15 each, beside the switch they force.
 inline constexpr SchematicPlace kSchematicButtons[] = {
     {"SpeedButton_I400uA", QRect(233, 59, 55, 15)},
-    {"SpeedButton_PotR", QRect(118, 121, 55, 15)},
+    {"SpeedButton_3W", QRect(118, 121, 55, 15)},
     {"SpeedButton_Kelvin", QRect(183, 144, 55, 15)},
     {"SpeedButton_Az", QRect(373, 188, 55, 15)},
-    {"SpeedButton_3W", QRect(178, 258, 55, 15)},
+    {"SpeedButton_PotR", QRect(178, 258, 55, 15)},
     {"SpeedButton_3WAlt", QRect(345, 283, 55, 15)},
 };
 
@@ -90,12 +90,12 @@ inline constexpr SchematicPlace kSchematicMarks[] = {
     {"Shape_I400uA1", QRect(198, 56, 4, 20)},
     {"Shape_I400uAn", QRect(318, 56, 4, 20)},
     {"Shape_I400uA2", QRect(468, 362, 4, 20)},
-    {"Shape_PotR", QRect(108, 118, 4, 20)},
+    {"Shape_3W", QRect(108, 118, 4, 20)},
     {"Shape_Kelvin", QRect(200, 163, 20, 4)},
     {"Shape_KelvinNeg", QRect(200, 223, 20, 4)},
     {"Shape_Azn", QRect(380, 163, 20, 4)},
     {"Shape_Az", QRect(438, 185, 4, 20)},
-    {"Shape_3W", QRect(238, 255, 4, 20)},
+    {"Shape_PotR", QRect(238, 255, 4, 20)},
     {"Shape_3WAlt", QRect(350, 268, 20, 4)},
     {"Shape_3WAltn", QRect(418, 278, 4, 20)},
 };

@@ -488,12 +488,13 @@ QImage FetSchematic()
     c.Wire({EndB(in), {xs2, yBus}, {xt, yBus}});
     c.Dot({xs1, yBus});
 
-    // Pot. Fix ties the sense line to the excitation terminal.
-    const qreal xPot = EndA(pot).x();
-    c.Wire({{xPot, yBus}, EndA(pot)});
-    c.Wire({EndB(pot), {xPot, yCh0p}});
-    c.Dot({xPot, yBus});
-    c.Dot({xPot, yCh0p});
+    // 3W: a 3-wire sensor has no sense wire at the terminal-1 end, so the
+    // sense line is taken from terminal 1 inside.
+    const qreal x3w = EndA(w3).x();
+    c.Wire({{x3w, yBus}, EndA(w3)});
+    c.Wire({EndB(w3), {x3w, yCh0p}});
+    c.Dot({x3w, yBus});
+    c.Dot({x3w, yCh0p});
 
     // ADC.
     const QRectF adc(492, 118, 90, 192);
@@ -520,12 +521,14 @@ QImage FetSchematic()
     c.Dot({xAz, yCh0p});
     c.Dot({xAz, yCh0n});
 
-    // 3W: CH0 - to the current return (terminal 4) for 3-wire sensors.
-    const qreal x3w = EndA(w3).x();
-    c.Wire({{x3w, yCh0n}, EndA(w3)});
-    c.Wire({EndB(w3), {x3w, yT4}});
-    c.Dot({x3w, yCh0n});
-    c.Dot({x3w, yT4});
+    // Pot. Fix: the low sense line fixed to the current return, for inputs
+    // without a sense wire of their own there (2-wire, potentiometer) and to
+    // hold a floating thermocouple at a defined potential.
+    const qreal xPot = EndA(pot).x();
+    c.Wire({{xPot, yCh0n}, EndA(pot)});
+    c.Wire({EndB(pot), {xPot, yT4}});
+    c.Dot({xPot, yCh0n});
+    c.Dot({xPot, yT4});
 
     // CH1 +: either the sense line (3W Alt) or the reference resistor (normal).
     const qreal xAltDrop = EndA(alt).x() - 30;
