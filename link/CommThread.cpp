@@ -347,8 +347,8 @@ void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp) {
             self->Discard(waiting);
     }
 
-    std::uint32_t modem = 0;
-    const std::uint32_t events = self->LineEvents(&modem);
+    std::uint32_t modem = 0; // a dead device has no lines left to report
+    const std::uint32_t events = hungUp ? 0 : self->LineEvents(&modem);
     if (events && self->OnLineState) {
         const TLineStateCallback lineState = self->OnLineState;
         lineState(events, modem);
