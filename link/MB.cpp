@@ -1,6 +1,230 @@
 #include "MB.h"
 
-TMB::TMB(QWidget* parent) : QGroupBox(parent) {
-    setTitle(QStringLiteral("ASCII Master v2016.10.11."));
-    setFixedSize(157, 145);
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QFrame>
+#include <QLabel>
+#include <QListWidget>
+#include <QPushButton>
+#include <QStyledItemDelegate>
+#include <QToolButton>
+
+namespace {
+
+// Items one line (13 pixels) high, as the list and the rate drop-down want.
+class TItemHeight13 : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+};
+
+// The panel's fonts are 8 point at 96 dpi: 11 pixels, whatever the screen.
+QFont PanelFont(const char* family) {
+    QFont f(QString::fromLatin1(family));
+    f.setPixelSize(11);
+    return f;
 }
+
+} // namespace
+
+TMB::TMB(QWidget* parent) : TMB(parent, nullptr, nullptr) {}
+
+TMB::TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port)
+    : QGroupBox(parent), TMBEngine(timers), FDevice(std::move(port)) {
+    if (!FDevice)
+        FDevice = MBCreateSystemPort();
+    FPortLister = [](QStringList* list) { MBListPorts(list); };
+    ConnectDevice();
+    FTLampTimer = MBTimers().createTimer(50, true, [this] { MBTLampOff(); });
+    FRLampTimer = MBTimers().createTimer(50, true, [this] { SetBackground(Label_RLamp, FFace); });
+    BuildPanel();
+}
+
+TMB::~TMB() {
+    // Destruction closes without the close steps: no events reach an owner
+    // that is itself going away.
+    MBClosePort();
+    FDevice->OnReceive = nullptr;
+    FDevice->OnLineState = nullptr;
+    FDevice->OnHangUp = nullptr;
+}
+
+void TMB::BuildPanel() {
+    setObjectName(QStringLiteral("MB"));
+    setFont(PanelFont("Arial"));
+    resize(157, 145);
+    setFixedSize(157, 145);
+    setTitle(QString::fromStdString(MBCaption()));
+    FFace = palette().color(QPalette::Button);
+
+    const QFont courier = PanelFont("Courier New");
+    const QFont arial = PanelFont("Arial");
+    auto label = [this](QWidget* parent, const char* name, QRect place, const QString& text,
+                        Qt::Alignment align, bool opaque) {
+        auto* l = new QLabel(text, parent);
+        l->setObjectName(QString::fromLatin1(name));
+        l->setGeometry(place);
+        l->setAlignment(align | Qt::AlignVCenter);
+        l->setMargin(0);
+        l->setIndent(0);
+        if (opaque)
+            SetBackground(l, FFace);
+        return l;
+    };
+    const auto left = Qt::AlignLeft;
+    const auto right = Qt::AlignRight;
+    const auto centre = Qt::AlignHCenter;
+
+    Label_TLamp = label(this, "Label_TLamp", {4, 13, 8, 13}, "T", left, true);
+    Label_TID = label(this, "Label_TID", {12, 13, 28, 13}, "---", left, false);
+    Label_TDataCount = label(this, "Label_TDataCount", {43, 13, 21, 13}, "0", right, false);
+    Label_TFrames = label(this, "Label_TFrames", {68, 13, 85, 13}, "0 F", right, false);
+    Label_RLamp = label(this, "Label_RLamp", {4, 26, 8, 13}, "R", left, true);
+    Label_RID = label(this, "Label_RID", {12, 26, 28, 13}, "---", left, false);
+    Label_RDataCount = label(this, "Label_RDataCount", {43, 26, 21, 13}, "0", right, false);
+    Label_RFrames = label(this, "Label_RFrames", {68, 26, 85, 13}, "0 F", right, false);
+    for (QLabel* l : {Label_TLamp, Label_TID, Label_TDataCount, Label_RLamp, Label_RID, Label_RDataCount})
+        l->setFont(courier);
+    Label_TFrames->setFont(arial);
+    Label_RFrames->setFont(arial);
+
+    Label_Speed = label(this, "Label_Speed", {5, 40, 30, 15}, "0", left, false);
+    Label_Try = label(this, "Label_Try", {131, 40, 24, 13}, QString(), left, false);
+    Label_Try->setFont(courier);
+    Label_Try->hide();
+
+    ListBox_Ports = new QListWidget(this);
+    ListBox_Ports->setObjectName(QStringLiteral("ListBox_Ports"));
+    ListBox_Ports->setGeometry(5, 56, 88, 44);
+    ListBox_Ports->setFont(arial);
+    ListBox_Ports->setItemDelegate(new TItemHeight13(ListBox_Ports));
+    ListBox_Ports->setUniformItemSizes(true);
+    ListBox_Ports->setSelectionMode(QAbstractItemView::SingleSelection);
+    ListBox_Ports->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    connect(ListBox_Ports, &QListWidget::itemClicked, this, [this] { MBPortListClick(); });
+
+    Panel_OpenPort = new QFrame(this);
+    Panel_OpenPort->setObjectName(QStringLiteral("Panel_OpenPort"));
+    Panel_OpenPort->setGeometry(5, 56, 88, 44);
+    Panel_OpenPort->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    Panel_OpenPort->setLineWidth(1);
+    Panel_OpenPort->setFont(arial);
+    Panel_OpenPort->hide();
+    Label_OpenPortName = label(Panel_OpenPort, "Label_OpenPortName", {2, 0, 84, 13}, QString(), centre, false);
+    Label_CurrentRequest = label(Panel_OpenPort, "Label_CurrentRequest", {2, 11, 84, 13}, QString(), centre, false);
+    Image_SpeedGraph = label(Panel_OpenPort, "Image_SpeedGraph", {1, 24, 86, 19}, QString(), left, false);
+    Image_SpeedGraphBuffer = label(Panel_OpenPort, "Image_SpeedGraphBuffer", {1, 24, 86, 19}, QString(), left, false);
+    Image_SpeedGraphBuffer->hide();
+    FGraphBuffer = QImage(mbpanel::TMBSpeedGraph::kWidth, mbpanel::TMBSpeedGraph::kHeight,
+                          QImage::Format_RGB32);
+    FGraphBuffer.fill(FFace);
+
+    Shape_PortIndicator = new QFrame(this);
+    Shape_PortIndicator->setObjectName(QStringLiteral("Shape_PortIndicator"));
+    Shape_PortIndicator->setGeometry(97, 56, 55, 21);
+    Shape_PortIndicator->setFrameStyle(QFrame::Box | QFrame::Plain);
+    Shape_PortIndicator->setLineWidth(1);
+    {
+        QPalette pal = Shape_PortIndicator->palette();
+        pal.setColor(QPalette::WindowText, Qt::black);
+        Shape_PortIndicator->setPalette(pal);
+    }
+    SetIndicator(FFace);
+
+    SpeedButton_OpenClose = new QToolButton(this);
+    SpeedButton_OpenClose->setObjectName(QStringLiteral("SpeedButton_OpenClose"));
+    SpeedButton_OpenClose->setGeometry(99, 58, 51, 17);
+    SpeedButton_OpenClose->setText(QStringLiteral("Open"));
+    SpeedButton_OpenClose->setCheckable(true);
+    SpeedButton_OpenClose->setEnabled(false);
+    SpeedButton_OpenClose->setFocusPolicy(Qt::NoFocus);
+    connect(SpeedButton_OpenClose, &QToolButton::clicked, this, [this] { MBOpenCloseToggle(); });
+
+    Button_Ref = new QPushButton(QStringLiteral("Ref"), this);
+    Button_Ref->setObjectName(QStringLiteral("Button_Ref"));
+    Button_Ref->setGeometry(97, 81, 28, 19);
+    Button_Ref->setToolTip(QStringLiteral("Refresh list"));
+    connect(Button_Ref, &QPushButton::clicked, this, [this] { MBRefreshPortList(); });
+
+    Button_ClearCounters = new QPushButton(QStringLiteral("C"), this);
+    Button_ClearCounters->setObjectName(QStringLiteral("Button_ClearCounters"));
+    Button_ClearCounters->setGeometry(128, 81, 23, 19);
+    Button_ClearCounters->setToolTip(QStringLiteral("Clear all counters"));
+    connect(Button_ClearCounters, &QPushButton::clicked, this, [this] { MBClearCounters(); });
+    for (QPushButton* b : {Button_Ref, Button_ClearCounters}) {
+        // The toolkit's default padding would not leave room for the caption
+        // on a 19-pixel button.
+        b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
+        b->setAutoDefault(false);
+    }
+
+    Label_LastStatus = label(this, "Label_LastStatus", {2, 103, 149, 13},
+                             QStringLiteral("Last status: Closed Port"), centre, true);
+    Label_LastStatus->setFont(arial);
+    Label_Baud = label(this, "Label_Baud", {5, 115, 143, 15}, QString(), centre, false);
+    Label_Baud->hide();
+
+    ComboBox_Baud = new QComboBox(this);
+    ComboBox_Baud->setObjectName(QStringLiteral("ComboBox_Baud"));
+    ComboBox_Baud->setGeometry(5, 119, 144, 25);
+    ComboBox_Baud->setEditable(false);
+    ComboBox_Baud->setItemDelegate(new TItemHeight13(ComboBox_Baud));
+    ComboBox_Baud->hide();
+    connect(ComboBox_Baud, &QComboBox::activated, this, [this] { MBBaudListClick(); });
+
+    Label_RequestHistory = label(this, "Label_RequestHistory", {6, 129, 145, 13}, QString(), right, false);
+    Label_RequestHistory->setFont(arial);
+    // It overlaps the rate list by a few pixels; clicks belong to the list.
+    Label_RequestHistory->setAttribute(Qt::WA_TransparentForMouseEvents);
+
+    // The port list comes first in the tab order.
+    setTabOrder(ListBox_Ports, Button_Ref);
+    setTabOrder(Button_Ref, Button_ClearCounters);
+    setTabOrder(Button_ClearCounters, ComboBox_Baud);
+}
+
+void TMB::ConnectDevice() {
+    // The port calls back on this (GUI) thread, and only while it is open.
+    FDevice->OnReceive = [this](qint64 waiting) { MBReceiveChunk(waiting); };
+    FDevice->OnLineState = [](std::uint32_t, std::uint32_t) {
+        // CTS, DSR, carrier, ring and line errors carry no meaning for the link.
+    };
+    FDevice->OnHangUp = [this] {
+        // Handled from the event loop: the hang-up may be noticed in the middle
+        // of a write or a receive, and the close sequence must not run under it.
+        const int session = FSession;
+        QMetaObject::invokeMethod(this, [this, session] { DeviceHungUp(session); }, Qt::QueuedConnection);
+    };
+}
+
+void TMB::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
+    if (FOpen)
+        return;
+    if (FDevice) {
+        FDevice->OnReceive = nullptr;
+        FDevice->OnLineState = nullptr;
+        FDevice->OnHangUp = nullptr;
+    }
+    FDevice = port ? std::move(port) : MBCreateSystemPort();
+    ConnectDevice();
+}
+
+void TMB::MBSetPortLister(TMBPortLister lister) {
+    FPortLister = lister ? std::move(lister) : TMBPortLister([](QStringList* list) { MBListPorts(list); });
+}
+
+void TMB::setMBBaudEditVisible(bool v) {
+    FBaudEditVisible = v;
+    MBUpdateView();
+}
+
+void TMB::SetBackground(QWidget* w, const QColor& c) {
+    QPalette pal = w->palette();
+    pal.setColor(QPalette::Window, c);
+    w->setPalette(pal);
+    w->setAutoFillBackground(true);
+}
+
+void TMB::SetIndicator(const QColor& c) { SetBackground(Shape_PortIndicator, c); }

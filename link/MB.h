@@ -1,13 +1,205 @@
 #pragma once
-// TMB: the serial link component, a group box that carries its own panel.
-// (Placeholder until the panel lands: only what the main window places.)
+// TMB: the serial link component. A group box that carries its own operator
+// panel (port list, Open/Close, lamps, counters, speed and its graph, current
+// request, last status, rate) on top of the link engine (frames, transactions,
+// modes), with the port behind the TMBPort seam.
+//
+// The panel's logic lives in MBPanel*.cpp; its texts and the speed graph are
+// plain functions in MBPanelView.h.
+#include "MBEngine.h"
+#include "MBPanelView.h"
+#include "MBPort.h"
 #include "MBTypes.h"
 
 #include <QGroupBox>
 #include <QString>
+#include <QStringList>
 
-class TMB : public QGroupBox {
-    Q_OBJECT
+#include <functional>
+#include <memory>
+#include <stdexcept>
+
+class QComboBox;
+class QFrame;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QToolButton;
+
+// A port that cannot be opened. The open sequence catches it.
+class EComError : public std::runtime_error {
 public:
+    using std::runtime_error::runtime_error;
+};
+
+using TPortOpenedOrClosed = std::function<void(bool MBbPortOpen)>;
+// Fills a list with the ports that can be opened now (MBListPorts by default).
+using TMBPortLister = std::function<void(QStringList* list)>;
+
+class TMB : public QGroupBox, public TMBEngine {
+    Q_OBJECT
+    Q_PROPERTY(QString Port READ Port WRITE setPort)
+    Q_PROPERTY(TMBBaud MBBaud READ MBBaud WRITE setMBBaud)
+    Q_PROPERTY(uint WinQSizeIn READ WinQSizeIn WRITE setWinQSizeIn)
+    Q_PROPERTY(uint WinQSizeOut READ WinQSizeOut WRITE setWinQSizeOut)
+    Q_PROPERTY(bool MBPortOpen READ MBPortOpen)
+    Q_PROPERTY(QString MBLastUsedPort READ MBLastUsedPort WRITE setMBLastUsedPort)
+    Q_PROPERTY(bool MBThereWasOpenEvent READ MBThereWasOpenEvent WRITE setMBThereWasOpenEvent)
+    Q_PROPERTY(bool MBRefreshListOnStartup READ MBRefreshListOnStartup WRITE setMBRefreshListOnStartup)
+    Q_PROPERTY(bool MBBaudEditVisible READ MBBaudEditVisible WRITE setMBBaudEditVisible)
+
+public:
+    // The component as the main window places it: the system's serial ports
+    // and QTimer.
     explicit TMB(QWidget* parent = nullptr);
+    // With another clock and port (tests, the in-process simulator). `timers`
+    // must outlive the component; a null port uses the system's port.
+    TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port);
+    // Closes an open port silently: no close steps, no events.
+    ~TMB() override;
+
+    // ---- published properties -------------------------------------------------
+    const QString& Port() const { return FPort; }
+    void setPort(const QString& port) { FPort = port; }
+    using TMBEngine::MBBaud;
+    using TMBEngine::setMBBaud;
+    uint WinQSizeIn() const { return FWinQSizeIn; }
+    void setWinQSizeIn(uint n) { FWinQSizeIn = n; }
+    uint WinQSizeOut() const { return FWinQSizeOut; }
+    void setWinQSizeOut(uint n) { FWinQSizeOut = n; }
+    using TMBEngine::MBPortOpen;
+    const QString& MBLastUsedPort() const { return FLastUsedPort; }
+    void setMBLastUsedPort(const QString& port) { FLastUsedPort = port; }
+    bool MBThereWasOpenEvent() const { return FThereWasOpenEvent; }
+    void setMBThereWasOpenEvent(bool v) { FThereWasOpenEvent = v; }
+    bool MBRefreshListOnStartup() const { return FRefreshListOnStartup; }
+    void setMBRefreshListOnStartup(bool v) { FRefreshListOnStartup = v; }
+    bool MBBaudEditVisible() const { return FBaudEditVisible; }
+    void setMBBaudEditVisible(bool v);
+
+    // Raised after the Open/Close action when MBPortOpen changed.
+    TPortOpenedOrClosed OnMBPortOpenedOrClosed;
+
+    // ---- port operations ------------------------------------------------------
+    void MBRefreshPortList();
+    void MBPortListClick();
+    // Runs the open sequence when the Open/Close button is down, the close
+    // sequence when it is up.
+    void MBOpenCloseToggle();
+    // If open: releases the button and runs the close sequence (with events).
+    void MBClose();
+    // Opens Port at MBBaud and starts receiving; throws EComError.
+    void MBOpenPort();
+    // Stops receiving and releases the device.
+    void MBClosePort();
+    // Hands the bytes to the port in one write while the port is open.
+    void MBWriteText(const QByteArray& bytes);
+    // Reads the announced bytes and hands them to the mode's receiver.
+    void MBReceiveChunk(qint64 waiting);
+    void MBBaudListClick();
+
+    // ---- seams ------------------------------------------------------------------
+    // Replaces the port (only while closed; otherwise ignored). Null: the
+    // system's port.
+    void MBSetPortDevice(std::unique_ptr<TMBPort> port);
+    TMBPort& MBPortDevice() { return *FDevice; }
+    // Replaces the port probing of the list refresh.
+    void MBSetPortLister(TMBPortLister lister);
+    // The message of the last EComError the open sequence caught.
+    const QString& MBLastOpenError() const { return FLastOpenError; }
+
+    // ---- display (also called by the link's logic) ---------------------------------
+    void MBClearCounters() override;
+    using TMBEngine::MBSecondTick;
+    void MBDeferredStart() override;
+    void MBUpdateView() override;
+    void MBShowSpeed() override;
+    void MBDrawSpeedGraph() override;
+    void MBShowCounters() override;
+    void MBShowTry(int n) override;
+    void MBSetTryDisplay(bool shown) override;
+    void MBLightTLamp() override;
+    void MBTLampOff() override;
+    void MBLightRLamp() override;
+    void MBResetLamps() override;
+    void MBShowCurrentRequest(std::uint8_t address, std::uint8_t command) override;
+    void MBPushHistory();
+    void MBClearHistory() override;
+    void MBShowSentCount() override;
+    void MBShowReceivedCount() override;
+    void MBShowTID(const std::string& text) override;
+    void MBShowRID(const std::string& text) override;
+    void MBShowBaud() override;
+    void MBShowLastStatus() override;
+    void MBShowCaption() override;
+    // Draws the empty graph frame into one of the two graph images.
+    void MBClearGraph(QLabel* image);
+
+    // The button-face colour of the panel (lamps off, neutral status).
+    QColor MBFaceColor() const { return FFace; }
+    const mbpanel::TMBSpeedGraph& MBSpeedSamples() const { return FGraph; }
+    const QImage& MBGraphBuffer() const { return FGraphBuffer; }
+
+protected:
+    bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
+
+private:
+    void BuildPanel();
+    void ConnectDevice();
+    void OpenSequence();
+    void CloseSequence();
+    void CloseSteps();
+    void DeviceHungUp(int session);
+    void SetBackground(QWidget* w, const QColor& c);
+    void SetIndicator(const QColor& c);
+    void ShowRequestLabels();
+
+    // Controls, named as their objectName.
+    QLabel* Label_TLamp = nullptr;
+    QLabel* Label_TID = nullptr;
+    QLabel* Label_TDataCount = nullptr;
+    QLabel* Label_TFrames = nullptr;
+    QLabel* Label_RLamp = nullptr;
+    QLabel* Label_RID = nullptr;
+    QLabel* Label_RDataCount = nullptr;
+    QLabel* Label_RFrames = nullptr;
+    QLabel* Label_Speed = nullptr;
+    QLabel* Label_Try = nullptr;
+    QListWidget* ListBox_Ports = nullptr;
+    QFrame* Panel_OpenPort = nullptr;
+    QLabel* Label_OpenPortName = nullptr;
+    QLabel* Label_CurrentRequest = nullptr;
+    QLabel* Image_SpeedGraph = nullptr;
+    QLabel* Image_SpeedGraphBuffer = nullptr;
+    QFrame* Shape_PortIndicator = nullptr;
+    QToolButton* SpeedButton_OpenClose = nullptr;
+    QPushButton* Button_Ref = nullptr;
+    QPushButton* Button_ClearCounters = nullptr;
+    QLabel* Label_LastStatus = nullptr;
+    QLabel* Label_Baud = nullptr;
+    QComboBox* ComboBox_Baud = nullptr;
+    QLabel* Label_RequestHistory = nullptr;
+
+    std::unique_ptr<TMBTimer> FTLampTimer;
+    std::unique_ptr<TMBTimer> FRLampTimer;
+
+    std::unique_ptr<TMBPort> FDevice;
+    TMBPortLister FPortLister;
+    bool FOpen = false; // the device is open and receiving
+    int FSession = 0;   // counts opens, so a late hang-up of an earlier one is ignored
+    bool FRefreshing = false;
+
+    QString FPort = QStringLiteral("COM1");
+    uint FWinQSizeIn = 8192;
+    uint FWinQSizeOut = 8192;
+    QString FLastUsedPort;
+    bool FThereWasOpenEvent = false;
+    bool FRefreshListOnStartup = true;
+    bool FBaudEditVisible = true;
+    QString FLastOpenError;
+
+    QColor FFace;
+    mbpanel::TMBRequestLine FRequest;
+    mbpanel::TMBSpeedGraph FGraph;
+    QImage FGraphBuffer;
 };

@@ -1,0 +1,378 @@
+// The link panel offscreen: its controls, start-up, displays and the port
+// sequences, on a manual clock with an in-memory port.
+#include "panel_support.h"
+
+#include "NumberPicture.h"
+
+#include <QApplication>
+#include <QFrame>
+
+using namespace paneltest;
+
+namespace {
+
+TEST_F(Panel, NewPanelShowsItsControls) {
+    EXPECT_EQ(mb->title(), "ASCII Master v2016.10.11.");
+    EXPECT_EQ(mb->size(), QSize(157, 145));
+    EXPECT_EQ(mb->minimumSize(), QSize(157, 145));
+    EXPECT_EQ(mb->maximumSize(), QSize(157, 145));
+
+    struct Control {
+        const char* name;
+        const char* parent;
+        QRect place;
+        QString text; // labels only
+        bool shown;
+    };
+    const Control controls[] = {
+        {"Label_TLamp", "MB", {4, 13, 8, 13}, "T", true},
+        {"Label_TID", "MB", {12, 13, 28, 13}, "---", true},
+        {"Label_TDataCount", "MB", {43, 13, 21, 13}, "0", true},
+        {"Label_TFrames", "MB", {68, 13, 85, 13}, "0 F", true},
+        {"Label_RLamp", "MB", {4, 26, 8, 13}, "R", true},
+        {"Label_RID", "MB", {12, 26, 28, 13}, "---", true},
+        {"Label_RDataCount", "MB", {43, 26, 21, 13}, "0", true},
+        {"Label_RFrames", "MB", {68, 26, 85, 13}, "0 F", true},
+        {"Label_Speed", "MB", {5, 40, 30, 15}, "0", true},
+        {"Label_Try", "MB", {131, 40, 24, 13}, "", false},
+        {"ListBox_Ports", "MB", {5, 56, 88, 44}, {}, true},
+        {"Panel_OpenPort", "MB", {5, 56, 88, 44}, {}, false},
+        {"Label_OpenPortName", "Panel_OpenPort", {2, 0, 84, 13}, "", true},
+        {"Label_CurrentRequest", "Panel_OpenPort", {2, 11, 84, 13}, "", true},
+        {"Image_SpeedGraph", "Panel_OpenPort", {1, 24, 86, 19}, {}, true},
+        {"Image_SpeedGraphBuffer", "Panel_OpenPort", {1, 24, 86, 19}, {}, false},
+        {"Shape_PortIndicator", "MB", {97, 56, 55, 21}, {}, true},
+        {"SpeedButton_OpenClose", "MB", {99, 58, 51, 17}, {}, true},
+        {"Button_Ref", "MB", {97, 81, 28, 19}, {}, true},
+        {"Button_ClearCounters", "MB", {128, 81, 23, 19}, {}, true},
+        {"Label_LastStatus", "MB", {2, 103, 149, 13}, "Last status: Closed Port", true},
+        {"Label_Baud", "MB", {5, 115, 143, 15}, "", false},
+        {"ComboBox_Baud", "MB", {5, 119, 144, 25}, {}, false},
+        {"Label_RequestHistory", "MB", {6, 129, 145, 13}, "", true},
+    };
+    for (const auto& c : controls) {
+        SCOPED_TRACE(c.name);
+        auto* w = mb->findChild<QWidget*>(c.name);
+        ASSERT_NE(w, nullptr);
+        EXPECT_EQ(w->parentWidget()->objectName(), c.parent);
+        EXPECT_EQ(w->geometry(), c.place);
+        EXPECT_EQ(!w->isHidden(), c.shown);
+        if (auto* l = qobject_cast<QLabel*>(w); l && !c.text.isNull()) {
+            EXPECT_EQ(l->text(), c.text);
+        }
+    }
+    EXPECT_EQ(Get("Label_TLamp")->font().family(), "Courier New");
+    EXPECT_EQ(Get("Label_TFrames")->font().family(), "Arial");
+    EXPECT_EQ(Get<QListWidget>("ListBox_Ports")->count(), 0);
+    EXPECT_FALSE(OpenClose()->isEnabled());
+    EXPECT_EQ(OpenClose()->text(), "Open");
+    EXPECT_EQ(Get<QPushButton>("Button_Ref")->text(), "Ref");
+    EXPECT_EQ(Get<QPushButton>("Button_Ref")->toolTip(), "Refresh list");
+    EXPECT_EQ(Get<QPushButton>("Button_ClearCounters")->toolTip(), "Clear all counters");
+    EXPECT_EQ(Get<QComboBox>("ComboBox_Baud")->count(), 0);
+    EXPECT_EQ(mb->Port(), "COM1");
+    EXPECT_EQ(mb->MBBaud(), baud115200);
+    EXPECT_EQ(mb->WinQSizeIn(), 8192u);
+    EXPECT_EQ(mb->property("WinQSizeOut").toUInt(), 8192u);
+    EXPECT_FALSE(mb->property("MBPortOpen").toBool());
+    EXPECT_TRUE(mb->MBRefreshListOnStartup());
+    EXPECT_FALSE(mb->MBThereWasOpenEvent());
+}
+
+TEST_F(Panel, FirstTickFillsRatesAndPorts) {
+    mb->setMBLastUsedPort("/dev/ttyMEM0");
+    mb->setMBBaudEditVisible(false);
+    Start();
+    auto* combo = Get<QComboBox>("ComboBox_Baud");
+    ASSERT_EQ(combo->count(), 21);
+    EXPECT_EQ(combo->itemText(0), "75 baud");
+    EXPECT_EQ(combo->itemText(20), "921600 baud");
+    EXPECT_EQ(combo->currentIndex(), baud115200);
+    EXPECT_EQ(Text("Label_Baud"), " 115 200 bits / second");
+    EXPECT_TRUE(Shown("Label_Baud"));
+    EXPECT_FALSE(Shown("ComboBox_Baud"));
+
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->item(0)->text(), "/dev/ttyMEM1"); // the last probed first
+    EXPECT_EQ(list->currentItem()->text(), "/dev/ttyMEM0");
+    EXPECT_TRUE(OpenClose()->isEnabled());
+    EXPECT_EQ(Text("Label_TFrames"), "   0  F");
+    EXPECT_EQ(Text("Label_Speed"), "0 frames / sec [0]");
+
+    // The rate list replaces the rate text while closed.
+    mb->setMBBaudEditVisible(true);
+    EXPECT_TRUE(Shown("ComboBox_Baud"));
+    EXPECT_FALSE(Shown("Label_Baud"));
+    combo->setCurrentIndex(baud009600);
+    emit combo->activated(baud009600);
+    EXPECT_EQ(mb->MBBaud(), baud009600);
+    EXPECT_EQ(Text("Label_Baud"), " 9 600 bits / second");
+}
+
+TEST_F(Panel, RefreshRules) {
+    // No ports: the list stays empty and Open disabled.
+    ports.clear();
+    Start();
+    EXPECT_EQ(Get<QListWidget>("ListBox_Ports")->count(), 0);
+    EXPECT_FALSE(OpenClose()->isEnabled());
+
+    // Without the start-up refresh, "Ref" is bold until it is clicked.
+    PanelRig other;
+    other.mb->setMBRefreshListOnStartup(false);
+    other.Start();
+    auto* ref = other.Get<QPushButton>("Button_Ref");
+    EXPECT_EQ(other.Get<QListWidget>("ListBox_Ports")->count(), 0);
+    EXPECT_TRUE(ref->font().bold());
+    ref->click();
+    EXPECT_FALSE(ref->font().bold());
+    EXPECT_EQ(other.Get<QListWidget>("ListBox_Ports")->count(), 2);
+    EXPECT_EQ(other.mb->MBLastUsedPort(), "/dev/ttyMEM1");
+
+    // A click on an entry makes it the last used port.
+    auto* list = other.Get<QListWidget>("ListBox_Ports");
+    list->setCurrentRow(1);
+    other.mb->MBPortListClick();
+    EXPECT_EQ(other.mb->MBLastUsedPort(), "/dev/ttyMEM0");
+    list->clearSelection();
+    list->setCurrentRow(-1);
+    other.mb->MBPortListClick();
+    EXPECT_EQ(other.mb->MBLastUsedPort(), "/dev/ttyMEM0");
+}
+
+TEST_F(Panel, OpenPollAndClose) {
+    mb->setMBBaudEditVisible(true);
+    Open();
+    EXPECT_EQ(port->OpenedName(), "/dev/ttyMEM1");
+    EXPECT_EQ(port->OpenedRate(), 115200u);
+    EXPECT_EQ(mb->Port(), "/dev/ttyMEM1");
+    EXPECT_EQ(openEvents, std::vector<bool>{true});
+    EXPECT_TRUE(mb->MBThereWasOpenEvent());
+    EXPECT_EQ(OpenClose()->text(), "Close");
+    EXPECT_EQ(Background("Shape_PortIndicator"), mbpanel::kGreen);
+    EXPECT_TRUE(Shown("Panel_OpenPort"));
+    EXPECT_FALSE(Shown("ListBox_Ports"));
+    EXPECT_FALSE(Shown("ComboBox_Baud"));
+    EXPECT_TRUE(Shown("Label_Baud"));
+    EXPECT_TRUE(Shown("Label_Try"));
+    EXPECT_FALSE(Get<QPushButton>("Button_Ref")->isEnabled());
+    EXPECT_EQ(Text("Label_OpenPortName"), "/dev/ttyMEM1");
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: OK");
+
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    const QByteArray request = port->TakeWritten();
+    EXPECT_TRUE(request.startsWith("M01") && request.endsWith(";")) << request.constData();
+    EXPECT_EQ(Background("Label_TLamp"), mbpanel::kLampLit);
+    EXPECT_EQ(Text("Label_TID"), "000");
+    EXPECT_EQ(Text("Label_CurrentRequest"), "1.1");
+    EXPECT_EQ(Text("Label_Try"), "1/1");
+    port->Push(Ascii('S', Frame({1, 7, 5, 0, 0x2A})));
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(Background("Label_RLamp"), mbpanel::kLampLit);
+    EXPECT_EQ(Text("Label_RID"), "007");
+    EXPECT_EQ(Text("Label_RDataCount"), "1");
+    EXPECT_EQ(Text("Label_TFrames"), "   1  F");
+    EXPECT_EQ(Text("Label_RFrames"), "   1  F");
+    clock.advance(50);
+    EXPECT_EQ(Background("Label_TLamp"), mb->MBFaceColor());
+    EXPECT_EQ(Background("Label_RLamp"), mb->MBFaceColor());
+
+    ClickOpenClose();
+    EXPECT_FALSE(mb->MBPortOpen());
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_EQ(openEvents, (std::vector<bool>{true, false}));
+    EXPECT_EQ(ends.size(), 1u); // nothing was outstanding
+    EXPECT_EQ(OpenClose()->text(), "Open");
+    EXPECT_TRUE(Shown("ListBox_Ports"));
+    EXPECT_TRUE(Shown("ComboBox_Baud"));
+    EXPECT_FALSE(Shown("Label_Try"));
+    EXPECT_TRUE(Get<QPushButton>("Button_Ref")->isEnabled());
+    EXPECT_EQ(Background("Shape_PortIndicator"), mb->MBFaceColor());
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: Closed Port");
+    EXPECT_EQ(Text("Label_CurrentRequest"), "");
+    // The empty line of the start (command 0) went first: a blank.
+    EXPECT_EQ(Text("Label_RequestHistory"), "  1.1");
+    EXPECT_EQ(Text("Label_Try"), "0/0");
+}
+
+TEST_F(Panel, CloseWithAnOutstandingRequestEndsIt) {
+    Open();
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    mb->MBClose();
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].first, stClosedPort);
+    EXPECT_EQ(ends[0].second, "Closed Port");
+    EXPECT_FALSE(OpenClose()->isChecked());
+    EXPECT_EQ(openEvents, (std::vector<bool>{true, false}));
+    // Closed already: nothing more happens.
+    mb->MBClose();
+    EXPECT_EQ(openEvents.size(), 2u);
+    EXPECT_EQ(ends.size(), 1u);
+}
+
+TEST_F(Panel, FailedOpenLeavesARedIndicatorAndNoEvent) {
+    Start();
+    port->SetOpenError("No such file or directory");
+    ClickOpenClose();
+    EXPECT_FALSE(mb->MBPortOpen());
+    EXPECT_TRUE(openEvents.empty());
+    EXPECT_TRUE(ends.empty());
+    EXPECT_FALSE(OpenClose()->isChecked());
+    EXPECT_EQ(OpenClose()->text(), "Open");
+    EXPECT_TRUE(OpenClose()->isEnabled());
+    EXPECT_EQ(Background("Shape_PortIndicator"), mbpanel::kRed);
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: Closed Port");
+    EXPECT_EQ(mb->MBLastOpenError(), "TMB : cannot open /dev/ttyMEM1\rNo such file or directory");
+    EXPECT_FALSE(mb->MBThereWasOpenEvent());
+    EXPECT_TRUE(Shown("ListBox_Ports"));
+    EXPECT_EQ(Get<QListWidget>("ListBox_Ports")->count(), 2); // refreshed
+    // The red frame stays until the lamps are reset with the port closed.
+    mb->MBClearCounters();
+    EXPECT_EQ(Background("Shape_PortIndicator"), mb->MBFaceColor());
+    // And the port opens once it can.
+    port->SetOpenError("");
+    ClickOpenClose();
+    EXPECT_TRUE(mb->MBPortOpen());
+    EXPECT_EQ(openEvents, std::vector<bool>{true});
+}
+
+TEST_F(Panel, RateChangeWaitsForTheNextOpen) {
+    Open();
+    mb->setMBBaud(baud009600);
+    EXPECT_EQ(port->OpenedRate(), 115200u);
+    EXPECT_EQ(port->OpenCount(), 1);
+    EXPECT_TRUE(mb->MBPortOpen());
+    ClickOpenClose();
+    ClickOpenClose();
+    EXPECT_EQ(port->OpenedRate(), 9600u);
+}
+
+TEST_F(Panel, RepeatCountsSpeedAndHistory) {
+    for (char sep : {'.', ','}) {
+        SCOPED_TRACE(sep);
+        kv::SetDecimalSeparator(sep);
+        PanelRig p;
+        p.Open();
+        for (int i = 0; i < 1000; ++i)
+            p.Poll(1);
+        EXPECT_EQ(p.Text("Label_CurrentRequest"), ">999x1.1");
+        EXPECT_EQ(p.Text("Label_RequestHistory"), " "); // the empty line of the start
+        for (int i = 0; i < 234; ++i)
+            p.Poll(2);
+        EXPECT_EQ(p.Text("Label_CurrentRequest"), "234x1.2");
+        EXPECT_EQ(p.Text("Label_RequestHistory"), "  >999x1.1");
+        EXPECT_EQ(p.mb->MBNumberOfRxFrames(), 1234u);
+        p.clock.advance(1000); // the tick after the open: 1234 frames
+        const QString k = QString("1") + sep + "2k";
+        EXPECT_EQ(p.Text("Label_Speed"), k + " frames / sec [0-" + k + "]");
+        p.clock.advance(1000); // an idle second
+        EXPECT_EQ(p.Text("Label_Speed"), "0 frames / sec [0-" + k + "]");
+        for (int i = 0; i < 999; ++i)
+            p.Poll(2);
+        p.clock.advance(1000);
+        EXPECT_EQ(p.Text("Label_Speed"), "999 frames / sec [0-" + k + "]");
+        for (int i = 0; i < 1000; ++i)
+            p.Poll(2);
+        p.clock.advance(1000);
+        EXPECT_EQ(p.Text("Label_Speed"), QString("1") + sep + "0k frames / sec [0-" + k + "]");
+    }
+    kv::SetDecimalSeparator('.');
+}
+
+TEST_F(Panel, TryDisplayAndStatusColours) {
+    Open();
+    mb->setMBMasterMaxTryNumber(3);
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    EXPECT_EQ(Text("Label_Try"), "1/1");
+    ASSERT_TRUE(clock.advanceUntil([&] { return mb->MBMasterTryNumber() == 3; }, 10000));
+    EXPECT_EQ(Text("Label_Try"), "3/3");
+    port->Push(Ascii('S', Frame({1, 0, 5, 0, 0x2A})));
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: OK");
+    mb->MBStartQuery(0);
+    EXPECT_EQ(Text("Label_Try"), "1/3");
+
+    // Unanswered: every try used up, a red time-out.
+    ASSERT_TRUE(clock.advanceUntil([&] { return !mb->MBBusy(); }, 10000));
+    ASSERT_FALSE(ends.empty());
+    EXPECT_EQ(ends.back().first, stTimeOut);
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: Time Out");
+    EXPECT_EQ(Background("Label_LastStatus"), mbpanel::kRed);
+    EXPECT_EQ(Text("Label_RID"), "---");
+    Poll(1);
+    EXPECT_EQ(Text("Label_LastStatus"), "Last status: OK");
+    EXPECT_EQ(Background("Label_LastStatus"), mb->MBFaceColor());
+}
+
+TEST_F(Panel, GraphWithoutTrafficLiesOnTheRedBottomLine) {
+    Open();
+    clock.advance(5000); // five idle seconds: speed 0, maximum 0
+    ASSERT_EQ(mb->MBSpeedMax(), 0u);
+    const QImage& img = mb->MBGraphBuffer();
+    int red = 0;
+    for (int x = 0; x < img.width(); ++x)
+        for (int y = 0; y < img.height(); ++y)
+            if (img.pixelColor(x, y) == mbpanel::kRed) {
+                EXPECT_EQ(y, 17);
+                ++red;
+            }
+    EXPECT_EQ(red, 5);
+    EXPECT_EQ(mb->MBSpeedSamples().Sample(83), 0);
+    // The shown image is a copy of the buffer.
+    const QImage shown = Get("Image_SpeedGraph")->pixmap().toImage().convertToFormat(img.format());
+    EXPECT_EQ(shown, img);
+
+    // "C" clears samples, counters and graph.
+    Poll(1);
+    Get<QPushButton>("Button_ClearCounters")->click();
+    EXPECT_EQ(mb->MBSpeedSamples().Sample(83), -1);
+    EXPECT_EQ(Text("Label_TFrames"), "   0  F");
+    EXPECT_EQ(Text("Label_CurrentRequest"), "");
+}
+
+TEST_F(Panel, HangUpClosesLikeTheUser) {
+    Open();
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    ports = {"/dev/ttyMEM0"}; // the vanished one is no longer listed
+    port->HangUp();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(mb->MBPortOpen());
+    EXPECT_FALSE(port->IsOpen());
+    EXPECT_EQ(openEvents, (std::vector<bool>{true, false}));
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].first, stClosedPort);
+    EXPECT_FALSE(OpenClose()->isChecked());
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    ASSERT_EQ(list->count(), 1);
+    EXPECT_EQ(list->item(0)->text(), "/dev/ttyMEM0");
+}
+
+TEST_F(Panel, DestructionClosesSilently) {
+    Open();
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    mb.reset();
+    EXPECT_EQ(openEvents, std::vector<bool>{true});
+    EXPECT_TRUE(ends.empty());
+}
+
+TEST_F(Panel, OpenPortIsListedLast) {
+    Open();
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    mb->MBRefreshPortList();
+    ASSERT_EQ(list->count(), 3);
+    EXPECT_EQ(list->item(2)->text(), "/dev/ttyMEM1");
+    EXPECT_TRUE(OpenClose()->isEnabled());
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
