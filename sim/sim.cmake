@@ -7,3 +7,20 @@ add_library(kv_sim STATIC
 )
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(kv_sim PUBLIC kv_records)
+
+# The simulator's protocol glue (the link engine as ASCII slave) and the
+# in-process device for the program's tests (memory port, manual clock).
+if(TARGET kv_link_core AND TARGET kv_link_port)
+  add_library(kv_sim_link STATIC
+    ${CMAKE_CURRENT_LIST_DIR}/SimSlave.cpp ${CMAKE_CURRENT_LIST_DIR}/SimSlave.h
+    ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.h
+  )
+  target_include_directories(kv_sim_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+  target_link_libraries(kv_sim_link PUBLIC kv_sim kv_link_core kv_link_port)
+
+  add_executable(kvsim
+    ${CMAKE_CURRENT_LIST_DIR}/kvsim_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
+  )
+  target_link_libraries(kvsim PRIVATE kv_sim_link Qt6::Core)
+endif()

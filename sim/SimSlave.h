@@ -1,0 +1,63 @@
+#pragma once
+// TSimSlave: the link engine in modeASCIISlave answering for the device model.
+// It is the simulator's one piece of protocol glue, shared by kvsim (pseudo-
+// terminal, Qt timers) and the in-process device (memory port, manual clock):
+// bytes from the line go in with Receive(); every complete answer frame comes
+// out through OnAnswer, with the faults of its request already applied
+// (dropped, corrupted, noise in front). The turnaround, and the time the
+// request itself took on the line, are waited on the engine's own slave delay
+// timer, so the answer leaves as late as it would from a real device.
+#include "DeviceModel.h"
+#include "Faults.h"
+#include "MBEngine.h"
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+namespace kvsim {
+
+class TSimSlave : public TMBEngine {
+public:
+    // now: the time in milliseconds that the model is advanced to before each
+    // request (a monotonic clock, or the manual clock of a test).
+    TSimSlave(TDeviceModel& model, TFaultInjector& faults, TMBTimerFactory* timers, std::function<std::int64_t()> now);
+
+    // Takes the line: ASCII slave mode, receiver reset, waiting for requests.
+    void Start();
+    void Stop();
+    // Bytes from the line.
+    void Receive(const std::uint8_t* data, std::size_t n) { MBParseReceived(data, n); }
+    void Receive(std::string_view s) { MBParseReceived(s); }
+
+    // Pause between the end of a request and the first character of the answer.
+    void SetTurnaround(std::uint16_t ms) { turnaround_ = ms; }
+    std::uint16_t Turnaround() const { return turnaround_; }
+    // The line rate used to time the request's own characters; 0: requests take no time.
+    void SetLineRate(std::uint32_t rate) { lineRate_ = rate; }
+
+    // A complete answer as it goes on the line (noise first, then the frame).
+    std::function<void(const std::string& bytes)> OnAnswer;
+
+    std::uint64_t Requests() const { return requests_; }
+    std::uint64_t Answers() const { return answers_; }
+
+protected:
+    bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
+
+private:
+    void Handle(std::uint8_t command, std::uint16_t dataNumber);
+
+    TDeviceModel& model_;
+    TFaultInjector& faults_;
+    std::function<std::int64_t()> now_;
+    std::int64_t modelTime_ = 0;
+    std::uint16_t turnaround_ = 2;
+    std::uint32_t lineRate_ = 0;
+    TAnswerFate fate_;
+    std::string frame_;
+    std::uint64_t requests_ = 0;
+    std::uint64_t answers_ = 0;
+};
+
+} // namespace kvsim

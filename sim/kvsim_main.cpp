@@ -1,0 +1,217 @@
+// kvsim: the simulated KV5510 / KV7730 transmitter on a pseudo-terminal.
+#include "DeviceModel.h"
+#include "Faults.h"
+#include "PtyServer.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <QSocketNotifier>
+
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+using namespace kvsim;
+
+namespace {
+
+int g_signalPipe[2] = {-1, -1};
+
+void OnSignal(int) {
+    const char b = 1;
+    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
+}
+
+void Say(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    if (text.empty() || text.back() != '\n')
+        std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+bool ParseDate(const QString& text, std::uint16_t& y, std::uint8_t& m, std::uint8_t& d) {
+    const QStringList parts = text.split('-');
+    if (parts.size() != 3)
+        return false;
+    bool ok1 = false, ok2 = false, ok3 = false;
+    const int yy = parts[0].toInt(&ok1), mm = parts[1].toInt(&ok2), dd = parts[2].toInt(&ok3);
+    if (!ok1 || !ok2 || !ok3 || yy < 0 || yy > 65535 || mm < 0 || mm > 255 || dd < 0 || dd > 255)
+        return false;
+    y = static_cast<std::uint16_t>(yy);
+    m = static_cast<std::uint8_t>(mm);
+    d = static_cast<std::uint8_t>(dd);
+    return true;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName("kvsim");
+
+    QCommandLineParser p;
+    p.setApplicationDescription(QStringLiteral(
+        "Simulated KV5510 / KV7730 transmitter on a pseudo-terminal.\n"
+        "It prints \"kvsim: serving on PATH\" with the port to open (again after each hang-up),\n"
+        "answers ASCII requests to address 1 with the device's records, and paces its answers\n"
+        "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
+        "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
+    p.addHelpOption();
+    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
+    const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
+    const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
+    const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
+    const QCommandLineOption firmware("firmware", "Firmware date (default 2016-10-11).", "YYYY-MM-DD", "2016-10-11");
+    const QCommandLineOption mode("mode", "Start input mode 0-7 (default 0, Pt 100).", "N", "0");
+    const QCommandLineOption wires("wires", "Sensor wires 2, 3 or 4 (default 4).", "N", "4");
+    const QCommandLineOption tc("tc", "Thermocouple type B E J K L N R S T U (default K).", "TYPE", "K");
+    const QCommandLineOption cjc("cjc", "Cold-junction compensation 0 internal, 1 Pt1000, 2 Pt100, 3 none.", "N", "0");
+    const QCommandLineOption value("value", "Process value in the unit of the mode (default 25).", "X", "25");
+    const QCommandLineOption drift("drift", "Amplitude of the slow drift of the process value (default 0.5).", "A", "0.5");
+    const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
+    const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
+    const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
+    const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
+    const QCommandLineOption drop("drop", "Share 0..1 of requests left unanswered.", "P", "0");
+    const QCommandLineOption corrupt("corrupt", "Share 0..1 of answers sent with a broken CRC.", "P", "0");
+    const QCommandLineOption noise("noise", "Share 0..1 of answers preceded by line noise.", "P", "0");
+    const QCommandLineOption error("error", "Answer every request with this error code (254, 255).", "CODE");
+    const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
+    const QCommandLineOption silent("silent", "Answer nothing.");
+    for (const auto* o : {&link, &baud, &turnaround, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
+                          &seed, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
+        p.addOption(*o);
+    p.process(app);
+
+    auto fail = [](const QString& text) {
+        std::fprintf(stderr, "kvsim: %s\n", qPrintable(text));
+        return 2;
+    };
+    auto number = [&p](const QCommandLineOption& o, double lo, double hi, double& out) {
+        bool ok = false;
+        const double v = p.value(o).toDouble(&ok);
+        if (!ok || !(v >= lo && v <= hi))
+            return false;
+        out = v;
+        return true;
+    };
+
+    TDeviceConfig config;
+    double v = 0;
+    if (!number(ident, 0, 255, v))
+        return fail("--ident wants 0..255");
+    config.PCBIdentityAddress = static_cast<std::uint8_t>(v);
+    if (!ParseDate(p.value(firmware), config.FirmwareYear, config.FirmwareMonth, config.FirmwareDay))
+        return fail("--firmware wants YYYY-MM-DD");
+    if (!number(mode, 0, 7, v))
+        return fail("--mode wants 0..7");
+    config.Settings.Mode = static_cast<std::uint8_t>(v);
+    if (!number(wires, 2, 4, v))
+        return fail("--wires wants 2, 3 or 4");
+    config.Settings.Wires = static_cast<std::uint8_t>(v);
+    const int type = QStringLiteral("BEJKLNRSTU").indexOf(p.value(tc).toUpper());
+    if (p.value(tc).size() != 1 || type < 0)
+        return fail("--tc wants one of B E J K L N R S T U");
+    config.Settings.TCType = static_cast<std::uint8_t>(type);
+    if (!number(cjc, 0, 3, v))
+        return fail("--cjc wants 0..3");
+    config.Settings.CJC = static_cast<std::uint8_t>(v);
+    if (!number(value, -1e6, 1e6, config.ProcessValue))
+        return fail("--value wants a number");
+    if (!number(drift, -1e6, 1e6, config.DriftAmplitude))
+        return fail("--drift wants a number");
+    if (!number(jitter, 0, 1e6, config.Noise))
+        return fail("--process-noise wants a number from 0");
+    if (!number(seed, 0, 1e15, v))
+        return fail("--seed wants a whole number");
+    config.Seed = static_cast<std::uint64_t>(v);
+    if (p.isSet(uncal))
+        config.InputCalibrated = config.OutputCalibrated = false;
+
+    TDeviceModel model(config);
+    TFaultInjector faults(config.Seed);
+    TConsoleAction ignored = actNone;
+    for (const auto& [opt, word] : {std::pair{&sensor, "sensor"}, std::pair{&drop, "drop"}, std::pair{&corrupt, "corrupt"},
+                                    std::pair{&noise, "noise"}, std::pair{&error, "error"}}) {
+        if (!p.isSet(*opt) && opt != &sensor)
+            continue;
+        const std::string reply = ConsoleExecute(std::string(word) + " " + p.value(*opt).toStdString(), faults, model, ignored);
+        if (reply.rfind("error:", 0) == 0)
+            return fail(QString::fromStdString(reply));
+    }
+    if (p.isSet(late)) {
+        const std::string reply = ConsoleExecute("late on " + p.value(late).toStdString(), faults, model, ignored);
+        if (reply.rfind("error:", 0) == 0)
+            return fail(QString::fromStdString(reply));
+    }
+    faults.Faults().Silent = p.isSet(silent);
+
+    TPtyServer::Options options;
+    options.Link = p.value(link);
+    if (!number(baud, 50, 4000000, v))
+        return fail("--baud wants a rate");
+    options.FallbackRate = static_cast<std::uint32_t>(v);
+    if (!number(turnaround, 0, 10000, v))
+        return fail("--turnaround wants 0..10000 ms");
+    options.Turnaround = static_cast<std::uint16_t>(v);
+
+    TPtyServer server(model, faults, options);
+    QObject::connect(&server, &TPtyServer::opened, [](const QString& path) { Say("kvsim: serving on " + path.toStdString()); });
+    QObject::connect(&server, &TPtyServer::hungUp, [] { Say("kvsim: hung up"); });
+    QString openError;
+    if (!server.Open(openError))
+        return fail("cannot open a pseudo-terminal: " + openError);
+
+    // Clean shutdown on SIGINT and SIGTERM, through a socket pair into the event loop.
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_signalPipe) != 0)
+        return fail("cannot create the signal pipe");
+    struct sigaction sa {};
+    sa.sa_handler = OnSignal;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &sa, nullptr);
+    ::sigaction(SIGTERM, &sa, nullptr);
+    ::signal(SIGPIPE, SIG_IGN);
+    QSocketNotifier signalNotifier(g_signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(&signalNotifier, &QSocketNotifier::activated, &app, [&] {
+        char b[16];
+        [[maybe_unused]] const ssize_t n = ::read(g_signalPipe[0], b, sizeof b);
+        QCoreApplication::quit();
+    });
+
+    // Console lines on the standard input.
+    std::string pending;
+    QSocketNotifier input(STDIN_FILENO, QSocketNotifier::Read);
+    QObject::connect(&input, &QSocketNotifier::activated, &app, [&] {
+        char buf[1024];
+        const ssize_t n = ::read(STDIN_FILENO, buf, sizeof buf);
+        if (n <= 0) {
+            if (n == 0 || (errno != EAGAIN && errno != EINTR))
+                input.setEnabled(false); // end of input: keep serving
+            return;
+        }
+        pending.append(buf, static_cast<std::size_t>(n));
+        if (pending.size() > 65536)
+            pending.erase(0, pending.size() - 4096);
+        std::size_t eol;
+        while ((eol = pending.find('\n')) != std::string::npos) {
+            const std::string line = pending.substr(0, eol);
+            pending.erase(0, eol + 1);
+            TConsoleAction action = actNone;
+            const std::string reply = ConsoleExecute(line, faults, model, action);
+            if (!reply.empty())
+                Say(reply);
+            if (action == actHangUp)
+                server.HangUp();
+            else if (action == actQuit)
+                QCoreApplication::quit();
+        }
+    });
+
+    const int rc = app.exec();
+    server.Close();
+    Say("kvsim: stopped");
+    return rc;
+}
