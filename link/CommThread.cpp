@@ -157,6 +157,17 @@ void TCommThread::ClearModemLines() {
     ::ioctl(m_fd, TIOCMBIC, &bits); // ENOTTY on a pseudo-terminal
 }
 
+void TCommThread::RequestLowLatency() {
+    if (m_fd < 0)
+        return;
+    // USB-serial adapters otherwise hold received bytes for up to 16 ms.
+    serial_struct serial{};
+    if (::ioctl(m_fd, TIOCGSERIAL, &serial) == 0 && !(serial.flags & ASYNC_LOW_LATENCY)) {
+        serial.flags |= ASYNC_LOW_LATENCY;
+        ::ioctl(m_fd, TIOCSSERIAL, &serial); // a driver without it keeps its timing
+    }
+}
+
 void TCommThread::Purge() {
     if (m_fd >= 0)
         ::ioctl(m_fd, TCFLSH, TCIOFLUSH);

@@ -56,6 +56,8 @@ public:
     std::uint32_t Rate() const { return m_rate; }
     // DTR and RTS inactive. A pseudo-terminal has no modem lines: not an error.
     void ClearModemLines();
+    // Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY).
+    void RequestLowLatency();
     // Discards both driver queues.
     void Purge();
 

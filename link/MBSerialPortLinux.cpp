@@ -18,6 +18,7 @@ bool TMBSerialPortLinux::Open(const QString& name, std::uint32_t rate) {
         return false;
     }
     thread->ClearModemLines();
+    thread->RequestLowLatency();
     thread->Purge();
     // The callbacks are looked up at each dispatch, so the owner may assign
     // them before or after the open. Each is called through a copy: the owner
