@@ -57,6 +57,12 @@ void TMB::BuildPanel() {
     resize(157, 145);
     setFixedSize(157, 145);
     setTitle(QString::fromStdString(MBCaption()));
+    // A framed box whose caption sits on the frame line, so the controls
+    // below it keep the whole 157 x 145 pixels.
+    setStyleSheet(QStringLiteral(
+        "TMB { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
+        "TMB::title { subcontrol-origin: margin; subcontrol-position: top left;"
+        " left: 6px; top: 0px; padding: 0px 2px; }"));
     FFace = palette().color(QPalette::Button);
 
     const QFont courier = PanelFont("Courier New");
@@ -65,6 +71,9 @@ void TMB::BuildPanel() {
                         Qt::Alignment align, bool opaque) {
         auto* l = new QLabel(text, parent);
         l->setObjectName(QString::fromLatin1(name));
+        // The box's own font, given explicitly: the frame's style sheet keeps
+        // it from reaching the children by itself.
+        l->setFont(font());
         l->setGeometry(place);
         l->setAlignment(align | Qt::AlignVCenter);
         l->setMargin(0);
@@ -153,7 +162,9 @@ void TMB::BuildPanel() {
     Button_ClearCounters->setGeometry(128, 81, 23, 19);
     Button_ClearCounters->setToolTip(QStringLiteral("Clear all counters"));
     connect(Button_ClearCounters, &QPushButton::clicked, this, [this] { MBClearCounters(); });
+    SpeedButton_OpenClose->setFont(font());
     for (QPushButton* b : {Button_Ref, Button_ClearCounters}) {
+        b->setFont(font());
         // The toolkit's default padding would not leave room for the caption
         // on a 19-pixel button.
         b->setStyleSheet(QStringLiteral("QPushButton { padding: 0px; }"));
@@ -170,6 +181,7 @@ void TMB::BuildPanel() {
     ComboBox_Baud->setObjectName(QStringLiteral("ComboBox_Baud"));
     ComboBox_Baud->setGeometry(5, 119, 144, 25);
     ComboBox_Baud->setEditable(false);
+    ComboBox_Baud->setFont(font());
     ComboBox_Baud->setItemDelegate(new TItemHeight13(ComboBox_Baud));
     ComboBox_Baud->hide();
     connect(ComboBox_Baud, &QComboBox::activated, this, [this] { MBBaudListClick(); });

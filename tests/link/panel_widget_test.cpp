@@ -369,6 +369,23 @@ TEST_F(Panel, OpenPortIsListedLast) {
     EXPECT_TRUE(OpenClose()->isEnabled());
 }
 
+// A picture of an open panel in use, for the eye (saved under /tmp).
+TEST_F(Panel, Picture) {
+    mb->setMBBaudEditVisible(false);
+    mb->show();
+    Open();
+    for (int second = 0; second < 30; ++second) {
+        for (int i = 0; i < (second * 7) % 13 + 5; ++i)
+            Poll(1);
+        clock.advance(1000);
+    }
+    mb->setMBMasterCommandToSlave(2);
+    mb->MBStartQuery(0);
+    const QPixmap pm = mb->grab();
+    EXPECT_EQ(pm.size(), QSize(157, 145));
+    EXPECT_TRUE(pm.save("/tmp/kv-link-panel.png"));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
