@@ -8,3 +8,7 @@ add_library(kv_link_core STATIC
 )
 target_include_directories(kv_link_core PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(kv_link_core PUBLIC kv_common Qt6::Core)
+if(KV_FUZZ)
+  # Coverage for the fuzzers that drive the receivers and the engine.
+  target_compile_options(kv_link_core PRIVATE -fsanitize=fuzzer-no-link)
+endif()
