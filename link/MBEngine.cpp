@@ -107,8 +107,8 @@ void TMBEngine::SetTry(int n) {
 }
 
 void TMBEngine::ResetLampsAndTry() {
-    MBResetLamps();
     FMasterTryNumberMax = 0;
+    MBResetLamps();
     MBShowTry(0);
 }
 

@@ -15,8 +15,8 @@
 //      MBLightTLamp, MBTLampOff, MBLightRLamp       lamps (50 ms each)
 //      MBResetLamps       T and R off, last-status background neutral, and the
 //                         port indicator neutral when the port is closed (the
-//                         engine has zeroed MBMasterTryNumberMax and calls
-//                         MBShowTry(0) right after)
+//                         engine has zeroed MBMasterTryNumberMax before and
+//                         calls MBShowTry(0) right after)
 //      MBShowTID(text), MBShowRID(text)   T and R ID lines ("000" or "---")
 //      MBShowSentCount    MBDataNumberToSend     MBShowReceivedCount  MBReceivedDataNumber
 //      MBShowCounters     MBNumberOfTxFrames, MBNumberOfRxFrames, MBCounterUnit
@@ -118,6 +118,7 @@ public:
 
     TMBBaud MBBaud() const { return mb::RateToBaud(FBaudRate); }
     std::uint32_t MBBaudRate() const { return FBaudRate; }
+    // A value outside TMBBaud selects 9600.
     void setMBBaud(TMBBaud baud);
 
     const std::string& MBSlaveName() const { return FSlaveName; }
@@ -160,7 +161,7 @@ protected:
     void MBEnginePortClosed();
     void MBRestartSecondTimer();
 
-    // ---- timer ticks (public to the panel for its own tests) ------------------
+    // ---- ticks of the one-second timer ---------------------------------------------
     void MBSecondTick();
     virtual void MBDeferredStart();
 
