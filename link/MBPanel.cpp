@@ -25,7 +25,7 @@ void TMB::MBRefreshPortList() {
     Button_Ref->setFont(bold);
     Button_Ref->setEnabled(false);
     SpeedButton_OpenClose->setEnabled(false);
-    QApplication::setOverrideCursor(Qt::BusyCursor);
+    QApplication::setOverrideCursor(Qt::WaitCursor);
 
     ListBox_Ports->clear();
     QStringList ports;
