@@ -22,6 +22,7 @@ void TSimSlave::Start() {
 
 void TSimSlave::Stop() {
     frame_.clear();
+    held_.clear();
     MBEnginePortClosed();
 }
 
@@ -56,9 +57,8 @@ void TSimSlave::Handle(std::uint8_t command, std::uint16_t dataNumber) {
     double ms = turnaround_;
     if (lineRate_ > 0)
         ms += (2.0 * (dataNumber + 6) + 2.0) * 10.0 * 1000.0 / lineRate_;
-    if (fate_.Late)
-        ms = std::max<double>(ms, faults_.Faults().LateMs);
-    setMBSlaveDelayTime(static_cast<std::uint16_t>(std::clamp(std::lround(ms), 0L, 65535L)));
+    delay_ = static_cast<std::uint16_t>(std::clamp(std::lround(ms), 0L, 65535L));
+    setMBSlaveDelayTime(delay_);
 }
 
 bool TSimSlave::MBWriteToPort(const std::uint8_t* data, std::size_t n) {
@@ -80,10 +80,31 @@ bool TSimSlave::MBWriteToPort(const std::uint8_t* data, std::size_t n) {
         faults_.CorruptFrame(frame_);
     out += frame_;
     frame_.clear();
+    const std::uint32_t lateMs = faults_.Faults().LateMs;
+    if (fate.Late && lateMs > delay_) {
+        // Held back on a timer of its own: a retry that comes meanwhile does
+        // not cancel it.
+        if (!releasing_)
+            held_.remove_if([](const auto& h) { return !h.first->isActive(); });
+        held_.emplace_back(nullptr, out);
+        auto it = std::prev(held_.end());
+        it->first = MBTimers().createTimer(static_cast<int>(lateMs - delay_), true, [this, it] {
+            // The held entry stays alive while it is being released.
+            releasing_ = true;
+            Emit(it->second);
+            releasing_ = false;
+        });
+        it->first->start();
+        return true;
+    }
+    Emit(out);
+    return true;
+}
+
+void TSimSlave::Emit(const std::string& bytes) {
     ++answers_;
     if (OnAnswer)
-        OnAnswer(out);
-    return true;
+        OnAnswer(bytes);
 }
 
 } // namespace kvsim

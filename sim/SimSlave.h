@@ -13,6 +13,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <list>
+#include <memory>
 #include <string>
 
 namespace kvsim {
@@ -47,6 +49,7 @@ protected:
 
 private:
     void Handle(std::uint8_t command, std::uint16_t dataNumber);
+    void Emit(const std::string& bytes);
 
     TDeviceModel& model_;
     TFaultInjector& faults_;
@@ -56,6 +59,11 @@ private:
     std::uint32_t lineRate_ = 0;
     TAnswerFate fate_;
     std::string frame_;
+    std::uint16_t delay_ = 0;  // the delay the present answer waits on the engine
+    // Late answers held back beyond the engine's delay; each request is
+    // answered late on its own, as a slow device would.
+    std::list<std::pair<std::unique_ptr<TMBTimer>, std::string>> held_;
+    bool releasing_ = false;
     std::uint64_t requests_ = 0;
     std::uint64_t answers_ = 0;
 };

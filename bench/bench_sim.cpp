@@ -1,0 +1,118 @@
+// The simulator's speed: the device model's cost per poll, and the poll cycle
+// of the program (20 ms start delay, then the exchange) against kvsim over a
+// pseudo-terminal at 115 200 baud, compared with what the line allows.
+#include "DeviceModel.h"
+#include "MBPort.h"
+#include "MBTimer.h"
+#include "SimMaster.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+
+namespace {
+
+void BM_ModelPoll(benchmark::State& state) {
+    kvsim::TDeviceModel model;
+    const auto request = kv::PollRequest{0, 0, 2026, 12, 7, 0}.Encode();
+    for (auto _ : state) {
+        model.Advance(20);
+        auto answer = model.Handle(kv::cmdPoll, request);
+        benchmark::DoNotOptimize(answer);
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_ModelPoll);
+
+bool WaitFor(const std::function<bool()>& pred, int ms) {
+    QElapsedTimer t;
+    t.start();
+    QTimer tick;
+    tick.start(5);
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    }
+    return true;
+}
+
+// One poll cycle as the program runs it: MBStartQuery(20) from the end of the
+// previous transaction, request, turnaround, 82-byte answer.
+void BM_PtyPollCycle(benchmark::State& state) {
+    const int startDelay = static_cast<int>(state.range(0));
+    const int turnaround = 2;
+    QProcess sim;
+    sim.setProgram(QStringLiteral(KVSIM_PATH));
+    sim.setArguments({"--turnaround", QString::number(turnaround)});
+    sim.start();
+    QString port;
+    const bool started = sim.waitForStarted(5000) && WaitFor([&] {
+        while (sim.canReadLine()) {
+            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
+            if (line.startsWith("kvsim: serving on "))
+                port = line.mid(18);
+        }
+        return !port.isEmpty();
+    }, 5000);
+    if (!started) {
+        state.SkipWithError("kvsim did not start");
+        return;
+    }
+    TMBQtTimerFactory timers;
+    auto tty = MBCreateSystemPort();
+    simtest::TSimMaster master(*tty, &timers);
+    if (!master.Open(port, 115200)) {
+        state.SkipWithError("cannot open the pty");
+        return;
+    }
+    std::size_t failures = 0;
+    for (auto _ : state) {
+        const std::size_t before = master.ends.size();
+        master.Poll(static_cast<std::uint16_t>(startDelay));
+        if (!WaitFor([&] { return master.ends.size() > before; }, 10000) || master.ends.back().status != stOK)
+            ++failures;
+    }
+    master.Close();
+    sim.terminate();
+    sim.waitForFinished(5000);
+
+    // The line's limit: start delay, 30 + 178 characters of 10 bits, turnaround.
+    const double lineMs = startDelay + (30.0 + 178.0) * 10.0 * 1000.0 / 115200.0 + turnaround;
+    state.counters["polls_per_s"] = benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+    state.counters["line_limit_per_s"] = 1000.0 / lineMs;
+    state.counters["failures"] = static_cast<double>(failures);
+}
+BENCHMARK(BM_PtyPollCycle)->Arg(20)->Arg(0)->Iterations(250)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// Prints the achieved share of the line's limit after the table.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        ConsoleReporter::ReportRuns(runs);
+        for (const Run& r : runs) {
+            auto l = r.counters.find("line_limit_per_s");
+            if (l == r.counters.end() || r.real_accumulated_time <= 0.0)
+                continue;
+            const double rate = static_cast<double>(r.iterations) / r.real_accumulated_time;
+            std::printf("%s: %.2f polls/s against a line limit of %.2f polls/s: ratio %.3f\n", r.benchmark_name().c_str(),
+                        rate, l->second.value, rate / l->second.value);
+        }
+    }
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,253 @@
+// kvsim end to end: a master engine on the real tty port polls the simulator
+// over a pseudo-terminal, with real time and real line pacing.
+#include "MBPort.h"
+#include "MBTimer.h"
+#include "SimMaster.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QTimer>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <memory>
+
+using simtest::TSimMaster;
+
+namespace {
+
+// Runs the event loop until pred() holds or ms have passed.
+bool WaitFor(const std::function<bool()>& pred, int ms) {
+    QElapsedTimer t;
+    t.start();
+    QTimer tick;
+    tick.start(5);
+    while (!pred()) {
+        if (t.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
+    }
+    return true;
+}
+
+class Kvsim {
+public:
+    explicit Kvsim(const QStringList& args = {}) {
+        proc.setProgram(QStringLiteral(KVSIM_PATH));
+        proc.setArguments(args);
+        proc.setProcessChannelMode(QProcess::SeparateChannels);
+        proc.start();
+        ok = proc.waitForStarted(5000) && NextPort(5000);
+    }
+    ~Kvsim() {
+        if (proc.state() != QProcess::NotRunning) {
+            proc.terminate(); // SIGTERM: a clean shutdown
+            if (!proc.waitForFinished(5000))
+                proc.kill();
+        }
+    }
+    // Waits for the next "kvsim: serving on PATH" line.
+    bool NextPort(int ms) {
+        return WaitFor([&] {
+            while (proc.canReadLine()) {
+                const QString line = QString::fromUtf8(proc.readLine()).trimmed();
+                output << line;
+                if (line.startsWith("kvsim: serving on ")) {
+                    port = line.mid(18);
+                    return true;
+                }
+            }
+            return false;
+        }, ms);
+    }
+    void Say(const QString& line) {
+        proc.write((line + "\n").toUtf8());
+        proc.waitForBytesWritten(1000);
+        // Wait for the reply, so that the switch is in force before the next request.
+        const qsizetype before = output.size();
+        WaitFor([&] {
+            while (proc.canReadLine())
+                output << QString::fromUtf8(proc.readLine()).trimmed();
+            return output.size() > before;
+        }, 2000);
+    }
+    QProcess proc;
+    QString port;
+    QStringList output;
+    bool ok = false;
+};
+
+struct Link {
+    TMBQtTimerFactory timers;
+    std::unique_ptr<TMBPort> port = MBCreateSystemPort();
+    TSimMaster master{*port, &timers};
+    std::chrono::steady_clock::time_point firstByte{}, started{};
+    bool sawByte = false;
+
+    Link() {
+        // Time the first received chunk of each transaction.
+        auto inner = port->OnReceive;
+        port->OnReceive = [this, inner](qint64 n) {
+            if (!sawByte) {
+                sawByte = true;
+                firstByte = std::chrono::steady_clock::now();
+            }
+            inner(n);
+        };
+    }
+    ~Link() { master.Close(); }
+    bool Poll(int waitMs = 10000) {
+        const std::size_t before = master.ends.size();
+        sawByte = false;
+        started = std::chrono::steady_clock::now();
+        master.Poll();
+        return WaitFor([&] { return master.ends.size() > before; }, waitMs);
+    }
+};
+
+double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+} // namespace
+
+// An 82-byte answer is 178 characters: 15.45 ms at 115 200 baud and 185 ms
+// at 9 600, whatever rate the master sets on its side of the pty.
+TEST(SimPty, AnswersArePacedAtTheRateTheMasterSet) {
+    struct {
+        std::uint32_t rate;
+        int polls;
+        double spanLow, spanHigh;
+    } const table[] = {{115200, 15, 13.0, 30.0}, {9600, 3, 175.0, 260.0}};
+    for (const auto& row : table) {
+        Kvsim sim;
+        ASSERT_TRUE(sim.ok);
+        Link link;
+        ASSERT_TRUE(link.master.Open(sim.port, row.rate)) << link.port->ErrorText().toStdString();
+        std::vector<double> spans, totals;
+        for (int i = 0; i < row.polls; ++i) {
+            ASSERT_TRUE(link.Poll());
+            const auto end = std::chrono::steady_clock::now();
+            ASSERT_EQ(link.master.ends.back().status, stOK);
+            ASSERT_EQ(link.master.ends.back().data.size(), 82u);
+            spans.push_back(Ms(end - link.firstByte));
+            totals.push_back(Ms(end - link.started));
+        }
+        const double span = Median(spans), total = Median(totals);
+        RecordProperty("span_ms_" + std::to_string(row.rate), std::to_string(span));
+        EXPECT_GT(span, row.spanLow) << row.rate;
+        EXPECT_LT(span, row.spanHigh) << row.rate;
+        // The request's 30 characters and the turnaround come before it.
+        EXPECT_GT(total, span + 30.0 * 10000.0 / row.rate) << row.rate;
+    }
+}
+
+TEST(SimPty, ThousandPollsWithoutALoss) {
+    Kvsim sim;
+    ASSERT_TRUE(sim.ok);
+    Link link;
+    ASSERT_TRUE(link.master.Open(sim.port, 115200));
+    int ok = 0, retried = 0;
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(link.Poll()) << i;
+        ok += link.master.ends.back().status == stOK;
+        retried += link.master.ends.back().tries > 1;
+    }
+    EXPECT_EQ(ok, 1000);
+    EXPECT_EQ(retried, 0);
+}
+
+// Each fault, switched on kvsim's standard input, gives the failure it names.
+TEST(SimPty, FaultsSwitchedWhileRunningGiveTheirFailures) {
+    Kvsim sim;
+    ASSERT_TRUE(sim.ok);
+    Link link;
+    link.master.setMBMasterTimeOut(150); // keep five tries short
+    ASSERT_TRUE(link.master.Open(sim.port, 115200));
+    struct {
+        const char* on;
+        TMBStatus status;
+        const char* text;
+        int minTries, maxTries;
+    } const table[] = {
+        {"drop 1", stTimeOut, "Time Out", 5, 5},
+        {"silent on", stTimeOut, "Time Out", 5, 5},
+        {"corrupt 1", stTimeOut, "Time Out", 5, 5},
+        {"error 254", stSlaveError, "Unknown Command", 1, 1},
+        {"error 255", stSlaveError, "ID Error", 1, 1},
+        {"late on 400", stOK, "OK", 2, 5},
+        {"noise 1", stOK, "OK", 1, 1},
+    };
+    for (const auto& row : table) {
+        sim.Say(row.on);
+        ASSERT_TRUE(link.Poll()) << row.on;
+        const auto& e = link.master.ends.back();
+        EXPECT_EQ(e.status, row.status) << row.on;
+        EXPECT_EQ(e.text, row.text) << row.on;
+        EXPECT_GE(e.tries, row.minTries) << row.on;
+        EXPECT_LE(e.tries, row.maxTries) << row.on;
+        sim.Say("clear");
+        // Late answers still on their way end up as extra end events: let them pass.
+        WaitFor([] { return false; }, row.status == stOK && row.minTries > 1 ? 1500 : 0);
+        ASSERT_TRUE(link.Poll()) << row.on;
+        EXPECT_EQ(link.master.ends.back().status, stOK) << "after " << row.on;
+    }
+}
+
+TEST(SimPty, FaultsGivenAtStart) {
+    Kvsim sim({"--drop", "0.3", "--seed", "5"});
+    ASSERT_TRUE(sim.ok);
+    Link link;
+    link.master.setMBMasterTimeOut(100);
+    ASSERT_TRUE(link.master.Open(sim.port, 115200));
+    int ok = 0, retried = 0;
+    for (int i = 0; i < 30; ++i) {
+        ASSERT_TRUE(link.Poll());
+        ok += link.master.ends.back().status == stOK;
+        retried += link.master.ends.back().tries > 1;
+    }
+    EXPECT_GE(ok, 28);
+    EXPECT_GE(retried, 3);
+
+    Kvsim unknown({"--error", "254"});
+    ASSERT_TRUE(unknown.ok);
+    Link link2;
+    ASSERT_TRUE(link2.master.Open(unknown.port, 115200));
+    ASSERT_TRUE(link2.Poll());
+    EXPECT_EQ(link2.master.ends.back().text, "Unknown Command");
+}
+
+// A hang-up is reported once; kvsim then serves a new port, kept under the link.
+TEST(SimPty, HangUpReportedOnceThenTheLinkedPortServesAgain) {
+    const QString linkPath = QStringLiteral("/tmp/kvsim-test-%1").arg(QCoreApplication::applicationPid());
+    Kvsim sim({"--link", linkPath});
+    ASSERT_TRUE(sim.ok);
+    {
+        Link link;
+        ASSERT_TRUE(link.master.Open(linkPath, 115200));
+        ASSERT_TRUE(link.Poll());
+        EXPECT_EQ(link.master.ends.back().status, stOK);
+        const QString first = sim.port;
+        sim.Say("hangup");
+        ASSERT_TRUE(WaitFor([&] { return link.master.hangUps > 0; }, 3000));
+        ASSERT_TRUE(sim.NextPort(3000));
+        EXPECT_NE(sim.port, first);
+        WaitFor([] { return false; }, 300);
+        EXPECT_EQ(link.master.hangUps, 1);
+    }
+    Link again;
+    ASSERT_TRUE(again.master.Open(linkPath, 115200)) << again.port->ErrorText().toStdString();
+    ASSERT_TRUE(again.Poll());
+    EXPECT_EQ(again.master.ends.back().status, stOK);
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
