@@ -278,17 +278,6 @@ TEST_F(Engine, IdMismatchIsRecordedInTheAnswer) {
     EXPECT_EQ(e.rid, "004");
 }
 
-TEST_F(Engine, LateAnswerRaisesASecondEndEvent) {
-    Start();
-    e.setMBMasterMaxTryNumber(2);
-    e.MBStartQuery(0);
-    clock.advance(3000);
-    e.Receive(kAnswerOK);
-    ASSERT_EQ(e.ends.size(), 2u);
-    EXPECT_EQ(e.ends[0].status, stTimeOut);
-    EXPECT_EQ(e.ends[1].status, stOK);
-}
-
 TEST_F(Engine, NewStartAbandonsTheOutstandingOne) {
     Start();
     e.MBStartQuery(0);

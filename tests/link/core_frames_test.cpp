@@ -370,6 +370,16 @@ TEST(Receive, LargestAnswerIsAccepted) {
     EXPECT_EQ(c.MBGetByte(), static_cast<std::uint8_t>(8185));
 }
 
+TEST(Receive, EndCharacterAloneNeverTakesAFrameAgain) {
+    CaptureCore c;
+    c.Open();
+    c.MBParseReceived(Ascii('S', Frame({1, 0, 5, 0})));
+    ASSERT_EQ(c.accepts, 1);
+    c.MBSendFrame(); // the next request: what was assembled before is no answer to it
+    c.MBParseReceived(";");
+    EXPECT_EQ(c.accepts, 1);
+}
+
 TEST(Receive, EmptyAndNullChunksAreIgnored) {
     CaptureCore c;
     c.MBParseReceived(nullptr, 5);

@@ -17,16 +17,6 @@ struct Modes : testing::Test {
         e.Open();
         e.states.clear();
     }
-    std::string AnswerFrameOf(const std::string& wire, bool ascii) {
-        // Decodes what the engine wrote, to compare frames rather than wire text.
-        TMBManualClock c;
-        TestEngine r(c);
-        r.setMBMode(ascii ? modeASCIIMaster : modeDiagnostic);
-        r.setMBMasterAddressToSlave(e.MBSlaveOwnAddress());
-        r.Receive(wire);
-        const int n = r.MBNumberOfReceivedBytes();
-        return std::string(reinterpret_cast<const char*>(r.MBAnswerBytes()), static_cast<std::size_t>(n));
-    }
 };
 
 TEST_F(Modes, AssignmentSetsLookBusyAndHeader) {
@@ -102,10 +92,14 @@ TEST_F(Modes, BinarySlaveAnswers) {
         std::uint32_t rxFrames; // after, starting from 5
     };
     const std::string version = Bytes({0xE0, 0x07, 0x0A, 0x0B});
+    const std::string nameAnswer = [&] {
+        std::string f = Bytes({0x82, 0, 0}) + version + version + std::string("MB Slave\0", 9);
+        const std::uint16_t crc = MBCRC16(f);
+        return f + static_cast<char>(crc & 0xFF) + static_cast<char>(crc >> 8);
+    }();
     const Case cases[] = {
         {"ping", Frame({0x02, 0, 0}), Frame({0x82, 0, 0}), stOK, "OK", 6},
-        {"version and name", Frame({0x02, 0, 129}),
-         [&] { return Frame({0x82, 0, 0}).substr(0, 0); }() + "", stOK, "OK", 6},
+        {"version and name", Frame({0x02, 0, 129}), nameAnswer, stOK, "OK", 6},
         {"count", Frame({0x02, 0, 130, 0}), Frame({0x82, 0, 0, 6, 0, 0, 0}), stOK, "OK", 6},
         {"count cleared", Frame({0x02, 0, 130, 1}), Frame({0x82, 0, 0, 0, 0, 0, 0}), stOK, "OK", 0},
         {"unknown", Frame({0x02, 0, 200}), Frame({0x82, 0, 130}), stSlaveError, "Slave Error: #130", 5},
@@ -128,14 +122,7 @@ TEST_F(Modes, BinarySlaveAnswers) {
         EXPECT_EQ(x.MBStatus(), k.status);
         EXPECT_EQ(x.MBStatusString(), k.statusText);
         EXPECT_EQ(x.MBNumberOfRxFrames(), k.rxFrames);
-        std::string want = k.answer;
-        if (std::string(k.name) == "version and name") {
-            std::string f = Bytes({0x82, 0, 0}) + version + version + "MB Slave" + std::string(1, '\0');
-            want = f;
-            const std::uint16_t crc = MBCRC16(f);
-            want += static_cast<char>(crc & 0xFF);
-            want += static_cast<char>(crc >> 8);
-        }
+        const std::string& want = k.answer;
         if (want.empty()) {
             EXPECT_TRUE(x.wire.empty());
             EXPECT_EQ(x.MBStatusNow(), stnReceivedCommand);
@@ -213,6 +200,13 @@ TEST_F(Modes, AsciiSlaveAnswers) {
             EXPECT_EQ(x.MBStatusNow(), stnWaitingForCommand);
         }
     }
+}
+
+TEST_F(Modes, AsciiSlaveAddressIsAWholeByte) {
+    Start(modeASCIISlave);
+    e.setMBSlaveOwnAddress(16); // low four bits 0, yet no broadcast
+    e.Receive(Ascii('M', Frame({16, 0, 250, 0})));
+    EXPECT_EQ(e.TakeWire(), Ascii('S', Frame({16, 0, 250, 0, 0xE0, 0x07, 0x0A, 0x0B})));
 }
 
 TEST_F(Modes, AsciiSlaveTimeOut) {
