@@ -1,0 +1,50 @@
+#include "CommandLine.h"
+
+#ifndef KV_VERSION
+#define KV_VERSION "0"
+#endif
+
+namespace kv {
+
+TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
+    TCommandLine cl;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            cl.Help = true;
+        } else if (a == "--version") {
+            cl.Version = true;
+        } else if (a == "--connect") {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                cl.Error = "--connect needs a port, for example --connect /dev/ttyUSB0";
+            } else {
+                cl.ConnectPort = args[++i];
+            }
+        } else if (a.rfind("--connect=", 0) == 0) {
+            cl.ConnectPort = a.substr(10);
+            if (cl.ConnectPort.empty())
+                cl.Error = "--connect needs a port, for example --connect /dev/ttyUSB0";
+        }
+    }
+    return cl;
+}
+
+std::string UsageText(const std::string& program) {
+    return "Usage: " + program + " [--connect PORT]\n"
+           "The setup and calibration program of the KV5510 / KV7730 temperature transmitters.\n"
+           "\n"
+           "  --connect PORT  once the link panel has listed the serial ports, choose PORT\n"
+           "                  (for example /dev/ttyUSB0) and open it, as if on the panel\n"
+           "  -h, --help      show this help and exit\n"
+           "      --version   show the version and exit\n"
+           "\n"
+           "The last used port is kept in an INI file named after the program beside it\n"
+           "when that folder is writable, otherwise in $XDG_CONFIG_HOME (or ~/.config)\n"
+           "in a folder named after the program.\n";
+}
+
+std::string VersionText() {
+    return std::string("kvsetup ") + KV_VERSION + " (KV5510 Beállító program v2016-11-25)\n";
+}
+
+} // namespace kv

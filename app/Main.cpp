@@ -1,0 +1,227 @@
+// TForm_Main: construction and the parts of the layout that the .ui files
+// cannot hold.
+#include "Main.h"
+
+#include "LinkAdapter.h"
+#include "MBarGraph.h"
+#include "Pictures.h"
+#include "SpeedButton.h"
+
+#include <QEvent>
+#include <QFileDialog>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTabBar>
+
+#include <cmath>
+#include <functional>
+
+namespace {
+
+// Runs an action once, when the watched widget is first shown. The pictures of
+// pages the user never opens are never decoded.
+class TOnFirstShow : public QObject {
+public:
+    TOnFirstShow(QWidget* watched, std::function<void()> action)
+        : QObject(watched), m_action(std::move(action)) {
+        watched->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Show && m_action) {
+            auto action = std::move(m_action);
+            m_action = nullptr;
+            watched->removeEventFilter(this);
+            action();
+        }
+        return false;
+    }
+
+private:
+    std::function<void()> m_action;
+};
+
+void ShowPictureWhenShown(QLabel* label, const char* name) {
+    if (!label || !name)
+        return;
+    new TOnFirstShow(label, [label, picture = QString::fromLatin1(name)] {
+        label->setPixmap(kv::Picture(picture));
+    });
+}
+
+void ShowGlyphWhenShown(TSpeedButton* button, const char* name) {
+    new TOnFirstShow(button, [button, picture = QString::fromLatin1(name)] {
+        const QPixmap glyph = kv::Picture(picture);
+        if (glyph.isNull())
+            return;
+        button->setIcon(QIcon(glyph));
+        button->setIconSize(button->size() - QSize(4, 4));
+    });
+}
+
+// List boxes whose lines have a fixed height, whatever the font.
+class TFixedRowDelegate : public QStyledItemDelegate {
+public:
+    TFixedRowDelegate(int height, QObject* parent) : QStyledItemDelegate(parent), m_height(height) {}
+    QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+        QSize size = QStyledItemDelegate::sizeHint(option, index);
+        size.setHeight(m_height);
+        return size;
+    }
+
+private:
+    int m_height;
+};
+
+void SetRowHeight(QListWidget* list, int height) {
+    list->setUniformItemSizes(true);
+    list->setItemDelegate(new TFixedRowDelegate(height, list));
+}
+
+// Two radio buttons of one group box: checking one unchecks the other, but
+// unchecking one leaves the other alone, so that neither may be checked (as a
+// loaded settings file can say).
+void PairRadioButtons(QRadioButton* a, QRadioButton* b) {
+    a->setAutoExclusive(false);
+    b->setAutoExclusive(false);
+    QObject::connect(a, &QRadioButton::toggled, b, [b](bool on) {
+        if (on)
+            b->setChecked(false);
+    });
+    QObject::connect(b, &QRadioButton::toggled, a, [a](bool on) {
+        if (on)
+            a->setChecked(false);
+    });
+}
+
+} // namespace
+
+TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
+    : QWidget(parent), m_options(options) {
+    m_iniFileName = options.IniFileName.isEmpty() ? DefaultIniFileName() : options.IniFileName;
+
+    // The components come from the layout first, as the window is loaded...
+    Ui_Form_Main::setupUi(this);
+    Ui_TabSheet_Settings::setupUi(TabSheet_Settings);
+    Ui_TabSheet_DeveloperTool::setupUi(TabSheet_DeveloperTool);
+    Ui_TabSheet_InputCalibration::setupUi(TabSheet_InputCalibration);
+    Ui_TabSheet_OutputCalibration::setupUi(TabSheet_OutputCalibration);
+    SetupLayout();
+
+    // ...then the window's own start-up.
+    FormCreate();
+
+    if (!m_options.ConnectPort.isEmpty())
+        ConnectOnStart();
+}
+
+TForm_Main::~TForm_Main() = default;
+
+void TForm_Main::SetupLayout() {
+    // The wizards move only with Next and Back.
+    PageControl3->tabBar()->hide();
+    PageControl4->tabBar()->hide();
+
+    PinFontsToPixels(this);
+
+    SetRowHeight(ListBox_Calibrated, 16);
+    SetRowHeight(ListBox_OutputCalibrated, 16);
+    PairRadioButtons(RadioButton_ErrorLow, RadioButton_ErrorHigh);
+
+    SaveDialog1 = new QFileDialog(this);
+    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
+    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
+    OpenDialog1 = new QFileDialog(this);
+    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
+    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
+
+    SetupLinkComponent();
+    SetupBarGraphs();
+    SetupPictures();
+
+    // At the centre of the desktop.
+    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
+        const QRect desktop = screen->availableGeometry();
+        move(desktop.center() - rect().center());
+    }
+}
+
+// The layout gives fonts in points at the design resolution of 96 dots per
+// inch, as the places are given in pixels. Pinning every such font to its
+// pixel size keeps text and places together on any screen.
+void TForm_Main::PinFontsToPixels(QWidget* root) {
+    std::function<void(QWidget*)> pin = [&](QWidget* w) {
+        if (w->testAttribute(Qt::WA_SetFont)) {
+            QFont f = w->font();
+            if (f.pointSizeF() > 0) {
+                f.setPixelSize(static_cast<int>(std::lround(f.pointSizeF() * 96.0 / 72.0)));
+                w->setFont(f);
+            }
+        }
+        for (QObject* child : w->children()) {
+            auto* cw = qobject_cast<QWidget*>(child);
+            // The link component and the bar graphs choose their own fonts.
+            if (!cw || qobject_cast<TMB*>(cw) || qobject_cast<TMBarGraph*>(cw))
+                continue;
+            pin(cw);
+        }
+    };
+    pin(root);
+}
+
+void TForm_Main::SetupLinkComponent() {
+    kv::link::ApplyStoredSettings(*MB1);
+    kv::link::BindMasterEndOfEvent(*MB1, [this](TMBStatus status, const QString& text) {
+        MB1MBMasterEndOfEvent(status, text);
+    });
+    kv::link::BindPortOpenedOrClosed(*MB1, [this](bool open) { MB1MBPortOpenedOrClosed(open); });
+}
+
+void TForm_Main::SetupBarGraphs() {
+    const struct {
+        TMBarGraph* bar;
+        double value;
+    } bars[] = {{MBarGraph_ADCH0, 0.1}, {MBarGraph_ADCH1, 0.5}};
+    for (const auto& b : bars) {
+        b.bar->setMBGOrientation(orientationHorizontal);
+        b.bar->setMBGMode(modeSigned);
+        b.bar->setMBGMinusColorAt0(QColor(255, 255, 255));
+        b.bar->setMBGMinusColorAt1(QColor(0, 0, 255));
+        b.bar->setMBGPlusColorAt0(QColor(255, 255, 255));
+        b.bar->setMBGPlusColorAt1(QColor(255, 0, 0));
+        b.bar->setMBGShowText(false);
+        b.bar->setMBGInverseText(false);
+        b.bar->setMBGTextPosition(tpAuto);
+        b.bar->setMBGTextLeft(0);
+        b.bar->setMBGTextTop(0);
+        b.bar->setMBGDecimals(0);
+        // Stands until the first poll answer.
+        b.bar->setMBGValue(b.value);
+    }
+}
+
+void TForm_Main::SetupPictures() {
+    namespace pic = kv::pictures;
+    ShowPictureWhenShown(Image1, pic::FetSchematic);
+    ShowPictureWhenShown(Image_InputCalibrationOK, pic::CalibrationOK);
+    ShowPictureWhenShown(Image_OutputCalibrationOK, pic::CalibrationOK);
+    for (QLabel* image : PageControl3->findChildren<QLabel*>()) {
+        const QString name = image->objectName();
+        if (name.startsWith(QLatin1String("Image_Step")))
+            ShowPictureWhenShown(image, pic::InputCalibrationPicture(name.mid(10).toInt()));
+    }
+    for (QLabel* image : PageControl4->findChildren<QLabel*>()) {
+        const QString name = image->objectName();
+        if (name.startsWith(QLatin1String("Image_OutCalStep")))
+            ShowPictureWhenShown(image, pic::OutputCalibrationPicture(name.mid(16).toInt()));
+    }
+    ShowGlyphWhenShown(SpeedButton_CalibrationNext, pic::GlyphNext);
+    ShowGlyphWhenShown(SpeedButton_CalibrationBack, pic::GlyphBack);
+    ShowGlyphWhenShown(SpeedButton_OutputCalibrationNext, pic::GlyphNext);
+    ShowGlyphWhenShown(SpeedButton_OutputCalibrationBack, pic::GlyphBack);
+}

@@ -1,0 +1,111 @@
+#pragma once
+// TForm_Main: the main window of the setup program.
+//
+// The layout (controls, names, captions, places, start states) is data in the
+// .ui files beside this header, one per page; the window inherits their
+// control pointers, so every control is a member under its own name
+// (Label3, PageControl1, SpeedButton_ReadSettingsFromInstrument, ...).
+// Behaviour lives in the Main*.cpp files, split by concern.
+#include "MBTypes.h"
+
+#include "ui_DeveloperTool.h"
+#include "ui_InputCalibration.h"
+#include "ui_Main.h"
+#include "ui_OutputCalibration.h"
+#include "ui_Settings.h"
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <cstdint>
+
+class QFileDialog;
+
+// What the program entry hands to the window.
+struct TFormMainOptions {
+    // The command-line parameters, without the program path.
+    QStringList Parameters;
+    // The INI file; empty means the usual place (DefaultIniFileName).
+    QString IniFileName;
+    // --connect PORT: open this port once the link panel has listed the ports.
+    QString ConnectPort;
+};
+
+class TForm_Main : public QWidget,
+                   public Ui_Form_Main,
+                   public Ui_TabSheet_DeveloperTool,
+                   public Ui_TabSheet_InputCalibration,
+                   public Ui_TabSheet_OutputCalibration,
+                   public Ui_TabSheet_Settings {
+    Q_OBJECT
+
+public:
+    explicit TForm_Main(const TFormMainOptions& options = {}, QWidget* parent = nullptr);
+    ~TForm_Main() override;
+
+    // --- Shell: start-up, title, access level, INI file, close.
+    void FormCreate();
+    void FormActivate();
+    void FormClose();
+    bool HasDeveloperAccess() const { return HasDeveloperAccess(m_options.Parameters); }
+    // True when any parameter, upper-cased and stripped of blanks and control
+    // characters at both ends, is exactly "/QORMIX".
+    static bool HasDeveloperAccess(const QStringList& parameters);
+    void ApplyAccessLevel();
+    void ReadIniFile();
+    // False when a write failed (the rest is then left unwritten).
+    bool WriteIniFile();
+    QString IniFileName() const { return m_iniFileName; }
+
+    // The window title for an access level (what FormActivate shows).
+    static QString TitleText(bool developerAccess);
+
+    // Beside the executable, named after it with ".ini", when that folder is
+    // writable; otherwise in the user's configuration folder
+    // ($XDG_CONFIG_HOME or ~/.config) in a subfolder named after the program.
+    static QString DefaultIniFileName();
+    static QString IniFileNameFor(const QString& executable, bool executableFolderWritable,
+                                  const QString& configHome);
+
+    // --- Link events (the poll cycle answers them).
+    void MB1MBPortOpenedOrClosed(bool MBbPortOpen);
+    void MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString);
+
+    // --- State of the window.
+    bool DeveloperAccess = false;
+
+    std::int32_t PWMValue = 0;
+    std::int32_t PWMForceValue = 0;
+    std::int32_t PWMForIL = 0;
+    std::int32_t PWMForIH = 0;
+    std::int32_t PWMForUL = 0;
+    std::int32_t PWMForUH = 0;
+    std::uint32_t PCBIdentityAddress = 0;
+
+    QString FizikaiErtekFormat;
+    QString FizikaiErtekUnit;
+    QString SzamitottErtekFormat;
+    QString SzamitottErtekUnit;
+
+    QFileDialog* SaveDialog1 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+
+protected:
+    void changeEvent(QEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    // Layout: what the .ui files cannot say (pixel fonts, hidden tab bars,
+    // the link component's stored settings, bar graphs, pictures).
+    void SetupLayout();
+    void SetupLinkComponent();
+    void SetupBarGraphs();
+    void SetupPictures();
+    void PinFontsToPixels(QWidget* root);
+    void ConnectOnStart();
+
+    TFormMainOptions m_options;
+    QString m_iniFileName;
+    bool m_closed = false;
+};

@@ -1,0 +1,183 @@
+// TForm_Main: start-up, window title, access level, INI file and close.
+#include "Main.h"
+
+#include "IniFile.h"
+#include "LinkAdapter.h"
+#include "NumberPicture.h"
+#include "SpeedButton.h"
+
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+#include <unistd.h>
+
+namespace {
+
+constexpr char kDeveloperSwitch[] = "/QORMIX";
+
+// The program's build date, shown in the title.
+constexpr int kBuildYear = 2016;
+constexpr int kBuildMonth = 11;
+constexpr int kBuildDay = 25;
+
+QString Picture(int value, const char* picture) {
+    return QString::fromStdString(kv::FormatPicture(value, picture));
+}
+
+std::string LocalPath(const QString& path) {
+    return QFile::encodeName(path).toStdString();
+}
+
+// Blanks and control characters at both ends do not count.
+QString StripBlanks(const QString& s) {
+    qsizetype b = 0, e = s.size();
+    while (b < e && s.at(b).unicode() <= 0x20)
+        ++b;
+    while (e > b && s.at(e - 1).unicode() <= 0x20)
+        --e;
+    return s.mid(b, e - b);
+}
+
+} // namespace
+
+void TForm_Main::FormCreate() {
+    // 1. The port last chosen on the link panel.
+    ReadIniFile();
+
+    // 2. Start values that the wizards and the status display rely on.
+    PWMValue = 0;
+    PWMForceValue = 0;
+    PWMForIL = 0;
+    PWMForIH = 65535;
+    PWMForUL = 0;
+    PWMForUH = 65535;
+    PCBIdentityAddress = 255; // no device seen yet
+
+    // 3. Both wizards start at their first step.
+    PageControl3->setCurrentWidget(TabSheet_Step1);
+    PageControl4->setCurrentWidget(TabSheet_OutCalStep1);
+    SpeedButton_CalibrationBack->hide();
+    Label_CalibrationBack->hide();
+
+    // 4. Display formats until the device reports its input mode.
+    FizikaiErtekFormat = QStringLiteral("0.00");
+    FizikaiErtekUnit = QStringLiteral("ohm");
+    SzamitottErtekFormat = QStringLiteral("0.0");
+    SzamitottErtekUnit = QStringLiteral("°C");
+
+    // 5. The developer page only at the developer access level.
+    DeveloperAccess = HasDeveloperAccess();
+    ApplyAccessLevel();
+
+    // 6. The transmitter talks at 115 200 baud.
+    kv::link::SetBaud(*MB1, baud115200);
+}
+
+bool TForm_Main::HasDeveloperAccess(const QStringList& parameters) {
+    for (const QString& p : parameters)
+        if (StripBlanks(p).toUpper() == QLatin1String(kDeveloperSwitch))
+            return true;
+    return false;
+}
+
+void TForm_Main::ApplyAccessLevel() {
+    const int page = PageControl1->indexOf(TabSheet_DeveloperTool);
+    PageControl1->setTabVisible(page, DeveloperAccess);
+    // A hidden tab can still be reached with the arrow keys and Ctrl+Tab;
+    // a disabled one cannot.
+    PageControl1->setTabEnabled(page, DeveloperAccess);
+    TabSheet_DeveloperTool->setVisible(DeveloperAccess && PageControl1->currentIndex() == page);
+}
+
+QString TForm_Main::TitleText(bool developerAccess) {
+    const QString buildDate = Picture(kBuildYear, "0000") + QLatin1Char('-') + Picture(kBuildMonth, "00") +
+                              QLatin1Char('-') + Picture(kBuildDay, "00");
+    QString title = QStringLiteral("KV5510 Beállító program   v") + buildDate + QStringLiteral("   Varnel Kft.");
+    if (developerAccess)
+        title += QStringLiteral("   Belépési szint = VARNEL");
+    return title;
+}
+
+void TForm_Main::FormActivate() {
+    // Built from scratch on every activation: the access text stands in it once.
+    setWindowTitle(TitleText(DeveloperAccess));
+}
+
+void TForm_Main::changeEvent(QEvent* event) {
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::ActivationChange && isActiveWindow())
+        FormActivate();
+}
+
+void TForm_Main::FormClose() {
+    // The port is closed first, as when the user releases Open, so that the
+    // INI file holds the port that was in use.
+    kv::link::Close(*MB1);
+    try {
+        WriteIniFile();
+    } catch (...) {
+        // The window closes whatever happened to its INI file.
+    }
+}
+
+void TForm_Main::closeEvent(QCloseEvent* event) {
+    if (!m_closed) {
+        m_closed = true;
+        FormClose();
+    }
+    event->accept();
+}
+
+void TForm_Main::ReadIniFile() {
+    const kv::IniFile ini(LocalPath(m_iniFileName));
+    kv::link::SetLastUsedPort(*MB1, QString::fromStdString(ini.ReadString("Com", "MBLastUsedPort", "")));
+}
+
+bool TForm_Main::WriteIniFile() {
+    QDir().mkpath(QFileInfo(m_iniFileName).absolutePath());
+    kv::IniFile ini(LocalPath(m_iniFileName));
+    // One reading of the clock for both the date and the time.
+    const QDateTime now = QDateTime::currentDateTime();
+    const QLocale locale = QLocale::system();
+    const QString stamp = locale.toString(now.date(), QLocale::ShortFormat) + QStringLiteral("   ") +
+                          locale.toString(now.time(), QLocale::LongFormat);
+    if (!ini.WriteString("Date", "Date", stamp.toStdString()))
+        return false;
+    return ini.WriteString("Com", "MBLastUsedPort", kv::link::LastUsedPort(*MB1).toStdString());
+}
+
+QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFolderWritable,
+                                   const QString& configHome) {
+    const QFileInfo exe(executable);
+    const QString name = exe.completeBaseName().isEmpty() ? QStringLiteral("kvsetup") : exe.completeBaseName();
+    if (executableFolderWritable)
+        return exe.absolutePath() + QLatin1Char('/') + name + QStringLiteral(".ini");
+    return configHome + QLatin1Char('/') + name + QLatin1Char('/') + name + QStringLiteral(".ini");
+}
+
+QString TForm_Main::DefaultIniFileName() {
+    const QString exe = QCoreApplication::applicationFilePath();
+    const QString folder = QFileInfo(exe).absolutePath();
+    const bool writable = !exe.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
+    if (configHome.isEmpty() || QDir::isRelativePath(configHome))
+        configHome = QDir::homePath() + QStringLiteral("/.config");
+    return IniFileNameFor(exe, writable, configHome);
+}
+
+void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
+    // The poll cycle starts here once the port is open.
+    (void)MBbPortOpen;
+}
+
+void TForm_Main::MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString) {
+    // The poll cycle's dispatcher answers every finished transaction here.
+    (void)MBStatus;
+    (void)MBStatusString;
+}

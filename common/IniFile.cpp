@@ -1,0 +1,421 @@
+#include "IniFile.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace kv {
+namespace {
+
+constexpr std::string_view kBom = "\xEF\xBB\xBF";
+
+bool IsBlank(char c) {
+    // Blanks and control characters around names and values are not part of them.
+    return static_cast<unsigned char>(c) <= 0x20;
+}
+
+std::string_view Trim(std::string_view s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && IsBlank(s[b]))
+        ++b;
+    while (e > b && IsBlank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+char LowerAscii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i]))
+            return false;
+    return true;
+}
+
+enum class Kind { Other, Section, Key };
+
+struct Line {
+    std::string text; // without its line ending
+    std::string eol;  // "\n", "\r\n" or "" (last line without one)
+    Kind kind = Kind::Other;
+    std::string name;  // section or key name
+    std::string value; // key value
+};
+
+struct Document {
+    std::string bom;
+    std::vector<Line> lines;
+    std::string eol = "\n"; // the style of the first line ending found
+    bool exists = false;
+    bool tooLarge = false;
+};
+
+void Classify(Line& line) {
+    line.kind = Kind::Other;
+    if (line.text.size() > IniFile::kMaxLineLength)
+        return;
+    const std::string_view t = Trim(line.text);
+    if (t.empty())
+        return;
+    if (t.front() == '[') {
+        const auto close = t.find(']');
+        if (close == std::string_view::npos)
+            return;
+        line.kind = Kind::Section;
+        line.name = Trim(t.substr(1, close - 1));
+        return;
+    }
+    if (t.front() == ';' || t.front() == '#')
+        return;
+    const auto eq = t.find('=');
+    if (eq == std::string_view::npos)
+        return;
+    const std::string_view key = Trim(t.substr(0, eq));
+    if (key.empty())
+        return;
+    line.kind = Kind::Key;
+    line.name = key;
+    line.value = Trim(t.substr(eq + 1));
+}
+
+// Reads the file into lines; a missing or unreadable file is an empty document.
+Document Load(const std::string& path) {
+    Document doc;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (!f)
+        return doc;
+    struct stat st {};
+    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
+        std::fclose(f);
+        return doc;
+    }
+    doc.exists = true;
+    std::string data;
+    char buf[16384];
+    std::size_t n;
+    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
+        data.append(buf, n);
+        if (data.size() > IniFile::kMaxFileSize) {
+            data.resize(IniFile::kMaxFileSize);
+            doc.tooLarge = true;
+            break;
+        }
+    }
+    std::fclose(f);
+
+    std::string_view rest(data);
+    if (rest.substr(0, kBom.size()) == kBom) {
+        doc.bom = kBom;
+        rest.remove_prefix(kBom.size());
+    }
+    bool eolSeen = false;
+    while (!rest.empty()) {
+        Line line;
+        const auto nl = rest.find('\n');
+        if (nl == std::string_view::npos) {
+            line.text = rest;
+            rest = {};
+        } else {
+            std::size_t end = nl;
+            line.eol = "\n";
+            if (end > 0 && rest[end - 1] == '\r') {
+                --end;
+                line.eol = "\r\n";
+            }
+            line.text = rest.substr(0, end);
+            rest.remove_prefix(nl + 1);
+            if (!eolSeen) {
+                doc.eol = line.eol;
+                eolSeen = true;
+            }
+        }
+        doc.lines.push_back(std::move(line));
+    }
+    for (auto& line : doc.lines)
+        Classify(line);
+    return doc;
+}
+
+// Index of the first header of the section, or -1.
+long FindSection(const Document& doc, std::string_view section) {
+    for (std::size_t i = 0; i < doc.lines.size(); ++i)
+        if (doc.lines[i].kind == Kind::Section && SameName(doc.lines[i].name, section))
+            return static_cast<long>(i);
+    return -1;
+}
+
+// Index of the first key line of the section's first occurrence, or -1.
+long FindKey(const Document& doc, long sectionLine, std::string_view key) {
+    if (sectionLine < 0)
+        return -1;
+    for (std::size_t i = static_cast<std::size_t>(sectionLine) + 1; i < doc.lines.size(); ++i) {
+        const Line& line = doc.lines[i];
+        if (line.kind == Kind::Section)
+            break;
+        if (line.kind == Kind::Key && SameName(line.name, key))
+            return static_cast<long>(i);
+    }
+    return -1;
+}
+
+bool Find(const std::string& path, std::string_view section, std::string_view key, std::string& value) {
+    const Document doc = Load(path);
+    const long k = FindKey(doc, FindSection(doc, section), Trim(key));
+    if (k < 0)
+        return false;
+    value = doc.lines[static_cast<std::size_t>(k)].value;
+    return true;
+}
+
+bool WriteAll(int fd, const std::string& data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string DirName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+// Replaces the file at path with data: temporary file in the same folder,
+// flushed, then renamed over the old one. Keeps the old file's mode and owner.
+bool ReplaceFile(const std::string& path, const std::string& data) {
+    std::string target = path;
+    struct stat st {};
+    bool exists = false;
+    if (::lstat(path.c_str(), &st) == 0) {
+        if (S_ISLNK(st.st_mode)) {
+            // Replace the file the link points to, not the link itself.
+            char* real = ::realpath(path.c_str(), nullptr);
+            if (!real)
+                return false;
+            target = real;
+            std::free(real);
+            if (::stat(target.c_str(), &st) != 0)
+                return false;
+        }
+        if (!S_ISREG(st.st_mode))
+            return false;
+        // A file the user made read-only stays as it is.
+        if (::access(target.c_str(), W_OK) != 0)
+            return false;
+        exists = true;
+    }
+
+    const std::string dir = DirName(target);
+    const auto slash = target.rfind('/');
+    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+    std::string tmp = dir + "/." + base + ".XXXXXX";
+    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0)
+        return false;
+
+    bool ok = WriteAll(fd, data);
+    if (ok) {
+        if (exists) {
+            (void)::fchown(fd, st.st_uid, st.st_gid); // best effort: only root may
+            ok = ::fchmod(fd, st.st_mode & 07777) == 0;
+        } else {
+            ok = ::fchmod(fd, 0644) == 0;
+        }
+    }
+    ok = ok && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
+    if (!ok) {
+        ::unlink(tmp.c_str());
+        return false;
+    }
+    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        (void)::fsync(dfd); // makes the rename itself durable
+        ::close(dfd);
+    }
+    return true;
+}
+
+bool NameStorable(std::string_view name) {
+    if (name.empty())
+        return false;
+    for (char c : name)
+        if (c == '\n' || c == '\r' || c == '\0')
+            return false;
+    return true;
+}
+
+} // namespace
+
+IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+std::string IniFile::ReadString(std::string_view section, std::string_view key,
+                                std::string_view def) const {
+    std::string value;
+    if (Find(path_, Trim(section), key, value))
+        return value;
+    return std::string(def);
+}
+
+bool IniFile::ParseInteger(std::string_view text, int& value) {
+    std::string_view t = Trim(text);
+    bool negative = false;
+    if (!t.empty() && (t.front() == '+' || t.front() == '-')) {
+        negative = t.front() == '-';
+        t.remove_prefix(1);
+    }
+    unsigned base = 10;
+    if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+        base = 16;
+        t.remove_prefix(2);
+    } else if (!t.empty() && t.front() == '$') {
+        base = 16;
+        t.remove_prefix(1);
+    }
+    if (t.empty())
+        return false;
+    std::uint64_t acc = 0;
+    for (char c : t) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && c >= 'a' && c <= 'f')
+            d = static_cast<unsigned>(c - 'a' + 10);
+        else if (base == 16 && c >= 'A' && c <= 'F')
+            d = static_cast<unsigned>(c - 'A' + 10);
+        else
+            return false;
+        acc = acc * base + d;
+        if (acc > 0xFFFFFFFFull)
+            return false;
+    }
+    std::int64_t v;
+    if (base == 16) {
+        // Hexadecimal spells the 32 bits: $FFFFFFFF is -1.
+        v = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
+    } else {
+        v = static_cast<std::int64_t>(acc);
+        if (!negative && v > INT_MAX)
+            return false;
+        if (negative && v > static_cast<std::int64_t>(INT_MAX) + 1)
+            return false;
+    }
+    if (negative)
+        v = -v;
+    value = static_cast<int>(static_cast<std::int32_t>(v));
+    return true;
+}
+
+int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
+    std::string text;
+    int value = def;
+    if (Find(path_, Trim(section), key, text) && ParseInteger(text, value))
+        return value;
+    return def;
+}
+
+bool IniFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+bool IniFile::SectionExists(std::string_view section) const {
+    return FindSection(Load(path_), Trim(section)) >= 0;
+}
+
+bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
+    std::string value;
+    return Find(path_, Trim(section), key, value);
+}
+
+bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    section = Trim(section);
+    key = Trim(key);
+    value = Trim(value);
+    if (!NameStorable(section) || section.find(']') != std::string_view::npos)
+        return false;
+    if (!NameStorable(key) || key.find('=') != std::string_view::npos || key.front() == '[' ||
+        key.front() == ';' || key.front() == '#')
+        return false;
+    if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
+        return false;
+    if (section.size() + key.size() + value.size() + 3 > kMaxLineLength)
+        return false;
+
+    Document doc = Load(path_);
+    if (doc.tooLarge)
+        return false;
+
+    const std::string keyLine = std::string(key) + "=" + std::string(value);
+    const long s = FindSection(doc, section);
+    const long k = FindKey(doc, s, key);
+    auto terminate = [&](std::size_t i) {
+        if (doc.lines[i].eol.empty())
+            doc.lines[i].eol = doc.eol;
+    };
+    if (k >= 0) {
+        Line& line = doc.lines[static_cast<std::size_t>(k)];
+        // Keep the key as the file spells it.
+        line.text = line.name + "=" + std::string(value);
+    } else if (s >= 0) {
+        // After the section's last key line, so that comments and blank lines
+        // that lead into the next section stay with it.
+        std::size_t at = static_cast<std::size_t>(s);
+        for (std::size_t i = at + 1; i < doc.lines.size() && doc.lines[i].kind != Kind::Section; ++i)
+            if (doc.lines[i].kind == Kind::Key)
+                at = i;
+        terminate(at);
+        Line line;
+        line.text = keyLine;
+        line.eol = doc.eol;
+        doc.lines.insert(doc.lines.begin() + static_cast<long>(at) + 1, std::move(line));
+    } else {
+        if (!doc.lines.empty())
+            terminate(doc.lines.size() - 1);
+        Line header;
+        header.text = "[" + std::string(section) + "]";
+        header.eol = doc.eol;
+        Line line;
+        line.text = keyLine;
+        line.eol = doc.eol;
+        doc.lines.push_back(std::move(header));
+        doc.lines.push_back(std::move(line));
+    }
+
+    std::string out = doc.bom;
+    for (const auto& line : doc.lines) {
+        out += line.text;
+        out += line.eol;
+    }
+    return ReplaceFile(path_, out);
+}
+
+bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value) {
+    return WriteString(section, key, std::to_string(value));
+}
+
+bool IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
+    return WriteString(section, key, value ? "1" : "0");
+}
+
+} // namespace kv

@@ -1,0 +1,66 @@
+#pragma once
+// A small INI file: "[Section]" header lines and "key=value" lines, UTF-8 text.
+//
+// Reads and writes go to the file itself on every call (nothing is cached), so
+// two writers in turn never undo each other's keys and a read always sees the
+// file as it stands. Section and key names match without regard to ASCII case;
+// the first occurrence of a section or key wins. Values are text; blanks
+// around names and values are not part of them.
+//
+// A write rewrites the whole file atomically: the new text goes to a temporary
+// file in the same folder, is flushed to the disk, and then replaces the old
+// file by a rename. A crash or a full disk never leaves a torn file; a write
+// that fails returns false and leaves the old file as it was. Lines the writer
+// does not touch (comments, unknown sections and keys, damaged lines) are kept
+// byte for byte, and so are the byte order mark and the line ending style.
+//
+// Damaged input never crashes the reader: lines that are neither a section
+// header nor a key line are ignored, over-long lines are kept but not
+// interpreted, and a file beyond kMaxFileSize is read only up to that size and
+// refused for writing (a rewrite would cut it off). Settings and INI files
+// of this program are a few hundred bytes.
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace kv {
+
+class IniFile {
+public:
+    static constexpr std::size_t kMaxFileSize = 1u << 20;   // 1 MiB
+    static constexpr std::size_t kMaxLineLength = 64u << 10; // 64 KiB
+
+    explicit IniFile(std::string path);
+
+    const std::string& FileName() const { return path_; }
+
+    // Missing file, section or key: the default.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           std::string_view def) const;
+    // Decimal with an optional sign, or hexadecimal after "0x"/"0X" (also
+    // "$"); anything else, or a value outside 32 bits, gives the default.
+    int ReadInteger(std::string_view section, std::string_view key, int def) const;
+    // An integer that is not 0 is true; a value that is not an integer gives
+    // the default.
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+    bool SectionExists(std::string_view section) const;
+    bool ValueExists(std::string_view section, std::string_view key) const;
+
+    // False when the file could not be replaced (folder not writable, disk
+    // full, read-only file, file too large), or when the name or value cannot
+    // be stored in one line (empty or "="/line breaks in a name, line breaks
+    // in a value, "[" or ";" leading a key). The old file is then untouched.
+    bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    bool WriteInteger(std::string_view section, std::string_view key, int value);
+    bool WriteBool(std::string_view section, std::string_view key, bool value);
+
+    // The integer rule of ReadInteger on a bare text: true and the value when
+    // the whole text (blanks around it ignored) is such an integer.
+    static bool ParseInteger(std::string_view text, int& value);
+
+private:
+    std::string path_;
+};
+
+} // namespace kv

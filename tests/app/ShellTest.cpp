@@ -1,0 +1,255 @@
+// The application shell: title, developer access, INI file, close, command line.
+#include "CommandLine.h"
+#include "IniFile.h"
+#include "LinkAdapter.h"
+#include "Main.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QTabBar>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const QString kTitle = QStringLiteral("KV5510 Beállító program   v2016-11-25   Varnel Kft.");
+const QString kAccessText = QStringLiteral("   Belépési szint = VARNEL");
+
+struct TempIni {
+    QTemporaryDir dir;
+    QString path() const { return dir.path() + QStringLiteral("/kvsetup.ini"); }
+};
+
+TFormMainOptions Options(const QString& ini, QStringList params = {}) {
+    TFormMainOptions o;
+    o.IniFileName = ini;
+    o.Parameters = std::move(params);
+    return o;
+}
+
+std::string ReadAll(const QString& path) {
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll().toStdString();
+}
+
+// ---------------------------------------------------------------- title
+
+TEST(Title, WithoutAccessIsTheThreePiecesJoined) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    EXPECT_EQ(form.windowTitle(), QStringLiteral("3")); // the layout's, until activated
+    form.FormActivate();
+    EXPECT_EQ(form.windowTitle(), kTitle);
+}
+
+TEST(Title, WithAccessEndsInTheAccessTextOnceHoweverOftenActivated) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path(), {QStringLiteral("/QORMIX")}));
+    for (int i = 0; i < 4; ++i) {
+        form.FormActivate();
+        QEvent activation(QEvent::ActivationChange);
+        QApplication::sendEvent(&form, &activation);
+    }
+    EXPECT_EQ(form.windowTitle(), kTitle + kAccessText);
+}
+
+TEST(Title, ActivatingTheShownWindowSetsTheTitle) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    form.show();
+    form.activateWindow();
+    QApplication::setActiveWindow(&form);
+    QApplication::processEvents();
+    if (!form.isActiveWindow())
+        GTEST_SKIP() << "this platform does not activate windows";
+    EXPECT_EQ(form.windowTitle(), kTitle);
+}
+
+// ---------------------------------------------------------- access level
+
+TEST(DeveloperAccess, TheSwitchIsFoundCaseBlanksAndPositionAside) {
+    const struct {
+        QStringList params;
+        bool access;
+    } cases[] = {
+        {{}, false},
+        {{QStringLiteral("/QORMIX")}, true},
+        {{QStringLiteral("  /qormix  ")}, true},
+        {{QStringLiteral("\t/QorMix\r\n")}, true},
+        {{QStringLiteral("--connect"), QStringLiteral("/dev/ttyS0"), QStringLiteral("/qormix")}, true},
+        {{QStringLiteral("/QORMIXX")}, false},
+        {{QStringLiteral("QORMIX")}, false},
+        {{QStringLiteral("/QOR MIX")}, false},
+        {{QStringLiteral("-QORMIX")}, false},
+        {{QStringLiteral("x/QORMIX")}, false},
+        {{QString()}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TForm_Main::HasDeveloperAccess(c.params), c.access) << c.params.join('|').toStdString();
+}
+
+TEST(DeveloperAccess, DeveloperPageIsFirstAndSettingsStayActive) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path(), {QStringLiteral("/qormix")}));
+    EXPECT_TRUE(form.DeveloperAccess);
+    EXPECT_EQ(form.PageControl1->indexOf(form.TabSheet_DeveloperTool), 0);
+    EXPECT_EQ(form.PageControl1->tabText(0), QStringLiteral("Developer Tools"));
+    EXPECT_TRUE(form.PageControl1->isTabVisible(0));
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet_Settings);
+    EXPECT_EQ(form.PageControl2->currentWidget(), form.TabSheet_FETControl);
+}
+
+TEST(DeveloperAccess, WithoutItOnlyTheSettingsTabIsThere) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path(), {QStringLiteral("/QORMIX+")}));
+    EXPECT_FALSE(form.DeveloperAccess);
+    QStringList shown;
+    for (int i = 0; i < form.PageControl1->count(); ++i)
+        if (form.PageControl1->isTabVisible(i))
+            shown << form.PageControl1->tabText(i);
+    EXPECT_EQ(shown, QStringList{QStringLiteral("Beállítások")});
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet_Settings);
+    // The user cannot reach the hidden page with the keyboard either.
+    form.PageControl1->setVisible(true);
+    form.show();
+    for (int key : {Qt::Key_Left, Qt::Key_Home, Qt::Key_Right, Qt::Key_End})
+        QTest::keyClick(form.PageControl1->tabBar(), static_cast<Qt::Key>(key));
+    QTest::keyClick(form.PageControl1, Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(form.PageControl1->currentWidget(), form.TabSheet_Settings);
+}
+
+// ------------------------------------------------------------- start-up
+
+TEST(FormCreate, GivesTheStartValues) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    EXPECT_EQ(form.PWMValue, 0);
+    EXPECT_EQ(form.PWMForceValue, 0);
+    EXPECT_EQ(form.PWMForIL, 0);
+    EXPECT_EQ(form.PWMForIH, 65535);
+    EXPECT_EQ(form.PWMForUL, 0);
+    EXPECT_EQ(form.PWMForUH, 65535);
+    EXPECT_EQ(form.PCBIdentityAddress, 255u);
+    EXPECT_EQ(form.FizikaiErtekFormat, QStringLiteral("0.00"));
+    EXPECT_EQ(form.FizikaiErtekUnit, QStringLiteral("ohm"));
+    EXPECT_EQ(form.SzamitottErtekFormat, QStringLiteral("0.0"));
+    EXPECT_EQ(form.SzamitottErtekUnit, QStringLiteral("°C"));
+    EXPECT_EQ(form.PageControl3->currentWidget(), form.TabSheet_Step1);
+    EXPECT_EQ(form.PageControl4->currentWidget(), form.TabSheet_OutCalStep1);
+    EXPECT_TRUE(form.SpeedButton_CalibrationBack->isHidden());
+    EXPECT_TRUE(form.Label_CalibrationBack->isHidden());
+    EXPECT_EQ(kv::link::Baud(*form.MB1), baud115200);
+    EXPECT_EQ(form.size(), QSize(1000, 708));
+}
+
+// -------------------------------------------------------------- INI file
+
+TEST(IniFile, FirstCloseWritesDateAndLastUsedPort) {
+    TempIni ini;
+    ASSERT_FALSE(QFile::exists(ini.path()));
+    {
+        TForm_Main form(Options(ini.path()));
+        kv::link::SetLastUsedPort(*form.MB1, QStringLiteral("/dev/ttyUSB1"));
+        form.show();
+        form.close();
+    }
+    const kv::IniFile file(QFile::encodeName(ini.path()).toStdString());
+    EXPECT_TRUE(file.SectionExists("Date"));
+    const std::string date = file.ReadString("Date", "Date", "");
+    EXPECT_NE(date.find("   "), std::string::npos) << date; // date, three blanks, time
+    EXPECT_EQ(file.ReadString("Com", "MBLastUsedPort", "none"), "/dev/ttyUSB1");
+    // The date is written before the port.
+    const std::string text = ReadAll(ini.path());
+    EXPECT_LT(text.find("[Date]"), text.find("[Com]"));
+}
+
+TEST(IniFile, TheLastUsedPortIsReadAtStartAndKeptWhenNothingChoseAnother) {
+    TempIni ini;
+    {
+        QFile f(ini.path());
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("; mine\n[com]\nmblastusedport=/dev/ttyS3\n[Other]\nKeep=1\n");
+    }
+    {
+        TForm_Main form(Options(ini.path()));
+        EXPECT_EQ(kv::link::LastUsedPort(*form.MB1), QStringLiteral("/dev/ttyS3"));
+        form.close();
+    }
+    const std::string text = ReadAll(ini.path());
+    EXPECT_NE(text.find("; mine\n[com]\nmblastusedport=/dev/ttyS3\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("[Other]\nKeep=1\n"), std::string::npos) << text;
+}
+
+TEST(IniFile, AFolderThatCannotBeWrittenIsSilentlyTolerated) {
+    TempIni ini;
+    const QString blocker = ini.dir.path() + QStringLiteral("/not-a-folder");
+    {
+        QFile f(blocker);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const QString impossible = blocker + QStringLiteral("/kvsetup.ini");
+    TForm_Main form(Options(impossible));
+    EXPECT_EQ(kv::link::LastUsedPort(*form.MB1), QString());
+    form.show();
+    EXPECT_FALSE(form.WriteIniFile());
+    EXPECT_TRUE(form.close());
+    EXPECT_FALSE(form.isVisible());
+    EXPECT_EQ(QDir(ini.dir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size(), 1);
+}
+
+TEST(IniFile, LocationBesideTheProgramOrInTheConfigFolder) {
+    EXPECT_EQ(TForm_Main::IniFileNameFor(QStringLiteral("/opt/kv/kvsetup"), true, QStringLiteral("/home/u/.config")),
+              QStringLiteral("/opt/kv/kvsetup.ini"));
+    EXPECT_EQ(TForm_Main::IniFileNameFor(QStringLiteral("/usr/bin/kvsetup"), false, QStringLiteral("/home/u/.config")),
+              QStringLiteral("/home/u/.config/kvsetup/kvsetup.ini"));
+    EXPECT_EQ(TForm_Main::IniFileNameFor(QStringLiteral("/x/kvsetup.bin"), true, QString()),
+              QStringLiteral("/x/kvsetup.ini"));
+}
+
+// ----------------------------------------------------------- command line
+
+TEST(CommandLine, Parsing) {
+    using V = std::vector<std::string>;
+    EXPECT_TRUE(kv::ParseCommandLine(V{"--help"}).Help);
+    EXPECT_TRUE(kv::ParseCommandLine(V{"/QORMIX", "-h"}).Help);
+    EXPECT_TRUE(kv::ParseCommandLine(V{"--version"}).Version);
+    EXPECT_EQ(kv::ParseCommandLine(V{"--connect", "/dev/pts/4", "/qormix"}).ConnectPort, "/dev/pts/4");
+    EXPECT_EQ(kv::ParseCommandLine(V{"--connect=/dev/ttyS0"}).ConnectPort, "/dev/ttyS0");
+    EXPECT_FALSE(kv::ParseCommandLine(V{"--connect"}).Error.empty());
+    EXPECT_FALSE(kv::ParseCommandLine(V{"--connect="}).Error.empty());
+    const auto plain = kv::ParseCommandLine(V{"/QORMIX", "-platform", "offscreen"});
+    EXPECT_FALSE(plain.Help || plain.Version || !plain.Error.empty() || !plain.ConnectPort.empty());
+}
+
+TEST(CommandLine, HelpAndVersionNeedNoDisplay) {
+    const struct {
+        const char* arg;
+        const char* expected;
+    } cases[] = {{"--help", "--connect PORT"}, {"--version", "kvsetup "}};
+    for (const auto& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral(KVSETUP_PATH), {QString::fromLatin1(c.arg)});
+        ASSERT_TRUE(p.waitForFinished(30000)) << c.arg;
+        EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p.exitCode(), 0) << c.arg;
+        EXPECT_TRUE(p.readAllStandardOutput().contains(c.expected)) << c.arg;
+    }
+    QProcess bad;
+    bad.start(QStringLiteral(KVSETUP_PATH), {QStringLiteral("--connect")});
+    ASSERT_TRUE(bad.waitForFinished(30000));
+    EXPECT_EQ(bad.exitCode(), 2);
+}
+
+} // namespace
