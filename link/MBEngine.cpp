@@ -99,6 +99,21 @@ void TMBEngine::RaiseEnd() {
         h(FStatus, std::string(FStatusString));
 }
 
+void TMBEngine::EndWithClosedPort() {
+    MBSetBusy(true);
+    MBSetStatus(stClosedPort);
+    RaiseEnd();
+}
+
+void TMBEngine::EndWithoutAnswer(bool clearRID) {
+    MBSetBusy(false);
+    MBSetStatusNow(stnReady);
+    MBSetStatus(stOK);
+    if (clearRID)
+        MBShowRID("---");
+    RaiseEnd();
+}
+
 void TMBEngine::SetTry(int n) {
     FMasterTryNumber = static_cast<std::uint8_t>(n);
     if (FMasterTryNumber > FMasterTryNumberMax)
@@ -170,9 +185,7 @@ void TMBEngine::StartMasterTransaction() {
     FAnswerTimer->stop();
     MBSetBusy(true);
     if (!MBSendFrame()) {
-        MBSetBusy(true);
-        MBSetStatus(stClosedPort);
-        RaiseEnd();
+        EndWithClosedPort();
         return;
     }
     MBSetStatusNow(stnSending);
@@ -181,11 +194,7 @@ void TMBEngine::StartMasterTransaction() {
     if (MBMode() == modeASCIIMaster)
         MBShowCurrentRequest(MBMasterAddressToSlave(), MBMasterCommandToSlave());
     if (MBMasterAddressToSlave() == 0) { // broadcast: nobody answers
-        MBSetBusy(false);
-        MBSetStatusNow(stnReady);
-        MBSetStatus(stOK);
-        MBShowRID("---");
-        RaiseEnd();
+        EndWithoutAnswer(true);
         return;
     }
     MBSetStatusNow(stnWaitingForAnswer);
@@ -226,9 +235,7 @@ void TMBEngine::MasterRetry() {
     SetTry(FMasterTryNumber + 1);
     if (!MBSendFrame()) {
         // As at the first send: the caller learns that the transaction ended.
-        MBSetBusy(true);
-        MBSetStatus(stClosedPort);
-        RaiseEnd();
+        EndWithClosedPort();
         return;
     }
     MBSetStatusNow(stnSending);

@@ -199,6 +199,10 @@ protected:
 private:
     bool IsMasterMode() const { return MBMode() == modeMaster || MBMode() == modeASCIIMaster; }
     void RaiseEnd();
+    // busy, status Closed Port, end event: a send that could not be made.
+    void EndWithClosedPort();
+    // not busy, Ready, OK, end event: a send that awaits no answer.
+    void EndWithoutAnswer(bool clearRID);
     void SetTry(int n);
     void ResetLampsAndTry();
     void CountTx(std::uint32_t n);

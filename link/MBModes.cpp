@@ -186,18 +186,13 @@ void TMBEngine::AcceptDiagnosticFrame() {
 
 void TMBEngine::StartDiagnosticSend() {
     if (!MBSendFrame()) {
-        MBSetBusy(true);
-        MBSetStatus(stClosedPort);
-        RaiseEnd();
+        EndWithClosedPort();
         return;
     }
     MBSetStatusNow(stnSending);
     CountTx(1);
     SetTry(1);
-    MBSetBusy(false);
-    MBSetStatusNow(stnReady);
-    MBSetStatus(stOK);
-    RaiseEnd();
+    EndWithoutAnswer(false);
 }
 
 // ---- byte and string pipes ------------------------------------------------------------------
@@ -212,18 +207,13 @@ void TMBEngine::StartUnframedSend() {
     if (!MBSendFrame()) {
         MBTLampOff();
         MBSetStatusNow(stnPortError);
-        MBSetBusy(true);
-        MBSetStatus(stClosedPort);
-        RaiseEnd();
+        EndWithClosedPort();
         return;
     }
     MBSetStatusNow(stnSending);
     CountTx(stringMode ? 1 : MBDataNumberToSend());
     SetTry(1);
-    MBSetBusy(false);
-    MBSetStatusNow(stnReady);
-    MBSetStatus(stOK);
-    RaiseEnd();
+    EndWithoutAnswer(false);
 }
 
 std::size_t TMBEngine::MBReceiveUnframed(const std::uint8_t* data, std::size_t n) {
