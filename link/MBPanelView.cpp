@@ -46,11 +46,6 @@ QColor ColorFromWord(std::uint32_t word) {
                   static_cast<int>((word >> 16) & 0xFF));
 }
 
-QString VersionText(int year, int month, int day) {
-    return QStringLiteral("v") + Picture(year, "0000") + QLatin1Char('.') + Picture(month, "00") +
-           QLatin1Char('.') + Picture(day, "00") + QLatin1Char('.');
-}
-
 QString RateText(std::uint32_t rate) {
     return Picture(rate, "# ### ##0") + QStringLiteral(" bits / second");
 }
@@ -62,8 +57,6 @@ QString CounterText(std::uint64_t count, const QString& unit) {
 QString DataCountText(std::int64_t count) {
     return count > 999 ? QStringLiteral(">1k") : QString::number(count);
 }
-
-QString IdText(int id) { return Picture(id, "000"); }
 
 QString SpeedValueText(std::int64_t v) {
     if (v <= 999)

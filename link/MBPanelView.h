@@ -18,9 +18,6 @@ inline const QColor kRed = ColorFromWord(0xFF);           // time-out, failed op
 inline const QColor kGreen = ColorFromWord(0x8000);       // open port, graph maximum
 inline const QColor kGraphFrame = ColorFromWord(0x808080);
 
-// "v2016.10.11." from its three numbers.
-QString VersionText(int year, int month, int day);
-
 // "# ### ##0" of a line rate followed by " bits / second".
 QString RateText(std::uint32_t rate);
 
@@ -29,9 +26,6 @@ QString CounterText(std::uint64_t count, const QString& unit);
 
 // Data bytes of a frame: plain decimal, or ">1k" above 999.
 QString DataCountText(std::int64_t count);
-
-// An ID byte as three digits.
-QString IdText(int id);
 
 // A speed value: plain decimal up to 999, above that thousands with one
 // decimal (the locale's separator) and "k".
