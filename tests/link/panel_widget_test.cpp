@@ -238,6 +238,18 @@ TEST_F(Panel, FailedOpenLeavesARedIndicatorAndNoEvent) {
     EXPECT_EQ(openEvents, std::vector<bool>{true});
 }
 
+TEST_F(Panel, WriteTextOnlyWhileOpen) {
+    Start();
+    mb->MBWriteText("AT\r");
+    EXPECT_TRUE(port->Written().isEmpty());
+    ClickOpenClose();
+    mb->MBWriteText("AT\r");
+    EXPECT_EQ(port->TakeWritten(), "AT\r");
+    ClickOpenClose();
+    mb->MBWriteText("AT\r");
+    EXPECT_TRUE(port->Written().isEmpty());
+}
+
 TEST_F(Panel, RateChangeWaitsForTheNextOpen) {
     Open();
     mb->setMBBaud(baud009600);
