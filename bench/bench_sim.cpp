@@ -5,11 +5,9 @@
 #include "MBPort.h"
 #include "MBTimer.h"
 #include "SimMaster.h"
+#include "SimProcess.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTimer>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -29,41 +27,17 @@ void BM_ModelPoll(benchmark::State& state) {
 }
 BENCHMARK(BM_ModelPoll);
 
-bool WaitFor(const std::function<bool()>& pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(5);
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
-    }
-    return true;
-}
-
 // One poll cycle as the program runs it: MBStartQuery(20) from the end of the
 // previous transaction, request, turnaround, 82-byte answer.
 void BM_PtyPollCycle(benchmark::State& state) {
     const int startDelay = static_cast<int>(state.range(0));
     const int turnaround = 2;
-    QProcess sim;
-    sim.setProgram(QStringLiteral(KVSIM_PATH));
-    sim.setArguments({"--turnaround", QString::number(turnaround)});
-    sim.start();
-    QString port;
-    const bool started = sim.waitForStarted(5000) && WaitFor([&] {
-        while (sim.canReadLine()) {
-            const QString line = QString::fromUtf8(sim.readLine()).trimmed();
-            if (line.startsWith("kvsim: serving on "))
-                port = line.mid(18);
-        }
-        return !port.isEmpty();
-    }, 5000);
-    if (!started) {
+    simtest::TKvsimProcess sim({"--turnaround", QString::number(turnaround)});
+    if (!sim.ok) {
         state.SkipWithError("kvsim did not start");
         return;
     }
+    const QString port = sim.port;
     TMBQtTimerFactory timers;
     auto tty = MBCreateSystemPort();
     simtest::TSimMaster master(*tty, &timers);
@@ -75,12 +49,10 @@ void BM_PtyPollCycle(benchmark::State& state) {
     for (auto _ : state) {
         const std::size_t before = master.ends.size();
         master.Poll(static_cast<std::uint16_t>(startDelay));
-        if (!WaitFor([&] { return master.ends.size() > before; }, 10000) || master.ends.back().status != stOK)
+        if (!simtest::WaitFor([&] { return master.ends.size() > before; }, 10000) || master.ends.back().status != stOK)
             ++failures;
     }
     master.Close();
-    sim.terminate();
-    sim.waitForFinished(5000);
 
     // The line's limit: start delay, 30 + 178 characters of 10 bits, turnaround.
     const double lineMs = startDelay + (30.0 + 178.0) * 10.0 * 1000.0 / 115200.0 + turnaround;

@@ -34,6 +34,14 @@ std::int32_t Counts(double q, double limit, std::uint8_t overflow, std::uint8_t 
 
 } // namespace
 
+TDeviceConfig TDeviceConfig::Steady() {
+    TDeviceConfig c;
+    c.DriftAmplitude = 0.0;
+    c.Noise = 0.0;
+    c.WarmUp = 0.0;
+    return c;
+}
+
 TDeviceModel::TDeviceModel(const TDeviceConfig& config) : config_(config) {
     settings_ = Sanitize(config.Settings);
     inputCalibrated_ = config.InputCalibrated;
@@ -515,6 +523,14 @@ void TDeviceModel::ApplyMaintenance(std::uint8_t bits) {
         restartPending_ = true;
 }
 
+void TDeviceModel::StampCalibrationDate() {
+    if (pcYear_ == 0)
+        return; // no poll has told the date yet
+    calYear_ = pcYear_;
+    calMonth_ = pcMonth_;
+    calDay_ = pcDay_;
+}
+
 std::optional<TDeviceAnswer> TDeviceModel::Handle(std::uint8_t command, std::span<const std::uint8_t> data) {
     if (Restarting())
         return std::nullopt;
@@ -548,11 +564,7 @@ std::optional<TDeviceAnswer> TDeviceModel::Handle(std::uint8_t command, std::spa
         }
         inputCal_ = kv::InputCalibrationRecord::Decode(data);
         inputCalibrated_ = true;
-        if (pcYear_ != 0) {
-            calYear_ = pcYear_;
-            calMonth_ = pcMonth_;
-            calDay_ = pcDay_;
-        }
+        StampCalibrationDate();
         break;
     case kv::cmdWriteOutputCalibration:
         if (data.size() < kv::OutputCalibrationRecord::Size) {
@@ -561,11 +573,7 @@ std::optional<TDeviceAnswer> TDeviceModel::Handle(std::uint8_t command, std::spa
         }
         outputCal_ = kv::OutputCalibrationRecord::Decode(data);
         outputCalibrated_ = true;
-        if (pcYear_ != 0) {
-            calYear_ = pcYear_;
-            calMonth_ = pcMonth_;
-            calDay_ = pcDay_;
-        }
+        StampCalibrationDate();
         break;
     case kv::cmdWriteSettings:
         if (data.size() < kv::SettingsRecord::Size) {

@@ -75,6 +75,10 @@ struct TDeviceConfig {
     std::uint32_t WorkingTimeMinutes = 0;
     // Time the device does not answer after a restart.
     std::uint32_t RestartMs = 300;
+
+    // A device without drift, noise or warm-up, whose values tests can
+    // predict exactly.
+    static TDeviceConfig Steady();
 };
 
 // The device's answer to one request: error code and data.
@@ -139,6 +143,7 @@ private:
 
     kv::PollAnswer Compose(std::uint8_t ack) const;
     void ApplyMaintenance(std::uint8_t bits);
+    void StampCalibrationDate();
     void Restart();
     void ClearFRAM();
     void MeasureCycle();

@@ -3,11 +3,9 @@
 #include "MBPort.h"
 #include "MBTimer.h"
 #include "SimMaster.h"
+#include "SimProcess.h"
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
-#include <QProcess>
-#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,69 +13,10 @@
 #include <memory>
 
 using simtest::TSimMaster;
+using simtest::WaitFor;
+using Kvsim = simtest::TKvsimProcess;
 
 namespace {
-
-// Runs the event loop until pred() holds or ms have passed.
-bool WaitFor(const std::function<bool()>& pred, int ms) {
-    QElapsedTimer t;
-    t.start();
-    QTimer tick;
-    tick.start(5);
-    while (!pred()) {
-        if (t.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents | QEventLoop::AllEvents);
-    }
-    return true;
-}
-
-class Kvsim {
-public:
-    explicit Kvsim(const QStringList& args = {}) {
-        proc.setProgram(QStringLiteral(KVSIM_PATH));
-        proc.setArguments(args);
-        proc.setProcessChannelMode(QProcess::SeparateChannels);
-        proc.start();
-        ok = proc.waitForStarted(5000) && NextPort(5000);
-    }
-    ~Kvsim() {
-        if (proc.state() != QProcess::NotRunning) {
-            proc.terminate(); // SIGTERM: a clean shutdown
-            if (!proc.waitForFinished(5000))
-                proc.kill();
-        }
-    }
-    // Waits for the next "kvsim: serving on PATH" line.
-    bool NextPort(int ms) {
-        return WaitFor([&] {
-            while (proc.canReadLine()) {
-                const QString line = QString::fromUtf8(proc.readLine()).trimmed();
-                output << line;
-                if (line.startsWith("kvsim: serving on ")) {
-                    port = line.mid(18);
-                    return true;
-                }
-            }
-            return false;
-        }, ms);
-    }
-    void Say(const QString& line) {
-        proc.write((line + "\n").toUtf8());
-        proc.waitForBytesWritten(1000);
-        // Wait for the reply, so that the switch is in force before the next request.
-        const qsizetype before = output.size();
-        WaitFor([&] {
-            while (proc.canReadLine())
-                output << QString::fromUtf8(proc.readLine()).trimmed();
-            return output.size() > before;
-        }, 2000);
-    }
-    QProcess proc;
-    QString port;
-    QStringList output;
-    bool ok = false;
-};
 
 struct Link {
     TMBQtTimerFactory timers;

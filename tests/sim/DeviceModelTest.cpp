@@ -10,16 +10,8 @@ using kv::SettingsRecord;
 
 namespace {
 
-TDeviceConfig Quiet() {
-    TDeviceConfig c;
-    c.DriftAmplitude = 0.0;
-    c.Noise = 0.0;
-    c.WarmUp = 0.0;
-    return c;
-}
-
 struct Device {
-    explicit Device(const TDeviceConfig& c = Quiet()) : model(c) {}
+    explicit Device(const TDeviceConfig& c = TDeviceConfig::Steady()) : model(c) {}
     TDeviceModel model;
     PollRequest request{0, 0, 2026, 12, 6, 0};
 
@@ -50,7 +42,7 @@ struct Device {
 } // namespace
 
 TEST(DeviceModel, PollAnswerCarriesIdentityAndDefaults) {
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     c.PCBIdentityAddress = 1;
     c.FirmwareYear = 2017;
     c.FirmwareMonth = 1;
@@ -134,7 +126,7 @@ TEST(DeviceModel, UnknownCommandsAreAnsweredWith254) {
 }
 
 TEST(DeviceModel, CalibrationCommandsStoreRecordsFlagsAndThePcDate) {
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     c.InputCalibrated = false;
     c.OutputCalibrated = false;
     Device d(c);
@@ -175,7 +167,7 @@ TEST(DeviceModel, CalibrationCommandsStoreRecordsFlagsAndThePcDate) {
 // A maintenance bit is carried out when it first appears and acknowledged
 // for as long as the requests carry it.
 TEST(DeviceModel, WireResistanceStoredOnceAndAcknowledgedWhileRequested) {
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     c.Settings.Wires = 2;
     c.LeadResistance = 0.8;
     Device d(c);
@@ -249,7 +241,7 @@ TEST(DeviceModel, ClearingTheFramLeavesTheDeviceUncalibratedWithFactorySettings)
 }
 
 TEST(DeviceModel, TemperatureExtremesFollowAndClear) {
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     Device d(c);
     d.model.SetAmbient(30.0);
     d.model.Advance(TDeviceModel::kCycleMs);
@@ -268,7 +260,7 @@ TEST(DeviceModel, TemperatureExtremesFollowAndClear) {
 }
 
 TEST(DeviceModel, PotentiometerEndsAreStoredAndScaleThePosition) {
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     c.Settings.Mode = 3;
     c.ProcessValue = 0.0;
     Device d(c);
@@ -345,7 +337,7 @@ TEST(DeviceModel, RangeAndHardwareFaultsGiveTheirStatus) {
         {0, 25.0, 0.0f, 100.0f, true, false, kv::statusSevereError, kv::adstat::CH0Overflow | kv::adstat::CH1Overflow, kv::errflag::ADC},
     };
     for (const auto& row : table) {
-        TDeviceConfig c = Quiet();
+        TDeviceConfig c = TDeviceConfig::Steady();
         c.Settings.Mode = row.mode;
         c.Settings.FizikaiForOutL = row.low;
         c.Settings.FizikaiForOutH = row.high;
@@ -376,7 +368,7 @@ TEST(DeviceModel, ThermocoupleWithColdJunctionCompensation) {
         {9, 2, 100.0, 23.0},
     };
     for (const auto& row : table) {
-        TDeviceConfig c = Quiet();
+        TDeviceConfig c = TDeviceConfig::Steady();
         c.Settings.Mode = 2;
         c.Settings.TCType = row.type;
         c.Settings.CJC = row.cjc;
@@ -394,7 +386,7 @@ TEST(DeviceModel, ThermocoupleWithColdJunctionCompensation) {
         EXPECT_EQ(a.AuCH0, 4);
     }
     // Without compensation the device reads the junction difference only.
-    TDeviceConfig c = Quiet();
+    TDeviceConfig c = TDeviceConfig::Steady();
     c.Settings.Mode = 2;
     c.Settings.CJC = 3;
     c.ProcessValue = 100.0;

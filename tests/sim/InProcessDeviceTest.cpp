@@ -12,18 +12,10 @@ using simtest::TSimMaster;
 
 namespace {
 
-TDeviceConfig Quiet() {
-    TDeviceConfig c;
-    c.DriftAmplitude = 0.0;
-    c.Noise = 0.0;
-    c.WarmUp = 0.0;
-    return c;
-}
-
 struct Rig {
     TMBManualClock clock;
     TMBMemoryPort port;
-    TInProcessDevice device{port, clock, Quiet()};
+    TInProcessDevice device{port, clock, TDeviceConfig::Steady()};
     TSimMaster master{port, &clock};
     Rig() { EXPECT_TRUE(master.Open("sim", 115200)); }
     // Moves the clock on until the next transaction has ended.
