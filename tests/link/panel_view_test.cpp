@@ -1,6 +1,5 @@
 // The link panel's texts and speed graph, without a window.
 #include "MBPanelView.h"
-#include "NumberPicture.h"
 
 #include <gtest/gtest.h>
 
@@ -27,22 +26,6 @@ TEST(PanelText, PicturesOfRatesAndCounters) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.got, c.want);
-}
-
-TEST(PanelText, SpeedUnderBothSeparators) {
-    for (char sep : {'.', ','}) {
-        SCOPED_TRACE(sep);
-        kv::SetDecimalSeparator(sep);
-        const QString k12 = QStringLiteral("1") + QChar(sep) + QStringLiteral("2k");
-        EXPECT_EQ(SpeedValueText(999), "999");
-        EXPECT_EQ(SpeedValueText(1000), QStringLiteral("1") + QChar(sep) + QStringLiteral("0k"));
-        EXPECT_EQ(SpeedValueText(1234), k12);
-        EXPECT_EQ(SpeedText(12, " frames / sec", 12, 12), "12 frames / sec [12]");
-        EXPECT_EQ(SpeedText(12, " frames / sec", 0, 15), "12 frames / sec [0-15]");
-        EXPECT_EQ(SpeedText(1234, " frames / sec", 0, 1299),
-                  k12 + " frames / sec [0-1" + QChar(sep) + "3k]");
-    }
-    kv::SetDecimalSeparator('.');
 }
 
 TEST(PanelRequestLine, CountsRepeatsAndCapsAt999) {

@@ -70,13 +70,7 @@ TEST_F(Panel, NewPanelShowsItsControls) {
     EXPECT_EQ(Get<QPushButton>("Button_Ref")->toolTip(), "Refresh list");
     EXPECT_EQ(Get<QPushButton>("Button_ClearCounters")->toolTip(), "Clear all counters");
     EXPECT_EQ(Get<QComboBox>("ComboBox_Baud")->count(), 0);
-    EXPECT_EQ(mb->Port(), "COM1");
-    EXPECT_EQ(mb->MBBaud(), baud115200);
-    EXPECT_EQ(mb->WinQSizeIn(), 8192u);
-    EXPECT_EQ(mb->property("WinQSizeOut").toUInt(), 8192u);
     EXPECT_FALSE(mb->property("MBPortOpen").toBool());
-    EXPECT_TRUE(mb->MBRefreshListOnStartup());
-    EXPECT_FALSE(mb->MBThereWasOpenEvent());
 }
 
 TEST_F(Panel, FirstTickFillsRatesAndPorts) {
