@@ -62,7 +62,7 @@ TEST(SimPty, AnswersArePacedAtTheRateTheMasterSet) {
         std::uint32_t rate;
         int polls;
         double spanLow, spanHigh;
-    } const table[] = {{115200, 15, 13.0, 30.0}, {9600, 3, 175.0, 260.0}};
+    } const table[] = {{115200, 15, 10.0, 35.0}, {9600, 3, 160.0, 280.0}};
     for (const auto& row : table) {
         Kvsim sim;
         ASSERT_TRUE(sim.ok);
