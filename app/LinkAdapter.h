@@ -16,6 +16,7 @@
 
 #include <concepts>
 #include <functional>
+#include <string>
 
 namespace kv::link {
 
@@ -75,6 +76,8 @@ void ApplyStoredSettings(M& mb) {
         mb.setWinQSizeOut(8192u);
     if constexpr (requires { mb.setMBSlaveName(QString()); })
         mb.setMBSlaveName(QStringLiteral("MB Slave"));
+    else if constexpr (requires { mb.setMBSlaveName(std::string()); })
+        mb.setMBSlaveName("MB Slave");
     if constexpr (requires { mb.setMBDataNumberToSend(0); })
         mb.setMBDataNumberToSend(0);
     // The user cannot change the line rate: the transmitter talks at 115 200.
@@ -96,8 +99,15 @@ bool BindPortOpenedOrClosed(M& mb, std::function<void(bool)> handler) {
 // Binds OnMBMasterEndOfEvent; false while the component has no such event.
 template <class M = TMB>
 bool BindMasterEndOfEvent(M& mb, std::function<void(TMBStatus, const QString&)> handler) {
+    using TStdHandler = std::function<void(TMBStatus, const std::string&)>;
     if constexpr (requires { mb.OnMBMasterEndOfEvent = handler; }) {
         mb.OnMBMasterEndOfEvent = std::move(handler);
+        return true;
+    } else if constexpr (requires(TStdHandler h) { mb.OnMBMasterEndOfEvent = h; }) {
+        // The engine reports its status text as UTF-8.
+        mb.OnMBMasterEndOfEvent = [handler = std::move(handler)](TMBStatus status, const std::string& text) {
+            handler(status, QString::fromStdString(text));
+        };
         return true;
     } else {
         return false;

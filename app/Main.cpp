@@ -2,12 +2,12 @@
 // cannot hold.
 #include "Main.h"
 
+#include "LazyPicture.h"
 #include "LinkAdapter.h"
 #include "MBarGraph.h"
 #include "Pictures.h"
 #include "SpeedButton.h"
 
-#include <QEvent>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
@@ -21,48 +21,6 @@
 #include <functional>
 
 namespace {
-
-// Runs an action once, when the watched widget is first shown. The pictures of
-// pages the user never opens are never decoded.
-class TOnFirstShow : public QObject {
-public:
-    TOnFirstShow(QWidget* watched, std::function<void()> action)
-        : QObject(watched), m_action(std::move(action)) {
-        watched->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Show && m_action) {
-            auto action = std::move(m_action);
-            m_action = nullptr;
-            watched->removeEventFilter(this);
-            action();
-        }
-        return false;
-    }
-
-private:
-    std::function<void()> m_action;
-};
-
-void ShowPictureWhenShown(QLabel* label, const char* name) {
-    if (!label || !name)
-        return;
-    new TOnFirstShow(label, [label, picture = QString::fromLatin1(name)] {
-        label->setPixmap(kv::Picture(picture));
-    });
-}
-
-void ShowGlyphWhenShown(TSpeedButton* button, const char* name) {
-    new TOnFirstShow(button, [button, picture = QString::fromLatin1(name)] {
-        const QPixmap glyph = kv::Picture(picture);
-        if (glyph.isNull())
-            return;
-        button->setIcon(QIcon(glyph));
-        button->setIconSize(button->size() - QSize(4, 4));
-    });
-}
 
 // List boxes whose lines have a fixed height, whatever the font.
 class TFixedRowDelegate : public QStyledItemDelegate {
@@ -207,21 +165,21 @@ void TForm_Main::SetupBarGraphs() {
 
 void TForm_Main::SetupPictures() {
     namespace pic = kv::pictures;
-    ShowPictureWhenShown(Image1, pic::FetSchematic);
-    ShowPictureWhenShown(Image_InputCalibrationOK, pic::CalibrationOK);
-    ShowPictureWhenShown(Image_OutputCalibrationOK, pic::CalibrationOK);
+    kv::ShowPictureWhenShown(Image1, pic::FetSchematic);
+    kv::ShowPictureWhenShown(Image_InputCalibrationOK, pic::CalibrationOK);
+    kv::ShowPictureWhenShown(Image_OutputCalibrationOK, pic::CalibrationOK);
     for (QLabel* image : PageControl3->findChildren<QLabel*>()) {
         const QString name = image->objectName();
         if (name.startsWith(QLatin1String("Image_Step")))
-            ShowPictureWhenShown(image, pic::InputCalibrationPicture(name.mid(10).toInt()));
+            kv::ShowPictureWhenShown(image, pic::InputCalibrationPicture(name.mid(10).toInt()));
     }
     for (QLabel* image : PageControl4->findChildren<QLabel*>()) {
         const QString name = image->objectName();
         if (name.startsWith(QLatin1String("Image_OutCalStep")))
-            ShowPictureWhenShown(image, pic::OutputCalibrationPicture(name.mid(16).toInt()));
+            kv::ShowPictureWhenShown(image, pic::OutputCalibrationPicture(name.mid(16).toInt()));
     }
-    ShowGlyphWhenShown(SpeedButton_CalibrationNext, pic::GlyphNext);
-    ShowGlyphWhenShown(SpeedButton_CalibrationBack, pic::GlyphBack);
-    ShowGlyphWhenShown(SpeedButton_OutputCalibrationNext, pic::GlyphNext);
-    ShowGlyphWhenShown(SpeedButton_OutputCalibrationBack, pic::GlyphBack);
+    kv::ShowGlyphWhenShown(SpeedButton_CalibrationNext, pic::GlyphNext);
+    kv::ShowGlyphWhenShown(SpeedButton_CalibrationBack, pic::GlyphBack);
+    kv::ShowGlyphWhenShown(SpeedButton_OutputCalibrationNext, pic::GlyphNext);
+    kv::ShowGlyphWhenShown(SpeedButton_OutputCalibrationBack, pic::GlyphBack);
 }

@@ -1,5 +1,7 @@
 #include "SpeedButton.h"
 
+#include <QPainter>
+
 TSpeedButton::TSpeedButton(QWidget* parent) : QToolButton(parent) {
     setAutoRaise(true);
     setFocusPolicy(Qt::NoFocus);
@@ -45,4 +47,14 @@ void TSpeedButton::nextCheckState() {
     if (m_groupIndex == 0)
         return;
     setDown(!isChecked());
+}
+
+// Flat, but with a faint outline while up, so that it still reads as a button.
+void TSpeedButton::paintEvent(QPaintEvent* event) {
+    QToolButton::paintEvent(event);
+    if (isChecked() || isDown() || underMouse())
+        return;
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::Mid));
+    painter.drawRect(rect().adjusted(0, 0, -1, -1));
 }

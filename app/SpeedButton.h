@@ -44,6 +44,7 @@ public:
 
 protected:
     void nextCheckState() override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void ReleaseGroup();

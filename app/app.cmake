@@ -14,7 +14,9 @@ qt6_wrap_ui(KV_APP_UI_HEADERS ${KV_APP_UI})
 
 add_library(kv_app STATIC
   ${KV_APP_UI} ${KV_APP_UI_HEADERS}
+  ${CMAKE_CURRENT_LIST_DIR}/AppStyle.cpp ${CMAKE_CURRENT_LIST_DIR}/AppStyle.h
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandLine.h
+  ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.cpp ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.h
   ${CMAKE_CURRENT_LIST_DIR}/LinkAdapter.h
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainConnect.cpp

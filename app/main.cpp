@@ -1,5 +1,6 @@
 // The program entry: the main window, then the second form, then the event
 // loop until the main window is closed.
+#include "AppStyle.h"
 #include "CommandLine.h"
 #include "Main.h"
 #include "Piszkozat.h"
@@ -30,6 +31,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    kv::UseClassicLook(application);
 
     TFormMainOptions options;
     for (const std::string& a : args)

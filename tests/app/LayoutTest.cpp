@@ -327,7 +327,8 @@ TEST(Layout, CalibrationWizards) {
         {"Label_CalibrationNext", "QLabel", "TabSheet_InputCalibration", kAny, "Next", Shown},
         {"SpeedButton_CalibrationBack", "TSpeedButton", "TabSheet_InputCalibration", kAny, kNone, Hidden},
         {"Label_CalibrationBack", "QLabel", "TabSheet_InputCalibration", kAny, "Back", Hidden},
-        {"Image_InputCalibrationOK", "QLabel", "TabSheet_InputCalibration", kAny, kNone, Shown},
+        {"Image_InputCalibrationOK", "QLabel", "TabSheet_InputCalibration", kAny, kNone, Hidden},
+        {"Image_OutputCalibrationOK", "QLabel", "TabSheet_OutputCalibration", kAny, kNone, Hidden},
         {"Image_Step1", "QLabel", "TabSheet_Step1", kAny, kNone, Shown},
         {"Edit_ETALON_500", "QLineEdit", "TabSheet_Step7", kAny, "500", Shown},
         {"Label_ETALON_500", "QLabel", "TabSheet_Step7", kAny, "Value of R:", Shown},
@@ -531,6 +532,43 @@ TEST(Layout, PicturesAppearWhenTheirPageIsShown) {
     form->PageControl3->setCurrentWidget(form->TabSheet_Step2);
     EXPECT_EQ(form->Image_Step2->pixmap().size(), QSize(350, 351));
     EXPECT_FALSE(form->SpeedButton_CalibrationNext->icon().isNull());
+}
+
+// Every caption fits its control in the window's own fonts: nothing is cut
+// off, on any page, whether shown at start or not.
+TEST(Layout, NoCaptionIsClipped) {
+    auto form = MakeForm();
+    TForm1 form1;
+    std::vector<QWidget*> all;
+    for (QWidget* root : {static_cast<QWidget*>(form.get()), static_cast<QWidget*>(&form1)})
+        for (QWidget* w : root->findChildren<QWidget*>())
+            if (!w->objectName().startsWith(QLatin1String("Image")) && !qobject_cast<TMB*>(w->parentWidget()) &&
+                !qobject_cast<TMB*>(w))
+                all.push_back(w);
+    int checked = 0;
+    for (QWidget* w : all) {
+        const QFontMetrics fm(w->font());
+        const std::string name = w->objectName().toStdString();
+        if (auto* l = qobject_cast<QLabel*>(w); l && !l->wordWrap() && !l->text().isEmpty()) {
+            EXPECT_LE(fm.horizontalAdvance(l->text()), l->contentsRect().width()) << name;
+            EXPECT_LE(fm.height(), l->height() + 1) << name;
+            ++checked;
+        } else if (auto* b = qobject_cast<QAbstractButton*>(w); b && !b->text().isEmpty()) {
+            if (qobject_cast<QRadioButton*>(w) || w->inherits("QCheckBox")) {
+                EXPECT_LE(b->sizeHint().width(), b->width()) << name;
+            } else {
+                // Inside a 2-pixel frame on each side, and a pixel of air for
+                // the flat buttons' own margin.
+                const int frame = w->inherits("QPushButton") ? 4 : 6;
+                EXPECT_LE(fm.horizontalAdvance(b->text()) + frame, b->width()) << name;
+            }
+            ++checked;
+        } else if (auto* g = qobject_cast<QGroupBox*>(w); g && !g->title().isEmpty()) {
+            EXPECT_LE(fm.horizontalAdvance(g->title()) + 10, g->width()) << name;
+            ++checked;
+        }
+    }
+    EXPECT_GT(checked, 200);
 }
 
 TEST(Layout, SecondFormIsBuiltAndHidden) {

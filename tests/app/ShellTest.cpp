@@ -11,9 +11,14 @@
 #include <QProcess>
 #include <QTabBar>
 #include <QTemporaryDir>
+#include <QElapsedTimer>
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
 
 namespace {
 
@@ -211,6 +216,56 @@ TEST(IniFile, LocationBesideTheProgramOrInTheConfigFolder) {
               QStringLiteral("/home/u/.config/kvsetup/kvsetup.ini"));
     EXPECT_EQ(TForm_Main::IniFileNameFor(QStringLiteral("/x/kvsetup.bin"), true, QString()),
               QStringLiteral("/x/kvsetup.ini"));
+}
+
+// ------------------------------------------------------- link component
+
+TEST(LinkComponent, StoredSettingsAndEventsAreInPlace) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    TMB& mb = *form.MB1;
+    EXPECT_TRUE(mb.OnMBPortOpenedOrClosed != nullptr);
+    EXPECT_TRUE(mb.OnMBMasterEndOfEvent != nullptr);
+    EXPECT_FALSE(mb.MBBaudEditVisible());
+    EXPECT_EQ(mb.WinQSizeIn(), 8192u);
+    EXPECT_EQ(mb.WinQSizeOut(), 8192u);
+    EXPECT_EQ(mb.MBSlaveName(), "MB Slave");
+    EXPECT_EQ(mb.MBBaud(), baud115200);
+    EXPECT_EQ(mb.width(), 155);
+    EXPECT_EQ(mb.minimumWidth(), 153);
+    EXPECT_EQ(mb.maximumWidth(), 155);
+    EXPECT_EQ(mb.height(), 145);
+    EXPECT_FALSE(mb.MBPortOpen());
+}
+
+// The one real-time test here: a pseudo-terminal that the port list does not
+// hold is added, chosen and opened once the panel has listed its ports, and
+// closing the window closes it before the INI file records it.
+TEST(ConnectOnStart, OpensTheNamedPortAndTheIniFileKeepsIt) {
+    const int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    const QString slave = QString::fromLocal8Bit(ptsname(master));
+    TempIni ini;
+    TFormMainOptions o = Options(ini.path());
+    o.ConnectPort = slave;
+    {
+        TForm_Main form(o);
+        form.show();
+        QElapsedTimer clock;
+        clock.start();
+        while (!form.MB1->MBPortOpen() && clock.elapsed() < 15000)
+            QTest::qWait(20);
+        ASSERT_TRUE(form.MB1->MBPortOpen());
+        EXPECT_EQ(form.MB1->Port(), slave);
+        EXPECT_EQ(form.MB1->MBLastUsedPort(), slave);
+        form.close();
+        EXPECT_FALSE(form.MB1->MBPortOpen());
+    }
+    const kv::IniFile file(QFile::encodeName(ini.path()).toStdString());
+    EXPECT_EQ(QString::fromStdString(file.ReadString("Com", "MBLastUsedPort", "")), slave);
+    ::close(master);
 }
 
 // ----------------------------------------------------------- command line

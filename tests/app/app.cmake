@@ -7,6 +7,7 @@ kv_add_test(app_window_tests NO_GTEST_MAIN
     ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ControlsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/LayoutTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ScreenshotTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
   LIBS kv_app Qt6::Test
   TIMEOUT 120)

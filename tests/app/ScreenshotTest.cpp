@@ -1,0 +1,129 @@
+// Pictures of the window for a person to look at: every page once, with and
+// without developer access. Runs only when KV_SCREENSHOT_DIR names a folder.
+#include "Main.h"
+#include "Piszkozat.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class Screenshots : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir = qEnvironmentVariable("KV_SCREENSHOT_DIR");
+        if (dir.isEmpty())
+            GTEST_SKIP() << "set KV_SCREENSHOT_DIR to write the pictures";
+        QDir().mkpath(dir);
+    }
+    std::unique_ptr<TForm_Main> Form(bool developer) {
+        TFormMainOptions o;
+        o.IniFileName = ini.path() + QStringLiteral("/kvsetup.ini");
+        if (developer)
+            o.Parameters << QStringLiteral("/QORMIX");
+        auto form = std::make_unique<TForm_Main>(o);
+        form->show();
+        form->FormActivate();
+        return form;
+    }
+    // What a device that answers shows.
+    static void Answering(TForm_Main& f) {
+        f.PageControl1->show();
+        f.GroupBox_SystemData->show();
+        f.GroupBox_Status->show();
+    }
+    void Shot(QWidget& w, const char* name) {
+        QApplication::processEvents();
+        const QString file = dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png");
+        EXPECT_TRUE(w.grab().save(file)) << file.toStdString();
+    }
+    QString dir;
+    QTemporaryDir ini;
+};
+
+TEST_F(Screenshots, WithoutDeveloperAccess) {
+    auto f = Form(false);
+    Shot(*f, "01_start_no_device");
+    Answering(*f);
+    Shot(*f, "02_settings_answering");
+    // Resistance input on 2 wires: the wiring group and the wire resistance.
+    f->RadioGroup_Wires->show();
+    f->RadioGroup_Wires->setItemIndex(0);
+    f->GroupBox_Rof2Wire->show();
+    Shot(*f, "03_settings_resistance_2wire");
+    // Thermocouple with an external cold-junction sensor.
+    f->RadioGroup_Mode->setItemIndex(2);
+    f->RadioGroup_Wires->hide();
+    f->RadioGroup_TCType->show();
+    f->RadioGroup_CJC->show();
+    f->RadioGroup_CJC->setItemIndex(1);
+    f->GroupBox_Rof2Wire->move(304, 257);
+    f->GroupBox_CJCTemp->show();
+    Shot(*f, "04_settings_thermocouple");
+    // Potentiometer.
+    f->RadioGroup_Mode->setItemIndex(3);
+    f->RadioGroup_TCType->hide();
+    f->RadioGroup_CJC->hide();
+    f->GroupBox_Rof2Wire->hide();
+    f->GroupBox_CJCTemp->hide();
+    f->RadioGroup_Wires->show();
+    f->GroupBox_PotCal->show();
+    Shot(*f, "05_settings_potentiometer");
+}
+
+TEST_F(Screenshots, WithDeveloperAccess) {
+    auto f = Form(true);
+    Answering(*f);
+    Shot(*f, "10_dev_settings");
+    f->PageControl1->setCurrentWidget(f->TabSheet_DeveloperTool);
+    for (QLabel* l : {f->Label_ADCH0Underflow, f->Label_ADCH0Overrflow, f->Label_ADCH1Underflow,
+                      f->Label_ADCH1Overrflow})
+        l->show();
+    Shot(*f, "11_dev_fet_control");
+    f->PageControl2->setCurrentWidget(f->TabSheet_InputCalibration);
+    Shot(*f, "12_dev_input_step1");
+    f->SpeedButton_CalibrationBack->show();
+    f->Label_CalibrationBack->show();
+    for (int i = 0; i < 3; ++i)
+        f->ListBox_Calibrated->addItem(QStringLiteral("RREF_500_3W = 250,00 ohm"));
+    const struct {
+        QWidget* page;
+        const char* name;
+    } steps[] = {{f->TabSheet_Step7, "13_dev_input_step7"},
+                 {f->TabSheet_Step11, "14_dev_input_step11"},
+                 {f->TabSheet_Step22, "15_dev_input_step22"},
+                 {f->TabSheet_Step23, "16_dev_input_step23"}};
+    for (const auto& s : steps) {
+        f->PageControl3->setCurrentWidget(s.page);
+        Shot(*f, s.name);
+    }
+    f->PageControl2->setCurrentWidget(f->TabSheet_OutputCalibration);
+    Shot(*f, "17_dev_output_step1");
+    f->PageControl4->setCurrentWidget(f->TabSheet_OutCalStep3);
+    f->GroupBox_PWMErtekValtoztatas->hide();
+    f->ProgressBar_OutputCalibration->show();
+    f->ProgressBar_OutputCalibration->setValue(50);
+    f->SpeedButton_OutputCalibrationBack->show();
+    f->Label_OutputCalibrationBack->show();
+    Shot(*f, "18_dev_output_step3");
+    f->PageControl4->setCurrentWidget(f->TabSheet_OutCalStep7);
+    f->GroupBox_PWM->hide();
+    f->SpeedButton_OutputCalibrationNext->hide();
+    f->Label_OutputCalibrationNext->hide();
+    Shot(*f, "19_dev_output_step7");
+    f->PageControl2->setCurrentWidget(f->TabSheet_SystemInfo);
+    for (QLabel* l : f->GroupBox_Errors->findChildren<QLabel*>())
+        l->show();
+    Shot(*f, "20_dev_system");
+}
+
+TEST_F(Screenshots, SecondForm) {
+    TForm1 form1;
+    form1.show();
+    Shot(form1, "30_form1");
+}
+
+} // namespace
