@@ -8,7 +8,6 @@
 #include "Pictures.h"
 #include "SpeedButton.h"
 
-#include <QFileDialog>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
@@ -90,13 +89,6 @@ void TForm_Main::SetupLayout() {
     SetRowHeight(ListBox_Calibrated, 16);
     SetRowHeight(ListBox_OutputCalibrated, 16);
     PairRadioButtons(RadioButton_ErrorLow, RadioButton_ErrorHigh);
-
-    SaveDialog1 = new QFileDialog(this);
-    SaveDialog1->setObjectName(QStringLiteral("SaveDialog1"));
-    SaveDialog1->setAcceptMode(QFileDialog::AcceptSave);
-    OpenDialog1 = new QFileDialog(this);
-    OpenDialog1->setObjectName(QStringLiteral("OpenDialog1"));
-    OpenDialog1->setAcceptMode(QFileDialog::AcceptOpen);
 
     SetupLinkComponent();
     SetupBarGraphs();

@@ -6,6 +6,7 @@
 // control pointers, so every control is a member under its own name
 // (Label3, PageControl1, SpeedButton_ReadSettingsFromInstrument, ...).
 // Behaviour lives in the Main*.cpp files, split by concern.
+#include "LazyFileDialog.h"
 #include "MBTypes.h"
 
 #include "ui_DeveloperTool.h"
@@ -19,8 +20,6 @@
 #include <QWidget>
 
 #include <cstdint>
-
-class QFileDialog;
 
 // What the program entry hands to the window.
 struct TFormMainOptions {
@@ -88,8 +87,9 @@ public:
     QString SzamitottErtekFormat;
     QString SzamitottErtekUnit;
 
-    QFileDialog* SaveDialog1 = nullptr;
-    QFileDialog* OpenDialog1 = nullptr;
+    // The settings file dialogs, made on first use.
+    TLazyFileDialog SaveDialog1{this, QStringLiteral("SaveDialog1"), QFileDialog::AcceptSave};
+    TLazyFileDialog OpenDialog1{this, QStringLiteral("OpenDialog1"), QFileDialog::AcceptOpen};
 
 protected:
     void changeEvent(QEvent* event) override;

@@ -16,6 +16,7 @@ add_library(kv_app STATIC
   ${KV_APP_UI} ${KV_APP_UI_HEADERS}
   ${CMAKE_CURRENT_LIST_DIR}/AppStyle.cpp ${CMAKE_CURRENT_LIST_DIR}/AppStyle.h
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandLine.h
+  ${CMAKE_CURRENT_LIST_DIR}/LazyFileDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.cpp ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.h
   ${CMAKE_CURRENT_LIST_DIR}/LinkAdapter.h
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h

@@ -178,8 +178,14 @@ TEST(Layout, SettingsPageAsTabled) {
     EXPECT_FALSE(form->CheckBox_DisableErrorSignal->isChecked());
     EXPECT_FALSE(form->SpeedButton_Rof2Wire->isEnabled());
     EXPECT_TRUE(form->SpeedButton_WriteSettingsToInstrument->font().bold());
+    // The file dialogs are the window's, made when first used.
+    EXPECT_FALSE(form->SaveDialog1.Created());
     EXPECT_EQ(form->SaveDialog1->parent(), form.get());
+    EXPECT_EQ(form->SaveDialog1->objectName(), QStringLiteral("SaveDialog1"));
+    EXPECT_EQ(form->SaveDialog1->acceptMode(), QFileDialog::AcceptSave);
     EXPECT_EQ(form->OpenDialog1->objectName(), QStringLiteral("OpenDialog1"));
+    EXPECT_EQ(form->OpenDialog1->acceptMode(), QFileDialog::AcceptOpen);
+    EXPECT_EQ(form->findChildren<QFileDialog*>().size(), 2);
 }
 
 TEST(Layout, RadioGroupsItemsAndSelection) {
