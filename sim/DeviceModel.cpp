@@ -10,6 +10,23 @@ namespace {
 
 constexpr double kFullScale = 8388607.0; // 2^23 - 1, the converter's largest count
 
+// The input front end. Resistances are measured ratiometrically: the current
+// source drives the input and the reference resistor in series, channel 0
+// takes the drop on the input and channel 1 the drop on the reference (or,
+// with the third-wire switch, the input's drop from its other side). Voltages
+// go through the fixed-gain path against the converter's reference. The
+// values are a particular board's: the input calibration finds them.
+constexpr double kCountsPerVolt = 8388608.0 / 0.25; // resistive path: 250 mV full scale
+constexpr double kRref500 = 499.7;                  // reference resistor of the 500 ohm ranges
+constexpr double kRref5k = 4996.0;                  // of the 5k ranges
+constexpr double kUrefMilliVolt = 2495.0;           // converter reference
+constexpr double kVoltGain = 6.0;                   // gain of the voltage path
+constexpr double kOffsetCH0 = 812.0;
+constexpr double kOffsetCH1 = -1530.0;
+constexpr double kOffsetCH1ThreeW = 2210.0;
+constexpr double kOffsetCH0G4 = 950.0;
+constexpr double kAutoZeroCounts = 37.0;
+
 // Nominal PWM values of the output stage (a 24 mA / 12 V full-scale DAC) used
 // while the output is not calibrated.
 constexpr std::uint16_t kNominalPWMLow = 10923;  // 4 mA, 2 V
@@ -117,18 +134,95 @@ double TDeviceModel::PotRange() const { return settings_.Mode == 4 ? 5000.0 : 50
 double TDeviceModel::RawLoopResistance() const {
     const std::uint8_t mode = settings_.Mode;
     if (IsResistanceMode(mode)) {
-        if (sensor_ == sensorOpen)
-            return NAN;
-        double r = 0.0;
-        if (sensor_ == sensorOK) {
-            const double x = TrueProcessValue();
-            r = mode == 0 ? PtResistance(100.0, x) : mode == 1 ? PtResistance(1000.0, x) : std::max(0.0, x);
-        }
-        return r + config_.LeadResistance;
+        const TTerminals t = Terminals(TrueProcessValue());
+        return t.Open ? NAN : t.Ohm + config_.LeadResistance;
     }
     if (mode == 2 && (settings_.CJC == 1 || settings_.CJC == 2))
         return PtResistance(settings_.CJC == 1 ? 1000.0 : 100.0, TrueInternalTemperature()) + config_.LeadResistance;
     return NAN;
+}
+
+TDeviceModel::TTerminals TDeviceModel::Terminals(double x) const {
+    const std::uint8_t mode = settings_.Mode;
+    TTerminals t;
+    switch (sensor_) {
+    case sensorOpen: t.Open = true; break;
+    case sensorShorted: break;
+    case sensorResistor: t.Ohm = std::max(0.0, connected_); break;
+    case sensorVoltage: t.MilliVolt = connected_; break;
+    default:
+        switch (mode) {
+        case 0: t.Ohm = PtResistance(100.0, x); break;
+        case 1: t.Ohm = PtResistance(1000.0, x); break;
+        case 3:
+        case 4: {
+            // The wiper never quite reaches the element's ends.
+            const double total = mode == 3 ? 500.0 : 5000.0;
+            t.Ohm = total * (0.03 + 0.94 * std::clamp(x, 0.0, 100.0) / 100.0);
+            break;
+        }
+        case 2: {
+            const auto type = static_cast<TThermocouple>(settings_.TCType);
+            t.Ohm = 10.0; // the thermocouple's own loop
+            t.MilliVolt = ThermocoupleEmf(type, x) - ThermocoupleEmf(type, TrueInternalTemperature());
+            break;
+        }
+        case 7: t.MilliVolt = x; break;
+        default: t.Ohm = std::max(0.0, x); break;
+        }
+        break;
+    }
+    return t;
+}
+
+TDeviceModel::TSwitchSet TDeviceModel::Switches() const {
+    TSwitchSet s;
+    if (fetControl_ & kv::fet::Force) {
+        s.ThreeW = fetControl_ & kv::fet::ThreeW;
+        s.AZ = fetControl_ & kv::fet::AZ;
+        s.Kelvin = fetControl_ & kv::fet::Kelvin;
+        s.I400uA = fetControl_ & kv::fet::I400uA;
+        s.PotFix = fetControl_ & kv::fet::PotFix;
+        s.ThreeWAlt = fetControl_ & kv::fet::ThreeWAlt;
+        return s;
+    }
+    const std::uint8_t mode = settings_.Mode;
+    if (mode == 2 || mode == 7) {
+        s.PotFix = true; // the voltage path
+        return s;
+    }
+    // The 400 uA source drives the 500 ohm ranges; the 5k ranges run on 40 uA.
+    s.I400uA = mode == 0 || mode == 3 || mode == 5;
+    if (IsPotMode(mode)) {
+        s.ThreeW = true; // a potentiometer has three terminals
+    } else {
+        s.Kelvin = settings_.Wires == 4;
+        s.ThreeW = settings_.Wires == 3;
+    }
+    return s;
+}
+
+void TDeviceModel::FrontEnd(const TTerminals& t, double lead, double tn, TMeasurement& m) const {
+    const TSwitchSet sw = Switches();
+    const double current = t.Open ? 0.0 : (sw.I400uA ? 400e-6 : 40e-6);
+    const double rx = t.Open ? 0.0 : t.Ohm;
+    const double rref = sw.I400uA ? kRref500 : kRref5k;
+    double ch0 = 0.0;
+    if (sw.AZ)
+        ch0 = kAutoZeroCounts; // the input shorted inside
+    else if (sw.PotFix)
+        ch0 = kOffsetCH0G4 + (t.MilliVolt + current * rx * 1000.0) * kVoltGain * kFullScale / kUrefMilliVolt;
+    else
+        ch0 = kOffsetCH0 + kCountsPerVolt * (current * (rx + (sw.Kelvin ? 0.0 : lead)) + t.MilliVolt / 1000.0);
+    // The reference channel: the drop on the reference resistor, or with the
+    // third-wire switch the drop on the input, from the other side.
+    const double ch1 = sw.ThreeWAlt ? kOffsetCH1ThreeW - kCountsPerVolt * current * rx
+                                    : kOffsetCH1 + kCountsPerVolt * current * rref;
+    auto clamp = [](double c) {
+        return static_cast<std::int32_t>(std::lround(std::clamp(c, -kFullScale, kFullScale)));
+    };
+    m.CH0 = clamp(ch0 + 20.0 * tn);
+    m.CH1 = clamp(ch1 + 20.0 * tn);
 }
 
 TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
@@ -137,6 +231,7 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     const double x = TrueProcessValue() + pn;
     const double lead = settings_.Wires == 2 ? config_.LeadResistance : settings_.Wires == 3 ? 0.01 * config_.LeadResistance : 0.0;
     const double wire = settings_.Wires == 2 ? wireResistance_ : 0.0;
+    const bool forced = fetControl_ & kv::fet::Force;
     std::uint8_t& ad = m.ADStatus;
 
     if (adcFault_) {
@@ -147,18 +242,17 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         return m;
     }
 
-    // Reference channel: the reference resistor in the resistive modes, the
-    // on-board temperature sensor otherwise.
-    const bool resistive = mode != 2 && mode != 7;
-    if (resistive)
-        m.CH1 = Counts(1.0 + 1e-5 * tn, 2.0, kv::adstat::CH1Overflow, kv::adstat::CH1Underflow, ad);
-    else
-        m.CH1 = Counts(internalTemp_, 200.0, kv::adstat::CH1Overflow, kv::adstat::CH1Underflow, ad);
-
-    if (sensor_ == sensorOpen) {
+    const TTerminals term = Terminals(x);
+    FrontEnd(term, lead, tn, m);
+    if (term.Open) {
         m.SensorFault = true;
-        m.CH0 = static_cast<std::int32_t>(kFullScale);
-        ad |= kv::adstat::CH0Overflow;
+        if (!forced) {
+            // Sensor break: the current source drives the input to the rail.
+            // (With the switches forced the source is the operator's, and the
+            // channels show their offsets.)
+            m.CH0 = static_cast<std::int32_t>(kFullScale);
+            ad |= kv::adstat::CH0Overflow;
+        }
         return m;
     }
 
@@ -170,10 +264,7 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     case 6: {
         const double range = (mode == 0 || mode == 5) ? 500.0 : 5000.0;
         limit = range * 1.2;
-        double r = 0.0;
-        if (sensor_ == sensorOK)
-            r = mode == 0 ? PtResistance(100.0, x) : mode == 1 ? PtResistance(1000.0, x) : std::max(0.0, x);
-        quantity = r + lead;
+        quantity = term.Ohm + lead;
         m.Physical = quantity - wire;
         if (mode == 0 || mode == 1) {
             double t = 0.0;
@@ -192,11 +283,8 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     }
     case 3:
     case 4: {
-        const double total = mode == 3 ? 500.0 : 5000.0;
-        limit = total * 1.2;
-        // The wiper never quite reaches the element's ends.
-        const double pos = std::clamp(x, 0.0, 100.0);
-        quantity = sensor_ == sensorShorted ? 0.0 : total * (0.03 + 0.94 * pos / 100.0);
+        limit = (mode == 3 ? 500.0 : 5000.0) * 1.2;
+        quantity = term.Ohm;
         m.Physical = quantity;
         const double span = rofPot100_ - rofPot0_;
         if (!PotCalibrated() || std::fabs(span) < 1e-6) {
@@ -212,7 +300,7 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         const auto type = static_cast<TThermocouple>(settings_.TCType);
         const double tcj = TrueInternalTemperature();
         limit = 120.0;
-        quantity = sensor_ == sensorShorted ? 0.0 : ThermocoupleEmf(type, x) - ThermocoupleEmf(type, tcj);
+        quantity = term.MilliVolt;
         m.Physical = quantity;
         bool haveCJ = true;
         double tcjEstimate = 0.0;
@@ -245,7 +333,7 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     }
     default: { // 7: voltage
         limit = 120.0;
-        quantity = sensor_ == sensorShorted ? 0.0 : x;
+        quantity = term.MilliVolt;
         m.Physical = quantity;
         m.HasCalculated = true;
         m.Calculated = quantity;
@@ -254,19 +342,18 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     }
     }
 
-    m.CH0 = Counts(quantity, limit, kv::adstat::CH0Overflow, kv::adstat::CH0Underflow, ad);
-    if (ad & (kv::adstat::CH0Overflow | kv::adstat::CH0Underflow)) {
-        // Beyond the converter: nothing measured.
+    // The measuring range of the mode ends where the converter does.
+    std::uint8_t range = 0;
+    Counts(quantity, limit, kv::adstat::CH0Overflow, kv::adstat::CH0Underflow, range);
+    if (range) {
+        ad |= range;
+        if (!forced) // forced switches measure with the operator's configuration, not the mode's
+            m.CH0 = (range & kv::adstat::CH0Overflow) ? static_cast<std::int32_t>(kFullScale) : -static_cast<std::int32_t>(kFullScale);
         m.HasCalculated = false;
         m.OutOfRange = true;
         return m;
     }
     m.Valid = true;
-    if (fetControl_ & kv::fet::Force) {
-        // Forced switches: auto-zero shorts the input to its offset.
-        if (fetControl_ & kv::fet::AZ)
-            m.CH0 = 1200 + static_cast<std::int32_t>(std::lround(40.0 * tn));
-    }
     return m;
 }
 
@@ -365,34 +452,14 @@ double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFl
 }
 
 std::uint16_t TDeviceModel::SwitchStates() const {
-    bool w3 = false, az = false, kelvin = false, i400 = false, potFix = false, w3alt = false;
-    if (fetControl_ & kv::fet::Force) {
-        w3 = fetControl_ & kv::fet::ThreeW;
-        az = fetControl_ & kv::fet::AZ;
-        kelvin = fetControl_ & kv::fet::Kelvin;
-        i400 = fetControl_ & kv::fet::I400uA;
-        potFix = fetControl_ & kv::fet::PotFix;
-        w3alt = fetControl_ & kv::fet::ThreeWAlt;
-    } else {
-        const std::uint8_t mode = settings_.Mode;
-        if (mode == 2 || mode == 7) {
-            az = true;
-        } else {
-            // The 400 uA source drives the 500 ohm ranges; the 5k ranges run on less.
-            i400 = mode == 0 || mode == 3 || mode == 5;
-            potFix = IsPotMode(mode);
-            kelvin = settings_.Wires == 4 && !potFix;
-            w3 = settings_.Wires == 3 && !potFix;
-            w3alt = w3;
-        }
-    }
+    const TSwitchSet w = Switches();
     std::uint16_t s = 0;
-    if (w3) s |= kv::sw::ThreeW;
-    s |= az ? kv::sw::AZ : kv::sw::AZNeg;
-    s |= kelvin ? kv::sw::Kelvin : kv::sw::KelvinNeg;
-    if (i400) s |= kv::sw::I400uA;
-    if (potFix) s |= kv::sw::PotFix;
-    s |= w3alt ? kv::sw::ThreeWAlt : kv::sw::ThreeWAltNeg;
+    if (w.ThreeW) s |= kv::sw::ThreeW;
+    s |= w.AZ ? kv::sw::AZ : kv::sw::AZNeg;
+    s |= w.Kelvin ? kv::sw::Kelvin : kv::sw::KelvinNeg;
+    if (w.I400uA) s |= kv::sw::I400uA;
+    if (w.PotFix) s |= kv::sw::PotFix;
+    s |= w.ThreeWAlt ? kv::sw::ThreeWAlt : kv::sw::ThreeWAltNeg;
     return s;
 }
 

@@ -28,6 +28,15 @@
 //   acknowledged and change nothing.
 // - A non-zero PWM word forces the output: the reported output level is what
 //   that PWM value gives through the stored output calibration.
+// - The converter counts come from a ratiometric front end (current source,
+//   input, reference resistor, a fixed-gain voltage path) driven by the
+//   switches: the device's own per mode, or those the poll request forces.
+//   With the switches forced, open terminals read the channels' offsets, so
+//   the factory input calibration run against the model (references
+//   connected with SetSensor) finds the board's reference resistors and
+//   converter reference. Without forcing, an open sensor drives channel 0 to
+//   its overflow (sensor break). The measured values themselves follow the
+//   physics, not the stored input calibration.
 // - The calibration date is the PC date of the last poll request when a
 //   calibration record is stored (left as it was if no poll came yet).
 #include "DeviceRecords.h"
@@ -40,7 +49,10 @@
 
 namespace kvsim {
 
-enum TSensorState : std::uint8_t { sensorOK, sensorOpen, sensorShorted };
+// What is connected to the input terminals: the sensor of the mode (driven
+// by the process value), the sensor broken or shorted, or, as for a
+// calibration, a reference resistor or voltage source of a given value.
+enum TSensorState : std::uint8_t { sensorOK, sensorOpen, sensorShorted, sensorResistor, sensorVoltage };
 
 // Where the settings and the calibration in use were loaded from (answer
 // bytes 20 and 21).
@@ -117,7 +129,11 @@ public:
     void SetProcessValue(double v) { config_.ProcessValue = v; }
     double ProcessValue() const { return config_.ProcessValue; }
     void SetDrift(double amplitude, double noise) { config_.DriftAmplitude = amplitude; config_.Noise = noise; }
-    void SetSensor(TSensorState s) { sensor_ = s; }
+    void SetSensor(TSensorState s, double value = 0.0) {
+        sensor_ = s;
+        connected_ = value;
+    }
+    double Connected() const { return connected_; }
     TSensorState Sensor() const { return sensor_; }
     void SetAmbient(double celsius) { config_.Ambient = celsius; }
     // Hardware faults: a failed converter or FRAM.
@@ -141,7 +157,19 @@ private:
         std::uint8_t ADStatus = 0;
     };
 
+    struct TTerminals {
+        bool Open = false;
+        double Ohm = 0.0;       // resistance between the terminals
+        double MilliVolt = 0.0; // source voltage between them
+    };
+    struct TSwitchSet {
+        bool ThreeW = false, AZ = false, Kelvin = false, I400uA = false, PotFix = false, ThreeWAlt = false;
+    };
+
     kv::PollAnswer Compose(std::uint8_t ack) const;
+    TTerminals Terminals(double processValue) const;
+    TSwitchSet Switches() const;
+    void FrontEnd(const TTerminals& t, double lead, double tn, TMeasurement& m) const;
     void ApplyMaintenance(std::uint8_t bits);
     void StampCalibrationDate();
     void Restart();
@@ -192,6 +220,7 @@ private:
     bool restartPending_ = false;
 
     TSensorState sensor_ = sensorOK;
+    double connected_ = 0.0;
     bool adcFault_ = false;
     bool framFault_ = false;
 

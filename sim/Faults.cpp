@@ -19,6 +19,8 @@ const char* const kConsoleHelp =
     "value X                        process value (degC, %, ohm or mV by the mode)\n"
     "drift A N                      drift amplitude and noise of the process value\n"
     "sensor ok|open|short           the sensor's state\n"
+    "sensor resistor OHM            a reference resistor in place of the sensor\n"
+    "sensor voltage MV              a reference voltage source in place of the sensor\n"
     "adc on|off | fram on|off       converter or FRAM failure\n"
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
     "clear                          all line faults off\n"
@@ -227,15 +229,19 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
         return "drift " + Fmt(v) + " noise " + Fmt(n);
     }
     if (cmd == "sensor") {
-        if (arg == "ok")
+        if (w.size() == 2 && arg == "ok")
             model.SetSensor(sensorOK);
-        else if (arg == "open")
+        else if (w.size() == 2 && arg == "open")
             model.SetSensor(sensorOpen);
-        else if (arg == "short")
+        else if (w.size() == 2 && arg == "short")
             model.SetSensor(sensorShorted);
+        else if (w.size() == 3 && arg == "resistor" && Number(w[2], v) && v >= 0)
+            model.SetSensor(sensorResistor, v);
+        else if (w.size() == 3 && arg == "voltage" && Number(w[2], v))
+            model.SetSensor(sensorVoltage, v);
         else
-            return "error: sensor ok|open|short";
-        return "sensor " + arg;
+            return "error: sensor ok|open|short|resistor OHM|voltage MV";
+        return "sensor " + arg + (w.size() == 3 ? " " + Fmt(v) : std::string());
     }
     if (cmd == "adc" || cmd == "fram") {
         if (w.size() != 2 || !OnOff(arg, b))

@@ -69,6 +69,7 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   value X                              process value (°C, %, ohm or mV by mode)
 //   drift A N                            drift amplitude and noise
 //   sensor ok|open|short                 the sensor's state
+//   sensor resistor OHM | voltage MV     a reference in place of the sensor
 //   adc on|off | fram on|off             hardware faults
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
 //   clear                                all line faults off

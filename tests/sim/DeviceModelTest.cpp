@@ -382,7 +382,7 @@ TEST(DeviceModel, ThermocoupleWithColdJunctionCompensation) {
         EXPECT_NEAR(a.PhysicalValue, ThermocoupleEmf(tc, 100.0) - ThermocoupleEmf(tc, 23.0), 1e-5);
         EXPECT_NEAR(a.CalculatedValue, row.expectCalculated, 1e-3) << int(row.type) << " " << int(row.cjc);
         EXPECT_NEAR(a.CJCTemperature, row.expectCJC, 1e-3);
-        EXPECT_EQ(a.SwitchStates & kv::sw::AZ, kv::sw::AZ);
+        EXPECT_EQ(a.SwitchStates & kv::sw::PotFix, kv::sw::PotFix); // the voltage path
         EXPECT_EQ(a.AuCH0, 4);
     }
     // Without compensation the device reads the junction difference only.
@@ -419,16 +419,91 @@ TEST(DeviceModel, ForcedSwitchesAndPwmShowWhileRequested) {
 
 TEST(DeviceModel, CountsFollowTheMeasuredQuantity) {
     Device d;
-    const PollAnswer cold = d.Poll();
-    d.model.SetProcessValue(200.0);
-    for (int i = 0; i < 60; ++i)
-        d.model.Advance(TDeviceModel::kCycleMs);
-    const PollAnswer hot = d.Poll();
-    EXPECT_GT(hot.ADCH0Present, cold.ADCH0Present);
-    EXPECT_GT(hot.ADCH0Average, cold.ADCH0Average);
-    EXPECT_NEAR(static_cast<double>(hot.ADCH0Present) / cold.ADCH0Present, PtResistance(100, 200) / PtResistance(100, 25), 1e-5);
+    auto settle = [&](double value) {
+        d.model.SetProcessValue(value);
+        for (int i = 0; i < 60; ++i)
+            d.model.Advance(TDeviceModel::kCycleMs);
+        return d.Poll();
+    };
+    const PollAnswer cold = settle(25.0), warm = settle(100.0), hot = settle(200.0);
+    EXPECT_LT(cold.ADCH0Present, warm.ADCH0Present);
+    EXPECT_LT(warm.ADCH0Present, hot.ADCH0Present);
+    // Linear in the resistance, and the averages settle on the present count.
+    const double slope1 = (warm.ADCH0Present - cold.ADCH0Present) / (PtResistance(100, 100) - PtResistance(100, 25));
+    const double slope2 = (hot.ADCH0Present - warm.ADCH0Present) / (PtResistance(100, 200) - PtResistance(100, 100));
+    EXPECT_NEAR(slope1 / slope2, 1.0, 1e-5);
     EXPECT_NEAR(hot.ADCH0Average, hot.ADCH0Present, 2);
-    EXPECT_EQ(hot.Cycles, 61);
+    EXPECT_EQ(cold.ADCH1Present, hot.ADCH1Present); // the reference does not move
+    EXPECT_EQ(hot.Cycles, 181);
+}
+
+// A reference resistor in place of the sensor reads as the sensor would.
+TEST(DeviceModel, ReferenceSourcesReplaceTheSensor) {
+    struct {
+        std::uint8_t mode;
+        TSensorState state;
+        double value, calculated;
+    } const table[] = {
+        {0, sensorResistor, 138.5055, 100.0}, {1, sensorResistor, 1000.0, 0.0}, {5, sensorResistor, 250.0, 250.0},
+        {7, sensorVoltage, -42.5, -42.5},     {2, sensorVoltage, 4.096, 100.0 + 0.0}, {7, sensorShorted, 0.0, 0.0},
+    };
+    for (const auto& row : table) {
+        TDeviceConfig c = TDeviceConfig::Steady();
+        c.Settings.Mode = row.mode;
+        c.Settings.CJC = 3; // none: the calibrator's voltage is the whole EMF
+        Device d(c);
+        d.model.SetSensor(row.state, row.value);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        EXPECT_NEAR(d.Poll().CalculatedValue, row.calculated, 0.01) << int(row.mode) << " " << row.value;
+    }
+}
+
+// The factory's input calibration, run against the model with the
+// references each step connects, finds the board's true values.
+TEST(DeviceModel, InputCalibrationStepsFindTheBoardValues) {
+    Device d;
+    auto read = [&](std::uint8_t fet, TSensorState s, double value) {
+        d.model.SetSensor(s, value);
+        d.Poll(0, fet);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        const PollAnswer a = d.Poll(0, fet);
+        return std::pair<std::int32_t, std::int32_t>{a.ADCH0Present, a.ADCH1Present};
+    };
+    const double e500 = 500.0, e5k = 5000.0, eu = 125.0 * 1000.0;
+    auto [s1ch0, s1ch1] = read(0x92, sensorOpen, 0);
+    const std::int32_t OFFSET_CH0 = s1ch0, OFFSET_CH1_REF_500 = s1ch1;
+    const std::int32_t OFFSET_CH1_REF_5K = read(0x80, sensorOpen, 0).second;
+    const std::int32_t OFFSET_CH1_3W_500 = read(0xC6, sensorOpen, 0).second;
+    const std::int32_t OFFSET_CH1_3W_5K = read(0xC4, sensorOpen, 0).second;
+    auto [s6ch0, s6ch1] = read(0xD2, sensorResistor, e500);
+    const std::int32_t a6 = s6ch0 - OFFSET_CH0, d6 = s6ch1 - OFFSET_CH1_REF_500;
+    const std::int32_t b7 = read(0xC6, sensorResistor, e500).second - OFFSET_CH1_3W_500;
+    const double RREF_500_3W = d6 * e500 / -b7, EA_500 = static_cast<double>(a6) / -b7;
+    auto [s10ch0, s10ch1] = read(0xC0, sensorResistor, e5k);
+    const std::int32_t a10 = s10ch0 - OFFSET_CH0, d10 = s10ch1 - OFFSET_CH1_REF_5K;
+    const std::int32_t b11 = read(0xC4, sensorResistor, e5k).second - OFFSET_CH1_3W_5K;
+    const double RREF_5K_3W = d10 * e5k / -b11, EA_5K = static_cast<double>(a10) / -b11;
+    const std::int32_t b13 = read(0xAE, sensorResistor, e500).second - OFFSET_CH1_3W_500;
+    const double RREF_500_2W = (read(0x9A, sensorResistor, e500).second - OFFSET_CH1_REF_500) * e500 / -b13;
+    const std::int32_t b16 = read(0xAC, sensorResistor, e5k).second - OFFSET_CH1_3W_5K;
+    const double RREF_5K_2W = (read(0xA8, sensorResistor, e5k).second - OFFSET_CH1_REF_5K) * e5k / -b16;
+    auto [s18ch0, s18ch1] = read(0x92, sensorResistor, e500);
+    const double RREF_500_4W = static_cast<double>(s18ch1 - OFFSET_CH1_REF_500) * e500 / (s18ch0 - OFFSET_CH0);
+    auto [s19ch0, s19ch1] = read(0x80, sensorResistor, e5k);
+    const double RREF_5K_4W = static_cast<double>(s19ch1 - OFFSET_CH1_REF_5K) * e5k / (s19ch0 - OFFSET_CH0);
+    const std::int32_t OFFSET_CH0_G4 = read(0x98, sensorShorted, 0).first;
+    const std::int32_t AZ0 = read(0xA8, sensorShorted, 0).first;
+    const double UREF = 8388608.0 / (read(0x88, sensorVoltage, 125.0).first - OFFSET_CH0_G4) * 3 * 2 * eu / 1000.0;
+
+    for (double r : {RREF_500_3W, RREF_500_2W, RREF_500_4W})
+        EXPECT_NEAR(r, 499.7, 0.01);
+    for (double r : {RREF_5K_3W, RREF_5K_2W, RREF_5K_4W})
+        EXPECT_NEAR(r, 4996.0, 0.1);
+    EXPECT_NEAR(EA_500, 1.0, 1e-5);
+    EXPECT_NEAR(EA_5K, 1.0, 1e-5);
+    EXPECT_NEAR(UREF, 2495.0, 0.01);
+    EXPECT_NE(OFFSET_CH0_G4, 0);
+    EXPECT_NE(AZ0, OFFSET_CH0_G4);
 }
 
 TEST(DeviceModel, DriftAndNoiseAreSeededAndSmall) {
