@@ -6,6 +6,10 @@
 // turnaround and the answer's characters each take their time at the port's
 // rate (SetPaceLine(false) makes the line itself take no time), so a test
 // moves the clock on and sees the answer arrive when a real device's would.
+// A turnaround of 0 without line time answers inside the master's write; the
+// memory port then hands the answer over at DeliverPending() or at the next
+// turn of the event loop. The device takes the port's OnWritten.
+// The TInProcessDevice must not outlive the port and the clock.
 #include "DeviceModel.h"
 #include "Faults.h"
 #include "SimSlave.h"

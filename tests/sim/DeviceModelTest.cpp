@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace kvsim;
 using kv::PollAnswer;
 using kv::PollRequest;
@@ -522,4 +524,37 @@ TEST(DeviceModel, DriftAndNoiseAreSeededAndSmall) {
         EXPECT_NEAR(a.Snapshot().CalculatedValue, 25.0, 0.5 + 0.2);
     }
     EXPECT_TRUE(differs);
+}
+
+// Whatever arrives, the device answers within its records and keeps sane state.
+TEST(DeviceModel, GarbledRequestsNeverBreakIt) {
+    TDeviceModel model;
+    std::uint64_t r = 12345;
+    auto next = [&r] {
+        r ^= r << 13;
+        r ^= r >> 7;
+        r ^= r << 17;
+        return r;
+    };
+    for (int i = 0; i < 5000; ++i) {
+        std::vector<std::uint8_t> data(next() % 90);
+        for (auto& b : data)
+            b = static_cast<std::uint8_t>(next());
+        const auto cmd = static_cast<std::uint8_t>(next() % 9);
+        model.Advance(static_cast<std::uint32_t>(next() % 2000));
+        const auto a = model.Handle(cmd, data);
+        if (!a)
+            continue; // restarting
+        if (cmd == kv::cmdPoll)
+            EXPECT_EQ(a->Data.size(), PollAnswer::Size);
+        else if (cmd == kv::cmdReadSettings || cmd == kv::cmdReadFactoryDefaults)
+            EXPECT_EQ(a->Data.size(), SettingsRecord::Size);
+        else
+            EXPECT_TRUE(a->Data.empty());
+        const SettingsRecord s = model.Settings();
+        EXPECT_LE(s.Mode, 7);
+        EXPECT_GE(s.Wires, 2);
+        EXPECT_LE(s.Wires, 4);
+        EXPECT_TRUE(std::isfinite(s.FizikaiForOutL) && std::isfinite(s.FizikaiForOutH));
+    }
 }

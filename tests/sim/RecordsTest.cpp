@@ -26,30 +26,6 @@ TEST(Records, SettingsDefaultsAreTheFifteenKnownBytes) {
     EXPECT_EQ(SettingsRecord::Decode(expected), SettingsRecord{});
 }
 
-TEST(Records, SettingsFieldsAtTheirOffsets) {
-    SettingsRecord s;
-    s.Mode = 2;
-    s.Wires = 2;
-    s.TCType = 9;
-    s.CJC = 1;
-    s.FizikaiForOutL = -12.5f;
-    s.FizikaiForOutH = 1234.0f;
-    s.OutputMode = 3;
-    s.ErrorSignalFlags = errsig::Disabled | errsig::High;
-    const Bytes b = s.Encode();
-    ASSERT_EQ(b.size(), SettingsRecord::Size);
-    EXPECT_EQ(b[0], 2);
-    EXPECT_EQ(b[1], 2);
-    EXPECT_EQ(b[2], 9);
-    EXPECT_EQ(b[3], 1);
-    EXPECT_EQ(b[4], 0);
-    EXPECT_EQ(F32(b, 5), -12.5f);
-    EXPECT_EQ(F32(b, 9), 1234.0f);
-    EXPECT_EQ(b[13], 3);
-    EXPECT_EQ(b[14], 0xC0);
-    EXPECT_EQ(SettingsRecord::Decode(b), s);
-}
-
 TEST(Records, PollRequestOfTheSixthOfDecember) {
     PollRequest r;
     r.Year = 2026;
