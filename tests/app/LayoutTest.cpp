@@ -175,6 +175,15 @@ TEST(Layout, SettingsPageAsTabled) {
     });
     EXPECT_TRUE(form->RadioButton_ErrorLow->isChecked());
     EXPECT_FALSE(form->RadioButton_ErrorHigh->isChecked());
+    // Checking one error level unchecks the other; unchecking one leaves the
+    // other as it is, so that neither may be checked.
+    form->RadioButton_ErrorHigh->setChecked(true);
+    EXPECT_FALSE(form->RadioButton_ErrorLow->isChecked());
+    form->RadioButton_ErrorHigh->setChecked(false);
+    EXPECT_FALSE(form->RadioButton_ErrorLow->isChecked());
+    EXPECT_FALSE(form->RadioButton_ErrorHigh->isChecked());
+    form->RadioButton_ErrorLow->setChecked(true);
+    EXPECT_FALSE(form->RadioButton_ErrorHigh->isChecked());
     EXPECT_FALSE(form->CheckBox_DisableErrorSignal->isChecked());
     EXPECT_FALSE(form->SpeedButton_Rof2Wire->isEnabled());
     EXPECT_TRUE(form->SpeedButton_WriteSettingsToInstrument->font().bold());

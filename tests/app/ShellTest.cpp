@@ -236,7 +236,21 @@ TEST(LinkComponent, StoredSettingsAndEventsAreInPlace) {
     EXPECT_EQ(mb.maximumWidth(), 155);
     EXPECT_EQ(mb.height(), 145);
     EXPECT_FALSE(mb.MBPortOpen());
+    EXPECT_EQ(mb.Port(), QStringLiteral("COM1"));
 }
+
+// The window reaches the link through its adapter; with the component
+// complete, every call there is the component's own member.
+static_assert(requires(TMB& m, const QString& s) {
+    m.setMBLastUsedPort(s);
+    { m.MBLastUsedPort() } -> std::convertible_to<QString>;
+    m.setMBBaud(baud115200);
+    { m.MBPortOpen() } -> std::convertible_to<bool>;
+    m.MBClose();
+    m.MBPortListClick();
+    m.setMBBaudEditVisible(false);
+    m.setPort(s);
+});
 
 // The one real-time test here: a pseudo-terminal that the port list does not
 // hold is added, chosen and opened once the panel has listed its ports, and
