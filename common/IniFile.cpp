@@ -3,7 +3,6 @@
 #include <cerrno>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -91,27 +90,33 @@ void Classify(Line& line) {
 // Reads the file into lines; a missing or unreadable file is an empty document.
 Document Load(const std::string& path) {
     Document doc;
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f)
+    // Non-blocking, so that a name that turns out to be a FIFO or a device
+    // never waits for a writer; only a regular file is read.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
         return doc;
     struct stat st {};
-    if (fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-        std::fclose(f);
+    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
         return doc;
     }
     doc.exists = true;
     std::string data;
     char buf[16384];
-    std::size_t n;
-    while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) {
-        data.append(buf, n);
+    for (;;) {
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        data.append(buf, static_cast<std::size_t>(n));
         if (data.size() > IniFile::kMaxFileSize) {
             data.resize(IniFile::kMaxFileSize);
             doc.tooLarge = true;
             break;
         }
     }
-    std::fclose(f);
+    ::close(fd);
 
     std::string_view rest(data);
     if (rest.substr(0, kBom.size()) == kBom) {

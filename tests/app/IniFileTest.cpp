@@ -201,6 +201,17 @@ TEST_F(IniFileTest, AWriteThatCannotReplaceTheFileFailsAndKeepsIt) {
     EXPECT_EQ(FilesInDir(), 1);
 }
 
+TEST_F(IniFileTest, AFifoOrAFolderIsNeitherReadNorReplaced) {
+    const std::string fifo = dir + "/fifo.ini";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    kv::IniFile onFifo(fifo); // no writer: a blocking open would hang here
+    EXPECT_EQ(onFifo.ReadString("Com", "MBLastUsedPort", "none"), "none");
+    EXPECT_FALSE(onFifo.WriteString("Com", "MBLastUsedPort", "x"));
+    kv::IniFile onFolder(dir);
+    EXPECT_EQ(onFolder.ReadInteger("S", "K", 7), 7);
+    EXPECT_FALSE(onFolder.WriteString("S", "K", "v"));
+}
+
 TEST_F(IniFileTest, WritesThroughASymlinkToItsTarget) {
     Put("[S]\nK=1\n");
     const std::string link = dir + "/link.ini";
