@@ -2,6 +2,7 @@
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QKeyEvent>
 #include <QRadioButton>
 
 #include <algorithm>
@@ -19,6 +20,7 @@ void TRadioGroup::setItems(const QStringList& items) {
         // The group decides the selection, so that "none selected" is possible.
         b->setAutoExclusive(false);
         connect(b, &QRadioButton::clicked, this, [this, i] { ButtonClicked(i); });
+        b->installEventFilter(this);
         b->show();
         m_buttons.push_back(b);
     }
@@ -61,6 +63,28 @@ void TRadioGroup::ButtonClicked(int index) {
         return;
     }
     setItemIndex(index);
+}
+
+bool TRadioGroup::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() != QEvent::KeyPress)
+        return QGroupBox::eventFilter(watched, e);
+    const int key = static_cast<QKeyEvent*>(e)->key();
+    int step = 0;
+    if (key == Qt::Key_Up || key == Qt::Key_Left)
+        step = -1;
+    else if (key == Qt::Key_Down || key == Qt::Key_Right)
+        step = 1;
+    if (step == 0)
+        return QGroupBox::eventFilter(watched, e);
+    const auto it = std::find(m_buttons.begin(), m_buttons.end(), watched);
+    if (it == m_buttons.end())
+        return false;
+    const int target = static_cast<int>(it - m_buttons.begin()) + step;
+    if (target >= 0 && target < static_cast<int>(m_buttons.size())) {
+        setItemIndex(target);
+        m_buttons[static_cast<std::size_t>(target)]->setFocus(Qt::TabFocusReason);
+    }
+    return true;
 }
 
 void TRadioGroup::resizeEvent(QResizeEvent* e) {

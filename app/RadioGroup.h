@@ -5,6 +5,7 @@
 // or above the number of items selects the last item, a negative value leaves
 // no item selected. Whenever the selection changes, by the user or by the
 // setter, OnClick runs; a click on the item already selected does nothing.
+// The arrow keys move the selection to the previous or next item.
 #include <QGroupBox>
 #include <QStringList>
 
@@ -41,6 +42,7 @@ public:
 protected:
     void resizeEvent(QResizeEvent* e) override;
     void changeEvent(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
     void ArrangeButtons();

@@ -142,9 +142,18 @@ TEST(RadioGroup, UserClicksSelectAndTheSelectedItemStays) {
     EXPECT_EQ(g.ItemIndex(), 2);
     EXPECT_TRUE(g.Button(2)->isChecked());
     EXPECT_EQ(clicks, 1);
+    // The arrow keys walk the items and stop at the ends.
+    QTest::keyClick(g.Button(2), Qt::Key_Up);
+    EXPECT_EQ(g.ItemIndex(), 1);
+    QTest::keyClick(g.Button(1), Qt::Key_Left);
+    QTest::keyClick(g.Button(0), Qt::Key_Up);
+    EXPECT_EQ(g.ItemIndex(), 0);
+    QTest::keyClick(g.Button(0), Qt::Key_Down);
+    EXPECT_EQ(g.ItemIndex(), 1);
+    EXPECT_EQ(clicks, 4);
     // New items keep a selection that still exists, and drop one that does not.
     g.setItems({"x", "y", "z", "w"});
-    EXPECT_EQ(g.ItemIndex(), 2);
+    EXPECT_EQ(g.ItemIndex(), 1);
     g.setItems({"x"});
     EXPECT_EQ(g.ItemIndex(), -1);
 }
