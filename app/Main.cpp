@@ -3,7 +3,7 @@
 #include "Main.h"
 
 #include "LazyPicture.h"
-#include "LinkAdapter.h"
+#include "MB.h"
 #include "MBarGraph.h"
 #include "Pictures.h"
 #include "SpeedButton.h"
@@ -124,12 +124,19 @@ void TForm_Main::PinFontsToPixels(QWidget* root) {
     pin(root);
 }
 
+// The settings the window stores for its link component, and its events.
 void TForm_Main::SetupLinkComponent() {
-    kv::link::ApplyStoredSettings(*MB1);
-    kv::link::BindMasterEndOfEvent(*MB1, [this](TMBStatus status, const QString& text) {
-        MB1MBMasterEndOfEvent(status, text);
-    });
-    kv::link::BindPortOpenedOrClosed(*MB1, [this](bool open) { MB1MBPortOpenedOrClosed(open); });
+    MB1->setPort(QStringLiteral("COM1"));
+    MB1->setWinQSizeIn(8192);
+    MB1->setWinQSizeOut(8192);
+    MB1->setMBSlaveName("MB Slave");
+    MB1->setMBDataNumberToSend(0);
+    // The user cannot change the line rate: the transmitter talks at 115 200.
+    MB1->setMBBaudEditVisible(false);
+    MB1->OnMBMasterEndOfEvent = [this](TMBStatus status, const std::string& text) {
+        MB1MBMasterEndOfEvent(status, QString::fromStdString(text));
+    };
+    MB1->OnMBPortOpenedOrClosed = [this](bool open) { MB1MBPortOpenedOrClosed(open); };
 }
 
 void TForm_Main::SetupBarGraphs() {

@@ -1,9 +1,11 @@
 // TForm_Main: --connect PORT, opening a port on the user's behalf at start-up.
 #include "Main.h"
 
-#include "LinkAdapter.h"
+#include "MB.h"
 #include "MBListPorts.h"
 
+#include <QAbstractButton>
+#include <QListWidget>
 #include <QTimer>
 
 #include <cstdio>
@@ -33,13 +35,14 @@ void TForm_Main::ConnectOnStart() {
         timer->deleteLater();
         QTimer::singleShot(0, this, [this] {
             const QString port = m_options.ConnectPort;
-            QListWidget* list = kv::link::PortList(*MB1);
-            QAbstractButton* open = kv::link::OpenCloseButton(*MB1);
+            // The panel's own controls, found by name as the user sees them.
+            auto* list = MB1->findChild<QListWidget*>(QStringLiteral("ListBox_Ports"));
+            auto* open = MB1->findChild<QAbstractButton*>(QStringLiteral("SpeedButton_OpenClose"));
             if (!list || !open) {
-                Complain(QStringLiteral("this link panel cannot open ports yet"));
+                Complain(QStringLiteral("the link panel has no port list"));
                 return;
             }
-            if (kv::link::PortOpen(*MB1))
+            if (MB1->MBPortOpen())
                 return; // the user was quicker
 
             // The entry as listed, by its full name or by its device name.
@@ -60,7 +63,7 @@ void TForm_Main::ConnectOnStart() {
                 entry = list->item(list->count() - 1);
             }
             list->setCurrentItem(entry);
-            kv::link::PortListClick(*MB1);
+            MB1->MBPortListClick();
             // A list with an entry enables Open, as the panel's refresh does.
             open->setEnabled(true);
             open->click();

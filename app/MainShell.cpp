@@ -2,7 +2,7 @@
 #include "Main.h"
 
 #include "IniFile.h"
-#include "LinkAdapter.h"
+#include "MB.h"
 #include "NumberPicture.h"
 #include "SpeedButton.h"
 
@@ -76,7 +76,7 @@ void TForm_Main::FormCreate() {
     ApplyAccessLevel();
 
     // 6. The transmitter talks at 115 200 baud.
-    kv::link::SetBaud(*MB1, baud115200);
+    MB1->setMBBaud(baud115200);
 }
 
 bool TForm_Main::HasDeveloperAccess(const QStringList& parameters) {
@@ -118,7 +118,7 @@ void TForm_Main::changeEvent(QEvent* event) {
 void TForm_Main::FormClose() {
     // The port is closed first, as when the user releases Open, so that the
     // INI file holds the port that was in use.
-    kv::link::Close(*MB1);
+    MB1->MBClose();
     try {
         WriteIniFile();
     } catch (...) {
@@ -136,7 +136,7 @@ void TForm_Main::closeEvent(QCloseEvent* event) {
 
 void TForm_Main::ReadIniFile() {
     const kv::IniFile ini(LocalPath(m_iniFileName));
-    kv::link::SetLastUsedPort(*MB1, QString::fromStdString(ini.ReadString("Com", "MBLastUsedPort", "")));
+    MB1->setMBLastUsedPort(QString::fromStdString(ini.ReadString("Com", "MBLastUsedPort", "")));
 }
 
 bool TForm_Main::WriteIniFile() {
@@ -149,7 +149,7 @@ bool TForm_Main::WriteIniFile() {
                           locale.toString(now.time(), QLocale::LongFormat);
     if (!ini.WriteString("Date", "Date", stamp.toStdString()))
         return false;
-    return ini.WriteString("Com", "MBLastUsedPort", kv::link::LastUsedPort(*MB1).toStdString());
+    return ini.WriteString("Com", "MBLastUsedPort", MB1->MBLastUsedPort().toStdString());
 }
 
 QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFolderWritable,

@@ -18,7 +18,6 @@ add_library(kv_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandLine.h
   ${CMAKE_CURRENT_LIST_DIR}/LazyFileDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.cpp ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.h
-  ${CMAKE_CURRENT_LIST_DIR}/LinkAdapter.h
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainConnect.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainShell.cpp

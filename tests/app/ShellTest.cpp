@@ -1,7 +1,7 @@
 // The application shell: title, developer access, INI file, close, command line.
 #include "CommandLine.h"
 #include "IniFile.h"
-#include "LinkAdapter.h"
+#include "MB.h"
 #include "Main.h"
 
 #include <QApplication>
@@ -150,7 +150,7 @@ TEST(FormCreate, GivesTheStartValues) {
     EXPECT_EQ(form.PageControl4->currentWidget(), form.TabSheet_OutCalStep1);
     EXPECT_TRUE(form.SpeedButton_CalibrationBack->isHidden());
     EXPECT_TRUE(form.Label_CalibrationBack->isHidden());
-    EXPECT_EQ(kv::link::Baud(*form.MB1), baud115200);
+    EXPECT_EQ(form.MB1->MBBaud(), baud115200);
     EXPECT_EQ(form.size(), QSize(1000, 708));
 }
 
@@ -161,7 +161,7 @@ TEST(IniFile, FirstCloseWritesDateAndLastUsedPort) {
     ASSERT_FALSE(QFile::exists(ini.path()));
     {
         TForm_Main form(Options(ini.path()));
-        kv::link::SetLastUsedPort(*form.MB1, QStringLiteral("/dev/ttyUSB1"));
+        form.MB1->setMBLastUsedPort(QStringLiteral("/dev/ttyUSB1"));
         form.show();
         form.close();
     }
@@ -184,7 +184,7 @@ TEST(IniFile, TheLastUsedPortIsReadAtStartAndKeptWhenNothingChoseAnother) {
     }
     {
         TForm_Main form(Options(ini.path()));
-        EXPECT_EQ(kv::link::LastUsedPort(*form.MB1), QStringLiteral("/dev/ttyS3"));
+        EXPECT_EQ(form.MB1->MBLastUsedPort(), QStringLiteral("/dev/ttyS3"));
         form.close();
     }
     const std::string text = ReadAll(ini.path());
@@ -201,7 +201,7 @@ TEST(IniFile, AFolderThatCannotBeWrittenIsSilentlyTolerated) {
     }
     const QString impossible = blocker + QStringLiteral("/kvsetup.ini");
     TForm_Main form(Options(impossible));
-    EXPECT_EQ(kv::link::LastUsedPort(*form.MB1), QString());
+    EXPECT_EQ(form.MB1->MBLastUsedPort(), QString());
     form.show();
     EXPECT_FALSE(form.WriteIniFile());
     EXPECT_TRUE(form.close());
@@ -239,18 +239,6 @@ TEST(LinkComponent, StoredSettingsAndEventsAreInPlace) {
     EXPECT_EQ(mb.Port(), QStringLiteral("COM1"));
 }
 
-// The window reaches the link through its adapter; with the component
-// complete, every call there is the component's own member.
-static_assert(requires(TMB& m, const QString& s) {
-    m.setMBLastUsedPort(s);
-    { m.MBLastUsedPort() } -> std::convertible_to<QString>;
-    m.setMBBaud(baud115200);
-    { m.MBPortOpen() } -> std::convertible_to<bool>;
-    m.MBClose();
-    m.MBPortListClick();
-    m.setMBBaudEditVisible(false);
-    m.setPort(s);
-});
 
 // The one real-time test here: a pseudo-terminal that the port list does not
 // hold is added, chosen and opened once the panel has listed its ports, and
