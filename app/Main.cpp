@@ -93,6 +93,8 @@ void TForm_Main::SetupLayout() {
     SetupLinkComponent();
     SetupBarGraphs();
     SetupPictures();
+    // Developer page
+    SetupDeveloperPage();
 
     // At the centre of the desktop.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

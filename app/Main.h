@@ -71,6 +71,40 @@ public:
     void MB1MBPortOpenedOrClosed(bool MBbPortOpen);
     void MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString);
 
+    // --- Status display (MainStatus.cpp)
+    // Reads the poll answer from MB1's receive buffer (read index at its
+    // first data byte) into the display and the stored values below.
+    void DecodePollAnswer();
+    // The physical and calculated values, by CalibrationFlags and the
+    // display formats; a value that cannot be shown leaves its label alone.
+    void ShowMeasuredValues(double x);
+    // The analogue output as a percentage and on the progress bar.
+    void ShowOutputPercent(double x);
+    // Text and colours of Label_Status; codes above 5 change nothing.
+    void ShowStatus(std::uint32_t code);
+    // Values of the last good poll answer.
+    std::int32_t ADCH0Average = 0;
+    std::int32_t ADCH1Average = 0;
+    std::uint32_t ADStatusFlags = 0;
+    std::uint8_t AuCH0 = 0;
+    std::uint8_t ErrorFlags = 0;
+    std::uint8_t CalibrationFlags = 0;
+    std::uint32_t StatusCode = 0;
+    double PhysicalValue = 0;
+    double InternalTemperature = 0;
+    double InternalTemperatureMin = 0;
+    double InternalTemperatureMax = 0;
+    double CalculatedValue = 0;
+    double CJCTemperature = 0;
+    double WireResistance = 0;
+
+    // --- Developer page (MainDeveloper.cpp)
+    // Switch forcing holds while the developer page shows its FET Control
+    // page and "Force Control" is down; the poll then carries the buttons.
+    bool SwitchForcingActive() const;
+    // Showing the output calibration page starts its wizard afresh.
+    void PageControl2Change(int index);
+
     // --- State of the window.
     bool DeveloperAccess = false;
 
@@ -100,6 +134,8 @@ private:
     // the link component's stored settings, bar graphs, pictures).
     void SetupLayout();
     void SetupLinkComponent();
+    // Developer page: handlers bound to its page control.
+    void SetupDeveloperPage();
     void SetupBarGraphs();
     void SetupPictures();
     void PinFontsToPixels(QWidget* root);
