@@ -10,6 +10,7 @@
 //
 // TLinkPair puts two real TMB components (the system's port with its receive
 // thread, QTimer with Qt::PreciseTimer) on the two slave ends.
+#include "QtWait.h"
 #include "MB.h"
 #include "Pty.h"
 
@@ -36,6 +37,8 @@
 #include <vector>
 
 namespace kvrt {
+
+using kvtest::WaitUntil;
 
 using TClock = std::chrono::steady_clock;
 
@@ -227,18 +230,6 @@ private:
     bool failed = false;
 };
 
-// Runs the event loop until `done` holds or `ms` passed.
-inline bool WaitUntil(const std::function<bool()>& done, int ms) {
-    QDeadlineTimer deadline(ms);
-    QTimer tick; // wakes the loop so that the deadline is looked at
-    tick.start(10);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
 
 // A TMB that notes when its engine first writes to the port after
 // ArmWriteStamp(): the moment a delayed start really sent.

@@ -2,6 +2,7 @@
 // thread and the port list, with the test playing the device on the master
 // side. The engine's timers run on a manual clock; the port's hand-overs run
 // through the real event loop.
+#include "QtWait.h"
 #include "MB.h"
 #include "MBTimer.h"
 #include "Pty.h"
@@ -25,18 +26,8 @@
 
 namespace {
 
-// Runs the event loop until `done` holds or `ms` passed.
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    QTimer tick; // wakes the loop so that the deadline is looked at
-    tick.start(10);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
+using kvtest::WaitUntil;
+
 
 std::string Answer() {
     std::string f{1, 0, 5, 0, 0x2A};

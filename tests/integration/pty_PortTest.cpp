@@ -1,5 +1,6 @@
 // The Linux serial port and its receive thread over real pseudo-terminals:
 // the test plays the device on the master side.
+#include "QtWait.h"
 #include "MBPort.h"
 #include "MBSerialPortLinux.h"
 #include "MBTypes.h"
@@ -22,18 +23,8 @@ using namespace std::chrono_literals;
 
 namespace {
 
-// Runs the GUI event loop until `done` holds or `ms` passed.
-bool WaitUntil(const std::function<bool()>& done, int ms = 5000) {
-    QDeadlineTimer deadline(ms);
-    QTimer tick; // wakes the loop so that the deadline is looked at
-    tick.start(10);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
-    }
-    return true;
-}
+using kvtest::WaitUntil;
+
 
 // Waits, without serving the GUI thread, until the receive thread has handed
 // over `count` batches.
