@@ -68,7 +68,11 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     Ui_TabSheet_DeveloperTool::setupUi(TabSheet_DeveloperTool);
     Ui_TabSheet_InputCalibration::setupUi(TabSheet_InputCalibration);
     Ui_TabSheet_OutputCalibration::setupUi(TabSheet_OutputCalibration);
+    if (m_options.LinkTimers)
+        UseLinkTimers(m_options.LinkTimers);
     SetupLayout();
+    SetupPollCycle();
+    SetupSettingsPage();
 
     // ...then the window's own start-up.
     FormCreate();
@@ -78,6 +82,20 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
 }
 
 TForm_Main::~TForm_Main() = default;
+
+// The link component as the layout placed it, but running on other timers:
+// the engine takes its clock when it is made, so the layout's component is
+// replaced by one made on those timers before anything is bound to it.
+void TForm_Main::UseLinkTimers(TMBTimerFactory* timers) {
+    TMB* placed = MB1;
+    auto* mb = new TMB(placed->parentWidget(), timers, nullptr);
+    mb->setObjectName(placed->objectName());
+    mb->setMinimumSize(placed->minimumSize());
+    mb->setMaximumSize(placed->maximumSize());
+    mb->setGeometry(placed->geometry());
+    delete placed;
+    MB1 = mb;
+}
 
 void TForm_Main::SetupLayout() {
     // The wizards move only with Next and Back.

@@ -7,6 +7,7 @@
 // (Label3, PageControl1, SpeedButton_ReadSettingsFromInstrument, ...).
 // Behaviour lives in the Main*.cpp files, split by concern.
 #include "LazyFileDialog.h"
+#include "DeviceRecords.h"
 #include "MBTypes.h"
 
 #include "ui_DeveloperTool.h"
@@ -19,7 +20,12 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <QDate>
+
 #include <cstdint>
+#include <functional>
+
+class TMBTimerFactory;
 
 // What the program entry hands to the window.
 struct TFormMainOptions {
@@ -29,6 +35,9 @@ struct TFormMainOptions {
     QString IniFileName;
     // --connect PORT: open this port once the link panel has listed the ports.
     QString ConnectPort;
+    // The link's timers in place of QTimer (tests drive the poll cycle on a
+    // manual clock); null in the program. Must outlive the window.
+    TMBTimerFactory* LinkTimers = nullptr;
 };
 
 class TForm_Main : public QWidget,
@@ -70,6 +79,46 @@ public:
     // --- Link events (the poll cycle answers them).
     void MB1MBPortOpenedOrClosed(bool MBbPortOpen);
     void MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString);
+
+    // --- Poll cycle and device commands (MainPoll.cpp)
+    // Composes the poll (command 1) from the window's state and starts it.
+    void StartPoll();
+    // The switch forcing byte: 0x80 plus the bit of each switch that is on.
+    static std::uint8_t FETControlByte(bool w3, bool az, bool kelvin, bool i400uA, bool potFix, bool w3Alt);
+    // The one-shot maintenance actions whose buttons are down.
+    std::uint8_t MaintenanceBits() const;
+    // The FET byte the next poll carries, by the pages shown.
+    std::uint8_t PollFETControl() const;
+    // The PWM value the next poll carries, by the pages shown.
+    std::uint16_t PollPWMValue() const;
+    // Command composers; each clears the transmit buffer, puts its data and
+    // starts the request 20 ms later.
+    void SendWriteInputCalibration();
+    void SendWriteOutputCalibration();
+    void SendReadSettings();
+    void SendWriteSettings();
+    void SendReadFactoryDefaults();
+    // The PC's local date, read once per poll.
+    std::function<QDate()> LocalDate;
+    // What command 2 writes; the input calibration wizard fills it.
+    kv::InputCalibrationRecord InputCalibrationToWrite;
+
+    // --- Device settings (MainSettings.cpp)
+    // The settings record as the controls of the settings page hold it.
+    kv::SettingsRecord SettingsFromControls() const;
+    // Decodes the settings answer in MB1's receive buffer into the page.
+    void ApplySettingsAnswer();
+    void RadioGroup_ModeClick();
+    void RadioGroup_CJCClick() { RadioGroup_ModeClick(); }
+    void RadioGroup_WiresClick() { RadioGroup_ModeClick(); }
+    void RadioGroup_TCTypeClick() {}
+    void PlaceRof2WireGroup(bool thermocouplePlace);
+    void UpdateOutputLabels();
+    void SetErrorSignalCaptions(const QString& low, const QString& high);
+    // A typed comma or full stop becomes the locale's decimal separator.
+    static QChar MapDecimalMark(QChar typed);
+    void Edit_FizikaiForOutLKeyPress(QChar& Key);
+    void Edit_FizikaiForOutHKeyPress(QChar& Key);
 
     // --- Status display (MainStatus.cpp)
     // Reads the poll answer from MB1's receive buffer (read index at its
@@ -134,6 +183,10 @@ private:
     // the link component's stored settings, bar graphs, pictures).
     void SetupLayout();
     void SetupLinkComponent();
+    void UseLinkTimers(TMBTimerFactory* timers);
+    // Poll cycle and device settings: handlers bound to the controls.
+    void SetupPollCycle();
+    void SetupSettingsPage();
     // Developer page: handlers bound to its page control.
     void SetupDeveloperPage();
     void SetupBarGraphs();

@@ -170,14 +170,3 @@ QString TForm_Main::DefaultIniFileName() {
         configHome = QDir::homePath() + QStringLiteral("/.config");
     return IniFileNameFor(exe, writable, configHome);
 }
-
-void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
-    // The poll cycle starts here once the port is open.
-    (void)MBbPortOpen;
-}
-
-void TForm_Main::MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString) {
-    // The poll cycle's dispatcher answers every finished transaction here.
-    (void)MBStatus;
-    (void)MBStatusString;
-}

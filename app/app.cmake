@@ -20,6 +20,9 @@ add_library(kv_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.cpp ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.h
   ${CMAKE_CURRENT_LIST_DIR}/Main.cpp ${CMAKE_CURRENT_LIST_DIR}/Main.h
   ${CMAKE_CURRENT_LIST_DIR}/MainConnect.cpp
+  # Poll cycle and device commands; device settings
+  ${CMAKE_CURRENT_LIST_DIR}/MainPoll.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainSettings.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainShell.cpp
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp

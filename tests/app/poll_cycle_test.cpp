@@ -1,0 +1,315 @@
+// The poll cycle: what a poll request carries, which request follows which,
+// and what the window shows while the device answers or not.
+#include "poll_support.h"
+
+#include "DeviceRecords.h"
+
+#include <QCoreApplication>
+
+#include <functional>
+
+using namespace polltest;
+using Bytes = std::vector<std::uint8_t>;
+
+namespace {
+
+// The data bytes of the poll that StartPoll composes now.
+Bytes PollData(TForm_Main& f) {
+    f.StartPoll();
+    EXPECT_EQ(f.MB1->MBMasterCommandToSlave(), kv::cmdPoll);
+    Bytes b;
+    for (int i = 1; i <= f.MB1->MBDataNumberToSend(); ++i)
+        b.push_back(f.MB1->MBTXDataAt(i));
+    return b;
+}
+
+void ShowDeveloperPage(TForm_Main& f, QWidget* page) {
+    f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
+    f.PageControl2->setCurrentWidget(page);
+}
+
+} // namespace
+
+TEST(PollRequest, CarriesDateMaintenancePwmAndSwitches) {
+    struct Case {
+        const char* name;
+        std::function<void(TForm_Main&)> setup;
+        const char* bytes;
+    };
+    const Case cases[] = {
+        {"nothing down, settings page", [](TForm_Main&) {}, "00 00 00 EA 07 0C 06 00"},
+        {"restart and pot 0 % down",
+         [](TForm_Main& f) {
+             f.SpeedButton_Reset->setDown(true);
+             f.SpeedButton_Pot0->setDown(true);
+         },
+         "00 00 30 EA 07 0C 06 00"},
+        {"every maintenance button of its own group down",
+         [](TForm_Main& f) {
+             f.SpeedButton_Rof2Wire->setDown(true);
+             f.SpeedButton_PotDefault->setDown(true);
+             f.SpeedButton_Reset->setDown(true);
+             f.SpeedButton_HomersekletMinMaxTorlese->setDown(true);
+         },
+         "00 00 93 EA 07 0C 06 00"},
+        {"force control, no switch",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_FETControl);
+             f.SpeedButton_FETForceControl->setDown(true);
+         },
+         "00 00 00 EA 07 0C 06 80"},
+        {"force control with 3W",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_FETControl);
+             f.SpeedButton_FETForceControl->setDown(true);
+             f.SpeedButton_3W->setDown(true);
+         },
+         "00 00 00 EA 07 0C 06 C0"},
+        {"switches down, force control up",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_FETControl);
+             f.SpeedButton_3W->setDown(true);
+             f.SpeedButton_Kelvin->setDown(true);
+         },
+         "00 00 00 EA 07 0C 06 00"},
+        {"forcing left on the FET page, settings page shown",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_FETControl);
+             f.SpeedButton_FETForceControl->setDown(true);
+             f.PageControl1->setCurrentWidget(f.TabSheet_Settings);
+         },
+         "00 00 00 EA 07 0C 06 00"},
+        {"input calibration step 13, forcing left on",
+         [](TForm_Main& f) {
+             f.SpeedButton_FETForceControl->setDown(true);
+             ShowDeveloperPage(f, f.TabSheet_InputCalibration);
+             f.PageControl3->setCurrentWidget(f.TabSheet_Step13);
+         },
+         "00 00 00 EA 07 0C 06 AE"},
+        {"input calibration step 23",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_InputCalibration);
+             f.PageControl3->setCurrentWidget(f.TabSheet_Step23);
+         },
+         "00 00 00 EA 07 0C 06 00"},
+        {"output calibration, PWM 1234",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_OutputCalibration);
+             f.PWMForceValue = 1234;
+         },
+         "D2 04 00 EA 07 0C 06 00"},
+        {"PWM 1234 on another page",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_SystemInfo);
+             f.PWMForceValue = 1234;
+         },
+         "00 00 00 EA 07 0C 06 00"},
+        {"PWM beyond the word holds at its end",
+         [](TForm_Main& f) {
+             ShowDeveloperPage(f, f.TabSheet_OutputCalibration);
+             f.PWMForceValue = 70000;
+         },
+         "FF FF 00 EA 07 0C 06 00"},
+        {"another day",
+         [](TForm_Main& f) { f.LocalDate = [] { return QDate(2027, 1, 31); }; },
+         "00 00 00 EB 07 01 1F 00"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TPollRig rig(true, false);
+        c.setup(*rig.form);
+        EXPECT_EQ(Hex(PollData(*rig.form)), c.bytes);
+    }
+}
+
+TEST(PollRequest, SwitchesOfEveryInputCalibrationStep) {
+    TPollRig rig(true, false);
+    TForm_Main& f = *rig.form;
+    ShowDeveloperPage(f, f.TabSheet_InputCalibration);
+    const std::pair<QWidget*, std::uint8_t> steps[] = {
+        {f.TabSheet_Step1, 0x92},  {f.TabSheet_Step2, 0x80},  {f.TabSheet_Step3, 0xC6},  {f.TabSheet_Step5, 0xC4},
+        {f.TabSheet_Step6, 0xD2},  {f.TabSheet_Step7, 0xC6},  {f.TabSheet_Step10, 0xC0}, {f.TabSheet_Step11, 0xC4},
+        {f.TabSheet_Step13, 0xAE}, {f.TabSheet_Step15, 0x9A}, {f.TabSheet_Step16, 0xAC}, {f.TabSheet_Step17, 0xA8},
+        {f.TabSheet_Step18, 0x92}, {f.TabSheet_Step19, 0x80}, {f.TabSheet_Step20, 0x98}, {f.TabSheet_Step21, 0xA8},
+        {f.TabSheet_Step22, 0x88}, {f.TabSheet_Step23, 0x00},
+    };
+    for (const auto& [page, fet] : steps) {
+        SCOPED_TRACE(page->objectName().toStdString());
+        f.PageControl3->setCurrentWidget(page);
+        EXPECT_EQ(f.PollFETControl(), fet);
+    }
+    EXPECT_EQ(TForm_Main::FETControlByte(true, true, true, true, true, true), 0xFE);
+    EXPECT_EQ(TForm_Main::FETControlByte(false, false, false, false, false, false), 0x80);
+}
+
+TEST(PollRequest, MaintenanceBitStaysUntilAcknowledged) {
+    TPollRig rig(false, false);
+    TForm_Main& f = *rig.form;
+    // The device acknowledges the restart only.
+    rig.Script([](std::uint8_t, const Bytes&) {
+        kv::PollAnswer a;
+        a.MaintenanceAck = kv::maint::Reset;
+        return TPollRig::TAnswer{0, a.Encode()};
+    });
+    f.SpeedButton_ReadSettingsFromInstrument->setDown(false);
+    f.SpeedButton_Reset->setDown(true);
+    f.SpeedButton_Pot0->setDown(true);
+    rig.Open();
+    ASSERT_TRUE(rig.Run(2));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 1}));
+    EXPECT_EQ(rig.ended[0].sent[2], 0x30);
+    EXPECT_EQ(rig.ended[1].sent[2], 0x20);
+    EXPECT_FALSE(f.SpeedButton_Reset->Down());
+    EXPECT_TRUE(f.SpeedButton_Pot0->Down());
+}
+
+TEST(PollCycle, ReadsTheSettingsAfterTheFirstPoll) {
+    TPollRig rig;
+    EXPECT_TRUE(rig.form->PageControl1->isHidden());
+    EXPECT_TRUE(rig.form->SpeedButton_ReadSettingsFromInstrument->Down());
+    rig.Open();
+    ASSERT_TRUE(rig.Run(4));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 6, 1, 1}));
+    EXPECT_EQ(rig.ended[1].status, stOK);
+    EXPECT_FALSE(rig.form->SpeedButton_ReadSettingsFromInstrument->Down());
+    EXPECT_TRUE(rig.DeviceGroups(true));
+    EXPECT_EQ(rig.ended[0].sent, (Bytes{0, 0, 0, 0xEA, 0x07, 0x0C, 0x06, 0}));
+}
+
+TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
+    TPollRig rig(true);
+    rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
+    rig.Open();
+    ASSERT_TRUE(rig.Run(5));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 2, 1, 6, 1}));
+    EXPECT_EQ(rig.ended[1].sent.size(), kv::InputCalibrationRecord::Size);
+    EXPECT_FALSE(rig.form->SpeedButton_WriteCalibrationToKV->Down());
+    EXPECT_TRUE(rig.device->Model().InputCalibration().has_value());
+}
+
+TEST(PollCycle, OutputCalibrationWriteCarriesTheFourPwmValues) {
+    TPollRig rig(true);
+    TForm_Main& f = *rig.form;
+    f.SpeedButton_ReadSettingsFromInstrument->setDown(false);
+    f.PWMForIL = 1000;
+    f.PWMForIH = 60000;
+    f.PWMForUL = 2000;
+    f.PWMForUH = 50000;
+    f.SpeedButton_WriteOutputCalibrationToKV->setDown(true);
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteOutputCalibration));
+    EXPECT_EQ(Hex(rig.ended.back().sent), "E8 03 60 EA D0 07 50 C3");
+    EXPECT_FALSE(f.SpeedButton_WriteOutputCalibrationToKV->Down());
+    ASSERT_TRUE(rig.Run(1));
+    EXPECT_EQ(rig.ended.back().command, kv::cmdPoll);
+}
+
+TEST(PollCycle, WriteIsReadBackAfterTheNextPoll) {
+    TPollRig rig;
+    TForm_Main& f = *rig.form;
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    f.RadioGroup_Mode->setItemIndex(3);
+    f.SpeedButton_WriteSettingsToInstrument->setDown(true);
+    const std::size_t from = rig.ended.size();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    ASSERT_TRUE(rig.Run(1));
+    EXPECT_EQ(rig.Commands(from), (Bytes{1, 4, 1, 6, 1}));
+    EXPECT_FALSE(f.SpeedButton_WriteSettingsToInstrument->Down());
+    EXPECT_FALSE(f.SpeedButton_ReadSettingsFromInstrument->Down());
+    EXPECT_EQ(rig.device->Model().Settings().Mode, 3);
+    EXPECT_EQ(f.SzamitottErtekUnit, "%");
+    EXPECT_EQ(f.Label_FizikaiForOutLMeretkegyseg->text(), "%");
+}
+
+TEST(PollCycle, ButtonPressedWhileClosedIsServedAfterTheFirstGoodPoll) {
+    TPollRig rig;
+    TForm_Main& f = *rig.form;
+    f.SpeedButton_WriteSettingsToInstrument->setDown(true); // releases the read
+    EXPECT_FALSE(f.SpeedButton_ReadSettingsFromInstrument->Down());
+    rig.device->Console("silent on");
+    rig.Open();
+    ASSERT_TRUE(rig.Run(1));
+    EXPECT_NE(rig.ended[0].status, stOK);
+    rig.device->Console("silent off");
+    ASSERT_TRUE(rig.Run(4));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 1, 4, 1, 6}));
+}
+
+TEST(PollCycle, FailedCommandIsRepeatedAfterEachGoodPoll) {
+    TPollRig rig(false, false);
+    TForm_Main& f = *rig.form;
+    int writes = 0;
+    rig.Script([&](std::uint8_t command, const Bytes&) -> std::optional<TPollRig::TAnswer> {
+        if (command == kv::cmdWriteSettings)
+            return TPollRig::TAnswer{static_cast<std::uint8_t>(++writes < 3 ? 254 : 0), {}};
+        if (command == kv::cmdReadSettings)
+            return TPollRig::TAnswer{0, kv::SettingsRecord{}.Encode()};
+        return TPollRig::TAnswer{0, kv::PollAnswer{}.Encode()};
+    });
+    f.SpeedButton_WriteSettingsToInstrument->setDown(true);
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteSettings, stOK));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 4, 1, 4, 1, 4}));
+    EXPECT_NE(rig.ended[1].status, stOK);
+    EXPECT_TRUE(f.SpeedButton_ReadSettingsFromInstrument->Down());
+    ASSERT_TRUE(rig.Run(2));
+    EXPECT_EQ(rig.Commands(6), (Bytes{1, 6}));
+}
+
+TEST(PollCycle, SilentDeviceHidesTheDeviceGroupsWhilePollingGoesOn) {
+    TPollRig rig;
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    ASSERT_TRUE(rig.Run(1));
+    ASSERT_TRUE(rig.DeviceGroups(true));
+    rig.device->Console("silent on");
+    ASSERT_TRUE(rig.Run(1));
+    EXPECT_EQ(rig.ended.back().command, kv::cmdPoll);
+    EXPECT_EQ(rig.ended.back().status, stTimeOut);
+    EXPECT_TRUE(rig.DeviceGroups(false));
+    ASSERT_TRUE(rig.Run(1));
+    EXPECT_EQ(rig.ended.back().command, kv::cmdPoll);
+    rig.device->Console("silent off");
+    ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
+    EXPECT_TRUE(rig.DeviceGroups(true));
+}
+
+TEST(PollCycle, ClosingThePortEndsTheCycleAndReopeningStartsIt) {
+    TPollRig rig;
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    ASSERT_TRUE(rig.Run(1));
+    rig.clock.advance(5); // the next poll waits for its start
+    rig.Close();
+    rig.clock.advance(100); // the waiting start finds the port closed
+    ASSERT_FALSE(rig.ended.empty());
+    EXPECT_EQ(rig.ended.back().command, kv::cmdPoll);
+    EXPECT_EQ(rig.ended.back().status, stClosedPort);
+    EXPECT_TRUE(rig.DeviceGroups(false));
+    const std::size_t n = rig.ended.size();
+    const std::uint64_t answers = rig.device->AnswersSent();
+    rig.clock.advance(10000);
+    rig.port->DeliverPending();
+    EXPECT_EQ(rig.ended.size(), n);
+    EXPECT_EQ(rig.device->AnswersSent(), answers);
+    EXPECT_EQ(rig.clock.activeTimerCount() > 0, true); // the panel's second keeps ticking
+
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
+    EXPECT_TRUE(rig.DeviceGroups(true));
+}
+
+TEST(PollCycle, HangUpClosesTheLinkAndNothingMoreIsSent) {
+    TPollRig rig;
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    rig.device->HangUp();
+    QCoreApplication::processEvents(); // the port reports the hang-up
+    rig.clock.advance(100);
+    EXPECT_FALSE(rig.form->MB1->MBPortOpen());
+    EXPECT_TRUE(rig.DeviceGroups(false));
+    const std::size_t n = rig.ended.size();
+    rig.clock.advance(10000);
+    EXPECT_EQ(rig.ended.size(), n);
+}
