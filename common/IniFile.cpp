@@ -45,7 +45,7 @@ enum class Kind { Other, Section, Key };
 
 struct Line {
     std::string text; // without its line ending
-    std::string eol;  // "\n", "\r\n" or "" (last line without one)
+    std::string_view eol; // "\n", "\r\n" or "" (last line without one)
     Kind kind = Kind::Other;
     std::string name;  // section or key name
     std::string value; // key value
@@ -54,7 +54,7 @@ struct Line {
 struct Document {
     std::string bom;
     std::vector<Line> lines;
-    std::string eol = "\n"; // the style of the first line ending found
+    std::string_view eol = "\n"; // the style of the first line ending found
     bool exists = false;
     bool tooLarge = false;
 };

@@ -34,9 +34,11 @@ void TMBEngine::setMBMode(TMBMode mode) {
     const TMBMode old = MBMode();
     TMBFrameCore::setMBMode(mode);
     const ModeLook look = LookOf(mode);
-    FCaptionPrefix = look.prefix;
-    FCounterUnit = look.counterUnit;
-    FSpeedUnit = look.speedUnit;
+    // Built afresh rather than assigned over the old text: GCC 12 at -O2+
+    // mistakes the in-place string assignment for an overlapping copy.
+    FCaptionPrefix = std::string(look.prefix);
+    FCounterUnit = std::string(look.counterUnit);
+    FSpeedUnit = std::string(look.speedUnit);
     FTryDisplay = look.tryDisplay;
     MBSetTryDisplay(FTryDisplay);
     MBSetBusy((mode == modeMaster || mode == modeASCIIMaster) ? !MBPortOpen() : true);
