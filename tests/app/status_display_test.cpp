@@ -438,23 +438,4 @@ TEST(StatusAnswer, ShortAnswerReadsZeroBeyondItsEnd) {
     EXPECT_EQ(w.form.Label_KalibralasDatuma->text(), QStringLiteral("Kalibrálatlan!"));
 }
 
-TEST(StatusAnswer, StoredValuesAreTheAnswers) {
-    TWindow w;
-    const kv::PollAnswer a = GoodAnswer();
-    w.Decode(a);
-    const auto& f = w.form;
-    EXPECT_EQ(f.ADCH0Average, a.ADCH0Average);
-    EXPECT_EQ(f.ADCH1Average, a.ADCH1Average);
-    EXPECT_DOUBLE_EQ(f.PhysicalValue, double(a.PhysicalValue));
-    EXPECT_DOUBLE_EQ(f.InternalTemperatureMin, double(a.InternalTemperatureMin));
-    EXPECT_DOUBLE_EQ(f.InternalTemperatureMax, double(a.InternalTemperatureMax));
-    EXPECT_DOUBLE_EQ(f.CalculatedValue, double(a.CalculatedValue));
-    EXPECT_DOUBLE_EQ(f.CJCTemperature, double(a.CJCTemperature));
-    EXPECT_DOUBLE_EQ(f.WireResistance, double(a.WireResistance));
-    EXPECT_EQ(f.CalibrationFlags, a.CalibrationFlags);
-    EXPECT_EQ(f.StatusCode, a.StatusCode);
-    EXPECT_EQ(f.Label_FizikaiErtek->text(), QStringLiteral("109.73 ohm"));
-    EXPECT_EQ(f.Label_fSzamitottErtek->text(), QStringLiteral("25.3 °C"));
-}
-
 } // namespace
