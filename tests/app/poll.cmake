@@ -3,7 +3,7 @@
 if(TARGET kv_sim_link)
   kv_add_test(app_poll_tests NO_GTEST_MAIN
     SOURCES
-      ${CMAKE_CURRENT_LIST_DIR}/poll_TestMain.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
       ${CMAKE_CURRENT_LIST_DIR}/poll_cycle_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/settings_page_test.cpp
     LIBS kv_app kv_sim_link Qt6::Test
