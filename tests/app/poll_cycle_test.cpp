@@ -4,8 +4,6 @@
 
 #include "DeviceRecords.h"
 
-#include <QCoreApplication>
-
 #include <functional>
 
 using namespace polltest;
@@ -187,23 +185,6 @@ TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
     EXPECT_TRUE(rig.device->Model().InputCalibration().has_value());
 }
 
-TEST(PollCycle, OutputCalibrationWriteCarriesTheFourPwmValues) {
-    TPollRig rig(true);
-    TForm_Main& f = *rig.form;
-    f.SpeedButton_ReadSettingsFromInstrument->setDown(false);
-    f.PWMForIL = 1000;
-    f.PWMForIH = 60000;
-    f.PWMForUL = 2000;
-    f.PWMForUH = 50000;
-    f.SpeedButton_WriteOutputCalibrationToKV->setDown(true);
-    rig.Open();
-    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteOutputCalibration));
-    EXPECT_EQ(Hex(rig.ended.back().sent), "E8 03 60 EA D0 07 50 C3");
-    EXPECT_FALSE(f.SpeedButton_WriteOutputCalibrationToKV->Down());
-    ASSERT_TRUE(rig.Run(1));
-    EXPECT_EQ(rig.ended.back().command, kv::cmdPoll);
-}
-
 TEST(PollCycle, WriteIsReadBackAfterTheNextPoll) {
     TPollRig rig;
     TForm_Main& f = *rig.form;
@@ -298,18 +279,4 @@ TEST(PollCycle, ClosingThePortEndsTheCycleAndReopeningStartsIt) {
     rig.Open();
     ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
     EXPECT_TRUE(rig.DeviceGroups(true));
-}
-
-TEST(PollCycle, HangUpClosesTheLinkAndNothingMoreIsSent) {
-    TPollRig rig;
-    rig.Open();
-    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
-    rig.device->HangUp();
-    QCoreApplication::processEvents(); // the port reports the hang-up
-    rig.clock.advance(100);
-    EXPECT_FALSE(rig.form->MB1->MBPortOpen());
-    EXPECT_TRUE(rig.DeviceGroups(false));
-    const std::size_t n = rig.ended.size();
-    rig.clock.advance(10000);
-    EXPECT_EQ(rig.ended.size(), n);
 }
