@@ -9,3 +9,13 @@ kv_add_test(app_status_tests NO_GTEST_MAIN
     ${CMAKE_CURRENT_LIST_DIR}/developer_page_test.cpp
   LIBS kv_app kv_records
   TIMEOUT 120)
+
+# The same display fed by the poll cycle from the in-process device model.
+if(TARGET kv_sim_link)
+  kv_add_test(app_status_live_tests NO_GTEST_MAIN
+    SOURCES
+      ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/status_live_test.cpp
+    LIBS kv_app kv_sim_link
+    TIMEOUT 120)
+endif()
