@@ -280,3 +280,38 @@ TEST(PollCycle, ClosingThePortEndsTheCycleAndReopeningStartsIt) {
     ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
     EXPECT_TRUE(rig.DeviceGroups(true));
 }
+
+TEST(PendingButtons, ExclusiveSetsAndLoneToggles) {
+    TPollRig rig(true, false);
+    TForm_Main& f = *rig.form;
+    f.SpeedButton_Rof2Wire->setEnabled(true); // enabled by a physical value within 0 to 100
+    struct Pair {
+        TSpeedButton *first, *second;
+        bool exclusive;
+    };
+    const Pair pairs[] = {
+        {f.SpeedButton_Rof2Wire, f.SpeedButton_ResetOf2Wire, true},
+        {f.SpeedButton_Pot0, f.SpeedButton_Pot100, true},
+        {f.SpeedButton_Pot100, f.SpeedButton_PotDefault, true},
+        {f.SpeedButton_FRAMTorlesReset, f.SpeedButton_HomersekletMinMaxTorlese, true},
+        {f.SpeedButton_ReadSettingsFromInstrument, f.SpeedButton_WriteSettingsToInstrument, true},
+        {f.SpeedButton_WriteSettingsToInstrument, f.SpeedButton_ReadFactoryDefaultsFromInstrument, true},
+        {f.SpeedButton_Reset, f.SpeedButton_Pot0, false},
+        {f.SpeedButton_ResetOf2Wire, f.SpeedButton_Pot0, false},
+        {f.SpeedButton_FETForceControl, f.SpeedButton_FRAMTorlesReset, false},
+        {f.SpeedButton_FETForceControl, f.SpeedButton_3W, false},
+        {f.SpeedButton_3W, f.SpeedButton_Az, false},
+        {f.SpeedButton_WriteCalibrationToKV, f.SpeedButton_WriteOutputCalibrationToKV, false},
+    };
+    for (const Pair& p : pairs) {
+        SCOPED_TRACE(p.first->objectName().toStdString() + " / " + p.second->objectName().toStdString());
+        p.first->setDown(false);
+        p.second->setDown(false);
+        p.first->Click();
+        p.second->Click();
+        EXPECT_EQ(p.first->Down(), !p.exclusive);
+        EXPECT_TRUE(p.second->Down());
+        p.second->Click(); // a click on a down button withdraws it
+        EXPECT_FALSE(p.second->Down());
+    }
+}
