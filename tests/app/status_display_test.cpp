@@ -2,6 +2,7 @@
 // texts, colours, marks, bars and stored values of the main window.
 #include "MBarGraph.h"
 #include "SpeedButton.h"
+#include "poll_support.h"
 #include "status_support.h"
 
 #include <QApplication>
@@ -11,7 +12,7 @@
 #include <limits>
 
 using statustest::GoodAnswer;
-using statustest::TSeparator;
+using polltest::TSeparator;
 using statustest::TWindow;
 
 namespace {

@@ -84,14 +84,4 @@ private:
     }
 };
 
-// Runs a test body under one decimal separator and restores the default.
-class TSeparator {
-public:
-    explicit TSeparator(char sep) : m_old(kv::DecimalSeparator()) { kv::SetDecimalSeparator(sep); }
-    ~TSeparator() { kv::SetDecimalSeparator(m_old); }
-
-private:
-    char m_old;
-};
-
 } // namespace statustest
