@@ -43,6 +43,7 @@ TEST(StatusTexts, WorkingTimeInDaysHoursAndMinutes) {
 }
 
 TEST(StatusTexts, FirmwareAndCalibrationDates) {
+    const TSeparator sep('.');
     const struct {
         std::uint16_t year;
         std::uint8_t month, day;
@@ -413,6 +414,7 @@ TEST(StatusAcknowledgement, WireButtonOnlyForPlausibleWireResistances) {
 // -------------------------------------------------- odd answers
 
 TEST(StatusAnswer, ShortAnswerReadsZeroBeyondItsEnd) {
+    const TSeparator sep('.');
     TWindow w;
     w.Decode(GoodAnswer());
     kv::PollAnswer a = GoodAnswer();

@@ -28,6 +28,7 @@ void RunLive(TPollRig& rig, int polls) {
 }
 
 TEST(StatusLive, PollsShowWhatTheDeviceReports) {
+    const polltest::TSeparator sep('.');
     TPollRig rig(true);
     RunLive(rig, 3);
     const kv::PollAnswer now = rig.device->Model().Snapshot();
