@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/timerfd.h>
 #include <unistd.h>
 
 namespace kvsim {
@@ -26,10 +27,23 @@ TPtyServer::TPtyServer(TDeviceModel& model, TFaultInjector& faults, const Option
     : QObject(parent), model_(model), faults_(faults), options_(options) {
     slave_ = std::make_unique<TSimSlave>(model_, faults_, &timers_, [] { return MonotonicMs(); });
     slave_->SetTurnaround(options_.Turnaround);
+    slave_->SetEarlyHandOff(true);
     slave_->OnAnswer = [this](const std::string& bytes) { Send(bytes); };
-    pump_.setSingleShot(true);
-    pump_.setTimerType(Qt::PreciseTimer);
-    connect(&pump_, &QTimer::timeout, this, [this] { Pump(); });
+    // Characters leave at their microsecond on an absolute timer: a
+    // millisecond timer would add up to a millisecond to every answer.
+    pumpFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (pumpFd_ >= 0) {
+        pumpNotifier_ = std::make_unique<QSocketNotifier>(pumpFd_, QSocketNotifier::Read);
+        connect(pumpNotifier_.get(), &QSocketNotifier::activated, this, [this] {
+            std::uint64_t expirations = 0;
+            [[maybe_unused]] const ssize_t n = ::read(pumpFd_, &expirations, sizeof expirations);
+            Pump();
+        });
+    } else {
+        pump_.setSingleShot(true);
+        pump_.setTimerType(Qt::PreciseTimer);
+        connect(&pump_, &QTimer::timeout, this, [this] { Pump(); });
+    }
     retry_.setSingleShot(true);
     connect(&retry_, &QTimer::timeout, this, [this] {
         if (notifier_)
@@ -41,6 +55,9 @@ TPtyServer::~TPtyServer() {
     slave_->OnAnswer = nullptr;
     Close();
     RemoveLink();
+    pumpNotifier_.reset();
+    if (pumpFd_ >= 0)
+        ::close(pumpFd_);
 }
 
 bool TPtyServer::Open(QString& error) {
@@ -90,7 +107,7 @@ bool TPtyServer::Open(QString& error) {
 }
 
 void TPtyServer::Close() {
-    pump_.stop();
+    ArmPump(nullptr);
     retry_.stop();
     out_.clear();
     notifier_.reset();
@@ -133,6 +150,7 @@ void TPtyServer::OnReadable() {
     for (;;) {
         const ssize_t n = ::read(master_, buf, sizeof buf);
         if (n > 0) {
+            lastReceived_ = Clock::now();
             slave_->SetLineRate(LineRate());
             slave_->Receive(buf, static_cast<std::size_t>(n));
             if (master_ < 0)
@@ -154,8 +172,12 @@ void TPtyServer::Send(const std::string& bytes) {
     if (master_ < 0)
         return;
     const double charNs = 10.0 * 1e9 / LineRate();
+    // The answer starts when the request's characters and the turnaround are
+    // over (the pty delivered the request at once), or when the line is free.
     const auto now = Clock::now();
-    auto start = lineFree_ > now ? lineFree_ : now;
+    const auto due = lastReceived_ + std::chrono::nanoseconds(
+                                         static_cast<std::int64_t>(slave_->AnswerDelayMs() * 1e6));
+    auto start = std::max({lineFree_, now, due});
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         const auto due = start + std::chrono::nanoseconds(static_cast<std::int64_t>(charNs * static_cast<double>(i + 1)));
         out_.push_back({due, bytes[i]});
@@ -189,10 +211,38 @@ void TPtyServer::Pump() {
             }
         }
     }
-    if (!out_.empty()) {
-        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(out_.front().due - Clock::now()).count();
-        pump_.start(static_cast<int>(wait <= 0 ? 0 : (wait + 999) / 1000));
+    if (out_.empty()) {
+        ArmPump(nullptr);
+        return;
     }
+    // Characters reach the other side in bursts of about a millisecond, as
+    // from a UART's receive FIFO or a USB adapter's frames, and the last one
+    // exactly when the line has carried it. One wake-up per character would
+    // cost the program a hand-over for every character, which no real port does.
+    const auto next = std::min(out_.back().due,
+                               std::max(out_.front().due, Clock::now() + std::chrono::milliseconds(1)));
+    ArmPump(&next);
+}
+
+void TPtyServer::ArmPump(const std::chrono::steady_clock::time_point* due) {
+    if (pumpFd_ < 0) {
+        if (!due) {
+            pump_.stop();
+            return;
+        }
+        const auto wait = std::chrono::duration_cast<std::chrono::microseconds>(*due - Clock::now()).count();
+        pump_.start(static_cast<int>(wait <= 0 ? 0 : (wait + 999) / 1000));
+        return;
+    }
+    itimerspec spec{};
+    if (due) {
+        // steady_clock is CLOCK_MONOTONIC here; 0 would disarm, so at least 1 ns.
+        const auto ns = std::max<std::int64_t>(
+            1, std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count());
+        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+    }
+    ::timerfd_settime(pumpFd_, due ? TFD_TIMER_ABSTIME : 0, &spec, nullptr);
 }
 
 void TPtyServer::UpdateLink() {

@@ -56,6 +56,7 @@ private:
     void OnReadable();
     void Send(const std::string& bytes);
     void Pump();
+    void ArmPump(const std::chrono::steady_clock::time_point* due); // nullptr: disarm
     void UpdateLink();
     void RemoveLink();
 
@@ -68,7 +69,10 @@ private:
     int slaveFd_ = -1;
     QString path_;
     std::unique_ptr<QSocketNotifier> notifier_;
-    QTimer pump_;
+    QTimer pump_; // only where timerfd is missing
+    int pumpFd_ = -1;
+    std::unique_ptr<QSocketNotifier> pumpNotifier_;
+    std::chrono::steady_clock::time_point lastReceived_{};
     QTimer retry_;
     // Characters waiting for their time on the line.
     struct TPending {

@@ -57,7 +57,9 @@ void TSimSlave::Handle(std::uint8_t command, std::uint16_t dataNumber) {
     double ms = turnaround_;
     if (lineRate_ > 0)
         ms += (2.0 * (dataNumber + 6) + 2.0) * 10.0 * 1000.0 / lineRate_;
-    delay_ = static_cast<std::uint16_t>(std::clamp(std::lround(ms), 0L, 65535L));
+    exactDelayMs_ = ms;
+    const double engineMs = earlyHandOff_ ? std::floor(std::max(0.0, ms - 1.0)) : ms;
+    delay_ = static_cast<std::uint16_t>(std::clamp(std::lround(engineMs), 0L, 65535L));
     setMBSlaveDelayTime(delay_);
 }
 

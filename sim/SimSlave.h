@@ -37,6 +37,13 @@ public:
     std::uint16_t Turnaround() const { return turnaround_; }
     // The line rate used to time the request's own characters; 0: requests take no time.
     void SetLineRate(std::uint32_t rate) { lineRate_ = rate; }
+    // For a server that places the answer's characters on the line itself, to
+    // the microsecond: the engine's millisecond delay then hands the answer
+    // over a little early (a millisecond short, rounded down) and the server
+    // holds it until AnswerDelayMs() after the request's last character came.
+    void SetEarlyHandOff(bool on) { earlyHandOff_ = on; }
+    // Request line time plus turnaround of the latest request, unrounded.
+    double AnswerDelayMs() const { return exactDelayMs_; }
 
     // A complete answer as it goes on the line (noise first, then the frame).
     std::function<void(const std::string& bytes)> OnAnswer;
@@ -60,6 +67,8 @@ private:
     TAnswerFate fate_;
     std::string frame_;
     std::uint16_t delay_ = 0;  // the delay the present answer waits on the engine
+    double exactDelayMs_ = 0;
+    bool earlyHandOff_ = false;
     // Late answers held back beyond the engine's delay; each request is
     // answered late on its own, as a slow device would.
     std::list<std::pair<std::unique_ptr<TMBTimer>, std::string>> held_;
