@@ -102,6 +102,11 @@ public:
     std::function<QDate()> LocalDate;
     // What command 2 writes; the input calibration wizard fills it.
     kv::InputCalibrationRecord InputCalibrationToWrite;
+    // Set by the calibration wizards once they have computed what commands 2
+    // and 3 write. Until then a pressed write button is released without
+    // sending: values never measured would overwrite the device's calibration.
+    bool InputCalibrationComputed = false;
+    bool OutputCalibrationComputed = false;
 
     // --- Device settings (MainSettings.cpp)
     // The settings record as the controls of the settings page hold it.

@@ -139,10 +139,20 @@ void TForm_Main::StartPoll() {
 }
 
 void TForm_Main::SendWriteInputCalibration() {
+    if (!InputCalibrationComputed) {
+        SpeedButton_WriteCalibrationToKV->setDown(false);
+        StartPoll();
+        return;
+    }
     StartCommand(*MB1, kv::cmdWriteInputCalibration, InputCalibrationToWrite.Encode());
 }
 
 void TForm_Main::SendWriteOutputCalibration() {
+    if (!OutputCalibrationComputed) {
+        SpeedButton_WriteOutputCalibrationToKV->setDown(false);
+        StartPoll();
+        return;
+    }
     // The record carries the low 16 bits of each value.
     kv::OutputCalibrationRecord record;
     record.PWMForIL = static_cast<std::uint16_t>(PWMForIL);

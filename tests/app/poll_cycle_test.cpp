@@ -176,6 +176,7 @@ TEST(PollCycle, ReadsTheSettingsAfterTheFirstPoll) {
 
 TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
     TPollRig rig(true);
+    rig.form->InputCalibrationComputed = true;
     rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
     rig.Open();
     ASSERT_TRUE(rig.Run(5));
@@ -183,6 +184,24 @@ TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
     EXPECT_EQ(rig.ended[1].sent.size(), kv::InputCalibrationRecord::Size);
     EXPECT_FALSE(rig.form->SpeedButton_WriteCalibrationToKV->Down());
     EXPECT_TRUE(rig.device->Model().InputCalibration().has_value());
+}
+
+// A calibration write pressed before the wizard computed anything must not
+// reach the device: it would replace its calibration with zeros.
+TEST(PollCycle, UncomputedCalibrationIsNeverWritten) {
+    TPollRig rig(true);
+    rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
+    rig.Open();
+    ASSERT_TRUE(rig.Run(3));
+    EXPECT_EQ(rig.Commands(), (Bytes{1, 1, 6}));
+    EXPECT_FALSE(rig.form->SpeedButton_WriteCalibrationToKV->Down());
+    EXPECT_FALSE(rig.device->Model().InputCalibration().has_value());
+
+    rig.form->SpeedButton_WriteOutputCalibrationToKV->setDown(true);
+    ASSERT_TRUE(rig.Run(2));
+    EXPECT_EQ(rig.Commands(3), (Bytes{1, 1}));
+    EXPECT_FALSE(rig.form->SpeedButton_WriteOutputCalibrationToKV->Down());
+    EXPECT_FALSE(rig.device->Model().OutputCalibration().has_value());
 }
 
 TEST(PollCycle, WriteIsReadBackAfterTheNextPoll) {
