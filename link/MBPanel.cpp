@@ -76,7 +76,11 @@ void TMB::OpenSequence() {
     SetIndicator(mbpanel::kGreen);
     if (QListWidgetItem* item = ListBox_Ports->currentItem())
         FPort = item->text();
-    Label_OpenPortName->setText(FPort);
+    // A long path (a by-id name, a simulator's link) keeps its distinctive
+    // end in the narrow view; the whole name is in the tooltip.
+    Label_OpenPortName->setText(Label_OpenPortName->fontMetrics().elidedText(
+        FPort, Qt::ElideLeft, Label_OpenPortName->width()));
+    Label_OpenPortName->setToolTip(FPort);
     MBEnginePortOpened();
     MBUpdateView();
     SpeedButton_OpenClose->setText(QStringLiteral("Close"));

@@ -399,3 +399,15 @@ int main(int argc, char** argv) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST_F(Panel, LongPortNameKeepsItsEndInTheOpenView) {
+    const QString name = "/dev/serial/by-id/usb-Adapter_A1B2C3-if00-port0";
+    ports = QStringList{name};
+    Open();
+    auto* label = Get<QLabel>("Label_OpenPortName");
+    EXPECT_TRUE(label->text().startsWith(QChar(0x2026))) << label->text().toStdString();
+    EXPECT_TRUE(name.endsWith(label->text().mid(1)));
+    EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
+    EXPECT_EQ(label->toolTip(), name);
+    EXPECT_EQ(mb->Port(), name);
+}
