@@ -22,6 +22,8 @@
 #include <QListWidget>
 #include <QTemporaryDir>
 
+#include "PollRatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <sys/resource.h>
@@ -160,27 +162,6 @@ void BM_AppPollCycle(benchmark::State& state) {
 }
 BENCHMARK(BM_AppPollCycle)->Iterations(400)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Prints the achieved share of the line's limit after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            auto l = r.counters.find("line_limit_per_s");
-            if (l == r.counters.end() || r.real_accumulated_time <= 0.0)
-                continue;
-            const double rate = static_cast<double>(r.iterations) / r.real_accumulated_time;
-            std::printf("%s: %.2f polls/s against a line limit of %.2f polls/s: ratio %.3f (goal >= 0.97)\n",
-                        r.benchmark_name().c_str(), rate, l->second.value, rate / l->second.value);
-            auto c = r.counters.find("cpu_ms_per_poll");
-            auto m = r.counters.find("peak_MiB");
-            if (c != r.counters.end() && m != r.counters.end())
-                std::printf("CPU %.3f ms per poll cycle (goal <= 1 ms), peak memory %.1f MiB\n", c->second.value,
-                            m->second.value);
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -188,7 +169,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::TPollRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;

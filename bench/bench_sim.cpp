@@ -8,6 +8,8 @@
 #include "SimProcess.h"
 
 #include <QCoreApplication>
+#include "PollRatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -62,28 +64,12 @@ void BM_PtyPollCycle(benchmark::State& state) {
 }
 BENCHMARK(BM_PtyPollCycle)->Arg(20)->Arg(0)->Iterations(250)->UseRealTime()->Unit(benchmark::kMillisecond);
 
-// Prints the achieved share of the line's limit after the table.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& r : runs) {
-            auto l = r.counters.find("line_limit_per_s");
-            if (l == r.counters.end() || r.real_accumulated_time <= 0.0)
-                continue;
-            const double rate = static_cast<double>(r.iterations) / r.real_accumulated_time;
-            std::printf("%s: %.2f polls/s against a line limit of %.2f polls/s: ratio %.3f\n", r.benchmark_name().c_str(),
-                        rate, l->second.value, rate / l->second.value);
-        }
-    }
-};
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     benchmark::Initialize(&argc, argv);
-    RatioReporter reporter;
+    kvbench::TPollRatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();
     return 0;
