@@ -234,15 +234,15 @@ void TPtyServer::ArmPump(const std::chrono::steady_clock::time_point* due) {
         pump_.start(static_cast<int>(wait <= 0 ? 0 : (wait + 999) / 1000));
         return;
     }
-    itimerspec spec{};
+    itimerspec when{};
     if (due) {
         // steady_clock is CLOCK_MONOTONIC here; 0 would disarm, so at least 1 ns.
         const auto ns = std::max<std::int64_t>(
             1, std::chrono::duration_cast<std::chrono::nanoseconds>(due->time_since_epoch()).count());
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        when.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        when.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
     }
-    ::timerfd_settime(pumpFd_, due ? TFD_TIMER_ABSTIME : 0, &spec, nullptr);
+    ::timerfd_settime(pumpFd_, due ? TFD_TIMER_ABSTIME : 0, &when, nullptr);
 }
 
 void TPtyServer::UpdateLink() {
