@@ -15,6 +15,7 @@ qt6_wrap_ui(KV_APP_UI_HEADERS ${KV_APP_UI})
 add_library(kv_app STATIC
   ${KV_APP_UI} ${KV_APP_UI_HEADERS}
   ${CMAKE_CURRENT_LIST_DIR}/AppStyle.cpp ${CMAKE_CURRENT_LIST_DIR}/AppStyle.h
+  ${CMAKE_CURRENT_LIST_DIR}/CalibrationLog.cpp ${CMAKE_CURRENT_LIST_DIR}/CalibrationLog.h
   ${CMAKE_CURRENT_LIST_DIR}/CommandLine.cpp ${CMAKE_CURRENT_LIST_DIR}/CommandLine.h
   ${CMAKE_CURRENT_LIST_DIR}/LazyFileDialog.h
   ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.cpp ${CMAKE_CURRENT_LIST_DIR}/LazyPicture.h
