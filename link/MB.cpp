@@ -35,7 +35,7 @@ TMB::TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port
     : QGroupBox(parent), TMBEngine(timers), FDevice(std::move(port)) {
     if (!FDevice)
         FDevice = MBCreateSystemPort();
-    FPortLister = [](QStringList* list) { MBListPorts(list); };
+    MBSetPortLister(nullptr);
     ConnectDevice();
     FTLampTimer = MBTimers().createTimer(50, true, [this] { MBTLampOff(); });
     FRLampTimer = MBTimers().createTimer(50, true, [this] { SetBackground(Label_RLamp, FFace); });
@@ -200,9 +200,10 @@ void TMB::BuildPanel() {
 void TMB::ConnectDevice() {
     // The port calls back on this (GUI) thread, and only while it is open.
     FDevice->OnReceive = [this](qint64 waiting) { MBReceiveChunk(waiting); };
-    FDevice->OnLineState = [](std::uint32_t, std::uint32_t) {
-        // CTS, DSR, carrier, ring and line errors carry no meaning for the link.
-    };
+    // CTS, DSR, carrier, ring and line errors carry no meaning for the link:
+    // without a handler the port does not read the lines at all (on a USB
+    // adapter each read is a control transfer).
+    FDevice->OnLineState = nullptr;
     FDevice->OnHangUp = [this] {
         // Handled from the event loop: the hang-up may be noticed in the middle
         // of a write or a receive, and the close sequence must not run under it.
@@ -224,7 +225,8 @@ void TMB::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
 }
 
 void TMB::MBSetPortLister(TMBPortLister lister) {
-    FPortLister = lister ? std::move(lister) : TMBPortLister([](QStringList* list) { MBListPorts(list); });
+    // The system's lister also says which ports it left out, and why.
+    FPortLister = lister ? std::move(lister) : TMBPortLister([this](QStringList* list) { mb::ListPorts(list, &FLeftOut); });
 }
 
 void TMB::setMBBaudEditVisible(bool v) {

@@ -366,13 +366,20 @@ TEST_F(Panel, DestructionClosesSilently) {
     EXPECT_TRUE(ends.empty());
 }
 
-TEST_F(Panel, OpenPortIsListedLast) {
+// The list is hidden and "Ref" disabled while the port is open: a refresh
+// then does nothing (it used to list the open port last and enable "Ref").
+TEST_F(Panel, RefreshWhileOpenDoesNothing) {
     Open();
     auto* list = Get<QListWidget>("ListBox_Ports");
+    ports << "/dev/ttyMEM2";
     mb->MBRefreshPortList();
-    ASSERT_EQ(list->count(), 3);
-    EXPECT_EQ(list->item(2)->text(), "/dev/ttyMEM1");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->currentItem()->text(), "/dev/ttyMEM1");
+    EXPECT_FALSE(Get<QPushButton>("Button_Ref")->isEnabled());
     EXPECT_TRUE(OpenClose()->isEnabled());
+    ClickOpenClose(); // the close lists them again
+    mb->MBRefreshPortList();
+    EXPECT_EQ(list->count(), 3);
 }
 
 // A picture of an open panel in use, for the eye (saved under /tmp).
