@@ -251,9 +251,7 @@ void TMB::MBDeferredStart() {
     for (std::uint32_t rate : mb::kBaudRates)
         ComboBox_Baud->addItem(QString::number(rate) + QStringLiteral(" baud"));
     setMBBaud(MBBaud());
-    if (MBPortOpen()) {
-        // Opened before the first second: the list is refreshed at the close.
-    } else if (FRefreshListOnStartup) {
+    if (FRefreshListOnStartup) {
         MBRefreshPortList();
     } else {
         // A bold "Ref" hints that the list is empty until it is refreshed.
@@ -261,7 +259,7 @@ void TMB::MBDeferredStart() {
         f.setBold(true);
         Button_Ref->setFont(f);
     }
-    Button_Ref->setEnabled(!MBPortOpen());
+    Button_Ref->setEnabled(!MBPortOpen()); // "Ref" stays off while a port is open
     MBUpdateView();
     MBClearHistory();
     MBClearGraph(Image_SpeedGraphBuffer);
