@@ -252,8 +252,10 @@ TEST_F(FullQueue, ALargeRequestWaitsForRoomAndArrivesWhole) {
         waited = LinkWaitsForRoom();
         // The far end reads at last: the junk, then the request.
         QDeadlineTimer deadline(10000);
-        while (heard.find(';') == std::string::npos && !deadline.hasExpired())
-            heard += pty.Read(1, std::chrono::milliseconds(100)) + pty.ReadAvailable();
+        while (heard.find(';') == std::string::npos && !deadline.hasExpired()) {
+            heard += pty.Read(1, std::chrono::milliseconds(100));
+            heard += pty.ReadAvailable();
+        }
         pty.Write(Answer());
     });
     mb.MBStartQuery(0); // blocks in the write until the far end makes room
