@@ -71,8 +71,9 @@ public:
     static QString TitleText(bool developerAccess);
 
     // Beside the executable, named after it with ".ini", when that folder is
-    // writable; otherwise in the user's configuration folder
-    // ($XDG_CONFIG_HOME or ~/.config) in a subfolder named after the program.
+    // writable and the INI file there is no symbolic link of another user;
+    // otherwise in the user's configuration folder ($XDG_CONFIG_HOME or
+    // ~/.config) in a subfolder named after the program.
     static QString DefaultIniFileName();
     static QString IniFileNameFor(const QString& executable, bool executableFolderWritable,
                                   const QString& configHome);

@@ -60,7 +60,7 @@ int main(int argc, char* argv[]) {
         "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
-    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
+    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
     const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
@@ -155,6 +155,8 @@ int main(int argc, char* argv[]) {
 
     TPtyServer::Options options;
     options.Link = p.value(link);
+    if (QString why; !options.Link.isEmpty() && !TPtyServer::LinkReplaceable(options.Link, why))
+        return fail(why);
     if (!number(baud, 50, 4000000, v))
         return fail("--baud wants a rate");
     options.FallbackRate = static_cast<std::uint32_t>(v);
