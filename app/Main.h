@@ -132,6 +132,21 @@ public:
     void Edit_FizikaiForOutLKeyPress(QChar& Key);
     void Edit_FizikaiForOutHKeyPress(QChar& Key);
 
+    // --- Settings files (MainSettingsFile.cpp)
+    // Save the page to a .kvs file, or load one into the page; neither
+    // touches the link.
+    void SpeedButton_SaveSettingsToFileClick();
+    void SpeedButton_OpenSettingsFileClick();
+    // Shows a prepared file dialog and gives the chosen file, empty when the
+    // user cancels. Tests replace it to choose without a dialog.
+    std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
+    // Reports a file error: an error box with one OK button. Tests replace it.
+    std::function<void(const QString& text)> ShowFileError;
+    // The texts of the three file errors.
+    static const QString kSaveFailedText;
+    static const QString kNotSettingsFileText;
+    static const QString kDamagedFileText;
+
     // --- Status display (MainStatus.cpp)
     // Reads the poll answer from MB1's receive buffer (read index at its
     // first data byte) into the display and the stored values below.
@@ -199,6 +214,7 @@ private:
     // Poll cycle and device settings: handlers bound to the controls.
     void SetupPollCycle();
     void SetupSettingsPage();
+    void SetupSettingsFiles();
     // Developer page: handlers bound to its page control.
     void SetupDeveloperPage();
     void SetupBarGraphs();

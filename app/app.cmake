@@ -24,6 +24,7 @@ add_library(kv_app STATIC
   # Poll cycle and device commands; device settings
   ${CMAKE_CURRENT_LIST_DIR}/MainPoll.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainSettings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainSettingsFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainShell.cpp
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp
