@@ -1,9 +1,10 @@
 // Fuzz target: the INI reader and writer, and the settings file on top.
 //
-// Input: byte 0 picks the section (bits 0-2) and key (bits 3-5) to write, and
-// with bits 6 and 7 both set a settings page is also saved into the file and
-// loaded back; byte 1 picks the value: the last (byte 1 mod 32) bytes of the
-// text. The rest is the file's text, read as it stands.
+// Input: byte 0 picks the section (bits 0-2) and key (bits 3-5) to write;
+// byte 1 picks the value: the last (byte 1 mod 32) bytes of the text; with
+// bits 6 and 7 of byte 0 and bit 7 of byte 1 set, a settings page is also
+// saved into the file and loaded back (thirteen file replaces: one input in
+// eight). The rest is the file's text, read as it stands.
 //
 // What must hold, whatever the text: reading never fails; a write of a
 // storable value succeeds and reads back (blanks around it dropped); every
@@ -35,7 +36,7 @@ namespace {
 
 const char* const kSections[8] = {"Settings", "settings", "Header", "Date", "New", " a b ", "[x", "x]"};
 const char* const kKeys[8] = {"RadioGroup_Mode", "radiogroup_mode", "KV", "Date", "k", " k2 ", "=x", "[k"};
-const char* const kTexts[8] = {"0", "100", "12,5", "-1.5e3", "abc", "", "\xC5\x91\xC2\xB0" "C", "\xC5\xB0\xE2\x82\xAC"};
+const char* const kTexts[8] = {"0", "100", "12,5", "-1.5e3", "abc", "", "\xC5\x91\xC2\xB0\x43", "\xC5\xB0\xE2\x82\xAC"};
 
 bool Blank(char c) { return static_cast<unsigned char>(c) <= 0x20; }
 
@@ -132,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     (void)kv::LoadSettingsFile(QString::fromStdString(path), '.');
 
-    if ((data[0] & 0xC0) == 0xC0 && size >= 8) {
+    if ((data[0] & 0xC0) == 0xC0 && (data[1] & 0x80) && size >= 8) {
         kv::SettingsPage page;
         page.Mode = static_cast<int>(data[2] % 9) - 1;
         page.Wires = static_cast<int>(data[3] % 4) - 1;
@@ -194,7 +195,7 @@ int main() {
             if (in.size() < 2)
                 in.resize(2);
             in[0] = static_cast<std::uint8_t>(choice);
-            in[1] = static_cast<std::uint8_t>(rng());
+            in[1] = static_cast<std::uint8_t>(rng() | (choice & 0x80));
             run(in);
             // A few bytes overwritten with line breaks, brackets and blanks.
             for (int flips = 1 + choice % 4; flips > 0 && in.size() > 2; --flips)
