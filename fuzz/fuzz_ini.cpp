@@ -179,28 +179,23 @@ int main() {
     }
     std::mt19937 rng(5510);
     long runs = 0;
-    auto run = [&](const std::vector<std::uint8_t>& in) {
-        ++runs;
-        LLVMFuzzerTestOneInput(in.data(), in.size());
-    };
     for (const QString& name : files) {
         QFile f(dir.filePath(name));
         if (!f.open(QIODevice::ReadOnly))
             return 1;
-        const QByteArray bytes = f.readAll();
-        const std::vector<std::uint8_t> seed(bytes.begin(), bytes.end());
-        // Every section and key, with and without a page saved on top.
+        const QByteArray seed = f.readAll();
+        // Every section and key, with and without a page saved on top; then
+        // a few bytes overwritten with line breaks, brackets and blanks.
         for (int choice = 0; choice < 256; choice += 9) {
-            std::vector<std::uint8_t> in = seed;
-            if (in.size() < 2)
-                in.resize(2);
+            std::vector<std::uint8_t> in(seed.begin(), seed.end());
+            in.resize(std::max<std::size_t>(in.size(), 2));
             in[0] = static_cast<std::uint8_t>(choice);
             in[1] = static_cast<std::uint8_t>(rng() | (choice & 0x80));
-            run(in);
-            // A few bytes overwritten with line breaks, brackets and blanks.
-            for (int flips = 1 + choice % 4; flips > 0 && in.size() > 2; --flips)
-                in[2 + rng() % (in.size() - 2)] = "\n\r[]= ;\0\xEF"[rng() % 9];
-            run(in);
+            for (int pass = 0; pass < 2; ++pass, runs++) {
+                LLVMFuzzerTestOneInput(in.data(), in.size());
+                for (int flips = 1 + choice % 4; flips > 0 && in.size() > 2; --flips)
+                    in[2 + rng() % (in.size() - 2)] = static_cast<std::uint8_t>("\n\r[]= ;\0\xEF"[rng() % 9]);
+            }
         }
     }
     std::printf("fuzz_ini_replay: %ld inputs, none broke an invariant\n", runs);
