@@ -104,13 +104,11 @@ TEST(SettingsFile, SaveWritesTheFileAndCaption) {
     EXPECT_EQ(rig.Caption(), "Saved file: bench.kvs");
     QFile f(rig.Path("bench.kvs"));
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll().toStdString(), "[Header]\nKV=KV5510/KV7730\n[Settings]\n"
-                                         "RadioGroup_Mode=0\nRadioGroup_Wires=1\nRadioGroup_TCType=3\n"
-                                         "RadioGroup_CJC=0\nRadioGroup_RefreshTime=0\nRadioGroup_OutputMode=0\n"
-                                         "RadioButton_ErrorLow=1\nRadioButton_ErrorHigh=0\n"
-                                         "CheckBox_DisableErrorSignal=0\nEdit_FizikaiForOutL=-5.5\n"
-                                         "Edit_FizikaiForOutH=100\n[Date]\nDate=" +
-                                             kv::SettingsFileDate(QDate(2026, 12, 6)).toStdString() + "\n");
+    // The whole text is the settings model's; the window gives the page and the date.
+    const QByteArray text = f.readAll();
+    EXPECT_TRUE(text.contains("\nRadioGroup_Wires=1\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("\nEdit_FizikaiForOutL=-5.5\n"));
+    EXPECT_TRUE(text.endsWith("\n[Date]\nDate=" + kv::SettingsFileDate(QDate(2026, 12, 6)).toUtf8() + "\n"));
     EXPECT_TRUE(rig.messages.isEmpty());
 }
 
