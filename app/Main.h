@@ -10,6 +10,7 @@
 #include "DeviceRecords.h"
 #include "InputCalibrationWizard.h"
 #include "MBTypes.h"
+#include "SettingsModel.h"
 
 #include "ui_DeveloperTool.h"
 #include "ui_InputCalibration.h"
@@ -111,8 +112,14 @@ public:
     bool OutputCalibrationComputed = false;
 
     // --- Device settings (MainSettings.cpp)
-    // The settings record as the controls of the settings page hold it.
+    // What the settings page's controls hold, and the record a write sends.
+    kv::SettingsPage PageFromControls() const;
     kv::SettingsRecord SettingsFromControls() const;
+    // Puts a page state into the controls in the settings file's order;
+    // groups whose selection changes run their click handlers.
+    void ApplySettingsPage(const kv::SettingsPage& page);
+    // Checks or unchecks one error level; unchecking leaves the other alone.
+    static void SetErrorLevelChecked(QRadioButton* button, bool checked);
     // Decodes the settings answer in MB1's receive buffer into the page.
     void ApplySettingsAnswer();
     void RadioGroup_ModeClick();
@@ -126,6 +133,21 @@ public:
     static QChar MapDecimalMark(QChar typed);
     void Edit_FizikaiForOutLKeyPress(QChar& Key);
     void Edit_FizikaiForOutHKeyPress(QChar& Key);
+
+    // --- Settings files (MainSettingsFile.cpp)
+    // Save the page to a .kvs file, or load one into the page; neither
+    // touches the link.
+    void SpeedButton_SaveSettingsToFileClick();
+    void SpeedButton_OpenSettingsFileClick();
+    // Shows a prepared file dialog and gives the chosen file, empty when the
+    // user cancels. Tests replace it to choose without a dialog.
+    std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
+    // Reports a file error: an error box with one OK button. Tests replace it.
+    std::function<void(const QString& text)> ShowFileError;
+    // The texts of the three file errors.
+    static const QString kSaveFailedText;
+    static const QString kNotSettingsFileText;
+    static const QString kDamagedFileText;
 
     // --- Status display (MainStatus.cpp)
     // Reads the poll answer from MB1's receive buffer (read index at its
@@ -211,6 +233,7 @@ private:
     // Poll cycle and device settings: handlers bound to the controls.
     void SetupPollCycle();
     void SetupSettingsPage();
+    void SetupSettingsFiles();
     // Developer page: handlers bound to its page control.
     void SetupDeveloperPage();
     void SetupInputCalibration();
