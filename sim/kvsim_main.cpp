@@ -74,6 +74,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
     const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
     const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end constants (default 1).", "N", "1");
+    const QCommandLineOption ownCal("own-calibration", "Start with the board's own input calibration (default: another board's, so it measures wrong until calibrated).");
     const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
     const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
     const QCommandLineOption drop("drop", "Share 0..1 of requests left unanswered.", "P", "0");
@@ -83,7 +84,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
     const QCommandLineOption silent("silent", "Answer nothing.");
     for (const auto* o : {&link, &baud, &turnaround, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
-                          &seed, &boardSeed, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
+                          &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
         p.addOption(*o);
     p.process(app);
 
@@ -132,6 +133,7 @@ int main(int argc, char* argv[]) {
     if (!number(boardSeed, 0, 4294967295.0, v) || v != std::floor(v))
         return fail("--board-seed wants a whole number 0..4294967295");
     config.BoardSeed = static_cast<std::uint32_t>(v);
+    config.ForeignCalibration = !p.isSet(ownCal);
     if (p.isSet(uncal))
         config.InputCalibrated = config.OutputCalibrated = false;
 
