@@ -70,9 +70,6 @@ enum TSensorState : std::uint8_t { sensorOK, sensorOpen, sensorShorted, sensorRe
 // bytes 20 and 21).
 enum TDataSource : std::uint8_t { srcRAM1, srcRAM2, srcFRAM1, srcFRAM2, srcFactory };
 
-// The board whose calibration a board with ForeignCalibration starts with.
-constexpr std::uint32_t ForeignBoardSeed(std::uint32_t boardSeed) { return boardSeed ^ 0x5EED5EEDu; }
-
 struct TDeviceConfig {
     // Identity.
     std::uint8_t PCBIdentityAddress = 0; // 0 KV7730, 1 KV5510

@@ -78,6 +78,22 @@ kv::InputCalibrationRecord TBoard::Calibration() const {
     return r;
 }
 
+std::uint32_t ForeignBoardSeed(std::uint32_t boardSeed) {
+    const TBoard own = TBoard::FromSeed(boardSeed);
+    TInput pt100;
+    pt100.Ohm = 138.5055;
+    const TCounts counts = Convert(own, Kelvin4W(false), pt100);
+    std::uint32_t other = boardSeed ^ 0x5EED5EEDu;
+    for (int tries = 0; tries < 1000; ++tries, ++other) {
+        if (other == boardSeed)
+            continue;
+        const double r = Resistance4W(TBoard::FromSeed(other).Calibration(), false, counts);
+        if (std::fabs(r - pt100.Ohm) >= 0.2)
+            break;
+    }
+    return other;
+}
+
 TCounts Convert(const TBoard& b, const TSwitches& sw, const TInput& in) {
     const int r = Range(!sw.I400uA);
     const double kc = kTwoPow23 / (b.UrefMilliVolt / 10000.0); // counts per volt

@@ -76,6 +76,12 @@ struct TBoard {
     kv::InputCalibrationRecord Calibration() const;
 };
 
+// The board whose calibration a board starts with when it is given a wrong
+// one: the first of the other boards whose record makes a Pt 100 at 100 °C
+// (4-wire) read at least 0.2 ohm (about 0.5 °C) off on this board, so the
+// error is plain to see.
+std::uint32_t ForeignBoardSeed(std::uint32_t boardSeed);
+
 // The terminals as the front end sees them.
 struct TInput {
     bool Open = false;
