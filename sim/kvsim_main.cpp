@@ -58,6 +58,17 @@ int main(int argc, char* argv[]) {
         "It prints \"kvsim: serving on PATH\" with the port to open (again after each hang-up),\n"
         "answers ASCII requests to address 1 with the device's records, and paces its answers\n"
         "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
+        "Each board (--board-seed) has its own hidden reference resistors, offsets and converter\n"
+        "reference, and starts with another board's input calibration, so it measures wrong until\n"
+        "the input calibration wizard has been run against it. At each step connect what the\n"
+        "step's picture shows by typing on the standard input:\n"
+        "  steps 1, 2, 3, 5 (pictures A, B: open input)           sensor open\n"
+        "  steps 6, 7, 13, 15, 18 (C, E, G: 500 ohm resistor)     sensor resistor 500\n"
+        "  steps 10, 11, 16, 17, 19 (D, F, H: 5 kohm resistor)    sensor resistor 5000\n"
+        "  steps 20, 21 (I: thermocouple input shorted)           sensor short\n"
+        "  step 22 (J: reference voltage Ucal)                    sensor voltage 125\n"
+        "and \"sensor ok\" afterwards; the values are those the wizard's edits hold (500, 5000, 125).\n"
+        "\"calibration\" prints what the device measures with, \"board\" what a calibration should find.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
