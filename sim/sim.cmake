@@ -3,6 +3,7 @@
 add_library(kv_sim STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.h
   ${CMAKE_CURRENT_LIST_DIR}/Physics.cpp ${CMAKE_CURRENT_LIST_DIR}/Physics.h
+  ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.cpp ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.h
   ${CMAKE_CURRENT_LIST_DIR}/Faults.cpp ${CMAKE_CURRENT_LIST_DIR}/Faults.h
 )
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})
