@@ -73,6 +73,9 @@ struct TDeviceConfig {
     double DriftPeriodMs = 600000.0;
     double Noise = 0.02;              // standard deviation per measurement
     std::uint64_t Seed = 1;
+    // Draws this board's component tolerances, which the factory calibrations
+    // find: the same seed is the same board.
+    std::uint32_t BoardSeed = 1;
     // Environment.
     double Ambient = 23.0;            // °C; the terminals sit at the internal temperature
     double WarmUp = 6.0;              // °C the electronics warm the housing by
