@@ -23,6 +23,8 @@ const char* const kConsoleHelp =
     "sensor voltage MV              a reference voltage source in place of the sensor\n"
     "adc on|off | fram on|off       converter or FRAM failure\n"
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
+    "meter                          what a meter on the output reads: loop current (mA)\n"
+    "                               and voltage (V); the output calibration's meter\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "help                           this list\n"
@@ -258,6 +260,8 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
         model.SetPCBIdentityAddress(static_cast<std::uint8_t>(v));
         return "ident " + arg;
     }
+    if (cmd == "meter" && w.size() == 1)
+        return FormatMeter(model.Meter());
     if (cmd == "status")
         return ConsoleStatus(inj, model);
     if (cmd == "help" || cmd == "?")

@@ -72,6 +72,7 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   sensor resistor OHM | voltage MV     a reference in place of the sensor
 //   adc on|off | fram on|off             hardware faults
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
+//   meter                                the output as a meter reads it
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list

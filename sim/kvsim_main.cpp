@@ -58,6 +58,12 @@ int main(int argc, char* argv[]) {
         "It prints \"kvsim: serving on PATH\" with the port to open (again after each hang-up),\n"
         "answers ASCII requests to address 1 with the device's records, and paces its answers\n"
         "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
+        "Each board (--board-seed) has an output stage of its own that misses the nominal\n"
+        "4 mA, 20 mA, 2 V and 10 V. To run the output calibration against it, start the\n"
+        "program with /QORMIX, open \"Developer Tools\", \"Output Calibration\", and at each\n"
+        "step type \"meter\" here: it prints what an external meter on the output reads\n"
+        "(\"meter 4.012 mA 2.006 V\"). Move the PWM value until the meter shows the step's\n"
+        "target, Next; once written, the output follows the four stored PWM values.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
