@@ -73,6 +73,7 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     SetupLayout();
     SetupPollCycle();
     SetupSettingsPage();
+    SetupOutputCalibration();
 
     // ...then the window's own start-up.
     FormCreate();

@@ -28,6 +28,9 @@ add_library(kv_app STATIC
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDeveloper.cpp
+  # Output calibration wizard: its rules, and the page that presents them
+  ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.h
+  ${CMAKE_CURRENT_LIST_DIR}/MainOutputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
   ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.cpp ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.h
