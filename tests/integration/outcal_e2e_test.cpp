@@ -218,11 +218,3 @@ TEST_P(OutputCalibrationEndToEnd, AnOperatorCalibratesTheBoardWithTheMeter) {
 INSTANTIATE_TEST_SUITE_P(Boards, OutputCalibrationEndToEnd, ::testing::Values(1, 2, 3));
 
 } // namespace
-
-int main(int argc, char** argv) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication application(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
