@@ -66,7 +66,7 @@ int main(int argc, char* argv[]) {
         "target, Next; once written, the output follows the four stored PWM values.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
-    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
+    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
     const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
@@ -79,7 +79,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption drift("drift", "Amplitude of the slow drift of the process value (default 0.5).", "A", "0.5");
     const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
     const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
-    const QCommandLineOption boardSeed("board-seed", "The board's component tolerances: the same N is the same board (default 1).", "N", "1");
+    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end and output-stage constants (default 1).", "N", "1");
     const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
     const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
     const QCommandLineOption drop("drop", "Share 0..1 of requests left unanswered.", "P", "0");
@@ -161,6 +161,8 @@ int main(int argc, char* argv[]) {
 
     TPtyServer::Options options;
     options.Link = p.value(link);
+    if (QString why; !options.Link.isEmpty() && !TPtyServer::LinkReplaceable(options.Link, why))
+        return fail(why);
     if (!number(baud, 50, 4000000, v))
         return fail("--baud wants a rate");
     options.FallbackRate = static_cast<std::uint32_t>(v);
