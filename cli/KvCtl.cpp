@@ -479,10 +479,14 @@ void TKvCtl::NoAnswer(const TKvSession::TEnd& end) {
         what = QStringLiteral("the port %1 closed (hung up)").arg(a.port);
         break;
     }
-    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set") && (end.command == kv::cmdWriteSettings || writeAcked_)) {
-        what += writeAcked_ ? QStringLiteral("; the write WAS acknowledged, but the settings were not read back")
-                            : QStringLiteral("; the write was NOT acknowledged: the device may or may not have "
-                                             "stored the new settings");
+    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set")) {
+        if (writeAcked_)
+            what += QStringLiteral("; the write WAS acknowledged, but the settings were not read back to verify");
+        else if (writeSent_)
+            what += QStringLiteral("; the write was NOT acknowledged: the device may or may not have stored the "
+                                   "new settings");
+        else
+            what += QStringLiteral("; nothing was written");
     }
     if (wroteBackup_)
         what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);

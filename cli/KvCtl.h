@@ -112,7 +112,7 @@ private:
     std::unique_ptr<QFile> csv_;
 
     // settings set
-    bool writeAcked_ = false, wroteBackup_ = false;
+    bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;
     kv::SettingsRecord toWrite_;
 };
 

@@ -144,6 +144,9 @@ void TKvCtl::RunSettingsSet() {
             NoAnswer(end);
             return;
         }
+        // The poll after which the session sends the write.
+        if (end.command == kv::cmdPoll && *phase == 1)
+            writeSent_ = true;
         if (end.command == kv::cmdWriteSettings) {
             writeAcked_ = true;
             *phase = 2;
