@@ -9,6 +9,7 @@
 #include "LazyFileDialog.h"
 #include "DeviceRecords.h"
 #include "MBTypes.h"
+#include "SettingsModel.h"
 
 #include "ui_DeveloperTool.h"
 #include "ui_InputCalibration.h"
@@ -109,8 +110,14 @@ public:
     bool OutputCalibrationComputed = false;
 
     // --- Device settings (MainSettings.cpp)
-    // The settings record as the controls of the settings page hold it.
+    // What the settings page's controls hold, and the record a write sends.
+    kv::SettingsPage PageFromControls() const;
     kv::SettingsRecord SettingsFromControls() const;
+    // Puts a page state into the controls in the settings file's order;
+    // groups whose selection changes run their click handlers.
+    void ApplySettingsPage(const kv::SettingsPage& page);
+    // Checks or unchecks one error level; unchecking leaves the other alone.
+    static void SetErrorLevelChecked(QRadioButton* button, bool checked);
     // Decodes the settings answer in MB1's receive buffer into the page.
     void ApplySettingsAnswer();
     void RadioGroup_ModeClick();

@@ -1,0 +1,293 @@
+// The settings page's rules without widgets: record <-> page <-> .kvs file.
+#include "SettingsModel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <functional>
+
+namespace {
+
+using kv::SettingsPage;
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("a.kvs"));
+    void Put(const QByteArray& bytes) const {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray Get() const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+const QDate kDay(2026, 12, 6);
+const QLocale kHu(QLocale::Hungarian, QLocale::Hungary);
+
+const char kSaved[] = "[Header]\n"
+                      "KV=KV5510/KV7730\n"
+                      "[Settings]\n"
+                      "RadioGroup_Mode=0\n"
+                      "RadioGroup_Wires=1\n"
+                      "RadioGroup_TCType=3\n"
+                      "RadioGroup_CJC=0\n"
+                      "RadioGroup_RefreshTime=0\n"
+                      "RadioGroup_OutputMode=0\n"
+                      "RadioButton_ErrorLow=1\n"
+                      "RadioButton_ErrorHigh=0\n"
+                      "CheckBox_DisableErrorSignal=0\n"
+                      "Edit_FizikaiForOutL=0\n"
+                      "Edit_FizikaiForOutH=100\n"
+                      "[Date]\n"
+                      "Date=2026. 12. 06.\n";
+
+} // namespace
+
+TEST(SettingsModel, RecordFromPage) {
+    SettingsPage none;
+    none.Mode = none.Wires = none.TCType = none.CJC = none.OutputMode = -1;
+    none.ErrorLow = false;
+    EXPECT_EQ(kv::RecordFromPage(none, '.'), kv::SettingsRecord{}); // the fallbacks
+    EXPECT_EQ(kv::RecordFromPage(SettingsPage{}, '.'), kv::SettingsRecord{});
+
+    SettingsPage p;
+    p.Wires = 0;
+    p.ErrorHigh = true;
+    p.DisableErrorSignal = true;
+    p.FizikaiForOutL = QStringLiteral(" -12,5 ");
+    p.FizikaiForOutH = QStringLiteral("1e39");
+    const kv::SettingsRecord r = kv::RecordFromPage(p, ',');
+    EXPECT_EQ(r.Wires, 2);
+    EXPECT_EQ(r.ErrorSignalFlags, 0xC0);
+    EXPECT_EQ(r.FizikaiForOutL, -12.5f);
+    EXPECT_EQ(r.FizikaiForOutH, FLT_MAX);
+}
+
+TEST(SettingsModel, PageFromRecordClampsAndFormats) {
+    kv::SettingsRecord r;
+    r.Mode = 9;
+    r.Wires = 1;
+    r.TCType = 12;
+    r.CJC = 5;
+    r.OutputMode = 7;
+    r.FizikaiForOutL = 12.345f;
+    r.ErrorSignalFlags = 0x3F;
+    kv::DisplayFormats formats;
+    formats.SzamitottErtekFormat = QStringLiteral("0.00");
+    SettingsPage p = kv::PageFromRecord(r, formats, ',');
+    EXPECT_EQ(p.Mode, 7);
+    EXPECT_EQ(formats.SzamitottErtekFormat, "0.00"); // mode 9 has no formats
+    EXPECT_EQ(p.Wires, -1);
+    EXPECT_EQ(p.TCType, 9);
+    EXPECT_EQ(p.CJC, 3);
+    EXPECT_EQ(p.OutputMode, 4);
+    EXPECT_EQ(p.FizikaiForOutL, "12,35");
+    EXPECT_TRUE(p.ErrorLow);
+    EXPECT_FALSE(p.ErrorHigh || p.DisableErrorSignal);
+
+    r.Mode = 3;
+    r.Wires = 6;
+    p = kv::PageFromRecord(r, formats, '.');
+    EXPECT_EQ(formats, *kv::FormatsForMode(3));
+    EXPECT_EQ(formats.SzamitottErtekUnit, "%");
+    EXPECT_EQ(p.Wires, 2);
+}
+
+TEST(SettingsModel, FileNamesAndDates) {
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/a"), "/x/a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x.d/a"), "/x.d/a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/.a"), "/x/.a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/a.txt"), "/x/a.txt");
+    EXPECT_EQ(kv::SettingsFileDate(kDay, kHu), "2026. 12. 06.");
+    EXPECT_EQ(kv::SettingsFileDate(kDay, QLocale(QLocale::English, QLocale::UnitedStates)), "12/6/26");
+    const QString other = kv::SettingsFileDate(kDay, QLocale(QLocale::Arabic, QLocale::Egypt));
+    EXPECT_TRUE(std::all_of(other.begin(), other.end(), [](QChar c) { return c.unicode() < 0x80; })) << other.toStdString();
+}
+
+TEST_F(SettingsFileTest, SavedTextAndRoundTrip) {
+    SettingsPage p;
+    p.Wires = 1; // 3 wires are stored as their index
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+    EXPECT_EQ(Get(), kSaved);
+
+    SettingsPage pages[4];
+    pages[1] = {7, 0, 9, 3, 7, 4, false, true, true, "-1.5e3", "abc"};
+    pages[2] = {-1, -1, -1, -1, -1, -1, false, false, false, "", ""};
+    pages[3] = {2, 2, 0, 1, 3, 2, true, false, false, QString::fromUtf8("12,5 ő°C"), QString::fromUtf8("Ű€")};
+    for (const SettingsPage& page : pages) {
+        ASSERT_TRUE(kv::SaveSettingsFile(path, page, kDay));
+        const kv::SettingsFileLoad load = kv::LoadSettingsFile(path, '.');
+        ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded) << load.reason.toStdString();
+        EXPECT_EQ(load.page, page);
+    }
+    // Beyond ASCII the texts are Windows-1250 bytes.
+    EXPECT_TRUE(Get().contains("Edit_FizikaiForOutL=12,5 \xF5\xB0" "C\nEdit_FizikaiForOutH=\xDB\x80\n"));
+}
+
+TEST_F(SettingsFileTest, SaveKeepsWhatItDoesNotWrite) {
+    Put("; kept\r\n[Other]\r\nx=1\r\n[Settings]\r\nRadioGroup_Mode=5\r\nOwn=2\r\n");
+    ASSERT_TRUE(kv::SaveSettingsFile(path, SettingsPage{}, kDay));
+    const QByteArray text = Get();
+    EXPECT_TRUE(text.startsWith("; kept\r\n[Other]\r\nx=1\r\n[Settings]\r\nRadioGroup_Mode=0\r\nOwn=2\r\n"));
+    EXPECT_TRUE(text.contains("[Header]\r\nKV=KV5510/KV7730\r\n"));
+}
+
+TEST_F(SettingsFileTest, FailedSaveLeavesTheFileWhole) {
+    // A full disk, by a file-size limit below what the update needs.
+    Put(QByteArray(3000, '#') + "\n[Settings]\nRadioGroup_Mode=5\n");
+    const QByteArray before = Get();
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 2048;
+    setrlimit(RLIMIT_FSIZE, &small);
+    QString error;
+    const bool saved = kv::SaveSettingsFile(path, SettingsPage{}, kDay, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(error.contains("[Header] KV")) << error.toStdString();
+    EXPECT_EQ(Get(), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
+
+    EXPECT_FALSE(kv::SaveSettingsFile(dir.filePath("no/such/folder.kvs"), SettingsPage{}, kDay));
+    EXPECT_FALSE(kv::SaveSettingsFile(dir.path(), SettingsPage{}, kDay));
+}
+
+TEST_F(SettingsFileTest, ReadingRules) {
+    struct Row {
+        const char* name;
+        QByteArray settings; // the [Settings] section's lines
+        std::function<void(const SettingsPage&)> check;
+        int problems;
+    };
+    const Row rows[] = {
+        {"missing mode: no selection, sent as 0", "",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.Mode, -1);
+             EXPECT_EQ(kv::RecordFromPage(p).Mode, 0);
+             EXPECT_FALSE(p.ErrorLow || p.ErrorHigh);
+             EXPECT_EQ(p.FizikaiForOutL, "");
+         },
+         13},
+        {"12 selects the last mode, hex and signs", "RadioGroup_Mode=12\nRadioGroup_TCType=0X9\nRadioGroup_CJC=+2\n"
+                                                    "RadioGroup_OutputMode=-3\nRadioGroup_Wires=x\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.Mode, 7);
+             EXPECT_EQ(p.TCType, 9);
+             EXPECT_EQ(p.CJC, 2);
+             EXPECT_EQ(p.OutputMode, -1);
+             EXPECT_EQ(p.Wires, -1);
+         },
+         11},
+        {"both error levels 1: high", "RadioButton_ErrorLow=1\nRadioButton_ErrorHigh=0x1\nCheckBox_DisableErrorSignal=-7\n",
+         [](const SettingsPage& p) {
+             EXPECT_FALSE(p.ErrorLow);
+             EXPECT_TRUE(p.ErrorHigh);
+             EXPECT_TRUE(p.DisableErrorSignal);
+         },
+         10},
+        {"both error levels 0: neither", "RadioButton_ErrorLow=0\nRadioButton_ErrorHigh=0\n",
+         [](const SettingsPage& p) {
+             EXPECT_FALSE(p.ErrorLow || p.ErrorHigh);
+             EXPECT_EQ(kv::RecordFromPage(p).ErrorSignalFlags, 0);
+         },
+         11},
+        {"comma texts where the separator is a full stop", "Edit_FizikaiForOutL=12,5\nEdit_FizikaiForOutH=80,0\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.FizikaiForOutL, "12,5");
+             EXPECT_EQ(kv::RecordFromPage(p, '.').FizikaiForOutL, 0.0f);
+             EXPECT_EQ(kv::RecordFromPage(p, '.').FizikaiForOutH, 100.0f);
+         },
+         11},
+        {"texts in Windows-1250", "Edit_FizikaiForOutL=\xF5\xB0\nEdit_FizikaiForOutH=\xC5\x91\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.FizikaiForOutL, QString::fromUtf8("ő°"));
+             EXPECT_EQ(p.FizikaiForOutH, QString::fromUtf8("Ĺ‘"));
+         },
+         11},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Put("[Header]\nKV=KV5510/KV7730\n[settings]\n" + r.settings);
+        const kv::SettingsFileLoad load = kv::LoadSettingsFile(path, '.');
+        ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded);
+        r.check(load.page);
+        EXPECT_EQ(load.problems.size(), r.problems) << load.problems.join("; ").toStdString();
+    }
+}
+
+TEST_F(SettingsFileTest, FromTheOtherSystem) {
+    QByteArray text = QByteArray(kSaved).replace("\n", "\r\n").replace("RadioGroup_Mode=0", "  radiogroup_mode =  3 ");
+    Put("\xEF\xBB\xBF" + text.replace("KV=KV5510/KV7730", "KV = KV5510/KV7730 "));
+    const kv::SettingsFileLoad load = kv::LoadSettingsFile(path, '.');
+    ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded) << load.reason.toStdString();
+    EXPECT_EQ(load.page.Mode, 3);
+    EXPECT_EQ(load.page.Wires, 1);
+    EXPECT_EQ(load.page.FizikaiForOutH, "100");
+    EXPECT_TRUE(load.problems.isEmpty());
+
+    // A file with the mark holds UTF-8, also what is saved into it.
+    SettingsPage p;
+    p.FizikaiForOutL = QString::fromUtf8("ő°");
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay));
+    EXPECT_TRUE(Get().contains("Edit_FizikaiForOutL=\xC5\x91\xC2\xB0\r\n"));
+    EXPECT_EQ(kv::LoadSettingsFile(path, '.').page.FizikaiForOutL, p.FizikaiForOutL);
+}
+
+TEST_F(SettingsFileTest, NotASettingsFile) {
+    struct Row {
+        const char* name;
+        std::function<QString()> make; // the path to load
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"missing", [&] { return dir.filePath("none.kvs"); }, "no such file"},
+        {"folder", [&] { return dir.path(); }, "a folder"},
+        {"FIFO",
+         [&] {
+             const QString fifo = dir.filePath("fifo.kvs");
+             mkfifo(QFile::encodeName(fifo).constData(), 0600);
+             return fifo;
+         },
+         "not a regular file"},
+        {"100 MB",
+         [&] {
+             Put(kSaved);
+             QFile(path).resize(100 << 20);
+             return path;
+         },
+         "larger than 65536 bytes"},
+        {"binary",
+         [&] {
+             static const char elf[] = "\x7F" "ELF\0\x01\x02[Header]\0KV=KV5510/KV7730";
+             Put(QByteArray(elf, sizeof elf - 1));
+             return path;
+         },
+         "no KV key in section [Header]"},
+        {"header case",
+         [&] {
+             Put(QByteArray(kSaved).replace("KV5510/KV7730", "kv5510/kv7730"));
+             return path;
+         },
+         "header \"kv5510/kv7730\" is not \"KV5510/KV7730\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const kv::SettingsFileLoad load = kv::LoadSettingsFile(r.make(), '.');
+        EXPECT_EQ(load.status, kv::SettingsFileLoad::NotSettingsFile);
+        EXPECT_EQ(load.reason.toStdString(), r.reason);
+    }
+}
