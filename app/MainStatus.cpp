@@ -25,9 +25,8 @@ QString Picture(double value, const char* picture) {
 QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 // The display formats as the shared rules take them.
-kv::TDisplayFormats Formats(const TForm_Main& f) {
-    return {f.SzamitottErtekFormat.toStdString(), f.SzamitottErtekUnit.toStdString(),
-            f.FizikaiErtekFormat.toStdString(), f.FizikaiErtekUnit.toStdString()};
+kv::DisplayFormats Formats(const TForm_Main& f) {
+    return {f.SzamitottErtekFormat, f.SzamitottErtekUnit, f.FizikaiErtekFormat, f.FizikaiErtekUnit};
 }
 
 } // namespace
@@ -166,7 +165,7 @@ void TForm_Main::DecodePollAnswer() {
     // Stored wire resistance: of the sensor's wires, or with a thermocouple
     // of the external cold-junction sensor's wires.
     WireResistance = a.WireResistance;
-    const kv::TDisplayFormats formats = Formats(*this);
+    const kv::DisplayFormats formats = Formats(*this);
     if (const auto text = kv::WireResistanceText(a, RadioGroup_Mode->ItemIndex(), cjc, formats))
         Label_Rof2Wire->setText(Text(*text));
 
@@ -188,7 +187,7 @@ void TForm_Main::ShowMeasuredValues(double x) {
     // A value that cannot be formatted leaves its label as it was; the rest
     // of the answer is shown regardless.
     try {
-        const kv::TDisplayFormats formats = Formats(*this);
+        const kv::DisplayFormats formats = Formats(*this);
         const auto flags = static_cast<std::uint8_t>(CalibrationFlags);
         Label_FizikaiErtek->setText(Text(kv::PhysicalValueText(flags, x, formats)));
         Label_fSzamitottErtek->setText(Text(kv::CalculatedValueText(flags, CalculatedValue, formats)));

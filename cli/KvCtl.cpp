@@ -20,8 +20,6 @@ namespace kvctl {
 
 namespace {
 
-// The link's answer time-out and tries, as the window runs it.
-constexpr int kDefaultTimeoutMs = 1000;
 // Polls that carry a maintenance bit before kvctl gives up waiting for the
 // acknowledgement (the window would carry it until the user lets go).
 constexpr int kMaintenancePolls = 100;
@@ -55,15 +53,6 @@ QJsonArray Words(const std::vector<std::string>& words) {
 
 // ---- arguments ----------------------------------------------------------------------
 
-struct TKvCtl::TArgs {
-    QString port, trace, command, sub, csv, output, backup;
-    QStringList positional;
-    QStringList given; // options given, for the per-command check
-    bool json = false, help = false, dryRun = false, noVerify = false;
-    int timeoutMs = kDefaultTimeoutMs;
-    double interval = 1.0;
-    long long count = -1;
-};
 
 QString TKvCtl::HelpText(const QString& command) {
     const QString exits = QStringLiteral(
@@ -549,10 +538,10 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a) const {
         {QStringLiteral("cjc"), cjcIndex_},
         {QStringLiteral("cjc_text"), cjcIndex_ >= 0 && cjcIndex_ < 4 ? QString::fromUtf8(kCJCCaptions[cjcIndex_]) : QString()}};
     o[QStringLiteral("physical")] = QJsonObject{{QStringLiteral("value"), physical ? Number(a.PhysicalValue) : QJsonValue()},
-                                                {QStringLiteral("unit"), Q(formats_.FizikaiErtekUnit)},
+                                                {QStringLiteral("unit"), formats_.FizikaiErtekUnit},
                                                 {QStringLiteral("text"), Q(t.FizikaiErtek)}};
     o[QStringLiteral("calculated")] = QJsonObject{{QStringLiteral("value"), calculated ? Number(a.CalculatedValue) : QJsonValue()},
-                                                  {QStringLiteral("unit"), Q(formats_.SzamitottErtekUnit)},
+                                                  {QStringLiteral("unit"), formats_.SzamitottErtekUnit},
                                                   {QStringLiteral("text"), Q(t.SzamitottErtek)}};
     o[QStringLiteral("output_percent")] = QJsonObject{{QStringLiteral("value"), input ? Number(a.OutputLevel * 100.0) : QJsonValue()},
                                                       {QStringLiteral("text"), opt(t.OutputPercent)}};
@@ -683,10 +672,10 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
             errors << Q(e);
         const QStringList row = {
             Now(),
-            num(input && a.CalculatedValue > kv::kNoCalculatedValue, a.CalculatedValue, formats_.SzamitottErtekFormat),
-            Q(formats_.SzamitottErtekUnit),
-            num(input && a.PhysicalValue < kv::kNoPhysicalValue, a.PhysicalValue, formats_.FizikaiErtekFormat),
-            Q(formats_.FizikaiErtekUnit),
+            num(input && a.CalculatedValue > kv::kNoCalculatedValue, a.CalculatedValue, formats_.SzamitottErtekFormat.toStdString()),
+            formats_.SzamitottErtekUnit,
+            num(input && a.PhysicalValue < kv::kNoPhysicalValue, a.PhysicalValue, formats_.FizikaiErtekFormat.toStdString()),
+            formats_.FizikaiErtekUnit,
             num(input, a.OutputLevel * 100.0, "0.00"),
             num(kv::HasTemperature(a.InternalTemperature), a.InternalTemperature, "0.0"),
             QString::number(a.StatusCode),
@@ -716,10 +705,9 @@ void TKvCtl::RunWatch() {
         return;
     TMBTimerFactory& timers = link_->Timers();
     const int intervalMs = static_cast<int>(std::lround(a.interval * 1000.0));
-    if (intervalMs > 0) {
+    // The interval counts from the first line, so that the lines keep its pace.
+    if (intervalMs > 0)
         intervalTimer_ = timers.createTimer(intervalMs, false, [this] { lineDue_ = true; });
-        intervalTimer_->start();
-    }
     reopenTimer_ = timers.createTimer(kReopenMs, false, [this] { WatchReopen(); });
     link_->OnHangUp = [this] { WatchHungUp(); };
 
@@ -739,6 +727,8 @@ void TKvCtl::RunWatch() {
             }
             if (settingsKnown_ && lineDue_) {
                 lineDue_ = intervalMs == 0;
+                if (intervalTimer_ && !intervalTimer_->isActive())
+                    intervalTimer_->start();
                 WatchLine(kv::PollAnswer::Decode(end.answer));
                 if (a_->count > 0 && ++lines_ >= a_->count)
                     Finish(exitOK);

@@ -64,7 +64,16 @@ public:
     static QString HelpText(const QString& command = {});
 
 private:
-    struct TArgs;
+    // The command line, parsed.
+    struct TArgs {
+        QString port, trace, command, sub, csv, output, backup;
+        QStringList positional;
+        QStringList given; // options given, for the per-command check
+        bool json = false, help = false, dryRun = false, noVerify = false;
+        int timeoutMs = 1000; // the link's answer time-out per try, as the window runs it
+        double interval = 1.0;
+        long long count = -1;
+    };
     bool Parse(const QStringList& args);
     bool OpenLink();
     void Finish(int code);
@@ -101,7 +110,7 @@ private:
     std::optional<int> exit_;
 
     // What the window takes from the settings answer for its status display.
-    kv::TDisplayFormats formats_;
+    kv::DisplayFormats formats_;
     int modeIndex_ = 0, cjcIndex_ = 0;
     std::optional<kv::SettingsRecord> deviceSettings_;
 

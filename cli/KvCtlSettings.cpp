@@ -15,11 +15,7 @@ void TKvCtl::ApplySettings(const kv::SettingsRecord& r) {
     // As the settings page after a read: the selections (by the radio
     // groups' rule) and the display formats of the device's mode.
     deviceSettings_ = r;
-    kv::DisplayFormats f{Q(formats_.SzamitottErtekFormat), Q(formats_.SzamitottErtekUnit),
-                         Q(formats_.FizikaiErtekFormat), Q(formats_.FizikaiErtekUnit)};
-    const kv::SettingsPage page = kv::PageFromRecord(r, f);
-    formats_ = {f.SzamitottErtekFormat.toStdString(), f.SzamitottErtekUnit.toStdString(),
-                f.FizikaiErtekFormat.toStdString(), f.FizikaiErtekUnit.toStdString()};
+    const kv::SettingsPage page = kv::PageFromRecord(r, formats_);
     modeIndex_ = page.Mode;
     cjcIndex_ = page.CJC;
     settingsKnown_ = true;

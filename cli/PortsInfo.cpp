@@ -112,12 +112,11 @@ void ProbePortState(TPortInfo& info, const QString& proc) {
     const QString who = Holders(info.path, proc);
     ::flock(fd, LOCK_UN);
     ::close(fd);
-    if (!who.isEmpty()) {
-        info.state = TPortInfo::Busy;
-        info.detail = QStringLiteral("open in another program: ") + who;
-        return;
-    }
+    // It can be opened, but its bytes would be shared (a simulator serving
+    // its own pty holds it this way too).
     info.state = TPortInfo::Free;
+    if (!who.isEmpty())
+        info.detail = QStringLiteral("also open in ") + who;
 }
 
 std::vector<TPortInfo> ListPortInfo(const TPortRoots& roots) {

@@ -21,22 +21,6 @@ bool InputCalibrated(std::uint8_t calibrationFlags) { return (calibrationFlags &
 
 const char* const kNoTemperatureText = "----- °C";
 
-std::optional<TDisplayFormats> DisplayFormatsForMode(std::uint8_t mode) {
-    static const TDisplayFormats kFormats[8] = {
-        {"0.0", "°C", "0.00", "ohm"},   // Pt 100
-        {"0.0", "°C", "0.0", "ohm"},    // Pt 1000
-        {"0.0", "°C", "0.000", "mV"},   // thermocouple
-        {"0.00", "%", "0.00", "ohm"},   // potentiometer 0-500 ohm
-        {"0.00", "%", "0.0", "ohm"},    // potentiometer 0-5k ohm
-        {"0.00", "ohm", "0.00", "ohm"}, // resistance 0-500 ohm
-        {"0.0", "ohm", "0.0", "ohm"},   // resistance 0-5k ohm
-        {"0.00", "mV", "0.00", "mV"},   // voltage
-    };
-    if (mode >= std::size(kFormats))
-        return std::nullopt;
-    return kFormats[mode];
-}
-
 std::string DateText(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
     return FormatPicture(year, "0000") + '-' + FormatPicture(month, "00") + '-' + FormatPicture(day, "00");
 }
@@ -103,9 +87,9 @@ std::optional<std::string> CJCTemperatureText(const PollAnswer& a, int cjcIndex)
 }
 
 std::optional<std::string> WireResistanceText(const PollAnswer& a, int modeIndex, int cjcIndex,
-                                              const TDisplayFormats& f) {
+                                              const DisplayFormats& f) {
     if (modeIndex != 2)
-        return FormatPicture(a.WireResistance, f.FizikaiErtekFormat) + " ohm";
+        return FormatPicture(a.WireResistance, f.FizikaiErtekFormat.toStdString()) + " ohm";
     if (cjcIndex == 1)
         return FormatPicture(a.WireResistance, "0.0") + " ohm";
     if (cjcIndex == 2)
@@ -113,21 +97,21 @@ std::optional<std::string> WireResistanceText(const PollAnswer& a, int modeIndex
     return std::nullopt;
 }
 
-std::string PotEndText(double ohm, const TDisplayFormats& f) {
-    return FormatPicture(ohm, f.FizikaiErtekFormat) + " ohm";
+std::string PotEndText(double ohm, const DisplayFormats& f) {
+    return FormatPicture(ohm, f.FizikaiErtekFormat.toStdString()) + " ohm";
 }
 
-std::string PhysicalValueText(std::uint8_t calibrationFlags, double x, const TDisplayFormats& f) {
+std::string PhysicalValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f) {
     // The sentinel, and anything that is no number at all, give dashes.
     if (!InputCalibrated(calibrationFlags) || !(x < kPhysicalLimit) || !std::isfinite(x))
-        return Dashes(f.FizikaiErtekUnit);
-    return FormatPicture(x, f.FizikaiErtekFormat) + ' ' + f.FizikaiErtekUnit;
+        return Dashes(f.FizikaiErtekUnit.toStdString());
+    return FormatPicture(x, f.FizikaiErtekFormat.toStdString()) + ' ' + f.FizikaiErtekUnit.toStdString();
 }
 
-std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const TDisplayFormats& f) {
+std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f) {
     if (!InputCalibrated(calibrationFlags) || !(x > kNoCalculatedValue) || !std::isfinite(x))
-        return Dashes(f.SzamitottErtekUnit);
-    return FormatPicture(x, f.SzamitottErtekFormat) + ' ' + f.SzamitottErtekUnit;
+        return Dashes(f.SzamitottErtekUnit.toStdString());
+    return FormatPicture(x, f.SzamitottErtekFormat.toStdString()) + ' ' + f.SzamitottErtekUnit.toStdString();
 }
 
 std::optional<std::string> OutputPercentText(std::uint8_t calibrationFlags, double fraction) {
@@ -206,7 +190,7 @@ std::vector<std::string> SwitchWords(std::uint16_t s) {
     return words;
 }
 
-TStatusTexts StatusTexts(const PollAnswer& a, int modeIndex, int cjcIndex, const TDisplayFormats& f) {
+TStatusTexts StatusTexts(const PollAnswer& a, int modeIndex, int cjcIndex, const DisplayFormats& f) {
     TStatusTexts t;
     t.DeviceType = DeviceTypeText(a.PCBIdentityAddress);
     t.PCBIdentityAddress = std::to_string(a.PCBIdentityAddress);

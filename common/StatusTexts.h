@@ -9,6 +9,7 @@
 // A function that returns no text (std::nullopt) means "leave what is shown
 // as it is": the window keeps its label, kvctl shows nothing for it.
 #include "DeviceRecords.h"
+#include "SettingsModel.h" // DisplayFormats: the formats of the device's mode
 
 #include <cstdint>
 #include <optional>
@@ -16,18 +17,6 @@
 #include <vector>
 
 namespace kv {
-
-// Number formats and units of the measured values.
-struct TDisplayFormats {
-    std::string SzamitottErtekFormat = "0.0";
-    std::string SzamitottErtekUnit = "°C";
-    std::string FizikaiErtekFormat = "0.00";
-    std::string FizikaiErtekUnit = "ohm";
-    bool operator==(const TDisplayFormats&) const = default;
-};
-
-// The formats of input mode 0-7; none above 7 (the shown ones then stay).
-std::optional<TDisplayFormats> DisplayFormatsForMode(std::uint8_t mode);
 
 // Full scale of the 24-bit signed converter counts.
 inline constexpr double kADFullScale = 8388607.0;
@@ -54,13 +43,13 @@ std::optional<std::string> CJCTemperatureText(const PollAnswer& a, int cjcIndex)
 // (mode index 2) of the external cold-junction sensor's wires; with a
 // thermocouple and no external sensor it is left.
 std::optional<std::string> WireResistanceText(const PollAnswer& a, int modeIndex, int cjcIndex,
-                                              const TDisplayFormats& f);
-std::string PotEndText(double ohm, const TDisplayFormats& f); // "123.45 ohm"
+                                              const DisplayFormats& f);
+std::string PotEndText(double ohm, const DisplayFormats& f); // "123.45 ohm"
 
 // Measured values, dashes with the unit when the input is not calibrated or
 // the device has no value.
-std::string PhysicalValueText(std::uint8_t calibrationFlags, double x, const TDisplayFormats& f);
-std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const TDisplayFormats& f);
+std::string PhysicalValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f);
+std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f);
 // "50.00%", "-----%" when the input is not calibrated; none for a level that
 // is no number.
 std::optional<std::string> OutputPercentText(std::uint8_t calibrationFlags, double fraction);
@@ -89,6 +78,6 @@ struct TStatusTexts {
     std::vector<std::string> Errors, Converter, Switches;
     std::string ADCH0Present, ADCH1Present, ADCH0Average, ADCH1Average, AuCH0, Cycles, ADSamplesPs;
 };
-TStatusTexts StatusTexts(const PollAnswer& a, int modeIndex, int cjcIndex, const TDisplayFormats& f);
+TStatusTexts StatusTexts(const PollAnswer& a, int modeIndex, int cjcIndex, const DisplayFormats& f);
 
 } // namespace kv
