@@ -50,7 +50,7 @@ struct TCtlRig {
             return p;
         };
         env.now = [this] {
-            return QDateTime(QDate(2026, 12, 6), QTime(10, 0), QTimeZone::fromSecondsAheadOfUtc(3600))
+            return QDateTime(QDate(2026, 12, 6), QTime(10, 0), Qt::OffsetFromUTC, 3600)
                 .addMSecs(clock.now());
         };
         env.monotonic = [this] { return static_cast<double>(clock.now()) / 1000.0; };
