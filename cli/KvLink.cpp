@@ -9,6 +9,12 @@ TKvLink::TKvLink(TMBTimerFactory* timers, std::unique_ptr<TMBPort> port, QObject
     setMBBaud(baud115200);
     port_->OnReceive = [this](qint64 waiting) { Receive(waiting); };
     port_->OnLineState = [](std::uint32_t, std::uint32_t) {};
+    // A transaction starts busy: its first frame is its first try. (The
+    // engine numbers a retry before sending it, the first try after.)
+    OnMBBusyChanged = [this](bool busy) {
+        if (busy)
+            sendTry_ = 1;
+    };
     port_->OnHangUp = [this] {
         // From the event loop: the hang-up may be seen inside a write or a
         // receive, and the close must not run under it.
@@ -66,16 +72,19 @@ bool TKvLink::MBWriteToPort(const std::uint8_t* data, std::size_t n) {
     if (!port_->IsOpen())
         return false;
     if (trace_)
-        trace_->Sent(std::string_view(reinterpret_cast<const char*>(data), n), try_);
+        trace_->Sent(std::string_view(reinterpret_cast<const char*>(data), n), sendTry_);
     const auto size = static_cast<qint64>(n);
     return port_->Write(reinterpret_cast<const char*>(data), size) == size;
 }
 
 void TKvLink::MBShowTry(int n) {
-    // A try after the first one follows a time-out of the one before.
-    if (trace_ && n > 1)
-        trace_->TimedOut(n - 1);
-    try_ = n;
+    // A try after the first one follows a time-out of the one before, and
+    // is numbered before its frame is written.
+    if (n > 1) {
+        if (trace_)
+            trace_->TimedOut(n - 1);
+        sendTry_ = n;
+    }
 }
 
 void TKvLink::Receive(qint64 waiting) {

@@ -36,7 +36,7 @@ public:
     // The last try of a transaction that just ended in a time-out.
     void TraceTimeOut() {
         if (trace_)
-            trace_->TimedOut(try_);
+            trace_->TimedOut(MBMasterTryNumber());
     }
 
     // The device went away under an open port; the link is closed by then.
@@ -55,7 +55,7 @@ private:
     QString portName_;
     QString openError_;
     int session_ = 0;
-    int try_ = 0;
+    int sendTry_ = 1; // the try the next frame written belongs to
 };
 
 } // namespace kvctl

@@ -327,7 +327,9 @@ TEST(Kvctl, TraceShowsRetryAndCrcFailure) {
     rig.RunUntil([&] { return rig.ctl->Finished(); });
     EXPECT_EQ(rig.ctl->ExitCode(), 0);
     const QString log = Read(trace);
+    EXPECT_TRUE(log.section('\n', 1, 1).contains("TX  try 1  addr 1")) << log.toStdString();
     EXPECT_TRUE(log.contains("--  try 1  time-out: no answer")) << log.toStdString();
+    EXPECT_TRUE(log.contains("TX  try 1  addr 1  id 0  cmd 6")) << log.toStdString();
     EXPECT_TRUE(log.contains("TX  try 2  addr 1  id 0  cmd 1  err 0  data[8] 00 00 00 EA 07 0C 06 00  crc ok"))
         << log.toStdString();
     EXPECT_TRUE(log.contains("RX  addr 1  id 0  cmd 1  err 0  data[82] "));
