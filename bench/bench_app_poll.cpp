@@ -26,8 +26,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -40,19 +38,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr int kTurnaroundMs = 2;
 constexpr int kStartDelayMs = 20;
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double PeakMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0; // kB on Linux
-}
 
 double Ms(TClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -124,13 +109,13 @@ void BM_AppPollCycle(benchmark::State& state) {
     }
 
     const std::size_t first = cycles.size();
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = kvbench::CpuSeconds();
     for (auto _ : state) {
         const std::size_t before = polls;
         if (!simtest::WaitFor([&] { return polls > before; }, 10000))
             ++failures;
     }
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = kvbench::CpuSeconds() - cpu0;
     const std::size_t n = cycles.size() - first;
     form.MB1->MBClose();
 
@@ -153,7 +138,7 @@ void BM_AppPollCycle(benchmark::State& state) {
     state.counters["line_limit_per_s"] = 1000.0 / lineMs;
     state.counters["failures"] = static_cast<double>(failures);
     state.counters["cpu_ms_per_poll"] = n ? cpu * 1000.0 / static_cast<double>(n) : 0.0;
-    state.counters["peak_MiB"] = PeakMiB();
+    state.counters["peak_MiB"] = kvbench::PeakMiB();
     std::printf("\nmedian per cycle: %.2f ms (line: %.2f ms)\n", Median(cycle), lineMs);
     std::printf("  end -> sending:        %6.2f ms (start delay %d ms)\n", Median(gap), kStartDelayMs);
     std::printf("  sending -> 1st byte:   %6.2f ms (line: 30 + 1 characters and %d ms turnaround = %.2f ms)\n",

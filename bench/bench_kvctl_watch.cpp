@@ -6,33 +6,21 @@
 // threads), with a line formatted for every poll (--interval 0) and with the
 // default one line a second. Figures only; nothing passes or fails on time.
 #include "KvCtl.h"
+#include "MBSerialPortLinux.h"
 #include "SimProcess.h"
 
 #include "PollRatioReporter.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 
 #include <benchmark/benchmark.h>
-
-#include <sys/resource.h>
 
 namespace {
 
 constexpr int kTurnaroundMs = 2;
 constexpr int kStartDelayMs = 20;
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double PeakMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0;
-}
 
 void BM_KvctlWatch(benchmark::State& state) {
     simtest::TKvsimProcess sim({"--turnaround", QString::number(kTurnaroundMs)});
@@ -52,12 +40,16 @@ void BM_KvctlWatch(benchmark::State& state) {
         return;
     }
     std::size_t polls = 0, failures = 0;
+    // The timed part waits in a plain event loop that the poll's end quits,
+    // so that no waiting of the benchmark's own wakes the process.
+    QEventLoop loop;
     auto inner = ctl.Session()->OnEnd;
     ctl.Session()->OnEnd = [&, inner](const kvctl::TKvSession::TEnd& e) {
         if (e.command == kv::cmdPoll) {
             ++polls;
             if (e.status != stOK)
                 ++failures;
+            loop.quit();
         }
         inner(e);
     };
@@ -66,15 +58,31 @@ void BM_KvctlWatch(benchmark::State& state) {
         state.SkipWithError("watch did not reach its poll cycle");
         return;
     }
+    QTimer guard; // a device that stopped answering ends the wait
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
+    auto* serial = dynamic_cast<TMBSerialPortLinux*>(&ctl.Link()->Port());
+    const std::uint64_t handOvers0 = serial ? serial->HandOversPosted() : 0;
+    const auto threadCpu0 = serial ? serial->ReceiveThreadCpuTime() : std::chrono::nanoseconds{};
     const std::size_t first = polls;
-    const double cpu0 = CpuSeconds();
+    const double cpu0 = kvbench::CpuSeconds();
     for (auto _ : state) {
         const std::size_t before = polls;
-        if (!simtest::WaitFor([&] { return polls > before; }, 10000))
+        guard.start(10000);
+        loop.exec();
+        if (polls == before)
             ++failures;
     }
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = kvbench::CpuSeconds() - cpu0;
     const std::size_t n = polls - first;
+    if (serial && n) {
+        // Where the CPU goes: the receive thread's hand-overs of each burst.
+        state.counters["handovers_per_poll"] =
+            static_cast<double>(serial->HandOversPosted() - handOvers0) / static_cast<double>(n);
+        state.counters["rx_thread_cpu_ms_per_poll"] =
+            std::chrono::duration<double, std::milli>(serial->ReceiveThreadCpuTime() - threadCpu0).count() /
+            static_cast<double>(n);
+    }
     ctl.Interrupt();
 
     const double charMs = 10.0 * 1000.0 / 115200.0;
@@ -82,7 +90,7 @@ void BM_KvctlWatch(benchmark::State& state) {
     state.counters["line_limit_per_s"] = 1000.0 / lineMs;
     state.counters["failures"] = static_cast<double>(failures);
     state.counters["cpu_ms_per_poll"] = n ? cpu * 1000.0 / static_cast<double>(n) : 0.0;
-    state.counters["peak_MiB"] = PeakMiB();
+    state.counters["peak_MiB"] = kvbench::PeakMiB();
     state.counters["out_bytes"] = static_cast<double>(bytes);
 }
 BENCHMARK(BM_KvctlWatch)->ArgName("interval_s")->Arg(0)->Arg(1)->Iterations(400)->UseRealTime()->Unit(benchmark::kMillisecond);
