@@ -6,52 +6,16 @@
 #include "Main.h"
 
 #include "DeviceRecords.h"
+#include "KeyPressFilter.h"
 #include "MB.h"
 #include "NumberPicture.h"
 #include "RadioGroup.h"
 #include "SettingsModel.h"
 
-#include <QEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-// Routes the keys typed into an edit through a key-press handler that may
-// change the character, as the edits that take numbers need.
-class TKeyPressFilter : public QObject {
-public:
-    using THandler = std::function<void(QChar& key)>;
-    TKeyPressFilter(QLineEdit* edit, THandler handler) : QObject(edit), m_edit(edit), m_handler(std::move(handler)) {
-        edit->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != m_edit || event->type() != QEvent::KeyPress)
-            return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        if (text.size() != 1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-            return false;
-        QChar c = text.at(0);
-        m_handler(c);
-        if (c == text.at(0))
-            return false;
-        if (!m_edit->isReadOnly())
-            m_edit->insert(QString(c));
-        return true;
-    }
-
-private:
-    QLineEdit* m_edit;
-    THandler m_handler;
-};
-
-} // namespace
 
 void TForm_Main::SetupSettingsPage() {
     RadioGroup_Mode->OnClick = [this] { RadioGroup_ModeClick(); };

@@ -32,13 +32,14 @@ kv::DisplayFormats Formats(const TForm_Main& f) {
 } // namespace
 
 void TForm_Main::DecodePollAnswer() {
-    // The answer is taken with the link's reads, in record order, and then
-    // laid out by the record's one definition; bytes beyond what the device
-    // sent read as 0.
+    // The answer is taken with the link's reads, as far as the device sent
+    // it, and then laid out by the record's one definition, whose reads follow
+    // the link's rule: a field cut off at the end reads as 0 as a whole.
     std::uint8_t bytes[kv::PollAnswer::Size];
-    for (std::uint8_t& b : bytes)
-        b = MB1->MBGetByte();
-    const kv::PollAnswer a = kv::PollAnswer::Decode(bytes);
+    std::size_t received = 0;
+    while (received < kv::PollAnswer::Size && MB1->MBMBRXDataBufferIndex() <= MB1->MBReceivedDataNumber())
+        bytes[received++] = MB1->MBGetByte();
+    const kv::PollAnswer a = kv::PollAnswer::Decode(std::span<const std::uint8_t>(bytes, received));
 
     // Firmware version.
     Label_FormverVerzio->setText(Text(kv::FirmwareText(a)));
@@ -202,12 +203,13 @@ void TForm_Main::ShowOutputPercent(double x) {
             ProgressBar1_OutputPercent->setValue(0);
             return;
         }
-        // A level that is no number cannot be shown: both stay as they were.
-        const auto text = kv::OutputPercentText(static_cast<std::uint8_t>(CalibrationFlags), x);
-        if (!text)
-            return;
         const double percent = x * 100.0;
-        Label_OutputPercent->setText(Text(*text));
+        // A level that is no number shows as no level, never as the last one.
+        Label_OutputPercent->setText(Text(kv::OutputPercentText(CalibrationFlags, x)));
+        if (!std::isfinite(percent)) {
+            ProgressBar1_OutputPercent->setValue(ProgressBar1_OutputPercent->minimum());
+            return;
+        }
         // The bar's range bounds the position.
         const std::int64_t position = kv::RoundHalfEven(percent);
         const int lo = ProgressBar1_OutputPercent->minimum();

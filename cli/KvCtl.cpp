@@ -544,7 +544,7 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a) const {
                                                   {QStringLiteral("unit"), formats_.SzamitottErtekUnit},
                                                   {QStringLiteral("text"), Q(t.SzamitottErtek)}};
     o[QStringLiteral("output_percent")] = QJsonObject{{QStringLiteral("value"), input ? Number(a.OutputLevel * 100.0) : QJsonValue()},
-                                                      {QStringLiteral("text"), opt(t.OutputPercent)}};
+                                                      {QStringLiteral("text"), Q(t.OutputPercent)}};
     const bool internal = kv::HasTemperature(a.InternalTemperature);
     o[QStringLiteral("internal_temperature")] = QJsonObject{
         {QStringLiteral("value"), internal ? Number(a.InternalTemperature) : QJsonValue()},
@@ -603,7 +603,7 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     s += row("Input mode:", modeIndex_ >= 0 && modeIndex_ < 8 ? QString::fromUtf8(kModeCaptions[modeIndex_]) : QStringLiteral("?"));
     s += row("Measured value:", Q(t.SzamitottErtek));
     s += row("Sensor value:", Q(t.FizikaiErtek));
-    s += row("Output:", t.OutputPercent ? Q(*t.OutputPercent) : QStringLiteral("?"));
+    s += row("Output:", Q(t.OutputPercent));
     s += row("Internal temperature:", Q(t.InternalTemperature) + QStringLiteral("  (min ") + Q(t.InternalTemperatureMin) +
                                           QStringLiteral(", max ") + Q(t.InternalTemperatureMax) + QLatin1Char(')'));
     if (t.CJCTemperature && modeIndex_ == 2)
@@ -653,7 +653,7 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
     } else {
         const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
         QString line = Now() + QStringLiteral("  ") + Q(t.SzamitottErtek) + QStringLiteral("  ") + Q(t.FizikaiErtek) +
-                       QStringLiteral("  ") + (t.OutputPercent ? Q(*t.OutputPercent) : QStringLiteral("?")) +
+                       QStringLiteral("  ") + Q(t.OutputPercent) +
                        QStringLiteral("  ") + (t.Status ? QString::fromUtf8(t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
         for (const auto& e : t.Errors)
             line += QStringLiteral("; ") + Q(e);

@@ -114,12 +114,10 @@ std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const D
     return FormatPicture(x, f.SzamitottErtekFormat.toStdString()) + ' ' + f.SzamitottErtekUnit.toStdString();
 }
 
-std::optional<std::string> OutputPercentText(std::uint8_t calibrationFlags, double fraction) {
-    if (!InputCalibrated(calibrationFlags))
-        return std::string("-----%");
+std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction) {
     const double percent = fraction * 100.0;
-    if (!std::isfinite(percent))
-        return std::nullopt;
+    if (!InputCalibrated(calibrationFlags) || !std::isfinite(percent))
+        return "-----%";
     return FormatPicture(percent, "0.00") + '%';
 }
 

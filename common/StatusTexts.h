@@ -50,9 +50,9 @@ std::string PotEndText(double ohm, const DisplayFormats& f); // "123.45 ohm"
 // the device has no value.
 std::string PhysicalValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f);
 std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const DisplayFormats& f);
-// "50.00%", "-----%" when the input is not calibrated; none for a level that
-// is no number.
-std::optional<std::string> OutputPercentText(std::uint8_t calibrationFlags, double fraction);
+// "50.00%"; "-----%" when the input is not calibrated or the level is no
+// number (never the last level shown).
+std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction);
 
 // Status code 0-5 as the status label writes it; none above 5.
 const char* StatusText(std::uint32_t code);
@@ -69,7 +69,7 @@ std::vector<std::string> SwitchWords(std::uint16_t switchStates);
 struct TStatusTexts {
     std::string DeviceType, PCBIdentityAddress, Firmware, CalibrationDate, WorkingTime;
     std::string FizikaiErtek, SzamitottErtek;
-    std::optional<std::string> OutputPercent;
+    std::string OutputPercent;
     std::string InternalTemperature, InternalTemperatureMin, InternalTemperatureMax;
     std::optional<std::string> CJCTemperature, WireResistance;
     std::string RofPot0, RofPot100;
