@@ -24,6 +24,7 @@ add_library(kv_app STATIC
   # Poll cycle and device commands; device settings
   ${CMAKE_CURRENT_LIST_DIR}/MainPoll.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainSettings.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MainSettingsFile.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainShell.cpp
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp
@@ -32,6 +33,9 @@ add_library(kv_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.h
   ${CMAKE_CURRENT_LIST_DIR}/MainInputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KeyPressFilter.h
+  # Output calibration wizard: its rules, and the page that presents them
+  ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.h
+  ${CMAKE_CURRENT_LIST_DIR}/MainOutputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
   ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.cpp ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.h
