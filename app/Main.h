@@ -181,6 +181,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -202,4 +203,5 @@ private:
     TFormMainOptions m_options;
     QString m_iniFileName;
     bool m_closed = false;
+    bool m_shownOnce = false;
 };

@@ -7,6 +7,7 @@
 #include "SpeedButton.h"
 
 #include <QCloseEvent>
+#include <QShowEvent>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
@@ -113,6 +114,16 @@ void TForm_Main::changeEvent(QEvent* event) {
     QWidget::changeEvent(event);
     if (event->type() == QEvent::ActivationChange && isActiveWindow())
         FormActivate();
+}
+
+void TForm_Main::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_shownOnce || event->spontaneous())
+        return;
+    m_shownOnce = true;
+    // A window shown without being activated (no window manager, or one that
+    // keeps the focus elsewhere) has its title from the start all the same.
+    FormActivate();
 }
 
 void TForm_Main::FormClose() {
