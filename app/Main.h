@@ -18,6 +18,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QMargins>
+#include <QRect>
 #include <QWidget>
 
 #include <QDate>
@@ -26,6 +28,9 @@
 #include <functional>
 
 class TMBTimerFactory;
+namespace kv {
+class TWindowScroller;
+}
 
 // What the program entry hands to the window.
 struct TFormMainOptions {
@@ -55,6 +60,10 @@ public:
     // --- Shell: start-up, title, access level, INI file, close.
     void FormCreate();
     void FormActivate();
+    // Fits the window into a screen's available area, title bar included;
+    // the content scrolls where the area is smaller than the layout.
+    void FitToScreen(const QRect& available, const QMargins& frame);
+    kv::TWindowScroller* WindowScroller() const { return m_scroller; }
     void FormClose();
     bool HasDeveloperAccess() const { return HasDeveloperAccess(m_options.Parameters); }
     // True when any parameter, upper-cased and stripped of blanks and control
@@ -204,4 +213,5 @@ private:
     QString m_iniFileName;
     bool m_closed = false;
     bool m_shownOnce = false;
+    kv::TWindowScroller* m_scroller = nullptr;
 };

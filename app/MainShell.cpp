@@ -5,14 +5,18 @@
 #include "MB.h"
 #include "NumberPicture.h"
 #include "SpeedButton.h"
+#include "WindowFit.h"
 
 #include <QCloseEvent>
+#include <QScreen>
 #include <QShowEvent>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -124,6 +128,35 @@ void TForm_Main::showEvent(QShowEvent* event) {
     // A window shown without being activated (no window manager, or one that
     // keeps the focus elsewhere) has its title from the start all the same.
     FormActivate();
+    // At the centre of the desktop and inside it. The frame is not known
+    // before the window manager has framed the window: a title bar and
+    // borders of a common size are assumed until then.
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s || !isWindow())
+        return;
+    FitToScreen(s->availableGeometry(), QMargins(8, 40, 8, 8));
+    // Once the window manager has framed the window, its real frame decides
+    // whether the window still fits.
+    QTimer::singleShot(300, this, [this] {
+        const QScreen* s = screen();
+        if (!s || frameGeometry() == geometry())
+            return;
+        const QRect available = s->availableGeometry();
+        if (!available.contains(frameGeometry()))
+            FitToScreen(available, QMargins(geometry().left() - frameGeometry().left(),
+                                            geometry().top() - frameGeometry().top(),
+                                            frameGeometry().right() - geometry().right(),
+                                            frameGeometry().bottom() - geometry().bottom()));
+    });
+}
+
+void TForm_Main::FitToScreen(const QRect& available, const QMargins& frame) {
+    const QRect r = kv::FitWindow(m_scroller ? m_scroller->Content() : size(), available, frame);
+    resize(r.size());
+    if (m_scroller)
+        m_scroller->Relayout(); // also before the window is shown
+    // A window's position is that of its frame.
+    move(r.topLeft() - QPoint(frame.left(), frame.top()));
 }
 
 void TForm_Main::FormClose() {

@@ -31,6 +31,7 @@ add_library(kv_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
   ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.cpp ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.h
+  ${CMAKE_CURRENT_LIST_DIR}/WindowFit.cpp ${CMAKE_CURRENT_LIST_DIR}/WindowFit.h
 )
 set_target_properties(kv_app PROPERTIES AUTOUIC OFF)
 target_include_directories(kv_app PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_BINARY_DIR})
