@@ -36,6 +36,9 @@ void TMB::MBRefreshPortList() {
     if (MBPortOpen())
         ports.append(FPort);
     ListBox_Ports->addItems(ports);
+    // The whole name of each port, which the narrow list elides.
+    for (int i = 0; i < ListBox_Ports->count(); ++i)
+        ListBox_Ports->item(i)->setToolTip(ListBox_Ports->item(i)->text());
     if (!ports.isEmpty()) {
         int row = 0;
         const int last = static_cast<int>(ports.indexOf(FLastUsedPort));
