@@ -2,6 +2,8 @@
 // routines, which the link's logic calls while it works.
 #include "MB.h"
 
+#include <QFontMetrics>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -272,7 +274,14 @@ void TMB::MBResetLamps() {
 }
 
 void TMB::MBShowLastStatus() {
-    Label_LastStatus->setText(QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString()));
+    // A status too long for the narrow line ("Unknown Command") is cut at
+    // its end and shown whole in the tooltip.
+    const QString text = QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString());
+    const int room = Label_LastStatus->contentsRect().width();
+    const QFontMetrics fm(Label_LastStatus->font());
+    const bool fits = fm.horizontalAdvance(text) <= room;
+    Label_LastStatus->setText(fits ? text : fm.elidedText(text, Qt::ElideRight, room));
+    Label_LastStatus->setToolTip(fits ? QString() : text);
     QColor c = FFace;
     if (MBStatus() == stSlaveError)
         c = mbpanel::kLampLit;
