@@ -10,6 +10,7 @@
 #include <QCloseEvent>
 #include <QScreen>
 #include <QShowEvent>
+#include <QStyle>
 #include <QTimer>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -151,7 +152,12 @@ void TForm_Main::showEvent(QShowEvent* event) {
 }
 
 void TForm_Main::FitToScreen(const QRect& available, const QMargins& frame) {
-    const QRect r = kv::FitWindow(m_scroller ? m_scroller->Content() : size(), available, frame);
+    QSize wanted = m_scroller ? m_scroller->Content() : size();
+    // Where the height does not fit, the vertical bar's width is added, so
+    // that no horizontal bar is needed where the width would have fitted.
+    if (wanted.height() + frame.top() + frame.bottom() > available.height())
+        wanted.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const QRect r = kv::FitWindow(wanted, available, frame);
     resize(r.size());
     if (m_scroller)
         m_scroller->Relayout(); // also before the window is shown
