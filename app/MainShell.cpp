@@ -214,7 +214,13 @@ QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFol
 QString TForm_Main::DefaultIniFileName() {
     const QString exe = QCoreApplication::applicationFilePath();
     const QString folder = QFileInfo(exe).absolutePath();
-    const bool writable = !exe.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    // An installed program keeps its file in the user's folder even where it
+    // could write beside itself (run as root): the system's program folder is
+    // no place for one user's settings.
+    const bool installed =
+        QString::fromUtf8(KV_INSTALL_BINDIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts).contains(folder);
+    const bool writable =
+        !exe.isEmpty() && !installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (configHome.isEmpty() || QDir::isRelativePath(configHome))
         configHome = QDir::homePath() + QStringLiteral("/.config");
