@@ -1,7 +1,9 @@
 #include "MB.h"
+#include "MBPanelView.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -17,6 +19,15 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+
+protected:
+    // A long port name keeps its distinctive end; the item's tooltip has it whole.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int width = option->rect.width() - 6; // the item's text margins
+        const QFontMetrics fm(option->font);
+        option->text = mbpanel::ShortPortName(option->text, [&](const QString& t) { return fm.horizontalAdvance(t) <= width; });
     }
 };
 
@@ -112,6 +123,9 @@ void TMB::BuildPanel() {
     ListBox_Ports->setUniformItemSizes(true);
     ListBox_Ports->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox_Ports->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Long names (/dev/serial/by-id/usb-...) differ at their ends: the
+    // delegate keeps the end, with the beginning's first folder.
+    ListBox_Ports->setTextElideMode(Qt::ElideMiddle);
     connect(ListBox_Ports, &QListWidget::itemClicked, this, [this] { MBPortListClick(); });
 
     Panel_OpenPort = new QFrame(this);

@@ -3,6 +3,7 @@
 #include "MB.h"
 
 #include "MBPortHolders.h"
+#include <QFontMetrics>
 
 #include <QApplication>
 #include <QComboBox>
@@ -38,6 +39,9 @@ void TMB::MBRefreshPortList() {
     std::reverse(ports.begin(), ports.end());
     ListBox_Ports->addItems(ports);
     ShowLeftOutPorts();
+    // The whole name of each port, which the narrow list elides.
+    for (int i = 0; i < ListBox_Ports->count(); ++i)
+        ListBox_Ports->item(i)->setToolTip(ListBox_Ports->item(i)->text());
     if (!ports.isEmpty()) {
         int row = static_cast<int>(ports.indexOf(FLastUsedPort));
         // A port lost to a hang-up may come back under another name
@@ -331,7 +335,14 @@ void TMB::MBResetLamps() {
 }
 
 void TMB::MBShowLastStatus() {
-    Label_LastStatus->setText(QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString()));
+    // A status too long for the narrow line ("Unknown Command") is cut at
+    // its end and shown whole in the tooltip.
+    const QString text = QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString());
+    const int room = Label_LastStatus->contentsRect().width();
+    const QFontMetrics fm(Label_LastStatus->font());
+    const bool fits = fm.horizontalAdvance(text) <= room;
+    Label_LastStatus->setText(fits ? text : fm.elidedText(text, Qt::ElideRight, room));
+    Label_LastStatus->setToolTip(fits ? QString() : text);
     QColor c = FFace;
     if (MBStatus() == stSlaveError)
         c = mbpanel::kLampLit;

@@ -1,6 +1,7 @@
 // The link panel offscreen: its controls, start-up, displays and the port
 // sequences, on a manual clock with an in-memory port.
 #include "panel_support.h"
+#include "MBPanelView.h"
 
 #include "NumberPicture.h"
 
@@ -515,4 +516,28 @@ TEST_F(Panel, LongPortNameKeepsItsEndInTheOpenView) {
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), name);
     EXPECT_EQ(mb->Port(), name);
+}
+
+// Two adapters' by-id names share their long beginning: the narrow list
+// shows both ends of each, and each item holds the whole name.
+TEST_F(Panel, LongPortNamesKeepBothEnds) {
+    ports = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9GHJ2K1-if00-port0"};
+    Start();
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) {
+        EXPECT_EQ(list->item(i)->toolTip(), list->item(i)->text());
+        const QFontMetrics fm = list->fontMetrics();
+        const int width = list->viewport()->width() - 6;
+        shown << mbpanel::ShortPortName(list->item(i)->text(),
+                                        [&](const QString& t) { return fm.horizontalAdvance(t) <= width; });
+        EXPECT_TRUE(shown.back().startsWith("/dev/")) << shown.back().toStdString();
+        EXPECT_LE(fm.horizontalAdvance(shown.back()), width);
+    }
+    EXPECT_NE(shown[0], shown[1]);
+    // A short name stays whole.
+    EXPECT_EQ(mbpanel::ShortPortName("/dev/ttyS0", [](const QString&) { return true; }), "/dev/ttyS0");
 }
