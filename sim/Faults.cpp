@@ -25,6 +25,7 @@ const char* const kConsoleHelp =
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
+    "counts                         requests, answers and commands the device carried out\n"
     "help                           this list\n"
     "quit                           end the program\n";
 
