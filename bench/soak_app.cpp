@@ -303,7 +303,8 @@ int main(int argc, char** argv) {
     sample();
     tick.start();
     app.exec();
-    sample();
+    // The figures end with the last sample in the running loop: after it the
+    // window's helpers wind down.
     const double total = now();
     form.close();
 

@@ -25,7 +25,8 @@ def main(samples_path, faults_path, png_path):
         dt = float(b["elapsed_s"]) - float(a["elapsed_s"])
         if dt <= 0:
             continue
-        tc.append(float(b["elapsed_s"]) / 60.0)
+        # At the middle of the interval the figure stands for.
+        tc.append((float(a["elapsed_s"]) + dt / 2.0) / 60.0)
         cpu.append(100.0 * (float(b["cpu_s"]) - float(a["cpu_s"])) / dt)
         rate.append((int(b["polls"]) - int(a["polls"])) / dt)
 
