@@ -73,6 +73,8 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     SetupLayout();
     SetupPollCycle();
     SetupSettingsPage();
+    SetupSettingsFiles();
+    SetupOutputCalibration();
 
     // ...then the window's own start-up.
     FormCreate();
@@ -113,6 +115,7 @@ void TForm_Main::SetupLayout() {
     SetupPictures();
     // Developer page
     SetupDeveloperPage();
+    SetupInputCalibration();
 
     // At the centre of the desktop.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

@@ -4,6 +4,7 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -14,7 +15,30 @@
 #include <unistd.h>
 
 namespace kv {
+
+enum class IniLineKind { Other, Section, Key };
+
+struct IniLine {
+    std::string text; // without its line ending
+    std::string_view eol; // "\n", "\r\n" or "" (last line without one)
+    IniLineKind kind = IniLineKind::Other;
+    std::string name;  // section or key name
+    std::string value; // key value
+};
+
+struct IniDocument {
+    std::string bom;
+    std::vector<IniLine> lines;
+    std::string_view eol = "\n"; // the style of the first line ending found
+    bool exists = false;
+    bool tooLarge = false;
+};
+
 namespace {
+
+using Kind = IniLineKind;
+using Line = IniLine;
+using Document = IniDocument;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
@@ -42,24 +66,6 @@ bool SameName(std::string_view a, std::string_view b) {
             return false;
     return true;
 }
-
-enum class Kind { Other, Section, Key };
-
-struct Line {
-    std::string text; // without its line ending
-    std::string_view eol; // "\n", "\r\n" or "" (last line without one)
-    Kind kind = Kind::Other;
-    std::string name;  // section or key name
-    std::string value; // key value
-};
-
-struct Document {
-    std::string bom;
-    std::vector<Line> lines;
-    std::string_view eol = "\n"; // the style of the first line ending found
-    bool exists = false;
-    bool tooLarge = false;
-};
 
 void Classify(Line& line) {
     line.kind = Kind::Other;
@@ -89,38 +95,52 @@ void Classify(Line& line) {
     line.value = Trim(t.substr(eq + 1));
 }
 
-// Reads the file into lines; a missing or unreadable file is an empty document.
-Document Load(const std::string& path) {
-    Document doc;
-    // Non-blocking, so that a name that turns out to be a FIFO or a device
-    // never waits for a writer; only a regular file is read.
+enum class ReadResult { Ok, Missing, NotRegular, TooLarge, Failed };
+
+// Reads up to `limit` bytes of a regular file into data. Non-blocking, so
+// that a name that turns out to be a FIFO or a device never waits for a
+// writer; only a regular file is read. TooLarge: data holds the first
+// `limit` bytes.
+ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err) {
+    err = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return doc;
+    if (fd < 0) {
+        err = errno;
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        err = S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
-        return doc;
+        return ReadResult::NotRegular;
     }
-    doc.exists = true;
-    std::string data;
+    ReadResult result = ReadResult::Ok;
     char buf[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0) {
+            err = errno;
+            result = ReadResult::Failed;
+            break;
+        }
+        if (n == 0)
             break;
         data.append(buf, static_cast<std::size_t>(n));
-        if (data.size() > IniFile::kMaxFileSize) {
-            data.resize(IniFile::kMaxFileSize);
-            doc.tooLarge = true;
+        if (data.size() > limit) {
+            data.resize(limit);
+            result = ReadResult::TooLarge;
             break;
         }
     }
     ::close(fd);
+    return result;
+}
 
-    std::string_view rest(data);
+// Splits the text into classified lines.
+Document Parse(std::string_view rest) {
+    Document doc;
     if (rest.substr(0, kBom.size()) == kBom) {
         doc.bom = kBom;
         rest.remove_prefix(kBom.size());
@@ -153,6 +173,20 @@ Document Load(const std::string& path) {
     return doc;
 }
 
+// Reads the file into lines; a missing or unreadable file is an empty
+// document, and one beyond kMaxFileSize is read up to it.
+Document Load(const std::string& path) {
+    std::string data;
+    int err = 0;
+    const ReadResult r = ReadBytes(path, IniFile::kMaxFileSize, data, err);
+    if (r != ReadResult::Ok && r != ReadResult::TooLarge)
+        return {};
+    Document doc = Parse(data);
+    doc.exists = true;
+    doc.tooLarge = r == ReadResult::TooLarge;
+    return doc;
+}
+
 // Index of the first header of the section, or -1.
 long FindSection(const Document& doc, std::string_view section) {
     for (std::size_t i = 0; i < doc.lines.size(); ++i)
@@ -175,8 +209,7 @@ long FindKey(const Document& doc, long sectionLine, std::string_view key) {
     return -1;
 }
 
-bool Find(const std::string& path, std::string_view section, std::string_view key, std::string& value) {
-    const Document doc = Load(path);
+bool Find(const Document& doc, std::string_view section, std::string_view key, std::string& value) {
     const long k = FindKey(doc, FindSection(doc, section), Trim(key));
     if (k < 0)
         return false;
@@ -367,7 +400,7 @@ bool IniFile::UntrustedLink(const std::string& path) {
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
     std::string value;
-    if (Find(path_, Trim(section), key, value))
+    if (Find(Load(path_), Trim(section), key, value))
         return value;
     return std::string(def);
 }
@@ -424,7 +457,7 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
     std::string text;
     int value = def;
-    if (Find(path_, Trim(section), key, text) && ParseInteger(text, value))
+    if (Find(Load(path_), Trim(section), key, text) && ParseInteger(text, value))
         return value;
     return def;
 }
@@ -439,7 +472,7 @@ bool IniFile::SectionExists(std::string_view section) const {
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
     std::string value;
-    return Find(path_, Trim(section), key, value);
+    return Find(Load(path_), Trim(section), key, value);
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -510,6 +543,61 @@ bool IniFile::WriteInteger(std::string_view section, std::string_view key, int v
 
 bool IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     return WriteString(section, key, value ? "1" : "0");
+}
+
+IniSnapshot::IniSnapshot() : doc_(std::make_shared<const IniDocument>()) {}
+
+IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes) {
+    IniSnapshot snap;
+    std::string data;
+    int err = 0;
+    switch (ReadBytes(path, maxBytes, data, err)) {
+    case ReadResult::Ok:
+        snap.doc_ = std::make_shared<const IniDocument>(Parse(data));
+        break;
+    case ReadResult::Missing:
+        snap.error_ = "no such file";
+        break;
+    case ReadResult::NotRegular:
+        snap.error_ = err == EISDIR ? "a folder" : "not a regular file";
+        break;
+    case ReadResult::TooLarge:
+        snap.error_ = "larger than " + std::to_string(maxBytes) + " bytes";
+        break;
+    case ReadResult::Failed:
+        snap.error_ = std::strerror(err);
+        break;
+    }
+    return snap;
+}
+
+IniSnapshot IniSnapshot::FromText(std::string_view text) {
+    IniSnapshot snap;
+    snap.doc_ = std::make_shared<const IniDocument>(Parse(text));
+    return snap;
+}
+
+bool IniSnapshot::HasBom() const { return !doc_->bom.empty(); }
+
+bool IniSnapshot::Find(std::string_view section, std::string_view key, std::string& value) const {
+    return kv::Find(*doc_, Trim(section), key, value);
+}
+
+std::string IniSnapshot::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+    std::string value;
+    return Find(section, key, value) ? value : std::string(def);
+}
+
+int IniSnapshot::ReadInteger(std::string_view section, std::string_view key, int def) const {
+    std::string text;
+    int value = def;
+    if (Find(section, key, text) && IniFile::ParseInteger(text, value))
+        return value;
+    return def;
+}
+
+bool IniSnapshot::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
 } // namespace kv

@@ -27,10 +27,13 @@
 // refused for writing (a rewrite would cut it off). Settings and INI files
 // of this program are a few hundred bytes.
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kv {
+
+struct IniDocument;
 
 class IniFile {
 public:
@@ -73,6 +76,38 @@ public:
 
 private:
     std::string path_;
+};
+
+// One reading of an INI file, for reading many keys from the same state of
+// the file with one bounded read. The file is opened without blocking and
+// only a regular file is read (a FIFO or a device never waits for a writer),
+// and at most `maxBytes` of it: a longer file is not read at all. Lookups
+// follow the rules of IniFile.
+class IniSnapshot {
+public:
+    // An empty snapshot: every key is missing.
+    IniSnapshot();
+    // Reads the file now. Ok() tells whether it was read; Error() says why not.
+    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize);
+    // The text as it would be read from a file.
+    static IniSnapshot FromText(std::string_view text);
+
+    bool Ok() const { return error_.empty(); }
+    // Why the file was not read: "no such file", "a folder", "not a regular
+    // file", "larger than N bytes", or the system's reason.
+    const std::string& Error() const { return error_; }
+    // The text began with a UTF-8 byte order mark.
+    bool HasBom() const;
+
+    // The value of the key (blanks around it removed), or false when missing.
+    bool Find(std::string_view section, std::string_view key, std::string& value) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+    int ReadInteger(std::string_view section, std::string_view key, int def) const;
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+private:
+    std::shared_ptr<const IniDocument> doc_;
+    std::string error_;
 };
 
 } // namespace kv
