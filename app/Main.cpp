@@ -73,6 +73,8 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     SetupLayout();
     SetupPollCycle();
     SetupSettingsPage();
+    SetupSettingsFiles();
+    SetupOutputCalibration();
 
     // ...then the window's own start-up.
     FormCreate();

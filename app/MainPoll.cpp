@@ -157,8 +157,15 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
 
 void TForm_Main::MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString) {
     (void)MBStatusString; // the link panel shows it
-    const bool ok = MBStatus == stOK;
+    // An answer that arrives while the next request still waits for its start
+    // answers an earlier request; the request goes out as composed.
+    if (MB1->MBQueryPending())
+        return;
     const std::uint8_t command = MB1->MBMasterCommandToSlave();
+    // An answer whose length belongs to another command is the late answer
+    // to an earlier request: the command counts as not done, as after any
+    // failure; its own answer, when it comes, meets the same check.
+    const bool ok = MBStatus == stOK && kv::AnswerLengthFits(command, MB1->MBReceivedDataNumber());
 
     if (command == kv::cmdPoll) {
         // The device's pages are shown only while it answers.

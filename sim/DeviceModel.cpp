@@ -13,11 +13,6 @@ constexpr double kFullScale = 8388607.0; // 2^23 - 1, the converter's largest co
 // Converter noise: counts per unit of the measurement's noise draw.
 constexpr double kCountNoise = 20.0;
 
-// Nominal PWM values of the output stage (a 24 mA / 12 V full-scale DAC) used
-// while the output is not calibrated.
-constexpr std::uint16_t kNominalPWMLow = 10923;  // 4 mA, 2 V
-constexpr std::uint16_t kNominalPWMHigh = 54613; // 20 mA, 10 V
-
 bool IsResistanceMode(std::uint8_t mode) { return mode == 0 || mode == 1 || mode == 5 || mode == 6; }
 bool IsPotMode(std::uint8_t mode) { return mode == 3 || mode == 4; }
 
@@ -45,7 +40,8 @@ TDeviceConfig TDeviceConfig::Steady() {
     return c;
 }
 
-TDeviceModel::TDeviceModel(const TDeviceConfig& config) : config_(config) {
+TDeviceModel::TDeviceModel(const TDeviceConfig& config)
+    : config_(config), outputStage_(TOutputCharacteristic::ForBoard(config.BoardSeed)) {
     settings_ = Sanitize(config.Settings);
     inputCalibrated_ = config.InputCalibrated;
     outputCalibrated_ = config.OutputCalibrated;
@@ -464,28 +460,22 @@ double TDeviceModel::ErrorLevel() const {
     }
 }
 
-double TDeviceModel::ForcedOutput() const {
-    const std::uint8_t om = settings_.OutputMode;
-    const bool current = om <= 1;
-    std::uint16_t lo = kNominalPWMLow, hi = kNominalPWMHigh;
-    if (outputCalibrated_ && outputCal_) {
-        const auto& c = *outputCal_;
-        const std::uint16_t l = current ? c.PWMForIL : c.PWMForUL;
-        const std::uint16_t h = current ? c.PWMForIH : c.PWMForUH;
-        if (h != l) {
-            lo = l;
-            hi = h;
-        }
-    }
-    // Through the calibration points: 4 and 20 mA, or 2 and 10 V.
-    const double v = (current ? 4.0 : 2.0) + (pwmForce_ - lo) * (current ? 16.0 : 8.0) / (hi - lo);
-    switch (om) {
-    case 0: return (v - 4.0) / 16.0;
-    case 1: return v / 20.0;
-    case 2: return v / 10.0;
-    case 3: return (v - 2.0) / 8.0;
-    default: return v / 5.0;
-    }
+TOutputPoints TDeviceModel::OutputPoints() const {
+    return TOutputPoints::From(outputCalibrated_ && outputCal_ ? &*outputCal_ : nullptr);
+}
+
+double TDeviceModel::NormalOutput(std::uint8_t& errorFlags) const {
+    if (measured_)
+        return OutputFraction(last_, errorFlags);
+    // Nothing measured yet (after a restart): the error level, or the low end.
+    return (settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel();
+}
+
+std::uint16_t TDeviceModel::DrivenPWM() const {
+    if (pwmForce_ != 0)
+        return pwmForce_;
+    std::uint8_t errors = 0;
+    return OutputPoints().PWMFor(settings_.OutputMode, NormalOutput(errors));
 }
 
 double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const {
@@ -541,11 +531,9 @@ kv::PollAnswer TDeviceModel::Compose(std::uint8_t ack) const {
     a.PhysicalValue = m.Valid ? static_cast<float>(m.Physical) : kv::kNoPhysicalValue;
     a.PCBIdentityAddress = config_.PCBIdentityAddress;
     if (pwmForce_ != 0)
-        a.OutputLevel = static_cast<float>(ForcedOutput());
-    else if (have)
-        a.OutputLevel = static_cast<float>(OutputFraction(m, errors));
+        a.OutputLevel = static_cast<float>(OutputPoints().FractionFor(settings_.OutputMode, pwmForce_));
     else
-        a.OutputLevel = static_cast<float>((settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel());
+        a.OutputLevel = static_cast<float>(NormalOutput(errors));
     a.ErrorFlags = errors;
     a.WorkingTime = config_.WorkingTimeMinutes + static_cast<std::uint32_t>(workedMs_ / 60000);
     a.CalibrationYear = calYear_;

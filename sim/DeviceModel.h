@@ -26,8 +26,13 @@
 //   cold-junction sensor in the thermocouple mode. The potentiometer stores
 //   (bits 5, 2, 0) act in the potentiometer modes only; elsewhere they are
 //   acknowledged and change nothing.
-// - A non-zero PWM word forces the output: the reported output level is what
-//   that PWM value gives through the stored output calibration.
+// - The output stage (OutputStage.h) is the board's own, from BoardSeed: a
+//   PWM value puts out what that board makes of it, which a meter on the
+//   output reads (Meter). In normal operation the firmware maps the output
+//   fraction through the stored output calibration (the nominal PWM values
+//   without one) to a PWM value. A non-zero PWM word forces that value
+//   instead; the reported output level is then what the firmware believes
+//   it gives, through the same calibration.
 // - The converter counts come from the board's front end (FrontEnd.h, with
 //   its formulas) driven by the switches: the device's own per mode, or
 //   those the poll request forces. Each board (BoardSeed) has its own hidden
@@ -51,6 +56,7 @@
 //   calibration record is stored (left as it was if no poll came yet).
 #include "DeviceRecords.h"
 #include "FrontEnd.h"
+#include "OutputStage.h"
 #include "Physics.h"
 
 #include <array>
@@ -86,8 +92,9 @@ struct TDeviceConfig {
     double Noise = 0.02;              // standard deviation per measurement
     std::uint64_t Seed = 1;
     // The board: the hidden constants of its front end (reference resistors,
-    // offsets, converter reference) are drawn from this seed, so each seed is
-    // another board and the same seed is the same board every run.
+    // offsets, converter reference) and of its output stage are drawn from
+    // this seed, so each seed is another board and the same seed is the same
+    // board every run.
     std::uint32_t BoardSeed = 1;
     // The input calibration stored at start (while InputCalibrated) is
     // another board's (ForeignBoardSeed), as if the board had been given a
@@ -151,6 +158,11 @@ public:
     const TBoard& Board() const { return board_; }
     const std::optional<kv::OutputCalibrationRecord>& OutputCalibration() const { return outputCal_; }
     std::uint32_t Restarts() const { return restarts_; }
+    // What an external meter on the output reads now, and the PWM value the
+    // output is driven with.
+    TMeterReading Meter() const { return outputStage_.Read(DrivenPWM()); }
+    std::uint16_t DrivenPWM() const;
+    const TOutputCharacteristic& OutputStage() const { return outputStage_; }
     bool Restarting() const { return now_ < silentUntil_; }
 
     // The world around the device.
@@ -212,13 +224,16 @@ private:
     double NextGaussian();
     double OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const;
     double ErrorLevel() const;
-    double ForcedOutput() const;
+    // The output fraction in normal operation, from the last measurement.
+    double NormalOutput(std::uint8_t& errorFlags) const;
+    TOutputPoints OutputPoints() const;
     std::uint16_t SwitchStates() const;
     bool PotCalibrated() const { return pot0Stored_ && pot100Stored_; }
     double PotRange() const;
     static kv::SettingsRecord Sanitize(const kv::SettingsRecord& s);
 
     TDeviceConfig config_;
+    TOutputCharacteristic outputStage_;
     kv::SettingsRecord settings_;
     TBoard board_;
     std::optional<kv::InputCalibrationRecord> inputCal_;

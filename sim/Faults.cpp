@@ -25,6 +25,8 @@ const char* const kConsoleHelp =
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
     "calibration                    the input calibration the device measures with\n"
     "board                          the board's own values (what a calibration should find)\n"
+    "meter                          what a meter on the output reads: loop current (mA)\n"
+    "                               and voltage (V); the output calibration's meter\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "help                           this list\n"
@@ -278,6 +280,8 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
         model.SetPCBIdentityAddress(static_cast<std::uint8_t>(v));
         return "ident " + arg;
     }
+    if (cmd == "meter" && w.size() == 1)
+        return FormatMeter(model.Meter());
     if (cmd == "status")
         return ConsoleStatus(inj, model);
     if (cmd == "calibration")

@@ -76,6 +76,7 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
 //   calibration                          the input calibration in use, NAME=value ...
 //   board                                the board's own values, as a calibration finds them
+//   meter                                the output as a meter reads it
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list

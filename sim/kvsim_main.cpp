@@ -69,9 +69,15 @@ int main(int argc, char* argv[]) {
         "  step 22 (J: reference voltage Ucal)                    sensor voltage 125\n"
         "and \"sensor ok\" afterwards; the values are those the wizard's edits hold (500, 5000, 125).\n"
         "\"calibration\" prints what the device measures with, \"board\" what a calibration should find.\n\n"
+        "Each board (--board-seed) has an output stage of its own that misses the nominal\n"
+        "4 mA, 20 mA, 2 V and 10 V. To run the output calibration against it, start the\n"
+        "program with /QORMIX, open \"Developer Tools\", \"Output Calibration\", and at each\n"
+        "step type \"meter\" here: it prints what an external meter on the output reads\n"
+        "(\"meter 4.012 mA 2.006 V\"). Move the PWM value until the meter shows the step's\n"
+        "target, Next; once written, the output follows the four stored PWM values.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
-    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
+    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
     const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
@@ -84,7 +90,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption drift("drift", "Amplitude of the slow drift of the process value (default 0.5).", "A", "0.5");
     const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
     const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
-    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end constants (default 1).", "N", "1");
+    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end and output-stage constants (default 1).", "N", "1");
     const QCommandLineOption ownCal("own-calibration", "Start with the board's own input calibration (default: another board's, so it measures wrong until calibrated).");
     const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
     const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
@@ -168,6 +174,8 @@ int main(int argc, char* argv[]) {
 
     TPtyServer::Options options;
     options.Link = p.value(link);
+    if (QString why; !options.Link.isEmpty() && !TPtyServer::LinkReplaceable(options.Link, why))
+        return fail(why);
     if (!number(baud, 50, 4000000, v))
         return fail("--baud wants a rate");
     options.FallbackRate = static_cast<std::uint32_t>(v);
