@@ -134,11 +134,17 @@ void CalibrateBoard(const QString& seed) {
         if (it == stored.end())
             continue; // the step lines and the working values a, b, d
         const QString name = it->first;
-        const char* picture = name.startsWith(QLatin1String("RREF")) ? "0.00"
-                              : name.startsWith(QLatin1String("EA"))  ? "0.0000"
-                              : name == QLatin1String("UREF")         ? "##0.000"
-                                                                       : "# ### ##0";
-        EXPECT_EQ(m.captured(2).toStdString(), kv::FormatPicture(it->second, picture)) << name.toStdString();
+        // The log shows the double, the device holds the single rounded from
+        // it: equal to the log's last digit (and a single's precision).
+        const double digit = name.startsWith(QLatin1String("RREF")) ? 0.01
+                             : name.startsWith(QLatin1String("EA"))  ? 0.0001
+                             : name == QLatin1String("UREF")         ? 0.001
+                                                                      : 1.0;
+        double logged = 0;
+        QString text = m.captured(2);
+        text.remove(QLatin1Char(' '));
+        ASSERT_TRUE(kv::ParseDecimal(text.toStdString(), logged)) << text.toStdString();
+        EXPECT_NEAR(it->second, logged, digit / 2 + std::fabs(logged) * 1e-7) << name.toStdString();
         ++checked;
     }
     EXPECT_EQ(checked, 18);
