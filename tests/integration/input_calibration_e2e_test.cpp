@@ -18,6 +18,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
 
@@ -161,6 +162,11 @@ void CalibrateBoard(const QString& seed) {
     ASSERT_TRUE(w.Measured(5));
     const double after = w.MeanCalculated(10);
     EXPECT_NEAR(after, 100.0, 0.03);
+    std::printf("board %s: Pt 100 at 100 degC read %.3f before, %.3f after; RREF_500_4W %.6f, RREF_5K_4W %.6f, "
+                "UREF %.6f of the board's\n",
+                qPrintable(seed), before, after, stored.at(QStringLiteral("RREF_500_4W")) / board.at(QStringLiteral("RREF_500_4W")),
+                stored.at(QStringLiteral("RREF_5K_4W")) / board.at(QStringLiteral("RREF_5K_4W")),
+                stored.at(QStringLiteral("UREF")) / board.at(QStringLiteral("UREF")));
     double shown = 0;
     EXPECT_TRUE(kv::ParseDecimal(f.Label_fSzamitottErtek->text().section(QLatin1Char(' '), 0, 0).toStdString(), shown));
     EXPECT_NEAR(shown, 100.0, 0.1);
