@@ -75,6 +75,8 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     SetupLayout();
     SetupPollCycle();
     SetupSettingsPage();
+    SetupSettingsFiles();
+    SetupOutputCalibration();
 
     // ...then the window's own start-up.
     FormCreate();
@@ -115,6 +117,7 @@ void TForm_Main::SetupLayout() {
     SetupPictures();
     // Developer page
     SetupDeveloperPage();
+    SetupInputCalibration();
 
     // The layout's size is the content's; on a smaller screen it scrolls.
     m_scroller = new kv::TWindowScroller(this, size());

@@ -8,7 +8,10 @@
 // Behaviour lives in the Main*.cpp files, split by concern.
 #include "LazyFileDialog.h"
 #include "DeviceRecords.h"
+#include "InputCalibrationWizard.h"
+#include "OutputCalibrationWizard.h"
 #include "MBTypes.h"
+#include "SettingsModel.h"
 
 #include "ui_DeveloperTool.h"
 #include "ui_InputCalibration.h"
@@ -28,6 +31,7 @@
 #include <functional>
 
 class TMBTimerFactory;
+class TSpeedButton;
 namespace kv {
 class TWindowScroller;
 }
@@ -79,8 +83,9 @@ public:
     static QString TitleText(bool developerAccess);
 
     // Beside the executable, named after it with ".ini", when that folder is
-    // writable; otherwise in the user's configuration folder
-    // ($XDG_CONFIG_HOME or ~/.config) in a subfolder named after the program.
+    // writable and the INI file there is no symbolic link of another user;
+    // otherwise in the user's configuration folder ($XDG_CONFIG_HOME or
+    // ~/.config) in a subfolder named after the program.
     static QString DefaultIniFileName();
     static QString IniFileNameFor(const QString& executable, bool executableFolderWritable,
                                   const QString& configHome);
@@ -118,8 +123,14 @@ public:
     bool OutputCalibrationComputed = false;
 
     // --- Device settings (MainSettings.cpp)
-    // The settings record as the controls of the settings page hold it.
+    // What the settings page's controls hold, and the record a write sends.
+    kv::SettingsPage PageFromControls() const;
     kv::SettingsRecord SettingsFromControls() const;
+    // Puts a page state into the controls in the settings file's order;
+    // groups whose selection changes run their click handlers.
+    void ApplySettingsPage(const kv::SettingsPage& page);
+    // Checks or unchecks one error level; unchecking leaves the other alone.
+    static void SetErrorLevelChecked(QRadioButton* button, bool checked);
     // Decodes the settings answer in MB1's receive buffer into the page.
     void ApplySettingsAnswer();
     void RadioGroup_ModeClick();
@@ -133,6 +144,21 @@ public:
     static QChar MapDecimalMark(QChar typed);
     void Edit_FizikaiForOutLKeyPress(QChar& Key);
     void Edit_FizikaiForOutHKeyPress(QChar& Key);
+
+    // --- Settings files (MainSettingsFile.cpp)
+    // Save the page to a .kvs file, or load one into the page; neither
+    // touches the link.
+    void SpeedButton_SaveSettingsToFileClick();
+    void SpeedButton_OpenSettingsFileClick();
+    // Shows a prepared file dialog and gives the chosen file, empty when the
+    // user cancels. Tests replace it to choose without a dialog.
+    std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
+    // Reports a file error: an error box with one OK button. Tests replace it.
+    std::function<void(const QString& text)> ShowFileError;
+    // The texts of the three file errors.
+    static const QString kSaveFailedText;
+    static const QString kNotSettingsFileText;
+    static const QString kDamagedFileText;
 
     // --- Status display (MainStatus.cpp)
     // Reads the poll answer from MB1's receive buffer (read index at its
@@ -168,6 +194,55 @@ public:
     // Showing the output calibration page starts its wizard afresh.
     void PageControl2Change(int index);
 
+    // --- Input calibration wizard (MainInputCalibration.cpp; its arithmetic,
+    // log lines and step table in InputCalibrationWizard.h)
+    void SpeedButton_CalibrationNextClick();
+    void SpeedButton_CalibrationBackClick();
+    void Edit_ETALON_500KeyPress(QChar& Key);
+    void Edit_ETALON_5KKeyPress(QChar& Key);
+    void Edit_ETALON_UKeyPress(QChar& Key);
+    // A press that would write a coefficient no device can use is taken back.
+    void SpeedButton_WriteCalibrationToKVClick();
+    // The step page PageControl3 shows, as an index into kv::incal::kSteps.
+    std::size_t InputCalibrationStep() const;
+    // The wizard's coefficients and working values.
+    kv::incal::TValues InputCalibration;
+    // The application's error message box (error icon, OK); tests put their
+    // own here, since a modal box waits for a person.
+    std::function<void(const QString&)> ShowErrorMessage;
+
+    // --- Output calibration wizard and PWM forcing (MainOutputCalibration.cpp)
+    // Shows PWMValue (text, track bar, progress bar) and derives the value
+    // the poll forces, PWMForceValue, which is never 0.
+    void ShowPWMValue();
+    // Sets the controls and the forced value for the step shown.
+    void UpdateOutputCalibrationPage();
+    // Step 1 again, with an empty log; a pending write is withdrawn.
+    void RestartOutputCalibration();
+    void SpeedButton_OutputCalibrationNextClick();
+    void SpeedButton_OutputCalibrationBackClick();
+    // The operator moved the track bar (only while it has the focus).
+    void TrackBar_PWMChange();
+    void Button_IM10000Click() { OutputValueButtonClick(kv::outcal::btnIM10000); }
+    void Button_IM1000Click() { OutputValueButtonClick(kv::outcal::btnIM1000); }
+    void Button_IM100Click() { OutputValueButtonClick(kv::outcal::btnIM100); }
+    void Button_IM10Click() { OutputValueButtonClick(kv::outcal::btnIM10); }
+    void Button_IM1Click() { OutputValueButtonClick(kv::outcal::btnIM1); }
+    void Button_IP1Click() { OutputValueButtonClick(kv::outcal::btnIP1); }
+    void Button_IP10Click() { OutputValueButtonClick(kv::outcal::btnIP10); }
+    void Button_IP100Click() { OutputValueButtonClick(kv::outcal::btnIP100); }
+    void Button_IP1000Click() { OutputValueButtonClick(kv::outcal::btnIP1000); }
+    void Button_IP10000Click() { OutputValueButtonClick(kv::outcal::btnIP10000); }
+    void Button_Out0Click() { OutputValueButtonClick(kv::outcal::btnOut0); }
+    void Button_OutVegertekClick() { OutputValueButtonClick(kv::outcal::btnOutVegertek); }
+    // A test button forces its value only when the click left it down.
+    void SpeedButton_Test4mAClick() { OutputTestButtonClick(kv::outcal::tp4mA); }
+    void SpeedButton_Test12mAClick() { OutputTestButtonClick(kv::outcal::tp12mA); }
+    void SpeedButton_Test20mAClick() { OutputTestButtonClick(kv::outcal::tp20mA); }
+    void SpeedButton_Test2VClick() { OutputTestButtonClick(kv::outcal::tp2V); }
+    void SpeedButton_Test6VClick() { OutputTestButtonClick(kv::outcal::tp6V); }
+    void SpeedButton_Test10VClick() { OutputTestButtonClick(kv::outcal::tp10V); }
+
     // --- State of the window.
     bool DeveloperAccess = false;
 
@@ -202,9 +277,20 @@ private:
     // Poll cycle and device settings: handlers bound to the controls.
     void SetupPollCycle();
     void SetupSettingsPage();
+    void SetupSettingsFiles();
     // Developer page: handlers bound to its page control.
     void SetupDeveloperPage();
+    void SetupInputCalibration();
+    // Reads a step's reference edit into the wizard; false (the edit red and
+    // focused) when its text is not a number.
+    bool ReadReferenceEdit(kv::incal::TReference ref);
     void SetupBarGraphs();
+    // Output calibration: handlers bound to its controls.
+    void SetupOutputCalibration();
+    void OutputValueButtonClick(kv::outcal::TValueButton button);
+    void OutputTestButtonClick(kv::outcal::TTestPoint point);
+    TSpeedButton* TestButton(kv::outcal::TTestPoint point) const;
+    std::int32_t& StoredPWM(kv::outcal::TStoredPWM which);
     void SetupPictures();
     void PinFontsToPixels(QWidget* root);
     void ConnectOnStart();

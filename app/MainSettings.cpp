@@ -6,100 +6,16 @@
 #include "Main.h"
 
 #include "DeviceRecords.h"
+#include "KeyPressFilter.h"
 #include "MB.h"
 #include "NumberPicture.h"
 #include "RadioGroup.h"
+#include "SettingsModel.h"
 
-#include <QEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 
 #include <algorithm>
-#include <cfloat>
 #include <vector>
-
-namespace {
-
-// The display formats and units of one input mode.
-struct TModeFormats {
-    const char* szamitottFormat;
-    const char* szamitottUnit;
-    const char* fizikaiFormat;
-    const char* fizikaiUnit;
-};
-
-// By the device's input mode 0-7.
-const TModeFormats kModeFormats[8] = {
-    {"0.0", "°C", "0.00", "ohm"},   // Pt 100
-    {"0.0", "°C", "0.0", "ohm"},    // Pt 1000
-    {"0.0", "°C", "0.000", "mV"},   // thermocouple
-    {"0.00", "%", "0.00", "ohm"},   // potentiometer 0-500 ohm
-    {"0.00", "%", "0.0", "ohm"},    // potentiometer 0-5k ohm
-    {"0.00", "ohm", "0.00", "ohm"}, // resistance 0-500 ohm
-    {"0.0", "ohm", "0.0", "ohm"},   // resistance 0-5k ohm
-    {"0.00", "mV", "0.00", "mV"},   // voltage
-};
-
-// The captions by output type 0-4: the ends of the range, and the two
-// error levels. A range whose low end is zero cannot signal below it, so
-// both levels read as the high one there.
-struct TOutputCaptions {
-    const char* low;
-    const char* high;
-    const char* errorLow;
-    const char* errorHigh;
-};
-
-const TOutputCaptions kOutputCaptions[5] = {
-    {"4 mA", "20 mA", "Alacsony (3,2 mA)", "Magas (22 mA)"},
-    {"0 mA", "20 mA", "Magas (22 mA)", "Magas (22 mA)"},
-    {"0 V", "10 V", "Magas (11 V)", "Magas (11 V)"},
-    {"2 V", "10 V", "Alacsony (1,6 V)", "Magas (11 V)"},
-    {"0 V", "5 V", "Magas (5,5 V)", "Magas (5,5 V)"},
-};
-
-// A scaling value as typed, or the fallback when it does not parse. Values
-// beyond the range of a single are held at its largest finite value, so
-// that the device is never sent an infinity.
-float ScalingValue(const QString& text, double fallback) {
-    double v = fallback;
-    if (!kv::ParseDecimal(text.toStdString(), v))
-        v = fallback;
-    return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
-}
-
-// Routes the keys typed into an edit through a key-press handler that may
-// change the character, as the edits that take numbers need.
-class TKeyPressFilter : public QObject {
-public:
-    using THandler = std::function<void(QChar& key)>;
-    TKeyPressFilter(QLineEdit* edit, THandler handler) : QObject(edit), m_edit(edit), m_handler(std::move(handler)) {
-        edit->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != m_edit || event->type() != QEvent::KeyPress)
-            return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        if (text.size() != 1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-            return false;
-        QChar c = text.at(0);
-        m_handler(c);
-        if (c == text.at(0))
-            return false;
-        if (!m_edit->isReadOnly())
-            m_edit->insert(QString(c));
-        return true;
-    }
-
-private:
-    QLineEdit* m_edit;
-    THandler m_handler;
-};
-
-} // namespace
 
 void TForm_Main::SetupSettingsPage() {
     RadioGroup_Mode->OnClick = [this] { RadioGroup_ModeClick(); };
@@ -125,37 +41,51 @@ void TForm_Main::Edit_FizikaiForOutHKeyPress(QChar& Key) {
     Key = MapDecimalMark(Key);
 }
 
+kv::SettingsPage TForm_Main::PageFromControls() const {
+    kv::SettingsPage p;
+    p.Mode = RadioGroup_Mode->ItemIndex();
+    p.Wires = RadioGroup_Wires->ItemIndex();
+    p.TCType = RadioGroup_TCType->ItemIndex();
+    p.CJC = RadioGroup_CJC->ItemIndex();
+    p.RefreshTime = RadioGroup_RefreshTime->ItemIndex();
+    p.OutputMode = RadioGroup_OutputMode->ItemIndex();
+    p.ErrorLow = RadioButton_ErrorLow->isChecked();
+    p.ErrorHigh = RadioButton_ErrorHigh->isChecked();
+    p.DisableErrorSignal = CheckBox_DisableErrorSignal->isChecked();
+    p.FizikaiForOutL = Edit_FizikaiForOutL->text();
+    p.FizikaiForOutH = Edit_FizikaiForOutH->text();
+    return p;
+}
+
 kv::SettingsRecord TForm_Main::SettingsFromControls() const {
-    // A group without a selection is sent as its usual value.
-    const auto indexOr = [](const TRadioGroup* g, int none) {
-        return g->ItemIndex() < 0 ? none : g->ItemIndex();
-    };
-    kv::SettingsRecord r;
-    r.Mode = static_cast<std::uint8_t>(indexOr(RadioGroup_Mode, 0));
-    switch (RadioGroup_Wires->ItemIndex()) {
-    case 0:
-        r.Wires = 2;
-        break;
-    case 1:
-        r.Wires = 3;
-        break;
-    default:
-        r.Wires = 4;
-        break;
+    return kv::RecordFromPage(PageFromControls());
+}
+
+void TForm_Main::SetErrorLevelChecked(QRadioButton* button, bool checked) {
+    // The two levels exclude each other when one is checked, but a file may
+    // also leave both unchecked, which an exclusive pair refuses.
+    if (checked || !button->isChecked()) {
+        button->setChecked(checked);
+        return;
     }
-    r.TCType = static_cast<std::uint8_t>(indexOr(RadioGroup_TCType, 3));
-    r.CJC = static_cast<std::uint8_t>(indexOr(RadioGroup_CJC, 0));
-    r.Reserved = 0;
-    r.FizikaiForOutL = ScalingValue(Edit_FizikaiForOutL->text(), 0.0);
-    r.FizikaiForOutH = ScalingValue(Edit_FizikaiForOutH->text(), 100.0);
-    r.OutputMode = static_cast<std::uint8_t>(indexOr(RadioGroup_OutputMode, 0));
-    r.ErrorSignalFlags = 0;
-    // Whatever is not high counts as low.
-    if (RadioButton_ErrorHigh->isChecked())
-        r.ErrorSignalFlags |= kv::errsig::High;
-    if (CheckBox_DisableErrorSignal->isChecked())
-        r.ErrorSignalFlags |= kv::errsig::Disabled;
-    return r;
+    button->setAutoExclusive(false);
+    button->setChecked(false);
+    button->setAutoExclusive(true);
+}
+
+void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
+    // Each group runs its click handler only when its selection changes.
+    RadioGroup_Mode->setItemIndex(page.Mode);
+    RadioGroup_Wires->setItemIndex(page.Wires);
+    RadioGroup_TCType->setItemIndex(page.TCType);
+    RadioGroup_CJC->setItemIndex(page.CJC);
+    RadioGroup_RefreshTime->setItemIndex(page.RefreshTime);
+    RadioGroup_OutputMode->setItemIndex(page.OutputMode);
+    SetErrorLevelChecked(RadioButton_ErrorLow, page.ErrorLow);
+    SetErrorLevelChecked(RadioButton_ErrorHigh, page.ErrorHigh);
+    CheckBox_DisableErrorSignal->setChecked(page.DisableErrorSignal);
+    Edit_FizikaiForOutL->setText(page.FizikaiForOutL);
+    Edit_FizikaiForOutH->setText(page.FizikaiForOutH);
 }
 
 void TForm_Main::ApplySettingsAnswer() {
@@ -165,33 +95,29 @@ void TForm_Main::ApplySettingsAnswer() {
     std::vector<std::uint8_t> bytes(received);
     for (auto& b : bytes)
         b = MB1->MBGetByte();
-    const kv::SettingsRecord r = kv::SettingsRecord::Decode(bytes);
+    kv::DisplayFormats formats{SzamitottErtekFormat, SzamitottErtekUnit, FizikaiErtekFormat, FizikaiErtekUnit};
+    const kv::SettingsPage p = kv::PageFromRecord(kv::SettingsRecord::Decode(bytes), formats);
 
-    RadioGroup_Mode->setItemIndex(r.Mode);
-    if (r.Mode < std::size(kModeFormats)) {
-        const TModeFormats& f = kModeFormats[r.Mode];
-        SzamitottErtekFormat = QString::fromUtf8(f.szamitottFormat);
-        SzamitottErtekUnit = QString::fromUtf8(f.szamitottUnit);
-        FizikaiErtekFormat = QString::fromUtf8(f.fizikaiFormat);
-        FizikaiErtekUnit = QString::fromUtf8(f.fizikaiUnit);
-    }
-    RadioGroup_Wires->setItemIndex(static_cast<int>(r.Wires) - 2);
-    RadioGroup_TCType->setItemIndex(r.TCType);
-    RadioGroup_CJC->setItemIndex(r.CJC);
+    RadioGroup_Mode->setItemIndex(p.Mode);
+    SzamitottErtekFormat = formats.SzamitottErtekFormat;
+    SzamitottErtekUnit = formats.SzamitottErtekUnit;
+    FizikaiErtekFormat = formats.FizikaiErtekFormat;
+    FizikaiErtekUnit = formats.FizikaiErtekUnit;
+    RadioGroup_Wires->setItemIndex(p.Wires);
+    RadioGroup_TCType->setItemIndex(p.TCType);
+    RadioGroup_CJC->setItemIndex(p.CJC);
 
-    const std::string format = SzamitottErtekFormat.toStdString();
-    Edit_FizikaiForOutL->setText(QString::fromStdString(kv::FormatPicture(r.FizikaiForOutL, format)));
+    Edit_FizikaiForOutL->setText(p.FizikaiForOutL);
     Label_FizikaiForOutLMeretkegyseg->setText(SzamitottErtekUnit);
-    Edit_FizikaiForOutH->setText(QString::fromStdString(kv::FormatPicture(r.FizikaiForOutH, format)));
+    Edit_FizikaiForOutH->setText(p.FizikaiForOutH);
     Label_FizikaiForOutHMeretkegyseg->setText(SzamitottErtekUnit);
 
-    RadioGroup_OutputMode->setItemIndex(r.OutputMode);
+    RadioGroup_OutputMode->setItemIndex(p.OutputMode);
     UpdateOutputLabels();
 
-    CheckBox_DisableErrorSignal->setChecked((r.ErrorSignalFlags & kv::errsig::Disabled) != 0);
-    const bool high = (r.ErrorSignalFlags & kv::errsig::High) != 0;
-    RadioButton_ErrorHigh->setChecked(high);
-    RadioButton_ErrorLow->setChecked(!high);
+    CheckBox_DisableErrorSignal->setChecked(p.DisableErrorSignal);
+    SetErrorLevelChecked(RadioButton_ErrorHigh, p.ErrorHigh);
+    SetErrorLevelChecked(RadioButton_ErrorLow, p.ErrorLow);
 
     RadioGroup_ModeClick();
 }
@@ -247,13 +173,12 @@ void TForm_Main::PlaceRof2WireGroup(bool thermocouplePlace) {
 }
 
 void TForm_Main::UpdateOutputLabels() {
-    const int output = RadioGroup_OutputMode->ItemIndex();
-    if (output < 0 || output >= static_cast<int>(std::size(kOutputCaptions)))
+    const auto c = kv::CaptionsForOutput(RadioGroup_OutputMode->ItemIndex());
+    if (!c)
         return;
-    const TOutputCaptions& c = kOutputCaptions[output];
-    Label_OutL->setText(QString::fromUtf8(c.low));
-    Label_OutH->setText(QString::fromUtf8(c.high));
-    SetErrorSignalCaptions(QString::fromUtf8(c.errorLow), QString::fromUtf8(c.errorHigh));
+    Label_OutL->setText(c->OutL);
+    Label_OutH->setText(c->OutH);
+    SetErrorSignalCaptions(c->ErrorLow, c->ErrorHigh);
 }
 
 void TForm_Main::SetErrorSignalCaptions(const QString& low, const QString& high) {

@@ -219,8 +219,11 @@ QString TForm_Main::DefaultIniFileName() {
     // no place for one user's settings.
     const bool installed =
         QString::fromUtf8(KV_INSTALL_BINDIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts).contains(folder);
-    const bool writable =
-        !exe.isEmpty() && !installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    bool writable = !exe.isEmpty() && !installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    // A link of another user in the program's folder (a shared folder beside
+    // a portable copy) is neither read nor written: the user's own place serves.
+    if (writable)
+        writable = !kv::IniFile::UntrustedLink(LocalPath(IniFileNameFor(exe, true, QString())));
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (configHome.isEmpty() || QDir::isRelativePath(configHome))
         configHome = QDir::homePath() + QStringLiteral("/.config");

@@ -4,15 +4,41 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace kv {
+
+enum class IniLineKind { Other, Section, Key };
+
+struct IniLine {
+    std::string text; // without its line ending
+    std::string_view eol; // "\n", "\r\n" or "" (last line without one)
+    IniLineKind kind = IniLineKind::Other;
+    std::string name;  // section or key name
+    std::string value; // key value
+};
+
+struct IniDocument {
+    std::string bom;
+    std::vector<IniLine> lines;
+    std::string_view eol = "\n"; // the style of the first line ending found
+    bool exists = false;
+    bool tooLarge = false;
+};
+
 namespace {
+
+using Kind = IniLineKind;
+using Line = IniLine;
+using Document = IniDocument;
 
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
@@ -40,24 +66,6 @@ bool SameName(std::string_view a, std::string_view b) {
             return false;
     return true;
 }
-
-enum class Kind { Other, Section, Key };
-
-struct Line {
-    std::string text; // without its line ending
-    std::string_view eol; // "\n", "\r\n" or "" (last line without one)
-    Kind kind = Kind::Other;
-    std::string name;  // section or key name
-    std::string value; // key value
-};
-
-struct Document {
-    std::string bom;
-    std::vector<Line> lines;
-    std::string_view eol = "\n"; // the style of the first line ending found
-    bool exists = false;
-    bool tooLarge = false;
-};
 
 void Classify(Line& line) {
     line.kind = Kind::Other;
@@ -87,38 +95,52 @@ void Classify(Line& line) {
     line.value = Trim(t.substr(eq + 1));
 }
 
-// Reads the file into lines; a missing or unreadable file is an empty document.
-Document Load(const std::string& path) {
-    Document doc;
-    // Non-blocking, so that a name that turns out to be a FIFO or a device
-    // never waits for a writer; only a regular file is read.
+enum class ReadResult { Ok, Missing, NotRegular, TooLarge, Failed };
+
+// Reads up to `limit` bytes of a regular file into data. Non-blocking, so
+// that a name that turns out to be a FIFO or a device never waits for a
+// writer; only a regular file is read. TooLarge: data holds the first
+// `limit` bytes.
+ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err) {
+    err = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return doc;
+    if (fd < 0) {
+        err = errno;
+        return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
+    }
     struct stat st {};
     if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        err = S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
-        return doc;
+        return ReadResult::NotRegular;
     }
-    doc.exists = true;
-    std::string data;
+    ReadResult result = ReadResult::Ok;
     char buf[16384];
     for (;;) {
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n < 0 && errno == EINTR)
             continue;
-        if (n <= 0)
+        if (n < 0) {
+            err = errno;
+            result = ReadResult::Failed;
+            break;
+        }
+        if (n == 0)
             break;
         data.append(buf, static_cast<std::size_t>(n));
-        if (data.size() > IniFile::kMaxFileSize) {
-            data.resize(IniFile::kMaxFileSize);
-            doc.tooLarge = true;
+        if (data.size() > limit) {
+            data.resize(limit);
+            result = ReadResult::TooLarge;
             break;
         }
     }
     ::close(fd);
+    return result;
+}
 
-    std::string_view rest(data);
+// Splits the text into classified lines.
+Document Parse(std::string_view rest) {
+    Document doc;
     if (rest.substr(0, kBom.size()) == kBom) {
         doc.bom = kBom;
         rest.remove_prefix(kBom.size());
@@ -151,6 +173,20 @@ Document Load(const std::string& path) {
     return doc;
 }
 
+// Reads the file into lines; a missing or unreadable file is an empty
+// document, and one beyond kMaxFileSize is read up to it.
+Document Load(const std::string& path) {
+    std::string data;
+    int err = 0;
+    const ReadResult r = ReadBytes(path, IniFile::kMaxFileSize, data, err);
+    if (r != ReadResult::Ok && r != ReadResult::TooLarge)
+        return {};
+    Document doc = Parse(data);
+    doc.exists = true;
+    doc.tooLarge = r == ReadResult::TooLarge;
+    return doc;
+}
+
 // Index of the first header of the section, or -1.
 long FindSection(const Document& doc, std::string_view section) {
     for (std::size_t i = 0; i < doc.lines.size(); ++i)
@@ -173,8 +209,7 @@ long FindKey(const Document& doc, long sectionLine, std::string_view key) {
     return -1;
 }
 
-bool Find(const std::string& path, std::string_view section, std::string_view key, std::string& value) {
-    const Document doc = Load(path);
+bool Find(const Document& doc, std::string_view section, std::string_view key, std::string& value) {
     const long k = FindKey(doc, FindSection(doc, section), Trim(key));
     if (k < 0)
         return false;
@@ -205,36 +240,113 @@ std::string DirName(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Temporary files of a write are "." + the file's name + kTempMarker + six
+// random characters, and are held under an exclusive lock while they live: a
+// file of that name that nobody holds locked was left by a write that died
+// (killed, power lost) and is removed by the next write in that folder.
+constexpr std::string_view kTempMarker = ".kvtmp-";
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files of dead writes of the file base in dir: only
+// regular files of the running user that no living write holds locked.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    const std::string ours = "." + base + std::string(kTempMarker);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.size() != ours.size() + 6 || name.substr(0, ours.size()) != ours)
+            continue;
+        const std::string path = dir + "/" + std::string(name);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+            ::unlink(path.c_str());
+        ::close(fd); // releases the lock
+    }
+    ::closedir(d);
+}
+
+// Makes a locked temporary file beside target; -1 when the folder refuses.
+int CreateTemporary(const std::string& dir, const std::string& base, std::string& tmp) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        tmp = dir + "/." + base + std::string(kTempMarker) + "XXXXXX";
+        const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        // A cleaner in another process may have taken the file for stale in
+        // the moment before the lock: then the name is gone, and we start over.
+        struct stat held {}, named {};
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 && ::lstat(tmp.c_str(), &named) == 0 &&
+            named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+// Follows the symbolic links at path while each of them and the file they
+// lead to belong to the running user. Sets target to the final name (path
+// itself when it is no link) and st to what stands there; exists is false
+// when nothing does. False when a link belongs to someone else, leads to a
+// file of someone else, or the chain is too long or broken in a way that
+// hides what it points to.
+bool ResolveOwnLinks(const std::string& path, std::string& target, struct stat& st, bool& exists) {
+    target = path;
+    exists = false;
+    const uid_t me = ::geteuid();
+    bool viaLink = false;
+    for (int depth = 0; depth < 16; ++depth) {
+        if (::lstat(target.c_str(), &st) != 0)
+            return errno == ENOENT && !viaLink; // a dangling link is not followed
+        if (!S_ISLNK(st.st_mode)) {
+            exists = true;
+            return !viaLink || st.st_uid == me;
+        }
+        if (st.st_uid != me)
+            return false;
+        viaLink = true;
+        std::string next(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= next.size())
+            return false;
+        next.resize(static_cast<std::size_t>(n));
+        target = next.front() == '/' ? next : DirName(target) + "/" + next;
+    }
+    return false;
+}
+
 // Replaces the file at path with data: temporary file in the same folder,
 // flushed, then renamed over the old one. Keeps the old file's mode and owner.
 bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string target = path;
+    std::string target;
     struct stat st {};
     bool exists = false;
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            // Replace the file the link points to, not the link itself.
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (!real)
-                return false;
-            target = real;
-            std::free(real);
-            if (::stat(target.c_str(), &st) != 0)
-                return false;
-        }
+    if (!ResolveOwnLinks(path, target, st, exists))
+        return false;
+    if (exists) {
         if (!S_ISREG(st.st_mode))
             return false;
-        // A file the user made read-only stays as it is.
-        if (::access(target.c_str(), W_OK) != 0)
+        // A file the user made read-only stays as it is. Root may write
+        // anything, so the permission bits are asked as well as the kernel.
+        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        exists = true;
     }
 
     const std::string dir = DirName(target);
-    const auto slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmp = dir + "/." + base + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    const std::string base = BaseName(target);
+    RemoveStaleTemporaries(dir, base);
+    std::string tmp;
+    const int fd = CreateTemporary(dir, base, tmp);
     if (fd < 0)
         return false;
 
@@ -248,12 +360,13 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
         }
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (!ok)
         ::unlink(tmp.c_str());
+    // Closed only now: until the rename, the lock says the file is alive.
+    ::close(fd);
+    if (!ok)
         return false;
-    }
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         (void)::fsync(dfd); // makes the rename itself durable
@@ -275,10 +388,19 @@ bool NameStorable(std::string_view name) {
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
 
+bool IniFile::UntrustedLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string target;
+    bool exists = false;
+    return !ResolveOwnLinks(path, target, st, exists);
+}
+
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {
     std::string value;
-    if (Find(path_, Trim(section), key, value))
+    if (Find(Load(path_), Trim(section), key, value))
         return value;
     return std::string(def);
 }
@@ -335,7 +457,7 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
 int IniFile::ReadInteger(std::string_view section, std::string_view key, int def) const {
     std::string text;
     int value = def;
-    if (Find(path_, Trim(section), key, text) && ParseInteger(text, value))
+    if (Find(Load(path_), Trim(section), key, text) && ParseInteger(text, value))
         return value;
     return def;
 }
@@ -350,7 +472,7 @@ bool IniFile::SectionExists(std::string_view section) const {
 
 bool IniFile::ValueExists(std::string_view section, std::string_view key) const {
     std::string value;
-    return Find(path_, Trim(section), key, value);
+    return Find(Load(path_), Trim(section), key, value);
 }
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
@@ -421,6 +543,61 @@ bool IniFile::WriteInteger(std::string_view section, std::string_view key, int v
 
 bool IniFile::WriteBool(std::string_view section, std::string_view key, bool value) {
     return WriteString(section, key, value ? "1" : "0");
+}
+
+IniSnapshot::IniSnapshot() : doc_(std::make_shared<const IniDocument>()) {}
+
+IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes) {
+    IniSnapshot snap;
+    std::string data;
+    int err = 0;
+    switch (ReadBytes(path, maxBytes, data, err)) {
+    case ReadResult::Ok:
+        snap.doc_ = std::make_shared<const IniDocument>(Parse(data));
+        break;
+    case ReadResult::Missing:
+        snap.error_ = "no such file";
+        break;
+    case ReadResult::NotRegular:
+        snap.error_ = err == EISDIR ? "a folder" : "not a regular file";
+        break;
+    case ReadResult::TooLarge:
+        snap.error_ = "larger than " + std::to_string(maxBytes) + " bytes";
+        break;
+    case ReadResult::Failed:
+        snap.error_ = std::strerror(err);
+        break;
+    }
+    return snap;
+}
+
+IniSnapshot IniSnapshot::FromText(std::string_view text) {
+    IniSnapshot snap;
+    snap.doc_ = std::make_shared<const IniDocument>(Parse(text));
+    return snap;
+}
+
+bool IniSnapshot::HasBom() const { return !doc_->bom.empty(); }
+
+bool IniSnapshot::Find(std::string_view section, std::string_view key, std::string& value) const {
+    return kv::Find(*doc_, Trim(section), key, value);
+}
+
+std::string IniSnapshot::ReadString(std::string_view section, std::string_view key, std::string_view def) const {
+    std::string value;
+    return Find(section, key, value) ? value : std::string(def);
+}
+
+int IniSnapshot::ReadInteger(std::string_view section, std::string_view key, int def) const {
+    std::string text;
+    int value = def;
+    if (Find(section, key, text) && IniFile::ParseInteger(text, value))
+        return value;
+    return def;
+}
+
+bool IniSnapshot::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
 } // namespace kv

@@ -14,16 +14,26 @@
 // does not touch (comments, unknown sections and keys, damaged lines) are kept
 // byte for byte, and so are the byte order mark and the line ending style.
 //
+// A write never follows a symbolic link that someone else could have planted:
+// it goes through a link only when every link on the way and the file it
+// leads to belong to the running user, and otherwise fails. A file whose
+// permission bits allow no write is never replaced, also not by root. Each
+// write removes the temporary files that killed writes left in the folder
+// (they are named after the file and held locked while a write lives).
+//
 // Damaged input never crashes the reader: lines that are neither a section
 // header nor a key line are ignored, over-long lines are kept but not
 // interpreted, and a file beyond kMaxFileSize is read only up to that size and
 // refused for writing (a rewrite would cut it off). Settings and INI files
 // of this program are a few hundred bytes.
 #include <cstddef>
+#include <memory>
 #include <string>
 #include <string_view>
 
 namespace kv {
+
+struct IniDocument;
 
 class IniFile {
 public:
@@ -48,12 +58,17 @@ public:
     bool ValueExists(std::string_view section, std::string_view key) const;
 
     // False when the file could not be replaced (folder not writable, disk
-    // full, read-only file, file too large), or when the name or value cannot
+    // full, read-only file, file too large, a link of another user), or when the name or value cannot
     // be stored in one line (empty or "="/line breaks in a name, line breaks
     // in a value, "[" or ";" leading a key). The old file is then untouched.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
     bool WriteInteger(std::string_view section, std::string_view key, int value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
+
+    // True when path is a symbolic link that a write will not follow (it, a
+    // link it leads through, or the file at its end belongs to another user,
+    // or it leads nowhere).
+    static bool UntrustedLink(const std::string& path);
 
     // The integer rule of ReadInteger on a bare text: true and the value when
     // the whole text (blanks around it ignored) is such an integer.
@@ -61,6 +76,38 @@ public:
 
 private:
     std::string path_;
+};
+
+// One reading of an INI file, for reading many keys from the same state of
+// the file with one bounded read. The file is opened without blocking and
+// only a regular file is read (a FIFO or a device never waits for a writer),
+// and at most `maxBytes` of it: a longer file is not read at all. Lookups
+// follow the rules of IniFile.
+class IniSnapshot {
+public:
+    // An empty snapshot: every key is missing.
+    IniSnapshot();
+    // Reads the file now. Ok() tells whether it was read; Error() says why not.
+    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize);
+    // The text as it would be read from a file.
+    static IniSnapshot FromText(std::string_view text);
+
+    bool Ok() const { return error_.empty(); }
+    // Why the file was not read: "no such file", "a folder", "not a regular
+    // file", "larger than N bytes", or the system's reason.
+    const std::string& Error() const { return error_; }
+    // The text began with a UTF-8 byte order mark.
+    bool HasBom() const;
+
+    // The value of the key (blanks around it removed), or false when missing.
+    bool Find(std::string_view section, std::string_view key, std::string& value) const;
+    std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
+    int ReadInteger(std::string_view section, std::string_view key, int def) const;
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+private:
+    std::shared_ptr<const IniDocument> doc_;
+    std::string error_;
 };
 
 } // namespace kv

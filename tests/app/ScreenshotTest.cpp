@@ -7,6 +7,7 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QFile>
 #include <QScreen>
 #include <QTemporaryDir>
 
@@ -75,6 +76,23 @@ TEST_F(Screenshots, WithoutDeveloperAccess) {
     f->RadioGroup_Wires->show();
     f->GroupBox_PotCal->show();
     Shot(*f, "05_settings_potentiometer");
+}
+
+TEST_F(Screenshots, SettingsAfterLoad) {
+    auto f = Form(false);
+    Answering(*f);
+    // Thermocouple J with an external Pt1000, 0-10 V, high error level.
+    const QString file = ini.path() + QStringLiteral("/bench.kvs");
+    QFile out(file);
+    ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+    out.write("[Header]\r\nKV=KV5510/KV7730\r\n[Settings]\r\nRadioGroup_Mode=2\r\nRadioGroup_Wires=2\r\n"
+              "RadioGroup_TCType=2\r\nRadioGroup_CJC=1\r\nRadioGroup_RefreshTime=0\r\nRadioGroup_OutputMode=2\r\n"
+              "RadioButton_ErrorLow=0\r\nRadioButton_ErrorHigh=1\r\nCheckBox_DisableErrorSignal=0\r\n"
+              "Edit_FizikaiForOutL=-50,0\r\nEdit_FizikaiForOutH=450,0\r\n[Date]\r\nDate=2026. 12. 07.\r\n");
+    out.close();
+    f->ChooseSettingsFile = [&](QFileDialog*) { return file; };
+    f->SpeedButton_OpenSettingsFile->Click();
+    Shot(*f, "06_settings_after_load");
 }
 
 TEST_F(Screenshots, WithDeveloperAccess) {

@@ -1,0 +1,303 @@
+#include "SettingsModel.h"
+
+#include "IniFile.h"
+
+#include <QFile>
+
+#include <algorithm>
+#include <cfloat>
+
+namespace kv {
+namespace {
+
+// Windows-1250, bytes 0x80-0xFF. The five bytes it leaves undefined map to
+// the control characters of the same value, as the system's own conversion
+// does, so that every byte survives a round trip.
+const char16_t kCp1250[128] = {
+    0x20AC, 0x0081, 0x201A, 0x0083, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x0088, 0x2030, 0x0160, 0x2039, 0x015A, 0x0164, 0x017D, 0x0179,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x0098, 0x2122, 0x0161, 0x203A, 0x015B, 0x0165, 0x017E, 0x017A,
+    0x00A0, 0x02C7, 0x02D8, 0x0141, 0x00A4, 0x0104, 0x00A6, 0x00A7,
+    0x00A8, 0x00A9, 0x015E, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x017B,
+    0x00B0, 0x00B1, 0x02DB, 0x0142, 0x00B4, 0x00B5, 0x00B6, 0x00B7,
+    0x00B8, 0x0105, 0x015F, 0x00BB, 0x013D, 0x02DD, 0x013E, 0x017C,
+    0x0154, 0x00C1, 0x00C2, 0x0102, 0x00C4, 0x0139, 0x0106, 0x00C7,
+    0x010C, 0x00C9, 0x0118, 0x00CB, 0x011A, 0x00CD, 0x00CE, 0x010E,
+    0x0110, 0x0143, 0x0147, 0x00D3, 0x00D4, 0x0150, 0x00D6, 0x00D7,
+    0x0158, 0x016E, 0x00DA, 0x0170, 0x00DC, 0x00DD, 0x0162, 0x00DF,
+    0x0155, 0x00E1, 0x00E2, 0x0103, 0x00E4, 0x013A, 0x0107, 0x00E7,
+    0x010D, 0x00E9, 0x0119, 0x00EB, 0x011B, 0x00ED, 0x00EE, 0x010F,
+    0x0111, 0x0144, 0x0148, 0x00F3, 0x00F4, 0x0151, 0x00F6, 0x00F7,
+    0x0159, 0x016F, 0x00FA, 0x0171, 0x00FC, 0x00FD, 0x0163, 0x02D9,
+};
+
+// The display formats by input mode 0-7.
+struct TModeFormats {
+    const char* szamitottFormat;
+    const char* szamitottUnit;
+    const char* fizikaiFormat;
+    const char* fizikaiUnit;
+};
+const TModeFormats kModeFormats[kModeItems] = {
+    {"0.0", "°C", "0.00", "ohm"},   // Pt 100
+    {"0.0", "°C", "0.0", "ohm"},    // Pt 1000
+    {"0.0", "°C", "0.000", "mV"},   // thermocouple
+    {"0.00", "%", "0.00", "ohm"},   // potentiometer 0-500 ohm
+    {"0.00", "%", "0.0", "ohm"},    // potentiometer 0-5k ohm
+    {"0.00", "ohm", "0.00", "ohm"}, // resistance 0-500 ohm
+    {"0.0", "ohm", "0.0", "ohm"},   // resistance 0-5k ohm
+    {"0.00", "mV", "0.00", "mV"},   // voltage
+};
+
+// The captions by output type 0-4. A range whose low end is zero cannot
+// signal below it, so both levels read as the high one there.
+const char* const kOutputCaptions[kOutputModeItems][4] = {
+    {"4 mA", "20 mA", "Alacsony (3,2 mA)", "Magas (22 mA)"},
+    {"0 mA", "20 mA", "Magas (22 mA)", "Magas (22 mA)"},
+    {"0 V", "10 V", "Magas (11 V)", "Magas (11 V)"},
+    {"2 V", "10 V", "Alacsony (1,6 V)", "Magas (11 V)"},
+    {"0 V", "5 V", "Magas (5,5 V)", "Magas (5,5 V)"},
+};
+
+constexpr char kSettings[] = "Settings";
+
+// The radio groups in the file's order.
+struct TGroupKey {
+    const char* key;
+    int count;
+    int SettingsPage::*field;
+};
+const TGroupKey kGroupKeys[] = {
+    {"RadioGroup_Mode", kModeItems, &SettingsPage::Mode},
+    {"RadioGroup_Wires", kWiresItems, &SettingsPage::Wires},
+    {"RadioGroup_TCType", kTCTypeItems, &SettingsPage::TCType},
+    {"RadioGroup_CJC", kCJCItems, &SettingsPage::CJC},
+    {"RadioGroup_RefreshTime", kRefreshTimeItems, &SettingsPage::RefreshTime},
+    {"RadioGroup_OutputMode", kOutputModeItems, &SettingsPage::OutputMode},
+};
+struct TCheckKey {
+    const char* key;
+    bool SettingsPage::*field;
+};
+const TCheckKey kCheckKeys[] = {
+    {"RadioButton_ErrorLow", &SettingsPage::ErrorLow},
+    {"RadioButton_ErrorHigh", &SettingsPage::ErrorHigh},
+    {"CheckBox_DisableErrorSignal", &SettingsPage::DisableErrorSignal},
+};
+struct TTextKey {
+    const char* key;
+    QString SettingsPage::*field;
+    double fallback;
+};
+const TTextKey kTextKeys[] = {
+    {"Edit_FizikaiForOutL", &SettingsPage::FizikaiForOutL, 0.0},
+    {"Edit_FizikaiForOutH", &SettingsPage::FizikaiForOutH, 100.0},
+};
+
+bool IsAscii(const QString& s) {
+    return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+QString Quoted(std::string_view bytes, bool utf8) {
+    return QLatin1Char('"') + DecodeSettingsText(bytes, utf8) + QLatin1Char('"');
+}
+
+} // namespace
+
+int SelectItem(int value, int count) {
+    if (value < 0 || count <= 0)
+        return -1;
+    return std::min(value, count - 1);
+}
+
+float ScalingValue(const QString& text, double fallback, char sep) {
+    double v = fallback;
+    if (!ParseDecimal(text.toStdString(), sep, v))
+        v = fallback;
+    // The device is never sent an infinity.
+    return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
+}
+
+SettingsRecord RecordFromPage(const SettingsPage& page, char sep) {
+    const auto indexOr = [](int index, int none) { return static_cast<std::uint8_t>(index < 0 ? none : index); };
+    SettingsRecord r;
+    r.Mode = indexOr(page.Mode, 0);
+    r.Wires = page.Wires == 0 ? 2 : page.Wires == 1 ? 3 : 4; // no selection: 4
+    r.TCType = indexOr(page.TCType, 3);
+    r.CJC = indexOr(page.CJC, 0);
+    r.Reserved = 0;
+    r.FizikaiForOutL = ScalingValue(page.FizikaiForOutL, 0.0, sep);
+    r.FizikaiForOutH = ScalingValue(page.FizikaiForOutH, 100.0, sep);
+    r.OutputMode = indexOr(page.OutputMode, 0);
+    r.ErrorSignalFlags = 0;
+    if (page.ErrorHigh) // whatever is not high counts as low
+        r.ErrorSignalFlags |= errsig::High;
+    if (page.DisableErrorSignal)
+        r.ErrorSignalFlags |= errsig::Disabled;
+    return r;
+}
+
+std::optional<DisplayFormats> FormatsForMode(int mode) {
+    if (mode < 0 || mode >= kModeItems)
+        return std::nullopt;
+    const TModeFormats& f = kModeFormats[mode];
+    return DisplayFormats{QString::fromUtf8(f.szamitottFormat), QString::fromUtf8(f.szamitottUnit),
+                          QString::fromUtf8(f.fizikaiFormat), QString::fromUtf8(f.fizikaiUnit)};
+}
+
+std::optional<OutputCaptions> CaptionsForOutput(int outputMode) {
+    if (outputMode < 0 || outputMode >= kOutputModeItems)
+        return std::nullopt;
+    const auto& c = kOutputCaptions[outputMode];
+    return OutputCaptions{QString::fromUtf8(c[0]), QString::fromUtf8(c[1]), QString::fromUtf8(c[2]),
+                          QString::fromUtf8(c[3])};
+}
+
+SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& formats, char sep) {
+    SettingsPage p;
+    p.Mode = SelectItem(record.Mode, kModeItems);
+    if (const auto f = FormatsForMode(record.Mode))
+        formats = *f;
+    p.Wires = SelectItem(static_cast<int>(record.Wires) - 2, kWiresItems);
+    p.TCType = SelectItem(record.TCType, kTCTypeItems);
+    p.CJC = SelectItem(record.CJC, kCJCItems);
+    const std::string picture = formats.SzamitottErtekFormat.toStdString();
+    p.FizikaiForOutL = QString::fromStdString(FormatPicture(record.FizikaiForOutL, picture, sep));
+    p.FizikaiForOutH = QString::fromStdString(FormatPicture(record.FizikaiForOutH, picture, sep));
+    p.OutputMode = SelectItem(record.OutputMode, kOutputModeItems);
+    p.DisableErrorSignal = (record.ErrorSignalFlags & errsig::Disabled) != 0;
+    p.ErrorHigh = (record.ErrorSignalFlags & errsig::High) != 0;
+    p.ErrorLow = !p.ErrorHigh;
+    return p;
+}
+
+QString WithSettingsFileExtension(const QString& name) {
+    const QString file = name.mid(name.lastIndexOf(QLatin1Char('/')) + 1);
+    // A leading dot names a hidden file, not an extension.
+    if (file.lastIndexOf(QLatin1Char('.')) > 0)
+        return name;
+    return name + QLatin1Char('.') + QLatin1String(kSettingsFileExtension);
+}
+
+QString SettingsFileDate(const QDate& date, const QLocale& locale) {
+    // Digits and month names of the C locale keep the text ASCII.
+    const QString text = QLocale::c().toString(date, locale.dateFormat(QLocale::ShortFormat));
+    if (!text.isEmpty() && IsAscii(text))
+        return text;
+    return date.toString(Qt::ISODate);
+}
+
+std::string EncodeSettingsText(const QString& text, bool utf8) {
+    if (utf8)
+        return text.toStdString();
+    std::string out;
+    out.reserve(static_cast<std::size_t>(text.size()));
+    for (const QChar c : text) {
+        const char16_t u = c.unicode();
+        if (u < 0x80) {
+            out += static_cast<char>(u);
+            continue;
+        }
+        const auto* hit = std::find(std::begin(kCp1250), std::end(kCp1250), u);
+        out += hit == std::end(kCp1250) ? '?' : static_cast<char>(0x80 + (hit - std::begin(kCp1250)));
+    }
+    return out;
+}
+
+QString DecodeSettingsText(std::string_view bytes, bool utf8) {
+    if (utf8)
+        return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    QString out;
+    out.reserve(static_cast<qsizetype>(bytes.size()));
+    for (const char b : bytes) {
+        const auto u = static_cast<unsigned char>(b);
+        out += u < 0x80 ? QChar(u) : QChar(kCp1250[u - 0x80]);
+    }
+    return out;
+}
+
+bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate& date, QString* error,
+                      const QLocale& locale) {
+    const std::string name = QFile::encodeName(path).toStdString();
+    // The texts go in the kind of the file that is there.
+    const bool utf8 = IniSnapshot::Read(name).HasBom();
+    IniFile ini(name);
+    const auto fail = [&](const char* section, const char* key) {
+        if (error)
+            *error = QStringLiteral("could not write [%1] %2 (read-only, no space, or not a regular file)")
+                         .arg(QLatin1String(section), QLatin1String(key));
+        return false;
+    };
+    if (!ini.WriteString("Header", "KV", kSettingsFileHeader))
+        return fail("Header", "KV");
+    for (const TGroupKey& g : kGroupKeys)
+        if (!ini.WriteInteger(kSettings, g.key, page.*g.field))
+            return fail(kSettings, g.key);
+    for (const TCheckKey& c : kCheckKeys)
+        if (!ini.WriteBool(kSettings, c.key, page.*c.field))
+            return fail(kSettings, c.key);
+    for (const TTextKey& t : kTextKeys)
+        if (!ini.WriteString(kSettings, t.key, EncodeSettingsText(page.*t.field, utf8)))
+            return fail(kSettings, t.key);
+    if (!ini.WriteString("Date", "Date", SettingsFileDate(date, locale).toStdString()))
+        return fail("Date", "Date");
+    return true;
+}
+
+SettingsFileLoad LoadSettingsFile(const QString& path, char sep) {
+    SettingsFileLoad load;
+    const IniSnapshot ini = IniSnapshot::Read(QFile::encodeName(path).toStdString(), kMaxSettingsFileSize);
+    if (!ini.Ok()) {
+        load.reason = QString::fromStdString(ini.Error());
+        return load;
+    }
+    std::string header;
+    if (!ini.Find("Header", "KV", header)) {
+        load.reason = QStringLiteral("no KV key in section [Header]");
+        return load;
+    }
+    if (header != kSettingsFileHeader) { // letter case included
+        load.reason = QStringLiteral("header %1 is not \"%2\"").arg(Quoted(header, ini.HasBom()), QLatin1String(kSettingsFileHeader));
+        return load;
+    }
+
+    SettingsPage& p = load.page;
+    // An integer key as read: `none` when missing or not an integer.
+    const auto integer = [&](const char* key, int none) {
+        std::string text;
+        int value = none;
+        if (!ini.Find(kSettings, key, text))
+            load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(key));
+        else if (!IniFile::ParseInteger(text, value)) {
+            value = none;
+            load.problems << QStringLiteral("%1 %2 is not an integer").arg(QLatin1String(key), Quoted(text, ini.HasBom()));
+        }
+        return value;
+    };
+    for (const TGroupKey& g : kGroupKeys) {
+        const int v = integer(g.key, -1);
+        if (v >= g.count || v < -1)
+            load.problems << QStringLiteral("%1 %2 is out of range 0-%3").arg(QLatin1String(g.key)).arg(v).arg(g.count - 1);
+        p.*g.field = SelectItem(v, g.count);
+    }
+    for (const TCheckKey& c : kCheckKeys)
+        p.*c.field = integer(c.key, 0) != 0;
+    // Checking one error level unchecks the other; unchecking leaves it.
+    if (p.ErrorHigh)
+        p.ErrorLow = false;
+    for (const TTextKey& t : kTextKeys) {
+        std::string text;
+        if (!ini.Find(kSettings, t.key, text))
+            load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(t.key));
+        p.*t.field = DecodeSettingsText(text, ini.HasBom());
+        double v;
+        if (!ParseDecimal((p.*t.field).toStdString(), sep, v))
+            load.problems << QStringLiteral("%1 %2 is not a number here (sent as %3)")
+                                 .arg(QLatin1String(t.key), Quoted(text, ini.HasBom()), QString::number(t.fallback, 'f', 1));
+    }
+    load.status = SettingsFileLoad::Loaded;
+    return load;
+}
+
+} // namespace kv

@@ -1,0 +1,20 @@
+# fuzz_ini: the INI reader and writer and the settings file, on arbitrary
+# text. With KV_FUZZ a libFuzzer binary (seed it with fuzz/corpus/ini);
+# otherwise a replay test over that corpus and inputs made from it.
+if(KV_FUZZ)
+  target_compile_options(kv_ini PRIVATE -fsanitize=fuzzer-no-link)
+  target_compile_options(kv_settings PRIVATE -fsanitize=fuzzer-no-link)
+  add_executable(fuzz_ini ${CMAKE_CURRENT_LIST_DIR}/fuzz_ini.cpp)
+  target_compile_definitions(fuzz_ini PRIVATE KV_FUZZ_LIBFUZZER)
+  target_compile_options(fuzz_ini PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_ini PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_ini PRIVATE kv_settings)
+else()
+  add_executable(fuzz_ini_replay ${CMAKE_CURRENT_LIST_DIR}/fuzz_ini.cpp)
+  target_compile_definitions(fuzz_ini_replay PRIVATE KV_INI_CORPUS="${CMAKE_CURRENT_LIST_DIR}/corpus/ini")
+  target_link_libraries(fuzz_ini_replay PRIVATE kv_settings)
+  if(KV_BUILD_TESTS)
+    add_test(NAME fuzz_ini_replay COMMAND fuzz_ini_replay)
+    set_tests_properties(fuzz_ini_replay PROPERTIES TIMEOUT 120)
+  endif()
+endif()

@@ -1,0 +1,211 @@
+// The settings page's rules without widgets: record <-> page <-> .kvs file.
+#include "SettingsModel.h"
+
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <csignal>
+#include <functional>
+
+namespace {
+
+using kv::SettingsPage;
+
+class SettingsFileTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("a.kvs"));
+    void Put(const QByteArray& bytes) const {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(bytes);
+    }
+    QByteArray Get() const {
+        QFile f(path);
+        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+    }
+};
+
+const QDate kDay(2026, 12, 6);
+const QLocale kHu(QLocale::Hungarian, QLocale::Hungary);
+
+const char kSaved[] = "[Header]\n"
+                      "KV=KV5510/KV7730\n"
+                      "[Settings]\n"
+                      "RadioGroup_Mode=0\n"
+                      "RadioGroup_Wires=1\n"
+                      "RadioGroup_TCType=3\n"
+                      "RadioGroup_CJC=0\n"
+                      "RadioGroup_RefreshTime=0\n"
+                      "RadioGroup_OutputMode=0\n"
+                      "RadioButton_ErrorLow=1\n"
+                      "RadioButton_ErrorHigh=0\n"
+                      "CheckBox_DisableErrorSignal=0\n"
+                      "Edit_FizikaiForOutL=0\n"
+                      "Edit_FizikaiForOutH=100\n"
+                      "[Date]\n"
+                      "Date=2026. 12. 06.\n";
+
+} // namespace
+
+TEST(SettingsModel, FileNamesAndDates) {
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/a"), "/x/a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x.d/a"), "/x.d/a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/.a"), "/x/.a.kvs");
+    EXPECT_EQ(kv::WithSettingsFileExtension("/x/a.txt"), "/x/a.txt");
+    EXPECT_EQ(kv::SettingsFileDate(kDay, kHu), "2026. 12. 06.");
+    EXPECT_EQ(kv::SettingsFileDate(kDay, QLocale(QLocale::English, QLocale::UnitedStates)), "12/6/26");
+    const QString other = kv::SettingsFileDate(kDay, QLocale(QLocale::Arabic, QLocale::Egypt));
+    EXPECT_TRUE(std::all_of(other.begin(), other.end(), [](QChar c) { return c.unicode() < 0x80; })) << other.toStdString();
+}
+
+TEST_F(SettingsFileTest, SavedTextAndRoundTrip) {
+    SettingsPage p;
+    p.Wires = 1; // 3 wires are stored as their index
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+    EXPECT_EQ(Get(), kSaved);
+
+    p.FizikaiForOutL = QString::fromUtf8("12,5 ő°C");
+    p.FizikaiForOutH = QString::fromUtf8("Ű€");
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay));
+    EXPECT_EQ(kv::LoadSettingsFile(path, '.').page, p);
+    // Beyond ASCII the texts are Windows-1250 bytes.
+    EXPECT_TRUE(Get().contains("Edit_FizikaiForOutL=12,5 \xF5\xB0" "C\nEdit_FizikaiForOutH=\xDB\x80\n"));
+}
+
+TEST_F(SettingsFileTest, SaveKeepsWhatItDoesNotWrite) {
+    Put("; kept\r\n[Other]\r\nx=1\r\n[Settings]\r\nRadioGroup_Mode=5\r\nOwn=2\r\n");
+    ASSERT_TRUE(kv::SaveSettingsFile(path, SettingsPage{}, kDay));
+    const QByteArray text = Get();
+    EXPECT_TRUE(text.startsWith("; kept\r\n[Other]\r\nx=1\r\n[Settings]\r\nRadioGroup_Mode=0\r\nOwn=2\r\n"));
+    EXPECT_TRUE(text.contains("[Header]\r\nKV=KV5510/KV7730\r\n"));
+}
+
+TEST_F(SettingsFileTest, FailedSaveLeavesTheFileWhole) {
+    // A full disk, by a file-size limit below what the update needs.
+    Put(QByteArray(3000, '#') + "\n[Settings]\nRadioGroup_Mode=5\n");
+    const QByteArray before = Get();
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 2048;
+    setrlimit(RLIMIT_FSIZE, &small);
+    QString error;
+    const bool saved = kv::SaveSettingsFile(path, SettingsPage{}, kDay, &error);
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(error.contains("[Header] KV")) << error.toStdString();
+    EXPECT_EQ(Get(), before);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
+
+    EXPECT_FALSE(kv::SaveSettingsFile(dir.filePath("no/such/folder.kvs"), SettingsPage{}, kDay));
+    EXPECT_FALSE(kv::SaveSettingsFile(dir.path(), SettingsPage{}, kDay));
+}
+
+TEST_F(SettingsFileTest, ReadingRules) {
+    struct Row {
+        const char* name;
+        QByteArray settings; // the [Settings] section's lines
+        std::function<void(const SettingsPage&)> check;
+        int problems;
+    };
+    const Row rows[] = {
+        {"nothing but the header", "", [](const SettingsPage& p) { EXPECT_EQ(p.FizikaiForOutL, ""); }, 13},
+        {"12 selects the last mode, hex and signs", "RadioGroup_Mode=12\nRadioGroup_TCType=0X9\nRadioGroup_CJC=+2\n"
+                                                    "RadioGroup_OutputMode=-3\nRadioGroup_Wires=x\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.Mode, 7);
+             EXPECT_EQ(p.TCType, 9);
+             EXPECT_EQ(p.CJC, 2);
+             EXPECT_EQ(p.OutputMode, -1);
+             EXPECT_EQ(p.Wires, -1);
+         },
+         11},
+        {"texts in Windows-1250", "Edit_FizikaiForOutL=\xF5\xB0\nEdit_FizikaiForOutH=\xC5\x91\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.FizikaiForOutL, QString::fromUtf8("ő°"));
+             EXPECT_EQ(p.FizikaiForOutH, QString::fromUtf8("Ĺ‘"));
+         },
+         11},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        Put("[Header]\nKV=KV5510/KV7730\n[settings]\n" + r.settings);
+        const kv::SettingsFileLoad load = kv::LoadSettingsFile(path, '.');
+        ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded);
+        r.check(load.page);
+        EXPECT_EQ(load.problems.size(), r.problems) << load.problems.join("; ").toStdString();
+    }
+}
+
+TEST_F(SettingsFileTest, FromTheOtherSystem) {
+    QByteArray text = QByteArray(kSaved).replace("\n", "\r\n").replace("RadioGroup_Mode=0", "  radiogroup_mode =  3 ");
+    Put("\xEF\xBB\xBF" + text.replace("KV=KV5510/KV7730", "KV = KV5510/KV7730 "));
+    const kv::SettingsFileLoad load = kv::LoadSettingsFile(path, '.');
+    ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded) << load.reason.toStdString();
+    EXPECT_EQ(load.page.Mode, 3);
+    EXPECT_EQ(load.page.Wires, 1);
+    EXPECT_EQ(load.page.FizikaiForOutH, "100");
+    EXPECT_TRUE(load.problems.isEmpty());
+
+    // A file with the mark holds UTF-8, also what is saved into it.
+    SettingsPage p;
+    p.FizikaiForOutL = QString::fromUtf8("ő°");
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay));
+    EXPECT_TRUE(Get().contains("Edit_FizikaiForOutL=\xC5\x91\xC2\xB0\r\n"));
+    EXPECT_EQ(kv::LoadSettingsFile(path, '.').page.FizikaiForOutL, p.FizikaiForOutL);
+}
+
+TEST_F(SettingsFileTest, NotASettingsFile) {
+    struct Row {
+        const char* name;
+        std::function<QString()> make; // the path to load
+        const char* reason;
+    };
+    const Row rows[] = {
+        {"missing", [&] { return dir.filePath("none.kvs"); }, "no such file"},
+        {"folder", [&] { return dir.path(); }, "a folder"},
+        {"FIFO",
+         [&] {
+             const QString fifo = dir.filePath("fifo.kvs");
+             mkfifo(QFile::encodeName(fifo).constData(), 0600);
+             return fifo;
+         },
+         "not a regular file"},
+        {"100 MB",
+         [&] {
+             Put(kSaved);
+             QFile(path).resize(100 << 20);
+             return path;
+         },
+         "larger than 65536 bytes"},
+        {"binary",
+         [&] {
+             static const char elf[] = "\x7F" "ELF\0\x01\x02[Header]\0KV=KV5510/KV7730";
+             Put(QByteArray(elf, sizeof elf - 1));
+             return path;
+         },
+         "no KV key in section [Header]"},
+        {"header case",
+         [&] {
+             Put(QByteArray(kSaved).replace("KV5510/KV7730", "kv5510/kv7730"));
+             return path;
+         },
+         "header \"kv5510/kv7730\" is not \"KV5510/KV7730\""},
+    };
+    for (const Row& r : rows) {
+        SCOPED_TRACE(r.name);
+        const kv::SettingsFileLoad load = kv::LoadSettingsFile(r.make(), '.');
+        EXPECT_EQ(load.status, kv::SettingsFileLoad::NotSettingsFile);
+        EXPECT_EQ(load.reason.toStdString(), r.reason);
+    }
+}
