@@ -302,10 +302,28 @@ void TKvCtl::Finish(int code) {
         OnFinished(code);
 }
 
+QString TKvCtl::WriteState() const {
+    // What a settings write that ended early leaves behind.
+    const TArgs& a = *a_;
+    QString what;
+    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set")) {
+        if (writeAcked_)
+            what += QStringLiteral("; the write WAS acknowledged, but the settings were not read back to verify");
+        else if (writeSent_)
+            what += QStringLiteral("; the write was NOT acknowledged: the device may or may not have stored the "
+                                   "new settings");
+        else
+            what += QStringLiteral("; nothing was written");
+    }
+    if (wroteBackup_)
+        what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
+    return what;
+}
+
 void TKvCtl::Interrupt() {
     if (exit_)
         return;
-    Err(QStringLiteral("kvctl: interrupted\n"));
+    Err(QStringLiteral("kvctl: interrupted") + WriteState() + QLatin1Char('\n'));
     Finish(exitInterrupted);
 }
 
@@ -468,17 +486,7 @@ void TKvCtl::NoAnswer(const TKvSession::TEnd& end) {
         what = QStringLiteral("the port %1 closed (hung up)").arg(a.port);
         break;
     }
-    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set")) {
-        if (writeAcked_)
-            what += QStringLiteral("; the write WAS acknowledged, but the settings were not read back to verify");
-        else if (writeSent_)
-            what += QStringLiteral("; the write was NOT acknowledged: the device may or may not have stored the "
-                                   "new settings");
-        else
-            what += QStringLiteral("; nothing was written");
-    }
-    if (wroteBackup_)
-        what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
+    what += WriteState();
     Err(QStringLiteral("kvctl: ") + what + QLatin1Char('\n'));
     Finish(code);
 }

@@ -130,6 +130,13 @@ void TKvCtl::RunSettingsSet() {
     } else {
         a.backup = kv::WithSettingsFileExtension(a.backup);
     }
+    // The device's settings must not take the place of the ones to write.
+    if (QFileInfo(a.backup).absoluteFilePath() == QFileInfo(file).absoluteFilePath() ||
+        QFileInfo(a.backup).canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
+        Err(QStringLiteral("kvctl: the backup would overwrite %1; nothing was sent\n").arg(file));
+        Finish(exitUsage);
+        return;
+    }
     if (!OpenLink())
         return;
     session_->ReadSettings = true;

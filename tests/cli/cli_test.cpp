@@ -280,6 +280,12 @@ TEST(Kvctl, SettingsSetRefusesDryRunsAndReportsFailures) {
         EXPECT_EQ(range.Run({"settings", "set", WriteKvs(dir, "r.kvs", "12", "850")}), 2);
         EXPECT_EQ(header.port, nullptr);
         EXPECT_EQ(range.port, nullptr);
+        // Nor may the backup take the place of the file to write.
+        TCtlRig self;
+        const QString file = WriteKvs(dir, "self.kvs", "2", "850");
+        EXPECT_EQ(self.Run({"settings", "set", file, "--backup", file}), 2);
+        EXPECT_EQ(self.port, nullptr);
+        EXPECT_TRUE(Read(file).contains("Edit_FizikaiForOutH=850"));
     }
     {   // A dry run shows the change and never writes.
         TCtlRig rig;
