@@ -133,12 +133,14 @@ QString TKvCtl::HelpText(const QString& command) {
             "diff  shows field by field what writing FILE would change (exit 1 when\n"
             "      anything would).\n"
             "set   checks FILE first (a file that is not a settings file, keys missing\n"
-            "      or out of range: exit 2, nothing sent); reads the present settings and\n"
-            "      saves them as a backup (default: FILE.backup-YYYYMMDD-HHMMSS.kvs beside\n"
-            "      FILE), shows the changes, writes (command 4), reads back (command 6)\n"
-            "      and compares field by field: a device that stores other values (it\n"
-            "      clamps what it cannot take) makes set fail with the difference (exit 1).\n"
-            "      --dry-run stops before the write; --no-verify does not compare.\n"
+            "      or out of range: exit 2, nothing sent); reads the present settings,\n"
+            "      shows the changes (nothing to change: done), saves the present settings\n"
+            "      as a backup (default: FILE.backup-YYYYMMDD-HHMMSS.kvs beside FILE),\n"
+            "      writes (command 4), reads back (command 6) and compares field by field:\n"
+            "      a device that stores other values (it clamps what it cannot take) makes\n"
+            "      set fail with the difference (exit 1).\n"
+            "      --dry-run stops before the backup and the write; --no-verify does not\n"
+            "      compare.\n"
             "      A write without acknowledgement (no answer, port gone) exits 3 and\n"
             "      says so; the backup is complete on disk before anything is written.\n");
     if (command == QLatin1String("factory"))
@@ -302,10 +304,28 @@ void TKvCtl::Finish(int code) {
         OnFinished(code);
 }
 
+QString TKvCtl::WriteState() const {
+    // What a settings write that ended early leaves behind.
+    const TArgs& a = *a_;
+    QString what;
+    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set")) {
+        if (writeAcked_)
+            what += QStringLiteral("; the write WAS acknowledged, but the settings were not read back to verify");
+        else if (writeSent_)
+            what += QStringLiteral("; the write was NOT acknowledged: the device may or may not have stored the "
+                                   "new settings");
+        else
+            what += QStringLiteral("; nothing was written");
+    }
+    if (wroteBackup_)
+        what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
+    return what;
+}
+
 void TKvCtl::Interrupt() {
     if (exit_)
         return;
-    Err(QStringLiteral("kvctl: interrupted\n"));
+    Err(QStringLiteral("kvctl: interrupted") + WriteState() + QLatin1Char('\n'));
     Finish(exitInterrupted);
 }
 
@@ -468,17 +488,7 @@ void TKvCtl::NoAnswer(const TKvSession::TEnd& end) {
         what = QStringLiteral("the port %1 closed (hung up)").arg(a.port);
         break;
     }
-    if (a.command == QLatin1String("settings") && a.sub == QLatin1String("set")) {
-        if (writeAcked_)
-            what += QStringLiteral("; the write WAS acknowledged, but the settings were not read back to verify");
-        else if (writeSent_)
-            what += QStringLiteral("; the write was NOT acknowledged: the device may or may not have stored the "
-                                   "new settings");
-        else
-            what += QStringLiteral("; nothing was written");
-    }
-    if (wroteBackup_)
-        what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
+    what += WriteState();
     Err(QStringLiteral("kvctl: ") + what + QLatin1Char('\n'));
     Finish(code);
 }

@@ -93,6 +93,7 @@ private:
     // Shared steps.
     void OnEnd(const TKvSession::TEnd& end);
     void NoAnswer(const TKvSession::TEnd& end);
+    QString WriteState() const;
     void ApplySettings(const kv::SettingsRecord& r);
     QJsonObject StatusJson(const kv::PollAnswer& a) const;
     QString StatusText(const kv::PollAnswer& a) const;

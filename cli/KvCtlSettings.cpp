@@ -130,6 +130,13 @@ void TKvCtl::RunSettingsSet() {
     } else {
         a.backup = kv::WithSettingsFileExtension(a.backup);
     }
+    // The device's settings must not take the place of the ones to write.
+    if (QFileInfo(a.backup).absoluteFilePath() == QFileInfo(file).absoluteFilePath() ||
+        QFileInfo(a.backup).canonicalFilePath() == QFileInfo(file).canonicalFilePath()) {
+        Err(QStringLiteral("kvctl: the backup would overwrite %1; nothing was sent\n").arg(file));
+        Finish(exitUsage);
+        return;
+    }
     if (!OpenLink())
         return;
     session_->ReadSettings = true;
@@ -152,24 +159,16 @@ void TKvCtl::RunSettingsSet() {
             return;
         const kv::SettingsRecord device = kv::SettingsRecord::Decode(end.answer);
         if (*phase == 0) {
-            kv::DisplayFormats formats;
-            const kv::SettingsPage page = kv::PageFromRecord(device, formats);
-            QString error;
-            if (!kv::SaveSettingsFile(a.backup, page, env_.now().date(), &error)) {
-                Err(QStringLiteral("kvctl: cannot write the backup %1: %2; nothing was written to the device\n")
-                        .arg(a.backup, error));
-                Finish(exitUsage);
-                return;
-            }
-            wroteBackup_ = true;
-            Err(QStringLiteral("backup of the device's settings: %1\n").arg(a.backup));
             const auto diffs = DiffRecords(device, toWrite_);
+            auto report = [&](bool written) {
+                Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("backup"), wroteBackup_ ? QJsonValue(a.backup) : QJsonValue()},
+                                                                {QStringLiteral("written"), written},
+                                                                {QStringLiteral("differences"), DiffJson(diffs, "device", "file")}})
+                                          .toJson(QJsonDocument::Indented)));
+            };
             if (diffs.empty()) {
                 if (a.json)
-                    Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("backup"), a.backup},
-                                                                    {QStringLiteral("written"), false},
-                                                                    {QStringLiteral("differences"), QJsonArray()}})
-                                              .toJson(QJsonDocument::Indented)));
+                    report(false);
                 else
                     Out(QStringLiteral("the device already holds the settings of %1; nothing written\n").arg(file));
                 Finish(exitOK);
@@ -182,13 +181,22 @@ void TKvCtl::RunSettingsSet() {
                     DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
             if (a.dryRun) {
                 if (a.json)
-                    Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("backup"), a.backup},
-                                                                    {QStringLiteral("written"), false},
-                                                                    {QStringLiteral("differences"), DiffJson(diffs, "device", "file")}})
-                                              .toJson(QJsonDocument::Indented)));
+                    report(false);
                 Finish(exitOK);
                 return;
             }
+            // Before anything is written, what the device holds is on disk.
+            kv::DisplayFormats formats;
+            const kv::SettingsPage page = kv::PageFromRecord(device, formats);
+            QString error;
+            if (!kv::SaveSettingsFile(a.backup, page, env_.now().date(), &error)) {
+                Err(QStringLiteral("kvctl: cannot write the backup %1: %2; nothing was written to the device\n")
+                        .arg(a.backup, error));
+                Finish(exitUsage);
+                return;
+            }
+            wroteBackup_ = true;
+            Err(QStringLiteral("backup of the device's settings: %1\n").arg(a.backup));
             *phase = 1;
             session_->SettingsToWrite = toWrite_;
             session_->WriteSettings = true;

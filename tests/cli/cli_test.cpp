@@ -269,7 +269,6 @@ TEST(Kvctl, SettingsSetBacksUpWritesAndVerifies) {
     again.config.Settings = rig.device->Model().Settings();
     EXPECT_EQ(again.Run({"settings", "set", file, "--backup", dir.filePath("b2")}), 0);
     EXPECT_TRUE(S(again.out).contains("already holds"));
-    EXPECT_TRUE(QFile::exists(dir.filePath("b2.kvs")));
 }
 
 TEST(Kvctl, SettingsSetRefusesDryRunsAndReportsFailures) {
@@ -280,12 +279,19 @@ TEST(Kvctl, SettingsSetRefusesDryRunsAndReportsFailures) {
         EXPECT_EQ(range.Run({"settings", "set", WriteKvs(dir, "r.kvs", "12", "850")}), 2);
         EXPECT_EQ(header.port, nullptr);
         EXPECT_EQ(range.port, nullptr);
+        // Nor may the backup take the place of the file to write.
+        TCtlRig self;
+        const QString file = WriteKvs(dir, "self.kvs", "2", "850");
+        EXPECT_EQ(self.Run({"settings", "set", file, "--backup", file}), 2);
+        EXPECT_EQ(self.port, nullptr);
+        EXPECT_TRUE(Read(file).contains("Edit_FizikaiForOutH=850"));
     }
     {   // A dry run shows the change and never writes.
         TCtlRig rig;
         ASSERT_EQ(rig.Run({"settings", "set", WriteKvs(dir, "d.kvs", "2", "850"), "--dry-run"}), 0);
         EXPECT_TRUE(S(rig.out).contains("writing would change"));
         EXPECT_EQ(rig.device->Model().Settings().Mode, 0);
+        EXPECT_FALSE(S(rig.err).contains("backup")) << "nothing written, nothing to back up";
         for (const auto& e : rig.ended)
             EXPECT_NE(e.command, kv::cmdWriteSettings);
     }
@@ -334,4 +340,41 @@ TEST(Kvctl, TraceShowsRetryAndCrcFailure) {
         << log.toStdString();
     EXPECT_TRUE(log.contains("RX  addr 1  id 0  cmd 1  err 0  data[82] "));
     EXPECT_TRUE(log.contains("cmd 6  err 0  data[15] "));
+}
+
+// The trace's cutting of the wire: frames split over chunks, damaged frames,
+// bytes outside frames, and a line of garbage that never ends a frame.
+TEST(FrameTrace, CutsAndJudgesWhatTheLineCarries) {
+    std::vector<std::string> lines;
+    double t = 0;
+    kvctl::TFrameTrace trace([&](const std::string& l) { lines.push_back(l); }, [&] { return t += 0.001; });
+    const std::uint8_t frame[] = {1, 0, 6, 0};
+    std::string good(reinterpret_cast<const char*>(frame), 4);
+    const std::uint16_t crc = MBCRC16(good);
+    good += static_cast<char>(crc & 0xFF);
+    good += static_cast<char>(crc >> 8);
+    const std::string wire = TMBFrameCore::MBEncodeASCII('S', reinterpret_cast<const std::uint8_t*>(good.data()), good.size());
+    std::string bad = wire;
+    bad[bad.size() - 2] = bad[bad.size() - 2] == '0' ? '1' : '0';
+
+    const struct {
+        std::vector<std::string> chunks;
+        std::vector<std::string> expected; // in the lines, in order
+    } cases[] = {
+        {{wire.substr(0, 5), wire.substr(5)}, {"RX  addr 1  id 0  cmd 6  err 0  data[0]  crc ok"}},
+        {{bad}, {"crc BAD"}},
+        {{"S01X0;"}, {"damaged: not a frame of hexadecimal digit pairs"}},
+        {{"S0100;"}, {"damaged: 2 bytes, shorter than a frame"}},
+        {{"\x01\xFFzz" + wire}, {"RX  noise[4] \\x01\\xFFzz", "crc ok"}},
+        {{"S0102", wire}, {"RX  noise[5] S0102", "crc ok"}},
+        {{"S" + std::string(40000, 'A'), wire}, {"RX  noise[", "crc ok"}},
+    };
+    for (const auto& c : cases) {
+        lines.clear();
+        for (const auto& chunk : c.chunks)
+            trace.Received(chunk);
+        ASSERT_EQ(lines.size(), c.expected.size()) << c.expected.front();
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            EXPECT_NE(lines[i].find(c.expected[i]), std::string::npos) << lines[i];
+    }
 }
