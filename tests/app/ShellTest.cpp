@@ -78,6 +78,14 @@ TEST(Title, ActivatingTheShownWindowSetsTheTitle) {
     EXPECT_EQ(form.windowTitle(), kTitle);
 }
 
+TEST(Title, ShowingTheWindowSetsTheTitleWithoutActivation) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    form.setAttribute(Qt::WA_ShowWithoutActivating);
+    form.show();
+    EXPECT_EQ(form.windowTitle(), kTitle);
+}
+
 // ---------------------------------------------------------- access level
 
 TEST(DeveloperAccess, TheSwitchIsFoundCaseBlanksAndPositionAside) {
