@@ -137,7 +137,8 @@ class OutputCalibrationEndToEnd : public ::testing::TestWithParam<int> {};
 TEST_P(OutputCalibrationEndToEnd, AnOperatorCalibratesTheBoardWithTheMeter) {
     const int seed = GetParam();
     simtest::TKvsimProcess sim({QStringLiteral("--board-seed"), QString::number(seed), QStringLiteral("--drift"),
-                                QStringLiteral("0"), QStringLiteral("--process-noise"), QStringLiteral("0")});
+                                QStringLiteral("0"), QStringLiteral("--process-noise"), QStringLiteral("0"),
+                                QStringLiteral("--own-calibration")});
     ASSERT_TRUE(sim.ok) << sim.output.join('\n').toStdString();
     QTemporaryDir dir;
     TFormMainOptions o;
