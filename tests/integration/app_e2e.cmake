@@ -7,7 +7,7 @@ if(TARGET kvsim AND TARGET kv_app)
     SOURCES ${CMAKE_CURRENT_LIST_DIR}/app_e2e_test.cpp ${CMAKE_CURRENT_LIST_DIR}/input_calibration_e2e_test.cpp
             ${CMAKE_CURRENT_LIST_DIR}/outcal_e2e_test.cpp
     LIBS kv_app Qt6::Core
-    TIMEOUT 120
+    TIMEOUT 180
     LABELS integration)
   target_include_directories(app_e2e_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/sim ${CMAKE_SOURCE_DIR}/tests/support)
   target_compile_definitions(app_e2e_tests PRIVATE KVSIM_PATH="$<TARGET_FILE:kvsim>")
