@@ -114,6 +114,7 @@ void TForm_Main::SetupLayout() {
     SetupPictures();
     // Developer page
     SetupDeveloperPage();
+    SetupInputCalibration();
 
     // At the centre of the desktop.
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {

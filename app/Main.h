@@ -8,6 +8,7 @@
 // Behaviour lives in the Main*.cpp files, split by concern.
 #include "LazyFileDialog.h"
 #include "DeviceRecords.h"
+#include "InputCalibrationWizard.h"
 #include "MBTypes.h"
 #include "SettingsModel.h"
 
@@ -71,8 +72,9 @@ public:
     static QString TitleText(bool developerAccess);
 
     // Beside the executable, named after it with ".ini", when that folder is
-    // writable; otherwise in the user's configuration folder
-    // ($XDG_CONFIG_HOME or ~/.config) in a subfolder named after the program.
+    // writable and the INI file there is no symbolic link of another user;
+    // otherwise in the user's configuration folder ($XDG_CONFIG_HOME or
+    // ~/.config) in a subfolder named after the program.
     static QString DefaultIniFileName();
     static QString IniFileNameFor(const QString& executable, bool executableFolderWritable,
                                   const QString& configHome);
@@ -116,8 +118,6 @@ public:
     // Puts a page state into the controls in the settings file's order;
     // groups whose selection changes run their click handlers.
     void ApplySettingsPage(const kv::SettingsPage& page);
-    // Checks or unchecks one error level; unchecking leaves the other alone.
-    static void SetErrorLevelChecked(QRadioButton* button, bool checked);
     // Decodes the settings answer in MB1's receive buffer into the page.
     void ApplySettingsAnswer();
     void RadioGroup_ModeClick();
@@ -140,9 +140,7 @@ public:
     // Shows a prepared file dialog and gives the chosen file, empty when the
     // user cancels. Tests replace it to choose without a dialog.
     std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
-    // Reports a file error: an error box with one OK button. Tests replace it.
-    std::function<void(const QString& text)> ShowFileError;
-    // The texts of the three file errors.
+    // The texts of the three file errors (shown by ShowErrorMessage).
     static const QString kSaveFailedText;
     static const QString kNotSettingsFileText;
     static const QString kDamagedFileText;
@@ -181,6 +179,23 @@ public:
     // Showing the output calibration page starts its wizard afresh.
     void PageControl2Change(int index);
 
+    // --- Input calibration wizard (MainInputCalibration.cpp; its arithmetic,
+    // log lines and step table in InputCalibrationWizard.h)
+    void SpeedButton_CalibrationNextClick();
+    void SpeedButton_CalibrationBackClick();
+    void Edit_ETALON_500KeyPress(QChar& Key);
+    void Edit_ETALON_5KKeyPress(QChar& Key);
+    void Edit_ETALON_UKeyPress(QChar& Key);
+    // A press that would write a coefficient no device can use is taken back.
+    void SpeedButton_WriteCalibrationToKVClick();
+    // The step page PageControl3 shows, as an index into kv::incal::kSteps.
+    std::size_t InputCalibrationStep() const;
+    // The wizard's coefficients and working values.
+    kv::incal::TValues InputCalibration;
+    // The application's error message box (error icon, OK); tests put their
+    // own here, since a modal box waits for a person.
+    std::function<void(const QString&)> ShowErrorMessage;
+
     // --- State of the window.
     bool DeveloperAccess = false;
 
@@ -217,6 +232,10 @@ private:
     void SetupSettingsFiles();
     // Developer page: handlers bound to its page control.
     void SetupDeveloperPage();
+    void SetupInputCalibration();
+    // Reads a step's reference edit into the wizard; false (the edit red and
+    // focused) when its text is not a number.
+    bool ReadReferenceEdit(kv::incal::TReference ref);
     void SetupBarGraphs();
     void SetupPictures();
     void PinFontsToPixels(QWidget* root);

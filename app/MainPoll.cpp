@@ -94,35 +94,9 @@ std::uint8_t TForm_Main::PollFETControl() const {
                               SpeedButton_I400uA->Down(), SpeedButton_PotR->Down(), SpeedButton_3WAlt->Down());
     if (!DeveloperPageShows(*this, TabSheet_InputCalibration))
         return 0;
-    // The switches each input calibration step measures with
-    // (3W, AZ, Kelvin, I 400 uA, Pot. Fix, 3W Alt).
-    const struct {
-        const QWidget* step;
-        bool w3, az, kelvin, i400uA, potFix, w3Alt;
-    } steps[] = {
-        {TabSheet_Step1, false, false, true, true, false, false},
-        {TabSheet_Step2, false, false, false, false, false, false},
-        {TabSheet_Step3, true, false, false, true, false, true},
-        {TabSheet_Step5, true, false, false, false, false, true},
-        {TabSheet_Step6, true, false, true, true, false, false},
-        {TabSheet_Step7, true, false, false, true, false, true},
-        {TabSheet_Step10, true, false, false, false, false, false},
-        {TabSheet_Step11, true, false, false, false, false, true},
-        {TabSheet_Step13, false, true, false, true, true, true},
-        {TabSheet_Step15, false, false, true, true, true, false},
-        {TabSheet_Step16, false, true, false, false, true, true},
-        {TabSheet_Step17, false, true, false, false, true, false},
-        {TabSheet_Step18, false, false, true, true, false, false},
-        {TabSheet_Step19, false, false, false, false, false, false},
-        {TabSheet_Step20, false, false, true, false, true, false},
-        {TabSheet_Step21, false, true, false, false, true, false},
-        {TabSheet_Step22, false, false, false, false, true, false},
-    };
-    const QWidget* step = PageControl3->currentWidget();
-    for (const auto& s : steps)
-        if (s.step == step)
-            return FETControlByte(s.w3, s.az, s.kelvin, s.i400uA, s.potFix, s.w3Alt);
-    return 0; // step 23: the device drives its switches again
+    // The step's own configuration; 0 on step 23, where the device drives
+    // its switches again.
+    return kv::incal::kSteps[InputCalibrationStep()].FETControl;
 }
 
 void TForm_Main::StartPoll() {
@@ -139,7 +113,9 @@ void TForm_Main::StartPoll() {
 }
 
 void TForm_Main::SendWriteInputCalibration() {
-    if (!InputCalibrationComputed) {
+    // Values never measured, or ones no device can measure with, would
+    // replace the device's calibration: the press is released unsent.
+    if (!InputCalibrationComputed || !kv::incal::UnwritableFields(InputCalibrationToWrite).empty()) {
         SpeedButton_WriteCalibrationToKV->setDown(false);
         StartPoll();
         return;
@@ -181,8 +157,15 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
 
 void TForm_Main::MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString) {
     (void)MBStatusString; // the link panel shows it
-    const bool ok = MBStatus == stOK;
+    // An answer that arrives while the next request still waits for its start
+    // answers an earlier request; the request goes out as composed.
+    if (MB1->MBQueryPending())
+        return;
     const std::uint8_t command = MB1->MBMasterCommandToSlave();
+    // An answer whose length belongs to another command is the late answer
+    // to an earlier request: the command counts as not done, as after any
+    // failure; its own answer, when it comes, meets the same check.
+    const bool ok = MBStatus == stOK && kv::AnswerLengthFits(command, MB1->MBReceivedDataNumber());
 
     if (command == kv::cmdPoll) {
         // The device's pages are shown only while it answers.

@@ -6,52 +6,16 @@
 #include "Main.h"
 
 #include "DeviceRecords.h"
+#include "KeyPressFilter.h"
 #include "MB.h"
 #include "NumberPicture.h"
 #include "RadioGroup.h"
 #include "SettingsModel.h"
 
-#include <QEvent>
-#include <QKeyEvent>
 #include <QLineEdit>
 
 #include <algorithm>
 #include <vector>
-
-namespace {
-
-// Routes the keys typed into an edit through a key-press handler that may
-// change the character, as the edits that take numbers need.
-class TKeyPressFilter : public QObject {
-public:
-    using THandler = std::function<void(QChar& key)>;
-    TKeyPressFilter(QLineEdit* edit, THandler handler) : QObject(edit), m_edit(edit), m_handler(std::move(handler)) {
-        edit->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (watched != m_edit || event->type() != QEvent::KeyPress)
-            return false;
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const QString text = key->text();
-        if (text.size() != 1 || (key->modifiers() & (Qt::ControlModifier | Qt::AltModifier)))
-            return false;
-        QChar c = text.at(0);
-        m_handler(c);
-        if (c == text.at(0))
-            return false;
-        if (!m_edit->isReadOnly())
-            m_edit->insert(QString(c));
-        return true;
-    }
-
-private:
-    QLineEdit* m_edit;
-    THandler m_handler;
-};
-
-} // namespace
 
 void TForm_Main::SetupSettingsPage() {
     RadioGroup_Mode->OnClick = [this] { RadioGroup_ModeClick(); };
@@ -97,18 +61,6 @@ kv::SettingsRecord TForm_Main::SettingsFromControls() const {
     return kv::RecordFromPage(PageFromControls());
 }
 
-void TForm_Main::SetErrorLevelChecked(QRadioButton* button, bool checked) {
-    // The two levels exclude each other when one is checked, but a file may
-    // also leave both unchecked, which an exclusive pair refuses.
-    if (checked || !button->isChecked()) {
-        button->setChecked(checked);
-        return;
-    }
-    button->setAutoExclusive(false);
-    button->setChecked(false);
-    button->setAutoExclusive(true);
-}
-
 void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
     // Each group runs its click handler only when its selection changes.
     RadioGroup_Mode->setItemIndex(page.Mode);
@@ -117,8 +69,8 @@ void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
     RadioGroup_CJC->setItemIndex(page.CJC);
     RadioGroup_RefreshTime->setItemIndex(page.RefreshTime);
     RadioGroup_OutputMode->setItemIndex(page.OutputMode);
-    SetErrorLevelChecked(RadioButton_ErrorLow, page.ErrorLow);
-    SetErrorLevelChecked(RadioButton_ErrorHigh, page.ErrorHigh);
+    RadioButton_ErrorLow->setChecked(page.ErrorLow); // the pair: checking one unchecks the other
+    RadioButton_ErrorHigh->setChecked(page.ErrorHigh);
     CheckBox_DisableErrorSignal->setChecked(page.DisableErrorSignal);
     Edit_FizikaiForOutL->setText(page.FizikaiForOutL);
     Edit_FizikaiForOutH->setText(page.FizikaiForOutH);
@@ -152,8 +104,8 @@ void TForm_Main::ApplySettingsAnswer() {
     UpdateOutputLabels();
 
     CheckBox_DisableErrorSignal->setChecked(p.DisableErrorSignal);
-    SetErrorLevelChecked(RadioButton_ErrorHigh, p.ErrorHigh);
-    SetErrorLevelChecked(RadioButton_ErrorLow, p.ErrorLow);
+    RadioButton_ErrorHigh->setChecked(p.ErrorHigh);
+    RadioButton_ErrorLow->setChecked(p.ErrorLow);
 
     RadioGroup_ModeClick();
 }

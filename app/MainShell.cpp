@@ -164,7 +164,11 @@ QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFol
 QString TForm_Main::DefaultIniFileName() {
     const QString exe = QCoreApplication::applicationFilePath();
     const QString folder = QFileInfo(exe).absolutePath();
-    const bool writable = !exe.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    bool writable = !exe.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    // A link of another user in the program's folder (a shared folder beside
+    // a portable copy) is neither read nor written: the user's own place serves.
+    if (writable)
+        writable = !kv::IniFile::UntrustedLink(LocalPath(IniFileNameFor(exe, true, QString())));
     QString configHome = qEnvironmentVariable("XDG_CONFIG_HOME");
     if (configHome.isEmpty() || QDir::isRelativePath(configHome))
         configHome = QDir::homePath() + QStringLiteral("/.config");

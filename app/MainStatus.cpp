@@ -80,13 +80,14 @@ const QString kNoTemperatureText = QStringLiteral("----- °C");
 } // namespace
 
 void TForm_Main::DecodePollAnswer() {
-    // The answer is taken with the link's reads, in record order, and then
-    // laid out by the record's one definition; bytes beyond what the device
-    // sent read as 0.
+    // The answer is taken with the link's reads, as far as the device sent
+    // it, and then laid out by the record's one definition, whose reads follow
+    // the link's rule: a field cut off at the end reads as 0 as a whole.
     std::uint8_t bytes[kv::PollAnswer::Size];
-    for (std::uint8_t& b : bytes)
-        b = MB1->MBGetByte();
-    const kv::PollAnswer a = kv::PollAnswer::Decode(bytes);
+    std::size_t received = 0;
+    while (received < kv::PollAnswer::Size && MB1->MBMBRXDataBufferIndex() <= MB1->MBReceivedDataNumber())
+        bytes[received++] = MB1->MBGetByte();
+    const kv::PollAnswer a = kv::PollAnswer::Decode(std::span<const std::uint8_t>(bytes, received));
 
     // Firmware version.
     Label_FormverVerzio->setText(QLatin1Char('v') + DateText(a.FirmwareYear, a.FirmwareMonth, a.FirmwareDay));
@@ -279,9 +280,12 @@ void TForm_Main::ShowOutputPercent(double x) {
             return;
         }
         const double percent = x * 100.0;
-        // A level that is no number cannot be shown: both stay as they were.
-        if (!std::isfinite(percent))
+        // A level that is no number shows as no level, never as the last one.
+        if (!std::isfinite(percent)) {
+            Label_OutputPercent->setText(QStringLiteral("-----%"));
+            ProgressBar1_OutputPercent->setValue(ProgressBar1_OutputPercent->minimum());
             return;
+        }
         Label_OutputPercent->setText(Picture(percent, "0.00") + QLatin1Char('%'));
         // The bar's range bounds the position.
         const std::int64_t position = kv::RoundHalfEven(percent);

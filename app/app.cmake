@@ -29,6 +29,10 @@ add_library(kv_app STATIC
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDeveloper.cpp
+  # Input calibration wizard: its arithmetic, and the pages that present it
+  ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.h
+  ${CMAKE_CURRENT_LIST_DIR}/MainInputCalibration.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/KeyPressFilter.h
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
   ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.cpp ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.h

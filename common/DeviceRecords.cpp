@@ -242,4 +242,19 @@ OutputCalibrationRecord OutputCalibrationRecord::Decode(std::span<const std::uin
     return c;
 }
 
+bool AnswerLengthFits(std::uint8_t command, std::size_t dataLength) {
+    const bool pollAnswer = dataLength == PollAnswer::Size;
+    const bool settingsRecord = dataLength == SettingsRecord::Size;
+    const bool acknowledgement = dataLength == 0;
+    switch (command) {
+    case cmdPoll: return !settingsRecord && !acknowledgement;
+    case cmdReadSettings:
+    case cmdReadFactoryDefaults: return !pollAnswer && !acknowledgement;
+    case cmdWriteInputCalibration:
+    case cmdWriteOutputCalibration:
+    case cmdWriteSettings: return !pollAnswer;
+    default: return true;
+    }
+}
+
 } // namespace kv

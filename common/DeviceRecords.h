@@ -30,6 +30,16 @@ enum TDeviceCommand : std::uint8_t {
     cmdReadSettings = 6,
 };
 
+// Whether an answer of `dataLength` bytes can be the answer to `command`.
+// The device answers a poll with the 82-byte poll answer, a settings read
+// with the 15-byte settings record and a write with an acknowledgement whose
+// data nobody reads. An answer that crossed its request on a slow line (the
+// late answer to an earlier request) shows by its length: a poll answered
+// with a settings record or an empty acknowledgement, a settings read
+// answered by a poll answer or an empty acknowledgement, a write answered by
+// a poll answer. Every other length is taken, a short answer by the read rule.
+bool AnswerLengthFits(std::uint8_t command, std::size_t dataLength);
+
 // Error code of an answer to a command the device does not know, and of an
 // answer whose request carried a foreign ID.
 inline constexpr std::uint8_t kErrorUnknownCommand = 254;

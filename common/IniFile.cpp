@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -238,36 +240,113 @@ std::string DirName(const std::string& path) {
     return path.substr(0, slash);
 }
 
+// Temporary files of a write are "." + the file's name + kTempMarker + six
+// random characters, and are held under an exclusive lock while they live: a
+// file of that name that nobody holds locked was left by a write that died
+// (killed, power lost) and is removed by the next write in that folder.
+constexpr std::string_view kTempMarker = ".kvtmp-";
+
+std::string BaseName(const std::string& path) {
+    const auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// Removes the temporary files of dead writes of the file base in dir: only
+// regular files of the running user that no living write holds locked.
+void RemoveStaleTemporaries(const std::string& dir, const std::string& base) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d)
+        return;
+    const std::string ours = "." + base + std::string(kTempMarker);
+    while (const dirent* e = ::readdir(d)) {
+        const std::string_view name = e->d_name;
+        if (name.size() != ours.size() + 6 || name.substr(0, ours.size()) != ours)
+            continue;
+        const std::string path = dir + "/" + std::string(name);
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY);
+        if (fd < 0)
+            continue;
+        struct stat held {}, named {};
+        if (::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) && held.st_uid == ::geteuid() &&
+            ::flock(fd, LOCK_EX | LOCK_NB) == 0 && ::lstat(path.c_str(), &named) == 0 &&
+            named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+            ::unlink(path.c_str());
+        ::close(fd); // releases the lock
+    }
+    ::closedir(d);
+}
+
+// Makes a locked temporary file beside target; -1 when the folder refuses.
+int CreateTemporary(const std::string& dir, const std::string& base, std::string& tmp) {
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        tmp = dir + "/." + base + std::string(kTempMarker) + "XXXXXX";
+        const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+        if (fd < 0)
+            return -1;
+        // A cleaner in another process may have taken the file for stale in
+        // the moment before the lock: then the name is gone, and we start over.
+        struct stat held {}, named {};
+        if (::flock(fd, LOCK_EX) == 0 && ::fstat(fd, &held) == 0 && ::lstat(tmp.c_str(), &named) == 0 &&
+            named.st_ino == held.st_ino && named.st_dev == held.st_dev)
+            return fd;
+        ::close(fd);
+    }
+    return -1;
+}
+
+// Follows the symbolic links at path while each of them and the file they
+// lead to belong to the running user. Sets target to the final name (path
+// itself when it is no link) and st to what stands there; exists is false
+// when nothing does. False when a link belongs to someone else, leads to a
+// file of someone else, or the chain is too long or broken in a way that
+// hides what it points to.
+bool ResolveOwnLinks(const std::string& path, std::string& target, struct stat& st, bool& exists) {
+    target = path;
+    exists = false;
+    const uid_t me = ::geteuid();
+    bool viaLink = false;
+    for (int depth = 0; depth < 16; ++depth) {
+        if (::lstat(target.c_str(), &st) != 0)
+            return errno == ENOENT && !viaLink; // a dangling link is not followed
+        if (!S_ISLNK(st.st_mode)) {
+            exists = true;
+            return !viaLink || st.st_uid == me;
+        }
+        if (st.st_uid != me)
+            return false;
+        viaLink = true;
+        std::string next(static_cast<std::size_t>(PATH_MAX), '\0');
+        const ssize_t n = ::readlink(target.c_str(), next.data(), next.size());
+        if (n <= 0 || static_cast<std::size_t>(n) >= next.size())
+            return false;
+        next.resize(static_cast<std::size_t>(n));
+        target = next.front() == '/' ? next : DirName(target) + "/" + next;
+    }
+    return false;
+}
+
 // Replaces the file at path with data: temporary file in the same folder,
 // flushed, then renamed over the old one. Keeps the old file's mode and owner.
 bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string target = path;
+    std::string target;
     struct stat st {};
     bool exists = false;
-    if (::lstat(path.c_str(), &st) == 0) {
-        if (S_ISLNK(st.st_mode)) {
-            // Replace the file the link points to, not the link itself.
-            char* real = ::realpath(path.c_str(), nullptr);
-            if (!real)
-                return false;
-            target = real;
-            std::free(real);
-            if (::stat(target.c_str(), &st) != 0)
-                return false;
-        }
+    if (!ResolveOwnLinks(path, target, st, exists))
+        return false;
+    if (exists) {
         if (!S_ISREG(st.st_mode))
             return false;
-        // A file the user made read-only stays as it is.
-        if (::access(target.c_str(), W_OK) != 0)
+        // A file the user made read-only stays as it is. Root may write
+        // anything, so the permission bits are asked as well as the kernel.
+        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
             return false;
-        exists = true;
     }
 
     const std::string dir = DirName(target);
-    const auto slash = target.rfind('/');
-    const std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string tmp = dir + "/." + base + ".XXXXXX";
-    const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    const std::string base = BaseName(target);
+    RemoveStaleTemporaries(dir, base);
+    std::string tmp;
+    const int fd = CreateTemporary(dir, base, tmp);
     if (fd < 0)
         return false;
 
@@ -281,12 +360,13 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
         }
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok) {
+    if (!ok)
         ::unlink(tmp.c_str());
+    // Closed only now: until the rename, the lock says the file is alive.
+    ::close(fd);
+    if (!ok)
         return false;
-    }
     const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dfd >= 0) {
         (void)::fsync(dfd); // makes the rename itself durable
@@ -307,6 +387,15 @@ bool NameStorable(std::string_view name) {
 } // namespace
 
 IniFile::IniFile(std::string path) : path_(std::move(path)) {}
+
+bool IniFile::UntrustedLink(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode))
+        return false;
+    std::string target;
+    bool exists = false;
+    return !ResolveOwnLinks(path, target, st, exists);
+}
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view def) const {

@@ -14,6 +14,13 @@
 // does not touch (comments, unknown sections and keys, damaged lines) are kept
 // byte for byte, and so are the byte order mark and the line ending style.
 //
+// A write never follows a symbolic link that someone else could have planted:
+// it goes through a link only when every link on the way and the file it
+// leads to belong to the running user, and otherwise fails. A file whose
+// permission bits allow no write is never replaced, also not by root. Each
+// write removes the temporary files that killed writes left in the folder
+// (they are named after the file and held locked while a write lives).
+//
 // Damaged input never crashes the reader: lines that are neither a section
 // header nor a key line are ignored, over-long lines are kept but not
 // interpreted, and a file beyond kMaxFileSize is read only up to that size and
@@ -51,12 +58,17 @@ public:
     bool ValueExists(std::string_view section, std::string_view key) const;
 
     // False when the file could not be replaced (folder not writable, disk
-    // full, read-only file, file too large), or when the name or value cannot
+    // full, read-only file, file too large, a link of another user), or when the name or value cannot
     // be stored in one line (empty or "="/line breaks in a name, line breaks
     // in a value, "[" or ";" leading a key). The old file is then untouched.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
     bool WriteInteger(std::string_view section, std::string_view key, int value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
+
+    // True when path is a symbolic link that a write will not follow (it, a
+    // link it leads through, or the file at its end belongs to another user,
+    // or it leads nowhere).
+    static bool UntrustedLink(const std::string& path);
 
     // The integer rule of ReadInteger on a bare text: true and the value when
     // the whole text (blanks around it ignored) is such an integer.

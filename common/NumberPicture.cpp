@@ -140,8 +140,13 @@ bool ParseDecimal(std::string_view text, char sep, double& out) {
     }
     const char* first = s.data();
     const char* last = s.data() + s.size();
-    if (*first == '+')
+    // One sign only: from_chars takes a minus itself, so a plus is dropped
+    // here and a sign after it ("+-5") refused.
+    if (*first == '+') {
         ++first;
+        if (first != last && (*first == '-' || *first == '+'))
+            return false;
+    }
     double v = 0;
     const auto r = std::from_chars(first, last, v, std::chars_format::general);
     if (r.ec != std::errc{} || r.ptr != last || !std::isfinite(v))

@@ -151,6 +151,8 @@ void TMBEngine::MBStartQuery(std::uint16_t delayMs) {
         FStartDelayTimer->start(delayMs);
 }
 
+bool TMBEngine::MBQueryPending() const { return FStartDelayTimer->isActive(); }
+
 void TMBEngine::StartDelayElapsed() {
     FStartDelayTimer->stop();
     // In the slave modes the same timer holds back the answer. Elsewhere a

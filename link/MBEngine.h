@@ -86,6 +86,10 @@ public:
     void MBSetBusy(bool busy);
     virtual void MBClearCounters();
     void MBSendSlaveAnswer();
+    // True from a delayed MBStartQuery until its frame goes out (or a new
+    // start replaces it): an end event raised meanwhile belongs to an earlier
+    // request, since the awaited one has not been sent yet.
+    bool MBQueryPending() const;
 
     // ---- properties -------------------------------------------------------
     void setMBMode(TMBMode mode) override;

@@ -73,6 +73,10 @@ struct TDeviceConfig {
     double DriftPeriodMs = 600000.0;
     double Noise = 0.02;              // standard deviation per measurement
     std::uint64_t Seed = 1;
+    // The board: the hidden constants of its front end (reference resistors,
+    // offsets, converter reference) are drawn from this seed, so each seed is
+    // another board and the same seed is the same board every run.
+    std::uint32_t BoardSeed = 1;
     // Environment.
     double Ambient = 23.0;            // °C; the terminals sit at the internal temperature
     double WarmUp = 6.0;              // °C the electronics warm the housing by

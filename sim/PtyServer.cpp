@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/timerfd.h>
 #include <unistd.h>
 
@@ -245,13 +246,43 @@ void TPtyServer::ArmPump(const std::chrono::steady_clock::time_point* due) {
     ::timerfd_settime(pumpFd_, due ? TFD_TIMER_ABSTIME : 0, &when, nullptr);
 }
 
+bool TPtyServer::LinkReplaceable(const QString& path, QString& why) {
+    struct stat st {};
+    if (::lstat(QFile::encodeName(path).constData(), &st) != 0) {
+        if (errno == ENOENT)
+            return true;
+        why = QStringLiteral("cannot look at %1: %2").arg(path, QString::fromLocal8Bit(std::strerror(errno)));
+        return false;
+    }
+    if (S_ISLNK(st.st_mode))
+        return true;
+    why = QStringLiteral("--link %1: a %2 is there, not a symbolic link; it is left as it is")
+              .arg(path, S_ISDIR(st.st_mode) ? QStringLiteral("folder")
+                         : S_ISREG(st.st_mode) ? QStringLiteral("file")
+                                               : QStringLiteral("special file"));
+    return false;
+}
+
 void TPtyServer::UpdateLink() {
     if (options_.Link.isEmpty())
         return;
+    // Only a link (or nothing) is replaced: a file that appeared at the name
+    // since the start, after a hang-up for instance, is never renamed over.
+    QString why;
+    if (!LinkReplaceable(options_.Link, why)) {
+        std::fprintf(stderr, "kvsim: %s\n", qPrintable(why));
+        return;
+    }
     const QByteArray link = QFile::encodeName(options_.Link);
     const QByteArray tmp = link + ".tmp" + QByteArray::number(::getpid());
-    ::unlink(tmp.constData());
-    if (::symlink(QFile::encodeName(path_).constData(), tmp.constData()) != 0 || ::rename(tmp.constData(), link.constData()) != 0) {
+    struct stat st {};
+    if (::lstat(tmp.constData(), &st) == 0 && S_ISLNK(st.st_mode))
+        ::unlink(tmp.constData()); // our own, left by an earlier run of this process id
+    if (::symlink(QFile::encodeName(path_).constData(), tmp.constData()) != 0) {
+        std::fprintf(stderr, "kvsim: cannot link %s: %s\n", link.constData(), std::strerror(errno));
+        return;
+    }
+    if (::rename(tmp.constData(), link.constData()) != 0) {
         std::fprintf(stderr, "kvsim: cannot link %s: %s\n", link.constData(), std::strerror(errno));
         ::unlink(tmp.constData());
     }

@@ -44,6 +44,9 @@ public:
     void Close();
 
     const QString& Path() const { return path_; }
+    // True when the link option may put a symbolic link at path: nothing is
+    // there, or a symbolic link is. Otherwise false with the reason.
+    static bool LinkReplaceable(const QString& path, QString& why);
     // The rate the other side set, or the fallback.
     std::uint32_t LineRate() const;
     TSimSlave& Slave() { return *slave_; }

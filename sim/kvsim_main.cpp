@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -59,7 +60,7 @@ int main(int argc, char* argv[]) {
         "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
-    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS).", "PATH");
+    const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
     const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
@@ -72,6 +73,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption drift("drift", "Amplitude of the slow drift of the process value (default 0.5).", "A", "0.5");
     const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
     const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
+    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end constants (default 1).", "N", "1");
     const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
     const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
     const QCommandLineOption drop("drop", "Share 0..1 of requests left unanswered.", "P", "0");
@@ -81,7 +83,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
     const QCommandLineOption silent("silent", "Answer nothing.");
     for (const auto* o : {&link, &baud, &turnaround, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
-                          &seed, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
+                          &seed, &boardSeed, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
         p.addOption(*o);
     p.process(app);
 
@@ -127,6 +129,9 @@ int main(int argc, char* argv[]) {
     if (!number(seed, 0, 1e15, v))
         return fail("--seed wants a whole number");
     config.Seed = static_cast<std::uint64_t>(v);
+    if (!number(boardSeed, 0, 4294967295.0, v) || v != std::floor(v))
+        return fail("--board-seed wants a whole number 0..4294967295");
+    config.BoardSeed = static_cast<std::uint32_t>(v);
     if (p.isSet(uncal))
         config.InputCalibrated = config.OutputCalibrated = false;
 
@@ -150,6 +155,8 @@ int main(int argc, char* argv[]) {
 
     TPtyServer::Options options;
     options.Link = p.value(link);
+    if (QString why; !options.Link.isEmpty() && !TPtyServer::LinkReplaceable(options.Link, why))
+        return fail(why);
     if (!number(baud, 50, 4000000, v))
         return fail("--baud wants a rate");
     options.FallbackRate = static_cast<std::uint32_t>(v);

@@ -6,10 +6,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <string>
 
 #include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -221,6 +224,84 @@ TEST_F(IniFileTest, WritesThroughASymlinkToItsTarget) {
     ASSERT_EQ(lstat(link.c_str(), &st), 0);
     EXPECT_TRUE(S_ISLNK(st.st_mode));
     EXPECT_EQ(Get(), "[S]\nK=2\n");
+}
+
+// Another user's link in a shared folder is not followed, and a link of ours
+// to another user's file neither; the files they lead to stay as they were.
+TEST_F(IniFileTest, LinksPlantedByOthersAreNotFollowed) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give files to another user";
+    const uid_t other = 65534;
+    const std::string shared = dir + "/shared";
+    ASSERT_EQ(mkdir(shared.c_str(), 01777), 0);
+    ASSERT_EQ(chmod(shared.c_str(), 01777), 0);
+    Put("[Secret]\nK=1\n");
+    const std::string theirs = dir + "/theirs.ini";
+    std::ofstream(theirs) << "[S]\nK=1\n";
+    ASSERT_EQ(chown(theirs.c_str(), other, other), 0);
+    const struct {
+        const char* what;
+        std::string target;
+        uid_t linkOwner;
+    } cases[] = {
+        {"their link to our file", path, other},
+        {"our link to their file", theirs, 0},
+    };
+    for (const auto& c : cases) {
+        const std::string link = shared + "/kvsetup.ini";
+        unlink(link.c_str());
+        ASSERT_EQ(symlink(c.target.c_str(), link.c_str()), 0);
+        ASSERT_EQ(lchown(link.c_str(), c.linkOwner, c.linkOwner), 0);
+        std::ifstream in(c.target, std::ios::binary);
+        const std::string before{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_TRUE(kv::IniFile::UntrustedLink(link)) << c.what;
+        EXPECT_FALSE(kv::IniFile(link).WriteString("Com", "MBLastUsedPort", "x")) << c.what;
+        std::ifstream after(c.target, std::ios::binary);
+        EXPECT_EQ(std::string(std::istreambuf_iterator<char>(after), {}), before) << c.what;
+        struct stat st {};
+        ASSERT_EQ(lstat(link.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISLNK(st.st_mode)) << c.what;
+    }
+    EXPECT_FALSE(kv::IniFile::UntrustedLink(path)); // no link at all
+}
+
+// The permission bits decide, also for root, whom access() always lets write.
+TEST_F(IniFileTest, AReadOnlyFileIsNeverReplacedAlsoByRoot) {
+    for (const mode_t mode : {0444u, 0400u, 0000u}) {
+        Put("[Com]\nMBLastUsedPort=a\n");
+        ASSERT_EQ(chmod(path.c_str(), mode), 0);
+        EXPECT_FALSE(kv::IniFile(path).WriteString("Com", "MBLastUsedPort", "b")) << std::oct << mode;
+        chmod(path.c_str(), 0600);
+        EXPECT_EQ(Get(), "[Com]\nMBLastUsedPort=a\n") << std::oct << mode;
+        unlink(path.c_str());
+    }
+}
+
+// Killed writes leave temporary files; the next write removes those of this
+// file that nobody holds, and nothing else.
+TEST_F(IniFileTest, StaleTemporaryFilesAreRemovedByTheNextWrite) {
+    Put("[Com]\nMBLastUsedPort=a\n");
+    const auto make = [&](const std::string& name) {
+        std::ofstream(dir + "/" + name) << "half a file";
+        return dir + "/" + name;
+    };
+    make(".kvsetup.ini.kvtmp-Ab12Cd"); // stale
+    make(".kvsetup.ini.backup");       // the user's
+    make(".other.ini.kvtmp-Ab12Cd");   // another file's
+    // A write in progress in another process holds its file locked.
+    const std::string live = make(".kvsetup.ini.kvtmp-LiVe00");
+    const int fd = open(live.c_str(), O_RDONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(flock(fd, LOCK_EX), 0);
+    // flock belongs to the open file: the write's own open cannot take it.
+    ASSERT_TRUE(kv::IniFile(path).WriteString("Com", "MBLastUsedPort", "b"));
+    close(fd);
+    EXPECT_EQ(Get(), "[Com]\nMBLastUsedPort=b\n");
+    EXPECT_EQ(access((dir + "/.kvsetup.ini.kvtmp-Ab12Cd").c_str(), F_OK), -1);
+    EXPECT_EQ(access((dir + "/.kvsetup.ini.backup").c_str(), F_OK), 0);
+    EXPECT_EQ(access((dir + "/.other.ini.kvtmp-Ab12Cd").c_str(), F_OK), 0);
+    EXPECT_EQ(access(live.c_str(), F_OK), 0);
+    EXPECT_EQ(FilesInDir(), 4);
 }
 
 } // namespace

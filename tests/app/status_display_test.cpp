@@ -224,6 +224,10 @@ TEST_P(StatusDecimals, OutputPercentAndBar) {
         {0.5f, 0x80, "50#00%", 50},   {0.5f, 0x00, "-----%", 0},   {0.125f, 0x80, "12#50%", 12},
         {0.135f, 0x80, "13#50%", 14}, {1.5f, 0x80, "150#00%", 100}, {-0.25f, 0x80, "-25#00%", 0},
         {0.0f, 0x80, "0#00%", 0},
+        // A garbled level shows no level at all, never the previous one.
+        {std::numeric_limits<float>::quiet_NaN(), 0x80, "-----%", 0},
+        {std::numeric_limits<float>::infinity(), 0x80, "-----%", 0},
+        {-std::numeric_limits<float>::infinity(), 0x80, "-----%", 0},
     };
     for (const auto& c : cases) {
         TWindow w;
@@ -429,6 +433,15 @@ TEST(StatusAnswer, ShortAnswerReadsZeroBeyondItsEnd) {
     EXPECT_EQ(w.form.Label_Status->text(), QStringLiteral("OK"));
     // No calibration flags came: the input counts as uncalibrated.
     EXPECT_EQ(w.form.Label_fSzamitottErtek->text(), QStringLiteral("----- °C"));
+
+    // Cut off inside a field: the field reads as 0 as a whole, not as the
+    // bytes that came with zeros after them.
+    a = GoodAnswer();
+    a.ADCH0Present = 0x01020304;
+    bytes = a.Encode();
+    bytes.resize(6); // two of the count's four bytes
+    w.Decode(bytes);
+    EXPECT_EQ(w.form.Label_ADCH0Present->text(), QStringLiteral("  0"));
 
     w.Decode(std::vector<std::uint8_t>{});
     EXPECT_EQ(w.form.Label_FormverVerzio->text(), QStringLiteral("v0000-00-00"));

@@ -67,7 +67,8 @@ TEST(NumberPicture, ParsesOnlyWithTheLocaleSeparator) {
         {"12,5", ',', true, 12.5}, {"12.5", '.', true, 12.5}, {"12.5", ',', false, 0},
         {" -3 ", '.', true, -3},   {"abc", '.', false, 0},    {"", '.', false, 0},
         {"1,2,3", ',', false, 0},  {"+7", '.', true, 7},      {"5x", '.', false, 0},
-        {"1e3", '.', true, 1000},  {"inf", '.', false, 0},
+        {"1e3", '.', true, 1000},  {"inf", '.', false, 0},    {"+-5", '.', false, 0},
+        {"++5", '.', false, 0},    {"-+5", '.', false, 0},    {"+", '.', false, 0},
     };
     for (const auto& c : cases) {
         double v = -1;

@@ -6,6 +6,10 @@
 #include "SimProcess.h"
 
 #include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -183,6 +187,34 @@ TEST(SimPty, HangUpReportedOnceThenTheLinkedPortServesAgain) {
     ASSERT_TRUE(again.master.Open(linkPath, 115200)) << again.port->ErrorText().toStdString();
     ASSERT_TRUE(again.Poll());
     EXPECT_EQ(again.master.ends.back().status, stOK);
+}
+
+// --link replaces only a link or nothing: a file or folder at the name is
+// refused before anything is served, and stays as it was.
+TEST(SimPty, LinkRefusesToReplaceAnythingButALink) {
+    const QString base = QStringLiteral("/tmp/kvsim-test-refuse-%1").arg(QCoreApplication::applicationPid());
+    const QString file = base + ".txt";
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("keep me\n");
+    }
+    QDir().mkpath(base + ".d");
+    for (const QString& path : {file, base + ".d"}) {
+        QProcess p;
+        p.start(QStringLiteral(KVSIM_PATH), {"--link", path});
+        ASSERT_TRUE(p.waitForFinished(10000));
+        EXPECT_EQ(p.exitCode(), 2) << path.toStdString();
+        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+        EXPECT_TRUE(err.contains("not a symbolic link")) << err.toStdString();
+        EXPECT_FALSE(QString::fromLocal8Bit(p.readAllStandardOutput()).contains("serving on"));
+    }
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), "keep me\n");
+    EXPECT_TRUE(QFileInfo(base + ".d").isDir());
+    QFile::remove(file);
+    QDir().rmdir(base + ".d");
 }
 
 int main(int argc, char** argv) {
