@@ -74,6 +74,7 @@ TForm_Main::TForm_Main(const TFormMainOptions& options, QWidget* parent)
     SetupPollCycle();
     SetupSettingsPage();
     SetupSettingsFiles();
+    SetupOutputCalibration();
 
     // ...then the window's own start-up.
     FormCreate();

@@ -9,6 +9,7 @@
 #include "LazyFileDialog.h"
 #include "DeviceRecords.h"
 #include "InputCalibrationWizard.h"
+#include "OutputCalibrationWizard.h"
 #include "MBTypes.h"
 #include "SettingsModel.h"
 
@@ -28,6 +29,7 @@
 #include <functional>
 
 class TMBTimerFactory;
+class TSpeedButton;
 
 // What the program entry hands to the window.
 struct TFormMainOptions {
@@ -196,6 +198,38 @@ public:
     // own here, since a modal box waits for a person.
     std::function<void(const QString&)> ShowErrorMessage;
 
+    // --- Output calibration wizard and PWM forcing (MainOutputCalibration.cpp)
+    // Shows PWMValue (text, track bar, progress bar) and derives the value
+    // the poll forces, PWMForceValue, which is never 0.
+    void ShowPWMValue();
+    // Sets the controls and the forced value for the step shown.
+    void UpdateOutputCalibrationPage();
+    // Step 1 again, with an empty log; a pending write is withdrawn.
+    void RestartOutputCalibration();
+    void SpeedButton_OutputCalibrationNextClick();
+    void SpeedButton_OutputCalibrationBackClick();
+    // The operator moved the track bar (only while it has the focus).
+    void TrackBar_PWMChange();
+    void Button_IM10000Click() { OutputValueButtonClick(kv::outcal::btnIM10000); }
+    void Button_IM1000Click() { OutputValueButtonClick(kv::outcal::btnIM1000); }
+    void Button_IM100Click() { OutputValueButtonClick(kv::outcal::btnIM100); }
+    void Button_IM10Click() { OutputValueButtonClick(kv::outcal::btnIM10); }
+    void Button_IM1Click() { OutputValueButtonClick(kv::outcal::btnIM1); }
+    void Button_IP1Click() { OutputValueButtonClick(kv::outcal::btnIP1); }
+    void Button_IP10Click() { OutputValueButtonClick(kv::outcal::btnIP10); }
+    void Button_IP100Click() { OutputValueButtonClick(kv::outcal::btnIP100); }
+    void Button_IP1000Click() { OutputValueButtonClick(kv::outcal::btnIP1000); }
+    void Button_IP10000Click() { OutputValueButtonClick(kv::outcal::btnIP10000); }
+    void Button_Out0Click() { OutputValueButtonClick(kv::outcal::btnOut0); }
+    void Button_OutVegertekClick() { OutputValueButtonClick(kv::outcal::btnOutVegertek); }
+    // A test button forces its value only when the click left it down.
+    void SpeedButton_Test4mAClick() { OutputTestButtonClick(kv::outcal::tp4mA); }
+    void SpeedButton_Test12mAClick() { OutputTestButtonClick(kv::outcal::tp12mA); }
+    void SpeedButton_Test20mAClick() { OutputTestButtonClick(kv::outcal::tp20mA); }
+    void SpeedButton_Test2VClick() { OutputTestButtonClick(kv::outcal::tp2V); }
+    void SpeedButton_Test6VClick() { OutputTestButtonClick(kv::outcal::tp6V); }
+    void SpeedButton_Test10VClick() { OutputTestButtonClick(kv::outcal::tp10V); }
+
     // --- State of the window.
     bool DeveloperAccess = false;
 
@@ -237,6 +271,12 @@ private:
     // focused) when its text is not a number.
     bool ReadReferenceEdit(kv::incal::TReference ref);
     void SetupBarGraphs();
+    // Output calibration: handlers bound to its controls.
+    void SetupOutputCalibration();
+    void OutputValueButtonClick(kv::outcal::TValueButton button);
+    void OutputTestButtonClick(kv::outcal::TTestPoint point);
+    TSpeedButton* TestButton(kv::outcal::TTestPoint point) const;
+    std::int32_t& StoredPWM(kv::outcal::TStoredPWM which);
     void SetupPictures();
     void PinFontsToPixels(QWidget* root);
     void ConnectOnStart();

@@ -24,5 +24,5 @@ void TForm_Main::PageControl2Change(int index) {
     // pages keep their state.
     if (PageControl2->widget(index) != TabSheet_OutputCalibration)
         return;
-    PageControl4->setCurrentWidget(TabSheet_OutCalStep1);
+    RestartOutputCalibration();
 }

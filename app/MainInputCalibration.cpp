@@ -107,7 +107,9 @@ void TForm_Main::SpeedButton_CalibrationBackClick() {
 }
 
 void TForm_Main::SpeedButton_WriteCalibrationToKVClick() {
-    if (!SpeedButton_WriteCalibrationToKV->Down())
+    // Before the wizard has measured anything the poll cycle's guard
+    // releases the press unsent.
+    if (!SpeedButton_WriteCalibrationToKV->Down() || !InputCalibrationComputed)
         return;
     // A coefficient that is not a number, or a reference resistance or
     // voltage of 0 or below, would leave the device measuring nonsense for

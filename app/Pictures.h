@@ -25,8 +25,8 @@ QPixmap Picture(const QString& name);
 namespace pictures {
 
 // Input calibration wizard, 350 x 351, under the step page's title.
-inline constexpr char WiringA[] = "wiring_a";  // steps 1, 2: 4-wire, terminals 1-2-3-4 shorted (0 ohm)
-inline constexpr char WiringB[] = "wiring_b";  // steps 3, 5: 3-wire, terminals 1-3-4 shorted (0 ohm)
+inline constexpr char WiringA[] = "wiring_a";  // steps 1, 2: 4-wire offsets, input open (nothing connected)
+inline constexpr char WiringB[] = "wiring_b";  // steps 3, 5: 3-wire offsets, input open (nothing connected)
 inline constexpr char WiringC[] = "wiring_c";  // steps 6, 7: 3-wire, 500 ohm reference resistor R
 inline constexpr char WiringD[] = "wiring_d";  // steps 10, 11: 3-wire, 5 kohm reference resistor R
 inline constexpr char WiringE[] = "wiring_e";  // steps 13, 15: 2-wire, the 500 ohm R of step 7

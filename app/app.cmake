@@ -33,6 +33,9 @@ add_library(kv_app STATIC
   ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.h
   ${CMAKE_CURRENT_LIST_DIR}/MainInputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KeyPressFilter.h
+  # Output calibration wizard: its rules, and the page that presents them
+  ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.h
+  ${CMAKE_CURRENT_LIST_DIR}/MainOutputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
   ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.cpp ${CMAKE_CURRENT_LIST_DIR}/SpeedButton.h

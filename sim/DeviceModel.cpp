@@ -10,27 +10,8 @@ namespace {
 
 constexpr double kFullScale = 8388607.0; // 2^23 - 1, the converter's largest count
 
-// The input front end. Resistances are measured ratiometrically: the current
-// source drives the input and the reference resistor in series, channel 0
-// takes the drop on the input and channel 1 the drop on the reference (or,
-// with the third-wire switch, the input's drop from its other side). Voltages
-// go through the fixed-gain path against the converter's reference. The
-// values are a particular board's: the input calibration finds them.
-constexpr double kCountsPerVolt = 8388608.0 / 0.25; // resistive path: 250 mV full scale
-constexpr double kRref500 = 499.7;                  // reference resistor of the 500 ohm ranges
-constexpr double kRref5k = 4996.0;                  // of the 5k ranges
-constexpr double kUrefMilliVolt = 2495.0;           // converter reference
-constexpr double kVoltGain = 6.0;                   // gain of the voltage path
-constexpr double kOffsetCH0 = 812.0;
-constexpr double kOffsetCH1 = -1530.0;
-constexpr double kOffsetCH1ThreeW = 2210.0;
-constexpr double kOffsetCH0G4 = 950.0;
-constexpr double kAutoZeroCounts = 37.0;
-
-// Nominal PWM values of the output stage (a 24 mA / 12 V full-scale DAC) used
-// while the output is not calibrated.
-constexpr std::uint16_t kNominalPWMLow = 10923;  // 4 mA, 2 V
-constexpr std::uint16_t kNominalPWMHigh = 54613; // 20 mA, 10 V
+// Converter noise: counts per unit of the measurement's noise draw.
+constexpr double kCountNoise = 20.0;
 
 bool IsResistanceMode(std::uint8_t mode) { return mode == 0 || mode == 1 || mode == 5 || mode == 6; }
 bool IsPotMode(std::uint8_t mode) { return mode == 3 || mode == 4; }
@@ -59,7 +40,8 @@ TDeviceConfig TDeviceConfig::Steady() {
     return c;
 }
 
-TDeviceModel::TDeviceModel(const TDeviceConfig& config) : config_(config) {
+TDeviceModel::TDeviceModel(const TDeviceConfig& config)
+    : config_(config), outputStage_(TOutputCharacteristic::ForBoard(config.BoardSeed)) {
     settings_ = Sanitize(config.Settings);
     inputCalibrated_ = config.InputCalibrated;
     outputCalibrated_ = config.OutputCalibrated;
@@ -70,6 +52,11 @@ TDeviceModel::TDeviceModel(const TDeviceConfig& config) : config_(config) {
     }
     rofPot0_ = 0.0;
     rofPot100_ = PotRange();
+    board_ = TBoard::FromSeed(config.BoardSeed);
+    nominalCal_ = TBoard::Nominal().Calibration();
+    if (inputCalibrated_)
+        startCal_ = TBoard::FromSeed(config.ForeignCalibration ? ForeignBoardSeed(config.BoardSeed) : config.BoardSeed)
+                        .Calibration();
     // splitmix64 of the seed, so that nearby seeds give unrelated streams
     std::uint64_t z = config.Seed + 0x9E3779B97F4A7C15ull;
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -135,10 +122,18 @@ double TDeviceModel::RawLoopResistance() const {
     const std::uint8_t mode = settings_.Mode;
     if (IsResistanceMode(mode)) {
         const TTerminals t = Terminals(TrueProcessValue());
-        return t.Open ? NAN : t.Ohm + config_.LeadResistance;
+        if (t.Open)
+            return NAN;
+        TInput in = Input(t);
+        in.Lead1 = in.Lead4 = config_.LeadResistance / 2.0;
+        return MeasuredResistance(in, mode == 1 || mode == 6, 2, 0.0);
     }
-    if (mode == 2 && (settings_.CJC == 1 || settings_.CJC == 2))
-        return PtResistance(settings_.CJC == 1 ? 1000.0 : 100.0, TrueInternalTemperature()) + config_.LeadResistance;
+    if (mode == 2 && (settings_.CJC == 1 || settings_.CJC == 2)) {
+        TInput cj;
+        cj.Ohm = PtResistance(settings_.CJC == 1 ? 1000.0 : 100.0, TrueInternalTemperature());
+        cj.Lead1 = cj.Lead4 = config_.LeadResistance / 2.0;
+        return MeasuredResistance(cj, settings_.CJC == 1, 2, 0.0);
+    }
     return NAN;
 }
 
@@ -175,8 +170,8 @@ TDeviceModel::TTerminals TDeviceModel::Terminals(double x) const {
     return t;
 }
 
-TDeviceModel::TSwitchSet TDeviceModel::Switches() const {
-    TSwitchSet s;
+TSwitches TDeviceModel::Switches() const {
+    TSwitches s;
     if (fetControl_ & kv::fet::Force) {
         s.ThreeW = fetControl_ & kv::fet::ThreeW;
         s.AZ = fetControl_ & kv::fet::AZ;
@@ -202,27 +197,51 @@ TDeviceModel::TSwitchSet TDeviceModel::Switches() const {
     return s;
 }
 
-void TDeviceModel::FrontEnd(const TTerminals& t, double lead, double tn, TMeasurement& m) const {
-    const TSwitchSet sw = Switches();
-    const double current = t.Open ? 0.0 : (sw.I400uA ? 400e-6 : 40e-6);
-    const double rx = t.Open ? 0.0 : t.Ohm;
-    const double rref = sw.I400uA ? kRref500 : kRref5k;
-    double ch0 = 0.0;
-    if (sw.AZ)
-        ch0 = kAutoZeroCounts; // the input shorted inside
-    else if (sw.PotFix)
-        ch0 = kOffsetCH0G4 + (t.MilliVolt + current * rx * 1000.0) * kVoltGain * kFullScale / kUrefMilliVolt;
-    else
-        ch0 = kOffsetCH0 + kCountsPerVolt * (current * (rx + (sw.Kelvin ? 0.0 : lead)) + t.MilliVolt / 1000.0);
-    // The reference channel: the drop on the reference resistor, or with the
-    // third-wire switch the drop on the input, from the other side.
-    const double ch1 = sw.ThreeWAlt ? kOffsetCH1ThreeW - kCountsPerVolt * current * rx
-                                    : kOffsetCH1 + kCountsPerVolt * current * rref;
-    auto clamp = [](double c) {
-        return static_cast<std::int32_t>(std::lround(std::clamp(c, -kFullScale, kFullScale)));
-    };
-    m.CH0 = clamp(ch0 + 20.0 * tn);
-    m.CH1 = clamp(ch1 + 20.0 * tn);
+const kv::InputCalibrationRecord& TDeviceModel::CalibrationInUse() const {
+    if (inputCal_)
+        return *inputCal_;
+    if (startCal_)
+        return *startCal_;
+    return nominalCal_;
+}
+
+TInput TDeviceModel::Input(const TTerminals& t) const {
+    TInput in;
+    in.Open = t.Open;
+    in.Ohm = t.Ohm;
+    in.MilliVolt = t.MilliVolt;
+    // A calibration connects its references at the terminals; a sensor
+    // hangs on its leads: in the loop with 2 wires, one on each side with 3
+    // (matched to 1 %), sensed away with 4.
+    if (!(fetControl_ & kv::fet::Force) && !IsPotMode(settings_.Mode)) {
+        const double half = config_.LeadResistance / 2.0;
+        const double mismatch = settings_.Wires == 3 ? 0.005 * config_.LeadResistance : 0.0;
+        in.Lead1 = half + mismatch;
+        in.Lead4 = half - mismatch;
+    }
+    return in;
+}
+
+TCounts TDeviceModel::NoisyCounts(const TSwitches& sw, const TInput& in, double tn) const {
+    TCounts c = Convert(board_, sw, in);
+    // The converter clips at its full scale.
+    c.CH0 = std::clamp(c.CH0 + kCountNoise * tn, -kFullScale, kFullScale);
+    c.CH1 = std::clamp(c.CH1 + kCountNoise * tn, -kFullScale, kFullScale);
+    return c;
+}
+
+double TDeviceModel::MeasuredResistance(const TInput& in, bool range5k, int wires, double tn) const {
+    const kv::InputCalibrationRecord& cal = CalibrationInUse();
+    const TCounts ref = NoisyCounts(Kelvin4W(range5k), in, tn);
+    switch (wires) {
+    case 4: return Resistance4W(cal, range5k, ref);
+    case 3: return Resistance3W(cal, range5k, NoisyCounts(Alt3W(range5k), in, tn), ref);
+    default: return Resistance2W(cal, range5k, NoisyCounts(Alt2W(range5k), in, tn), ref);
+    }
+}
+
+double TDeviceModel::MeasuredMilliVolt(const TInput& in, double tn) const {
+    return MilliVolt(CalibrationInUse(), NoisyCounts(VoltagePath(), in, tn), NoisyCounts(AutoZeroPath(), in, tn).CH0);
 }
 
 TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
@@ -243,7 +262,11 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     }
 
     const TTerminals term = Terminals(x);
-    FrontEnd(term, lead, tn, m);
+    const TInput in = Input(term);
+    // The answer's counts are those of the configuration the switches hold.
+    const TCounts shown = NoisyCounts(Switches(), in, tn);
+    m.CH0 = static_cast<std::int32_t>(std::lround(shown.CH0));
+    m.CH1 = static_cast<std::int32_t>(std::lround(shown.CH1));
     if (term.Open) {
         m.SensorFault = true;
         if (!forced) {
@@ -265,7 +288,9 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         const double range = (mode == 0 || mode == 5) ? 500.0 : 5000.0;
         limit = range * 1.2;
         quantity = term.Ohm + lead;
-        m.Physical = quantity - wire;
+        m.Physical = MeasuredResistance(in, mode == 1 || mode == 6, settings_.Wires, tn) - wire;
+        if (!std::isfinite(m.Physical))
+            break;
         if (mode == 0 || mode == 1) {
             double t = 0.0;
             if (PtTemperature(mode == 0 ? 100.0 : 1000.0, m.Physical, t)) {
@@ -277,7 +302,7 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         } else {
             m.HasCalculated = true;
             m.Calculated = m.Physical;
-            m.OutOfRange = m.Physical < 0.0 || m.Physical > range;
+            m.OutOfRange = !(m.Physical >= 0.0 && m.Physical <= range);
         }
         break;
     }
@@ -285,7 +310,9 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     case 4: {
         limit = (mode == 3 ? 500.0 : 5000.0) * 1.2;
         quantity = term.Ohm;
-        m.Physical = quantity;
+        m.Physical = MeasuredResistance(in, mode == 4, 2, tn);
+        if (!std::isfinite(m.Physical))
+            break;
         const double span = rofPot100_ - rofPot0_;
         if (!PotCalibrated() || std::fabs(span) < 1e-6) {
             m.PotUncalibrated = true;
@@ -301,7 +328,9 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         const double tcj = TrueInternalTemperature();
         limit = 120.0;
         quantity = term.MilliVolt;
-        m.Physical = quantity;
+        m.Physical = MeasuredMilliVolt(in, tn);
+        if (!std::isfinite(m.Physical))
+            break;
         bool haveCJ = true;
         double tcjEstimate = 0.0;
         switch (settings_.CJC) {
@@ -312,7 +341,11 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         case 1:
         case 2: {
             const double r0 = settings_.CJC == 1 ? 1000.0 : 100.0;
-            const double rcj = PtResistance(r0, tcj + tn) + config_.LeadResistance - wireResistance_;
+            // The junction's sensor on two wires beside the thermocouple.
+            TInput cj;
+            cj.Ohm = PtResistance(r0, tcj + tn);
+            cj.Lead1 = cj.Lead4 = config_.LeadResistance / 2.0;
+            const double rcj = MeasuredResistance(cj, settings_.CJC == 1, 2, tn) - wireResistance_;
             haveCJ = PtTemperature(r0, rcj, tcjEstimate);
             if (haveCJ)
                 m.CJC = tcjEstimate;
@@ -334,10 +367,10 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     default: { // 7: voltage
         limit = 120.0;
         quantity = term.MilliVolt;
-        m.Physical = quantity;
+        m.Physical = MeasuredMilliVolt(in, tn);
         m.HasCalculated = true;
-        m.Calculated = quantity;
-        m.OutOfRange = std::fabs(quantity) > 100.0;
+        m.Calculated = m.Physical;
+        m.OutOfRange = !(std::fabs(m.Physical) <= 100.0);
         break;
     }
     }
@@ -349,6 +382,13 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
         ad |= range;
         if (!forced) // forced switches measure with the operator's configuration, not the mode's
             m.CH0 = (range & kv::adstat::CH0Overflow) ? static_cast<std::int32_t>(kFullScale) : -static_cast<std::int32_t>(kFullScale);
+        m.HasCalculated = false;
+        m.OutOfRange = true;
+        return m;
+    }
+    // A calibration record of nonsense (a zero reference, a garbled write)
+    // leaves the device without a value, never with an infinity.
+    if (!std::isfinite(m.Physical)) {
         m.HasCalculated = false;
         m.OutOfRange = true;
         return m;
@@ -386,12 +426,22 @@ void TDeviceModel::MeasureCycle() {
         tempMax_ = std::max(tempMax_, static_cast<float>(internalTemp_));
     }
     last_ = Measure(n1, n2);
-    if (!measured_) {
-        avgCH0_ = last_.CH0;
-        avgCH1_ = last_.CH1;
-    } else {
-        avgCH0_ += (last_.CH0 - avgCH0_) / 4.0;
-        avgCH1_ += (last_.CH1 - avgCH1_) / 4.0;
+    // The averages are of the last kAverageCycles measurements in the
+    // present switch configuration: a configuration change starts them
+    // afresh, so a calibration step reads clean averages a few cycles later.
+    const TSwitches sw = Switches();
+    if (!measured_ || !(sw == avgSwitches_)) {
+        avgSwitches_ = sw;
+        avgCount_ = 0;
+    }
+    avgRing_[avgNext_] = {static_cast<double>(last_.CH0), static_cast<double>(last_.CH1)};
+    avgNext_ = (avgNext_ + 1) % kAverageCycles;
+    avgCount_ = std::min<std::size_t>(avgCount_ + 1, kAverageCycles);
+    avgCH0_ = avgCH1_ = 0.0;
+    for (std::size_t k = 0; k < avgCount_; ++k) {
+        const TCounts& c = avgRing_[(avgNext_ + kAverageCycles - 1 - k) % kAverageCycles];
+        avgCH0_ += c.CH0 / static_cast<double>(avgCount_);
+        avgCH1_ += c.CH1 / static_cast<double>(avgCount_);
     }
     measured_ = true;
     ++cycles_;
@@ -410,28 +460,22 @@ double TDeviceModel::ErrorLevel() const {
     }
 }
 
-double TDeviceModel::ForcedOutput() const {
-    const std::uint8_t om = settings_.OutputMode;
-    const bool current = om <= 1;
-    std::uint16_t lo = kNominalPWMLow, hi = kNominalPWMHigh;
-    if (outputCalibrated_ && outputCal_) {
-        const auto& c = *outputCal_;
-        const std::uint16_t l = current ? c.PWMForIL : c.PWMForUL;
-        const std::uint16_t h = current ? c.PWMForIH : c.PWMForUH;
-        if (h != l) {
-            lo = l;
-            hi = h;
-        }
-    }
-    // Through the calibration points: 4 and 20 mA, or 2 and 10 V.
-    const double v = (current ? 4.0 : 2.0) + (pwmForce_ - lo) * (current ? 16.0 : 8.0) / (hi - lo);
-    switch (om) {
-    case 0: return (v - 4.0) / 16.0;
-    case 1: return v / 20.0;
-    case 2: return v / 10.0;
-    case 3: return (v - 2.0) / 8.0;
-    default: return v / 5.0;
-    }
+TOutputPoints TDeviceModel::OutputPoints() const {
+    return TOutputPoints::From(outputCalibrated_ && outputCal_ ? &*outputCal_ : nullptr);
+}
+
+double TDeviceModel::NormalOutput(std::uint8_t& errorFlags) const {
+    if (measured_)
+        return OutputFraction(last_, errorFlags);
+    // Nothing measured yet (after a restart): the error level, or the low end.
+    return (settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel();
+}
+
+std::uint16_t TDeviceModel::DrivenPWM() const {
+    if (pwmForce_ != 0)
+        return pwmForce_;
+    std::uint8_t errors = 0;
+    return OutputPoints().PWMFor(settings_.OutputMode, NormalOutput(errors));
 }
 
 double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const {
@@ -452,7 +496,7 @@ double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFl
 }
 
 std::uint16_t TDeviceModel::SwitchStates() const {
-    const TSwitchSet w = Switches();
+    const TSwitches w = Switches();
     std::uint16_t s = 0;
     if (w.ThreeW) s |= kv::sw::ThreeW;
     s |= w.AZ ? kv::sw::AZ : kv::sw::AZNeg;
@@ -487,11 +531,9 @@ kv::PollAnswer TDeviceModel::Compose(std::uint8_t ack) const {
     a.PhysicalValue = m.Valid ? static_cast<float>(m.Physical) : kv::kNoPhysicalValue;
     a.PCBIdentityAddress = config_.PCBIdentityAddress;
     if (pwmForce_ != 0)
-        a.OutputLevel = static_cast<float>(ForcedOutput());
-    else if (have)
-        a.OutputLevel = static_cast<float>(OutputFraction(m, errors));
+        a.OutputLevel = static_cast<float>(OutputPoints().FractionFor(settings_.OutputMode, pwmForce_));
     else
-        a.OutputLevel = static_cast<float>((settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel());
+        a.OutputLevel = static_cast<float>(NormalOutput(errors));
     a.ErrorFlags = errors;
     a.WorkingTime = config_.WorkingTimeMinutes + static_cast<std::uint32_t>(workedMs_ / 60000);
     a.CalibrationYear = calYear_;
@@ -531,6 +573,7 @@ void TDeviceModel::ClearFRAM() {
     settings_ = FactoryDefaults();
     settingsFromFactory_ = true;
     inputCal_.reset();
+    startCal_.reset();
     outputCal_.reset();
     inputCalibrated_ = outputCalibrated_ = false;
     calYear_ = 0;

@@ -26,22 +26,40 @@
 //   cold-junction sensor in the thermocouple mode. The potentiometer stores
 //   (bits 5, 2, 0) act in the potentiometer modes only; elsewhere they are
 //   acknowledged and change nothing.
-// - A non-zero PWM word forces the output: the reported output level is what
-//   that PWM value gives through the stored output calibration.
-// - The converter counts come from a ratiometric front end (current source,
-//   input, reference resistor, a fixed-gain voltage path) driven by the
-//   switches: the device's own per mode, or those the poll request forces.
-//   With the switches forced, open terminals read the channels' offsets, so
-//   the factory input calibration run against the model (references
-//   connected with SetSensor) finds the board's reference resistors and
-//   converter reference. Without forcing, an open sensor drives channel 0 to
-//   its overflow (sensor break). The measured values themselves follow the
-//   physics, not the stored input calibration.
+// - The output stage (OutputStage.h) is the board's own, from BoardSeed: a
+//   PWM value puts out what that board makes of it, which a meter on the
+//   output reads (Meter). In normal operation the firmware maps the output
+//   fraction through the stored output calibration (the nominal PWM values
+//   without one) to a PWM value. A non-zero PWM word forces that value
+//   instead; the reported output level is then what the firmware believes
+//   it gives, through the same calibration.
+// - The converter counts come from the board's front end (FrontEnd.h, with
+//   its formulas) driven by the switches: the device's own per mode, or
+//   those the poll request forces. Each board (BoardSeed) has its own hidden
+//   reference resistors, current sources, offsets and converter reference.
+// - The measured resistances, temperatures and millivolts are computed from
+//   the counts through the input calibration in use, by the firmware's
+//   formulas in FrontEnd.h; so a board measures right only with its own
+//   calibration, and running the factory input calibration against it (the
+//   references connected with SetSensor, as each step's picture asks) finds
+//   exactly that. A record that gives no finite value leaves the device
+//   without a measured value. Commands 2 and 3 store their records; the
+//   measured values change at the next measurement.
+// - With the switches forced, a calibration's references are connected at
+//   the terminals (no leads) and an open input carries no current, so the
+//   channels read their offsets. Without forcing, an open sensor drives
+//   channel 0 to its overflow (sensor break).
+// - The averaged counts of the answer are the mean of the last 4
+//   measurements in the present switch configuration, started afresh when
+//   the configuration changes.
 // - The calibration date is the PC date of the last poll request when a
 //   calibration record is stored (left as it was if no poll came yet).
 #include "DeviceRecords.h"
+#include "FrontEnd.h"
+#include "OutputStage.h"
 #include "Physics.h"
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <span>
@@ -74,9 +92,15 @@ struct TDeviceConfig {
     double Noise = 0.02;              // standard deviation per measurement
     std::uint64_t Seed = 1;
     // The board: the hidden constants of its front end (reference resistors,
-    // offsets, converter reference) are drawn from this seed, so each seed is
-    // another board and the same seed is the same board every run.
+    // offsets, converter reference) and of its output stage are drawn from
+    // this seed, so each seed is another board and the same seed is the same
+    // board every run.
     std::uint32_t BoardSeed = 1;
+    // The input calibration stored at start (while InputCalibrated) is
+    // another board's (ForeignBoardSeed), as if the board had been given a
+    // wrong one: it measures visibly wrong until it is calibrated. Otherwise
+    // its own, as it left the factory.
+    bool ForeignCalibration = false;
     // Environment.
     double Ambient = 23.0;            // °C; the terminals sit at the internal temperature
     double WarmUp = 6.0;              // °C the electronics warm the housing by
@@ -124,9 +148,21 @@ public:
     // Inspection.
     const kv::SettingsRecord& Settings() const { return settings_; }
     static kv::SettingsRecord FactoryDefaults() { return {}; }
+    // The input calibration record written by command 2 (none until one is).
     const std::optional<kv::InputCalibrationRecord>& InputCalibration() const { return inputCal_; }
+    // What the device measures with: the written record, else the one it
+    // started with, else (never calibrated, or the FRAM cleared) the nominal
+    // board's.
+    const kv::InputCalibrationRecord& CalibrationInUse() const;
+    // The hidden constants of the simulated board.
+    const TBoard& Board() const { return board_; }
     const std::optional<kv::OutputCalibrationRecord>& OutputCalibration() const { return outputCal_; }
     std::uint32_t Restarts() const { return restarts_; }
+    // What an external meter on the output reads now, and the PWM value the
+    // output is driven with.
+    TMeterReading Meter() const { return outputStage_.Read(DrivenPWM()); }
+    std::uint16_t DrivenPWM() const;
+    const TOutputCharacteristic& OutputStage() const { return outputStage_; }
     bool Restarting() const { return now_ < silentUntil_; }
 
     // The world around the device.
@@ -166,14 +202,16 @@ private:
         double Ohm = 0.0;       // resistance between the terminals
         double MilliVolt = 0.0; // source voltage between them
     };
-    struct TSwitchSet {
-        bool ThreeW = false, AZ = false, Kelvin = false, I400uA = false, PotFix = false, ThreeWAlt = false;
-    };
 
     kv::PollAnswer Compose(std::uint8_t ack) const;
     TTerminals Terminals(double processValue) const;
-    TSwitchSet Switches() const;
-    void FrontEnd(const TTerminals& t, double lead, double tn, TMeasurement& m) const;
+    TSwitches Switches() const;
+    // The terminals with the leads of the wiring in force.
+    TInput Input(const TTerminals& t) const;
+    TCounts NoisyCounts(const TSwitches& sw, const TInput& in, double tn) const;
+    // Through the calibration in use, as the firmware computes them.
+    double MeasuredResistance(const TInput& in, bool range5k, int wires, double tn) const;
+    double MeasuredMilliVolt(const TInput& in, double tn) const;
     void ApplyMaintenance(std::uint8_t bits);
     void StampCalibrationDate();
     void Restart();
@@ -186,15 +224,21 @@ private:
     double NextGaussian();
     double OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const;
     double ErrorLevel() const;
-    double ForcedOutput() const;
+    // The output fraction in normal operation, from the last measurement.
+    double NormalOutput(std::uint8_t& errorFlags) const;
+    TOutputPoints OutputPoints() const;
     std::uint16_t SwitchStates() const;
     bool PotCalibrated() const { return pot0Stored_ && pot100Stored_; }
     double PotRange() const;
     static kv::SettingsRecord Sanitize(const kv::SettingsRecord& s);
 
     TDeviceConfig config_;
+    TOutputCharacteristic outputStage_;
     kv::SettingsRecord settings_;
+    TBoard board_;
     std::optional<kv::InputCalibrationRecord> inputCal_;
+    std::optional<kv::InputCalibrationRecord> startCal_;
+    kv::InputCalibrationRecord nominalCal_;
     std::optional<kv::OutputCalibrationRecord> outputCal_;
     bool inputCalibrated_ = true;
     bool outputCalibrated_ = true;
@@ -230,6 +274,10 @@ private:
 
     // Last measurement and the converter's running averages.
     TMeasurement last_;
+    static constexpr std::size_t kAverageCycles = 4;
+    std::array<TCounts, kAverageCycles> avgRing_{};
+    std::size_t avgNext_ = 0, avgCount_ = 0;
+    TSwitches avgSwitches_;
     double avgCH0_ = 0, avgCH1_ = 0;
     double internalTemp_ = kv::kNoTemperature;
     double lastGoodOutput_ = 0;

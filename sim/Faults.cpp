@@ -23,6 +23,10 @@ const char* const kConsoleHelp =
     "sensor voltage MV              a reference voltage source in place of the sensor\n"
     "adc on|off | fram on|off       converter or FRAM failure\n"
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
+    "calibration                    the input calibration the device measures with\n"
+    "board                          the board's own values (what a calibration should find)\n"
+    "meter                          what a meter on the output reads: loop current (mA)\n"
+    "                               and voltage (V); the output calibration's meter\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "help                           this list\n"
@@ -135,6 +139,24 @@ std::string Fmt(double v) {
 }
 
 } // namespace
+
+std::string CalibrationText(const kv::InputCalibrationRecord& r) {
+    std::ostringstream o;
+    const auto single = [](float v) {
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%.9g", static_cast<double>(v));
+        return std::string(buf);
+    };
+    o << "OFFSET_CH0=" << r.OFFSET_CH0 << " OFFSET_CH1_REF_500=" << r.OFFSET_CH1_REF_500
+      << " OFFSET_CH1_REF_5K=" << r.OFFSET_CH1_REF_5K << " OFFSET_CH1_3W_500=" << r.OFFSET_CH1_3W_500
+      << " OFFSET_CH1_3W_5K=" << r.OFFSET_CH1_3W_5K << " RREF_500_3W=" << single(r.RREF_500_3W)
+      << " RREF_500_2W=" << single(r.RREF_500_2W) << " RREF_500_4W=" << single(r.RREF_500_4W)
+      << " RREF_5K_4W=" << single(r.RREF_5K_4W) << " RREF_5K_3W=" << single(r.RREF_5K_3W)
+      << " RREF_5K_2W=" << single(r.RREF_5K_2W) << " UREF=" << single(r.UREF) << " EA_500=" << single(r.EA_500)
+      << " EA_5K=" << single(r.EA_5K) << " AZ0=" << r.AZ0 << " OFFSET_CH0_G4=" << r.OFFSET_CH0_G4
+      << " OFFSET_CH0_3W_500=" << r.OFFSET_CH0_3W_500 << " OFFSET_CH0_3W_5K=" << r.OFFSET_CH0_3W_5K;
+    return o.str();
+}
 
 std::string ConsoleStatus(const TFaultInjector& inj, const TDeviceModel& model) {
     const TFaults& f = inj.Faults();
@@ -258,8 +280,14 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
         model.SetPCBIdentityAddress(static_cast<std::uint8_t>(v));
         return "ident " + arg;
     }
+    if (cmd == "meter" && w.size() == 1)
+        return FormatMeter(model.Meter());
     if (cmd == "status")
         return ConsoleStatus(inj, model);
+    if (cmd == "calibration")
+        return "calibration " + CalibrationText(model.CalibrationInUse());
+    if (cmd == "board")
+        return "board " + CalibrationText(model.Board().Calibration());
     if (cmd == "help" || cmd == "?")
         return kConsoleHelp;
     return "error: unknown command \"" + cmd + "\" (help lists them)";

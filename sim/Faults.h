@@ -4,6 +4,8 @@
 // Shared by kvsim on a pseudo-terminal and the in-process device of the tests;
 // the draws come from a seeded generator, so a test sees the same sequence of
 // fates every run.
+#include "DeviceRecords.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -72,12 +74,18 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   sensor resistor OHM | voltage MV     a reference in place of the sensor
 //   adc on|off | fram on|off             hardware faults
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
+//   calibration                          the input calibration in use, NAME=value ...
+//   board                                the board's own values, as a calibration finds them
+//   meter                                the output as a meter reads it
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list
 //   quit                                 end the program
 std::string ConsoleExecute(std::string_view line, TFaultInjector& faults, TDeviceModel& model, TConsoleAction& action);
 std::string ConsoleStatus(const TFaultInjector& faults, const TDeviceModel& model);
+// An input calibration record as "NAME=value" pairs in record order, the
+// singles to their last digit.
+std::string CalibrationText(const kv::InputCalibrationRecord& r);
 extern const char* const kConsoleHelp;
 
 } // namespace kvsim

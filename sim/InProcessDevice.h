@@ -43,6 +43,8 @@ public:
     // A console line as kvsim takes it on its standard input ("drop 0.3",
     // "error 254", "hangup", ...); returns the reply.
     std::string Console(const std::string& line);
+    // What an external meter on the device's output reads (kvsim's "meter").
+    TMeterReading Meter() const { return model_.Meter(); }
 
     // Answers written to the line so far, and those still on their way.
     std::uint64_t AnswersSent() const { return sent_; }

@@ -58,6 +58,23 @@ int main(int argc, char* argv[]) {
         "It prints \"kvsim: serving on PATH\" with the port to open (again after each hang-up),\n"
         "answers ASCII requests to address 1 with the device's records, and paces its answers\n"
         "like a real line: 10 bits a character at the rate the other side set on the port.\n\n"
+        "Each board (--board-seed) has its own hidden reference resistors, offsets and converter\n"
+        "reference, and starts with another board's input calibration, so it measures wrong until\n"
+        "the input calibration wizard has been run against it. At each step connect what the\n"
+        "step's picture shows by typing on the standard input:\n"
+        "  steps 1, 2, 3, 5 (pictures A, B: open input)           sensor open\n"
+        "  steps 6, 7, 13, 15, 18 (C, E, G: 500 ohm resistor)     sensor resistor 500\n"
+        "  steps 10, 11, 16, 17, 19 (D, F, H: 5 kohm resistor)    sensor resistor 5000\n"
+        "  steps 20, 21 (I: thermocouple input shorted)           sensor short\n"
+        "  step 22 (J: reference voltage Ucal)                    sensor voltage 125\n"
+        "and \"sensor ok\" afterwards; the values are those the wizard's edits hold (500, 5000, 125).\n"
+        "\"calibration\" prints what the device measures with, \"board\" what a calibration should find.\n\n"
+        "Each board (--board-seed) has an output stage of its own that misses the nominal\n"
+        "4 mA, 20 mA, 2 V and 10 V. To run the output calibration against it, start the\n"
+        "program with /QORMIX, open \"Developer Tools\", \"Output Calibration\", and at each\n"
+        "step type \"meter\" here: it prints what an external meter on the output reads\n"
+        "(\"meter 4.012 mA 2.006 V\"). Move the PWM value until the meter shows the step's\n"
+        "target, Next; once written, the output follows the four stored PWM values.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
@@ -73,7 +90,8 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption drift("drift", "Amplitude of the slow drift of the process value (default 0.5).", "A", "0.5");
     const QCommandLineOption jitter("process-noise", "Noise of each measurement (default 0.02).", "N", "0.02");
     const QCommandLineOption seed("seed", "Seed of the noise and of the fault draws (default 1).", "N", "1");
-    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end constants (default 1).", "N", "1");
+    const QCommandLineOption boardSeed("board-seed", "Which board: seed of its hidden front-end and output-stage constants (default 1).", "N", "1");
+    const QCommandLineOption ownCal("own-calibration", "Start with the board's own input calibration (default: another board's, so it measures wrong until calibrated).");
     const QCommandLineOption uncal("uncalibrated", "Start with the input and output not calibrated.");
     const QCommandLineOption sensor("sensor", "Sensor state ok, open or short (default ok).", "STATE", "ok");
     const QCommandLineOption drop("drop", "Share 0..1 of requests left unanswered.", "P", "0");
@@ -83,7 +101,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
     const QCommandLineOption silent("silent", "Answer nothing.");
     for (const auto* o : {&link, &baud, &turnaround, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
-                          &seed, &boardSeed, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
+                          &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
         p.addOption(*o);
     p.process(app);
 
@@ -132,6 +150,7 @@ int main(int argc, char* argv[]) {
     if (!number(boardSeed, 0, 4294967295.0, v) || v != std::floor(v))
         return fail("--board-seed wants a whole number 0..4294967295");
     config.BoardSeed = static_cast<std::uint32_t>(v);
+    config.ForeignCalibration = !p.isSet(ownCal);
     if (p.isSet(uncal))
         config.InputCalibrated = config.OutputCalibrated = false;
 

@@ -1,8 +1,10 @@
 # The simulated transmitter: the device model (plain C++, no I/O, no clock)
-# and its measuring physics.
+# its measuring physics and its output stage.
 add_library(kv_sim STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.h
   ${CMAKE_CURRENT_LIST_DIR}/Physics.cpp ${CMAKE_CURRENT_LIST_DIR}/Physics.h
+  ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.cpp ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.h
+  ${CMAKE_CURRENT_LIST_DIR}/OutputStage.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputStage.h
   ${CMAKE_CURRENT_LIST_DIR}/Faults.cpp ${CMAKE_CURRENT_LIST_DIR}/Faults.h
 )
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})

@@ -8,6 +8,8 @@ if(TARGET kv_sim_link)
       ${CMAKE_CURRENT_LIST_DIR}/late_answer_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/settings_page_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/settings_file_test.cpp
+      ${CMAKE_CURRENT_LIST_DIR}/input_calibration_test.cpp
     LIBS kv_app kv_sim_link Qt6::Test
     TIMEOUT 180)
+  target_include_directories(app_poll_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/support)
 endif()

@@ -177,6 +177,7 @@ TEST(PollCycle, ReadsTheSettingsAfterTheFirstPoll) {
 TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
     TPollRig rig(true);
     rig.form->InputCalibrationComputed = true;
+    rig.form->InputCalibrationToWrite = rig.device->Model().Board().Calibration();
     rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
     rig.Open();
     ASSERT_TRUE(rig.Run(5));

@@ -287,6 +287,15 @@ void TwoWire(Canvas& c, Element e, const QString& value)
                Qt::AlignCenter, kHint);
 }
 
+// The offsets are read with nothing connected: every terminal open.
+void OpenInput(Canvas& c)
+{
+    for (int t = 1; t <= 4; ++t)
+        c.Text(QRectF(kTermX[t] - 25, kTermBottom + 6, 50, 18), QStringLiteral("open"), 12, false,
+               Qt::AlignCenter, kHint);
+    c.Text(QRectF(40, 190, 270, 40), QStringLiteral("nothing connected"), 16, true);
+}
+
 void Millivolt(Canvas& c, bool source)
 {
     for (int t : {1, 4})
@@ -323,12 +332,14 @@ QImage InputWiring(char letter)
     const QString r5k = QStringLiteral("5 k\u03a9");
     switch (letter) {
     case 'A':
-        FourWire(c, Element::Short, {});
-        DrawNote(c, QStringLiteral("4-wire short circuit:\njoin terminals 1, 2, 3 and 4."));
+        OpenInput(c);
+        DrawNote(c, QStringLiteral("4-wire offset: open input.\nNothing connected to terminals 1, 2, 3 and 4:\n"
+                                   "no current flows, both channels read their zero."));
         break;
     case 'B':
-        ThreeWire(c, Element::Short, {});
-        DrawNote(c, QStringLiteral("3-wire short circuit:\njoin terminals 1, 3 and 4. Terminal 2 stays free."));
+        OpenInput(c);
+        DrawNote(c, QStringLiteral("3-wire offset: open input.\nNothing connected to terminals 1, 2, 3 and 4:\n"
+                                   "no current flows, both channels read their zero."));
         break;
     case 'C':
         ThreeWire(c, Element::R500, r500);

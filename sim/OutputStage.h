@@ -1,0 +1,74 @@
+#pragma once
+// The simulated transmitter's analogue output stage, and the external meter
+// on it.
+//
+// One 16-bit PWM value drives both outputs: the loop current (a 24 mA
+// full-scale source) and the voltage (12 V full scale). A real board misses
+// those nominal values by its component tolerances: each board has a gain
+// and an offset for current and for voltage, and a slight bow (the filter's
+// and the output transistor's non-linearity), drawn from its board seed. So
+// the PWM values for 4 mA, 20 mA, 2 V and 10 V differ from board to board,
+// and the factory's output calibration (four PWM values measured with a
+// meter) is what makes "4 mA" mean 4.000 mA on the loop.
+//
+// The firmware maps a target through two of the four PWM values, linearly
+// through (and beyond) them: 4 and 20 mA for the current outputs, 2 and 10 V
+// for the voltage outputs. Without a stored calibration it uses the nominal
+// values of an ideal board.
+#include "DeviceRecords.h"
+
+#include <cstdint>
+#include <string>
+
+namespace kvsim {
+
+// What a meter on the output reads.
+struct TMeterReading {
+    double MilliAmp = 0.0;
+    double Volt = 0.0;
+};
+
+// "meter 4.000 mA 2.000 V": three decimals, as a 5½-digit meter shows them.
+std::string FormatMeter(const TMeterReading& r);
+
+// A board's output: PWM value to what leaves its terminals.
+struct TOutputCharacteristic {
+    double CurrentGain = 1.0;   // of the 24 mA full scale
+    double CurrentOffset = 0.0; // mA
+    double CurrentBow = 0.0;    // mA at half scale, away from the straight line
+    double VoltageGain = 1.0;   // of the 12 V full scale
+    double VoltageOffset = 0.0; // V
+    double VoltageBow = 0.0;    // V at half scale
+
+    // The board of `boardSeed`. Its error is beyond 0.05 mA everywhere from
+    // 4 to 20 mA (an uncalibrated board is plainly off), while its bow is a
+    // few microamperes: a board calibrated at 4 and 20 mA is within 1.5 uA
+    // of the straight line between them (0.7 mV between 2 and 10 V).
+    static TOutputCharacteristic ForBoard(std::uint32_t boardSeed);
+    // An ideal board: the nominal values exactly.
+    static TOutputCharacteristic Ideal() { return {}; }
+
+    TMeterReading Read(std::uint16_t pwm) const;
+};
+
+// The output types of the settings record (0 4-20 mA, 1 0-20 mA, 2 0-10 V,
+// 3 2-10 V, 4 0-5 V).
+bool IsCurrentOutput(std::uint8_t outputMode);
+
+// The four PWM values the firmware maps targets through.
+struct TOutputPoints {
+    std::uint16_t IL, IH, UL, UH;
+    // An ideal board's: 4 mA of 24 and 2 V of 12 are both 1/6 of the scale.
+    static TOutputPoints Nominal() { return {10923, 54613, 10923, 54613}; }
+    // A stored calibration, or the nominal points when there is none or a
+    // pair of it cannot span a line.
+    static TOutputPoints From(const kv::OutputCalibrationRecord* stored);
+
+    // The PWM value that puts out `fraction` of the output type's range
+    // (beyond 0..1 for the error levels), rounded and held within 16 bits.
+    std::uint16_t PWMFor(std::uint8_t outputMode, double fraction) const;
+    // The fraction of the range the firmware believes a PWM value gives.
+    double FractionFor(std::uint8_t outputMode, std::uint16_t pwm) const;
+};
+
+} // namespace kvsim

@@ -1,0 +1,353 @@
+// The output calibration wizard against the in-process device: the value the
+// page shows and forces, its steps and log, the record it writes, and that
+// the forcing never outlives the page.
+#include "poll_support.h"
+
+#include "DeviceRecords.h"
+
+#include <QListWidget>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSlider>
+#include <QTest>
+
+#include <functional>
+
+using namespace polltest;
+
+namespace {
+
+// The window on the developer page, polling the device.
+struct TRig : TPollRig {
+    explicit TRig(const kvsim::TDeviceConfig& config = kvsim::TDeviceConfig::Steady()) : TPollRig(true, true, config) {
+        Open();
+        EXPECT_TRUE(Run(3));
+    }
+    TForm_Main& f() { return *form; }
+    void ShowPage() {
+        f().PageControl1->setCurrentWidget(f().TabSheet_DeveloperTool);
+        f().PageControl2->setCurrentWidget(f().TabSheet_OutputCalibration);
+    }
+    // The PWM word of the first poll composed from now on, as the device got it.
+    int NextPWMWord() {
+        const std::size_t from = ended.size();
+        // The poll under way was composed before.
+        if (!RunUntil(kv::cmdPoll) || !RunUntil(kv::cmdPoll))
+            return -1;
+        for (std::size_t i = ended.size(); i-- > from;)
+            if (ended[i].command == kv::cmdPoll)
+                return ended[i].sent[0] | ended[i].sent[1] << 8;
+        return -1;
+    }
+    std::vector<std::string> Log() {
+        std::vector<std::string> lines;
+        for (int i = 0; i < f().ListBox_OutputCalibrated->count(); ++i)
+            lines.push_back(f().ListBox_OutputCalibrated->item(i)->text().toStdString());
+        return lines;
+    }
+    void SetValue(std::int32_t v) {
+        f().PWMValue = v;
+        f().ShowPWMValue();
+    }
+    void Next() { f().SpeedButton_OutputCalibrationNext->Click(); }
+    void Back() { f().SpeedButton_OutputCalibrationBack->Click(); }
+    int Step() { return f().PageControl4->currentIndex() + 1; }
+};
+
+TEST(OutputCalibrationPage, FirstVisitForcesOneNotZero) {
+    TRig r;
+    EXPECT_EQ(r.NextPWMWord(), 0);
+    r.ShowPage();
+    EXPECT_EQ(r.f().Label_BeallitottPWM->text(), QStringLiteral("00 000"));
+    EXPECT_EQ(r.f().TrackBar_PWM->value(), 0);
+    EXPECT_EQ(r.f().ProgressBar_OutputCalibration->value(), 0);
+    EXPECT_EQ(r.NextPWMWord(), 1);
+    EXPECT_EQ(r.device->Model().DrivenPWM(), 1);
+}
+
+TEST(OutputCalibrationPage, ValueButtonsClampAndTheDisplayFollows) {
+    const struct {
+        std::int32_t from;
+        QPushButton* TForm_Main::*button;
+        std::int32_t to;
+        const char* text;
+        int bar;
+    } cases[] = {
+        {10000, &TForm_Main::Button_IM10000, 0, "00 000", 0},
+        {9999, &TForm_Main::Button_IM10000, 0, "00 000", 0},
+        {55535, &TForm_Main::Button_IP10000, 65535, "65 535", 100},
+        {55536, &TForm_Main::Button_IP10000, 65535, "65 535", 100},
+        {0, &TForm_Main::Button_IM1, 0, "00 000", 0},
+        {65535, &TForm_Main::Button_IP1, 65535, "65 535", 100},
+        {32766, &TForm_Main::Button_IP1, 32767, "32 767", 50},
+        {32767, &TForm_Main::Button_IP1, 32768, "32 768", 50},
+        {1134, &TForm_Main::Button_IP100, 1234, "01 234", 2},
+        {1234, &TForm_Main::Button_IM1000, 234, "00 234", 0},
+        {1234, &TForm_Main::Button_IM10, 1224, "01 224", 2},
+        {1234, &TForm_Main::Button_IP10, 1244, "01 244", 2},
+        {65000, &TForm_Main::Button_IP1000, 65535, "65 535", 100},
+        {1234, &TForm_Main::Button_Out0, 0, "00 000", 0},
+        {1234, &TForm_Main::Button_OutVegertek, 65535, "65 535", 100},
+    };
+    TRig r;
+    r.ShowPage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.text);
+        r.SetValue(c.from);
+        (r.f().*c.button)->click();
+        EXPECT_EQ(r.f().PWMValue, c.to);
+        EXPECT_EQ(r.f().Label_BeallitottPWM->text().toStdString(), c.text);
+        EXPECT_EQ(r.f().TrackBar_PWM->value(), c.bar);
+        EXPECT_EQ(r.f().ProgressBar_OutputCalibration->value(), c.bar);
+        EXPECT_EQ(r.f().PWMForceValue, std::max(c.to, 1));
+    }
+    EXPECT_EQ(r.NextPWMWord(), 65535);
+}
+
+// The operator's hand on the track bar, by mouse or keyboard; ShowPWMValue
+// neither moves it under the hand nor is taken for a move.
+TEST(OutputCalibrationPage, TrackBarCountsOnlyWhileItHasTheFocus) {
+    TRig r;
+    r.ShowPage();
+    QSlider* bar = r.f().TrackBar_PWM;
+    bar->setValue(40);
+    EXPECT_EQ(r.f().PWMValue, 0);
+    r.f().show();
+    QApplication::setActiveWindow(r.form.get());
+    bar->setFocus();
+    QApplication::processEvents();
+    if (!bar->hasFocus())
+        GTEST_SKIP() << "this platform gives no keyboard focus";
+    const struct {
+        std::function<void()> move;
+        std::int32_t pwm;
+    } moves[] = {
+        {[&] { bar->setValue(1); }, 655},
+        {[&] { bar->setValue(100); }, 65535},
+        {[&] { QTest::keyClick(bar, Qt::Key_Home); }, 0},
+        {[&] { QTest::keyClick(bar, Qt::Key_Right); }, 655},
+        {[&] { QTest::keyClick(bar, Qt::Key_PageUp); }, 7209},
+        {[&] { QTest::keyClick(bar, Qt::Key_End); }, 65535},
+        {[&] { QTest::keyClick(bar, Qt::Key_PageDown); }, 58982},
+        {[&] { QTest::keyClick(bar, Qt::Key_Left); }, 58326},
+    };
+    for (const auto& m : moves) {
+        m.move();
+        EXPECT_EQ(r.f().PWMValue, m.pwm);
+        EXPECT_EQ(r.f().ProgressBar_OutputCalibration->value(), bar->value());
+    }
+    r.f().Button_IP1000->click(); // a click by program leaves the focus where it is
+    EXPECT_EQ(r.f().PWMValue, 59326);
+    EXPECT_EQ(bar->value(), 89); // left alone, though 59326 is at 91
+    EXPECT_EQ(r.f().ProgressBar_OutputCalibration->value(), 91);
+    EXPECT_EQ(r.NextPWMWord(), 59326);
+}
+
+TEST(OutputCalibrationPage, CheckStepsForceTheMidpointsTiesToEven) {
+    const struct {
+        std::int32_t low, high, mid, lowV, highV, midV;
+    } cases[] = {
+        {1000, 1003, 1002, 1001, 1004, 1002},
+        {1000, 1005, 1002, 1001, 1006, 1004},
+        {11000, 54000, 32500, 10001, 54002, 32002},
+    };
+    TRig r;
+    r.ShowPage();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.high);
+        r.f().PWMForIL = c.low;
+        r.f().PWMForIH = c.high;
+        r.f().PWMForUL = c.lowV;
+        r.f().PWMForUH = c.highV;
+        r.f().PageControl4->setCurrentWidget(r.f().TabSheet_OutCalStep3);
+        r.f().UpdateOutputCalibrationPage();
+        EXPECT_TRUE(r.f().SpeedButton_Test12mA->Down());
+        EXPECT_EQ(r.f().PWMForceValue, c.mid);
+        r.f().SpeedButton_Test20mA->Click();
+        EXPECT_EQ(r.f().PWMForceValue, c.high);
+        // A click event of a button that is not down does nothing.
+        r.f().SpeedButton_Test4mAClick();
+        EXPECT_EQ(r.f().PWMForceValue, c.high);
+        r.f().SpeedButton_Test4mA->Click();
+        EXPECT_EQ(r.f().PWMForceValue, c.low);
+        r.f().PageControl4->setCurrentWidget(r.f().TabSheet_OutCalStep6);
+        r.f().UpdateOutputCalibrationPage();
+        EXPECT_TRUE(r.f().SpeedButton_Test6V->Down());
+        EXPECT_EQ(r.f().PWMForceValue, c.midV);
+        r.f().SpeedButton_Test10V->Click();
+        EXPECT_EQ(r.f().PWMForceValue, c.highV);
+    }
+}
+
+// Next and Back through the steps: what each stores, forces and logs.
+TEST(OutputCalibrationSteps, NextStoresTheForcedValueAndBackTakesItsLinesAway) {
+    const struct {
+        char action;         // 'N' Next (after setting the value, if any), 'B' Back
+        std::int32_t value;  // -1: as it is
+        int step, lines, force;
+    } walk[] = {
+        {'N', -1, 2, 2, 65535},    // step 1 at 0 stores 1
+        {'N', 54000, 3, 5, 27000}, // 27000.5 to even
+        {'N', -1, 4, 5, 1},        // step 3 logs nothing
+        {'B', -1, 3, 5, 27000},    // back from 4 removes nothing, forces the midpoint again
+        {'B', -1, 2, 2, 54000},    // back from 3 removes step 2's lines, forces its value
+        {'N', -1, 3, 5, 27000},
+        {'N', -1, 4, 5, 1},
+        {'N', 10900, 5, 8, 65535},
+        {'N', 54600, 6, 11, 32750},
+        {'N', -1, 7, 11, 32750},   // the last forced value stays
+        {'B', -1, 6, 11, 32750},
+        {'B', -1, 5, 8, 54600},
+        {'N', 54601, 6, 11, 32750},
+        {'N', -1, 7, 11, 32750},
+    };
+    TRig r;
+    r.ShowPage();
+    EXPECT_TRUE(r.f().SpeedButton_OutputCalibrationBack->isHidden());
+    for (const auto& w : walk) {
+        SCOPED_TRACE(testing::Message() << w.action << " to step " << w.step);
+        if (w.value >= 0)
+            r.SetValue(w.value);
+        w.action == 'N' ? r.Next() : r.Back();
+        EXPECT_EQ(r.Step(), w.step);
+        EXPECT_EQ(r.f().ListBox_OutputCalibrated->count(), w.lines);
+        EXPECT_EQ(r.f().PWMForceValue, w.force);
+        const bool check = w.step == 3 || w.step == 6;
+        EXPECT_EQ(r.f().ProgressBar_OutputCalibration->isHidden(), !check && w.step != 7);
+        EXPECT_EQ(r.f().GroupBox_PWMErtekValtoztatas->isHidden(), check || w.step == 7);
+        EXPECT_EQ(r.f().GroupBox_PWM->isHidden(), w.step == 7);
+        EXPECT_EQ(r.f().Label_OutputCalibrationNext->isHidden(), w.step == 7);
+        EXPECT_FALSE(r.f().Label_OutputCalibrationBack->isHidden());
+    }
+    const std::string sep(43, '-');
+    EXPECT_EQ(r.Log(), (std::vector<std::string>{"Lépés 1:", "PWMForIL =  1", sep, "Lépés 2:", "PWMForIH = 54 000", sep,
+                                                 "Lépés 4:", "PWMForUL = 10 900", sep, "Lépés 5:", "PWMForUH = 54 601"}));
+    EXPECT_EQ(r.NextPWMWord(), 32750);
+}
+
+// The record goes out after a good poll as four little-endian words, and
+// the device then reports its output calibrated.
+TEST(OutputCalibrationWrite, TheEightByteRecordIsStored) {
+    kvsim::TDeviceConfig config = kvsim::TDeviceConfig::Steady();
+    config.OutputCalibrated = false;
+    TRig r(config);
+    r.ShowPage();
+    for (std::int32_t v : {0x1234, 0xFEDC, -1, 0x0B0A, 0xD0C0, -1}) {
+        if (v >= 0)
+            r.SetValue(v);
+        r.Next();
+    }
+    ASSERT_EQ(r.Step(), 7);
+    EXPECT_TRUE(r.f().Image_OutputCalibrationOK->isHidden());
+    r.f().SpeedButton_WriteOutputCalibrationToKV->Click();
+    ASSERT_TRUE(r.RunUntil(kv::cmdWriteOutputCalibration));
+    EXPECT_EQ(Hex(r.ended.back().sent), "34 12 DC FE 0A 0B C0 D0");
+    EXPECT_EQ(*r.device->Model().OutputCalibration(), (kv::OutputCalibrationRecord{0x1234, 0xFEDC, 0x0B0A, 0xD0C0}));
+    EXPECT_FALSE(r.f().SpeedButton_WriteOutputCalibrationToKV->Down());
+    ASSERT_TRUE(r.RunUntil(kv::cmdPoll));
+    EXPECT_FALSE(r.f().Image_OutputCalibrationOK->isHidden());
+
+    // Pressed again, it is sent again; a restart of the wizard withdraws it.
+    r.f().SpeedButton_WriteOutputCalibrationToKV->Click();
+    r.f().PageControl2->setCurrentWidget(r.f().TabSheet_SystemInfo);
+    r.f().PageControl2->setCurrentWidget(r.f().TabSheet_OutputCalibration);
+    EXPECT_FALSE(r.f().SpeedButton_WriteOutputCalibrationToKV->Down());
+    const std::size_t from = r.ended.size();
+    ASSERT_TRUE(r.Run(4));
+    EXPECT_EQ(r.Commands(from), (std::vector<std::uint8_t>{1, 1, 1, 1}));
+}
+
+// A write that times out or is refused goes out again after the next good
+// poll, with the same record, until the device takes it.
+TEST(OutputCalibrationWrite, RepeatedAfterFailuresWithTheRecordTheLogShows) {
+    TPollRig rig(true, false);
+    int writes = 0;
+    rig.Script([&](std::uint8_t command, const std::vector<std::uint8_t>&) -> std::optional<TPollRig::TAnswer> {
+        if (command == kv::cmdPoll)
+            return TPollRig::TAnswer{0, kv::PollAnswer{}.Encode()};
+        if (command == kv::cmdReadSettings)
+            return TPollRig::TAnswer{0, kv::SettingsRecord{}.Encode()};
+        ++writes;
+        if (writes <= 5)
+            return std::nullopt; // five sends unanswered: a time-out
+        return TPollRig::TAnswer{std::uint8_t(writes == 6 ? 255 : 0), {}};
+    });
+    TForm_Main& f = *rig.form;
+    rig.Open();
+    ASSERT_TRUE(rig.Run(3));
+    f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
+    f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
+    for (std::int32_t v : {11000, 54000, -1, 10900, 54600, -1}) {
+        if (v >= 0) {
+            f.PWMValue = v;
+            f.ShowPWMValue();
+        }
+        f.SpeedButton_OutputCalibrationNext->Click();
+    }
+    f.SpeedButton_WriteOutputCalibrationToKV->Click();
+    const std::size_t from = rig.ended.size();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteOutputCalibration, stOK));
+    std::vector<std::pair<std::uint8_t, bool>> seen;
+    for (std::size_t i = from; i < rig.ended.size(); ++i) {
+        seen.emplace_back(rig.ended[i].command, rig.ended[i].status == stOK);
+        if (rig.ended[i].command == kv::cmdWriteOutputCalibration) {
+            EXPECT_EQ(Hex(rig.ended[i].sent), "F8 2A F0 D2 94 2A 48 D5");
+        }
+    }
+    const std::vector<std::pair<std::uint8_t, bool>> expected = {{1, true}, {3, false}, {1, true}, {3, false},
+                                                                 {1, true}, {3, true}};
+    ASSERT_GE(seen.size(), expected.size());
+    EXPECT_EQ(std::vector(seen.end() - static_cast<std::ptrdiff_t>(expected.size()), seen.end()), expected);
+    EXPECT_EQ(writes, 7);
+    EXPECT_FALSE(f.SpeedButton_WriteOutputCalibrationToKV->Down());
+}
+
+// Forcing never outlives the page: each way of leaving it stops it at the
+// next request, or no request follows at all.
+TEST(OutputCalibrationForcing, EndsWithEveryWayOfLeavingThePage) {
+    const struct {
+        const char* name;
+        std::function<void(TRig&)> leave;
+        std::function<void(TRig&)> comeBack; // null: the port is gone
+        bool restarts;
+    } cases[] = {
+        {"another sub-page", [](TRig& r) { r.f().PageControl2->setCurrentWidget(r.f().TabSheet_FETControl); },
+         [](TRig& r) { r.f().PageControl2->setCurrentWidget(r.f().TabSheet_OutputCalibration); }, true},
+        {"the settings page", [](TRig& r) { r.f().PageControl1->setCurrentWidget(r.f().TabSheet_Settings); },
+         [](TRig& r) { r.f().PageControl1->setCurrentWidget(r.f().TabSheet_DeveloperTool); }, false},
+        {"closing the port", [](TRig& r) { r.Close(); }, nullptr, false},
+        {"a hang-up", [](TRig& r) { r.device->HangUp(); }, nullptr, false},
+        {"closing the window", [](TRig& r) { r.f().close(); }, nullptr, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TRig r;
+        r.ShowPage();
+        r.SetValue(20000);
+        r.Next();
+        ASSERT_EQ(r.NextPWMWord(), 65535);
+        c.leave(r);
+        if (!c.comeBack) {
+            // The hang-up reaches the link through the event loop.
+            QCoreApplication::processEvents();
+            QCoreApplication::processEvents();
+            EXPECT_FALSE(r.f().MB1->MBPortOpen());
+            r.port->TakeWritten();
+            const std::size_t ends = r.ended.size();
+            r.clock.advance(10000);
+            EXPECT_TRUE(r.port->Written().isEmpty());
+            // At most the request under way ends, with the port closed.
+            for (std::size_t i = ends; i < r.ended.size(); ++i)
+                EXPECT_EQ(r.ended[i].status, stClosedPort);
+            continue;
+        }
+        EXPECT_EQ(r.NextPWMWord(), 0);
+        c.comeBack(r);
+        EXPECT_EQ(r.Step(), c.restarts ? 1 : 2);
+        EXPECT_EQ(r.f().ListBox_OutputCalibrated->count(), c.restarts ? 0 : 2);
+        // The stored values are the previous run's.
+        EXPECT_EQ(r.NextPWMWord(), c.restarts ? 20000 : 65535);
+    }
+}
+
+} // namespace
