@@ -2,6 +2,8 @@
 // cannot hold.
 #include "Main.h"
 
+#include "WindowFit.h"
+
 #include "LazyPicture.h"
 #include "MB.h"
 #include "MBarGraph.h"
@@ -117,11 +119,9 @@ void TForm_Main::SetupLayout() {
     SetupDeveloperPage();
     SetupInputCalibration();
 
-    // At the centre of the desktop.
-    if (const QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect desktop = screen->availableGeometry();
-        move(desktop.center() - rect().center());
-    }
+    // The layout's size is the content's; on a smaller screen it scrolls.
+    m_scroller = new kv::TWindowScroller(this, size());
+    // Placed at the centre of the desktop when first shown (MainShell).
 }
 
 // The layout gives fonts in points at the design resolution of 96 dots per

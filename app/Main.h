@@ -21,6 +21,8 @@
 
 #include <QString>
 #include <QStringList>
+#include <QMargins>
+#include <QRect>
 #include <QWidget>
 
 #include <QDate>
@@ -30,6 +32,9 @@
 
 class TMBTimerFactory;
 class TSpeedButton;
+namespace kv {
+class TWindowScroller;
+}
 
 // What the program entry hands to the window.
 struct TFormMainOptions {
@@ -59,6 +64,10 @@ public:
     // --- Shell: start-up, title, access level, INI file, close.
     void FormCreate();
     void FormActivate();
+    // Fits the window into a screen's available area, title bar included;
+    // the content scrolls where the area is smaller than the layout.
+    void FitToScreen(const QRect& available, const QMargins& frame);
+    kv::TWindowScroller* WindowScroller() const { return m_scroller; }
     void FormClose();
     bool HasDeveloperAccess() const { return HasDeveloperAccess(m_options.Parameters); }
     // True when any parameter, upper-cased and stripped of blanks and control
@@ -252,6 +261,7 @@ public:
 
 protected:
     void changeEvent(QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
 private:
@@ -284,4 +294,6 @@ private:
     TFormMainOptions m_options;
     QString m_iniFileName;
     bool m_closed = false;
+    bool m_shownOnce = false;
+    kv::TWindowScroller* m_scroller = nullptr;
 };

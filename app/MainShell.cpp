@@ -5,13 +5,19 @@
 #include "MB.h"
 #include "NumberPicture.h"
 #include "SpeedButton.h"
+#include "WindowFit.h"
 
 #include <QCloseEvent>
+#include <QScreen>
+#include <QShowEvent>
+#include <QStyle>
+#include <QTimer>
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QGuiApplication>
 #include <QLocale>
 #include <QStandardPaths>
 
@@ -115,6 +121,50 @@ void TForm_Main::changeEvent(QEvent* event) {
         FormActivate();
 }
 
+void TForm_Main::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (m_shownOnce || event->spontaneous())
+        return;
+    m_shownOnce = true;
+    // A window shown without being activated (no window manager, or one that
+    // keeps the focus elsewhere) has its title from the start all the same.
+    FormActivate();
+    // At the centre of the desktop and inside it. The frame is not known
+    // before the window manager has framed the window: a title bar and
+    // borders of a common size are assumed until then.
+    const QScreen* s = screen() ? screen() : QGuiApplication::primaryScreen();
+    if (!s || !isWindow())
+        return;
+    FitToScreen(s->availableGeometry(), QMargins(8, 40, 8, 8));
+    // Once the window manager has framed the window, its real frame decides
+    // whether the window still fits.
+    QTimer::singleShot(300, this, [this] {
+        const QScreen* s = screen();
+        if (!s || frameGeometry() == geometry())
+            return;
+        const QRect available = s->availableGeometry();
+        if (!available.contains(frameGeometry()))
+            FitToScreen(available, QMargins(geometry().left() - frameGeometry().left(),
+                                            geometry().top() - frameGeometry().top(),
+                                            frameGeometry().right() - geometry().right(),
+                                            frameGeometry().bottom() - geometry().bottom()));
+    });
+}
+
+void TForm_Main::FitToScreen(const QRect& available, const QMargins& frame) {
+    QSize wanted = m_scroller ? m_scroller->Content() : size();
+    // Where the height does not fit, the vertical bar's width is added, so
+    // that no horizontal bar is needed where the width would have fitted.
+    if (wanted.height() + frame.top() + frame.bottom() > available.height())
+        wanted.rwidth() += style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, this);
+    const QRect r = kv::FitWindow(wanted, available, frame);
+    resize(r.size());
+    if (m_scroller)
+        m_scroller->Relayout(); // also before the window is shown
+    // A window's position is that of its frame.
+    move(r.topLeft() - QPoint(frame.left(), frame.top()));
+}
+
 void TForm_Main::FormClose() {
     // The port is closed first, as when the user releases Open, so that the
     // INI file holds the port that was in use.
@@ -164,7 +214,12 @@ QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFol
 QString TForm_Main::DefaultIniFileName() {
     const QString exe = QCoreApplication::applicationFilePath();
     const QString folder = QFileInfo(exe).absolutePath();
-    bool writable = !exe.isEmpty() && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    // An installed program keeps its file in the user's folder even where it
+    // could write beside itself (run as root): the system's program folder is
+    // no place for one user's settings.
+    const bool installed =
+        QString::fromUtf8(KV_INSTALL_BINDIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts).contains(folder);
+    bool writable = !exe.isEmpty() && !installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
     // A link of another user in the program's folder (a shared folder beside
     // a portable copy) is neither read nor written: the user's own place serves.
     if (writable)

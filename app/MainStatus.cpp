@@ -8,6 +8,7 @@
 #include "NumberPicture.h"
 #include "Rounding.h"
 #include "SpeedButton.h"
+#include "StatusTexts.h"
 
 #include <QApplication>
 #include <QPalette>
@@ -17,65 +18,16 @@
 
 namespace {
 
-// Full scale of the 24-bit signed converter counts.
-constexpr double kADFullScale = 8388607.0;
-// At and above this the device has no physical value to show.
-constexpr double kPhysicalLimit = 1000000.0;
-
 QString Picture(double value, const char* picture) {
     return QString::fromStdString(kv::FormatPicture(value, picture));
 }
 
-QString Picture(double value, const QString& picture) {
-    return QString::fromStdString(kv::FormatPicture(value, picture.toStdString()));
+QString Text(const std::string& text) { return QString::fromStdString(text); }
+
+// The display formats as the shared rules take them.
+kv::DisplayFormats Formats(const TForm_Main& f) {
+    return {f.SzamitottErtekFormat, f.SzamitottErtekUnit, f.FizikaiErtekFormat, f.FizikaiErtekUnit};
 }
-
-QString DataSourceText(std::uint8_t source) {
-    switch (source) {
-    case 0: return QStringLiteral("RAM1");
-    case 1: return QStringLiteral("RAM2");
-    case 2: return QStringLiteral("FRAM1");
-    case 3: return QStringLiteral("FRAM2");
-    case 4: return QStringLiteral("Gyári");
-    default: return QStringLiteral("???");
-    }
-}
-
-QString DeviceTypeText(std::uint8_t pcbIdentity) {
-    switch (pcbIdentity) {
-    case 0: return QStringLiteral("KV7730");
-    case 1: return QStringLiteral("KV5510");
-    default: return QStringLiteral("???");
-    }
-}
-
-// "1 nap, 2 óra, 3 perc, ": days and hours only when there are any; the
-// minutes always, and every part ends in a comma and a blank.
-QString WorkingTimeText(std::uint32_t minutes) {
-    QString text;
-    if (minutes >= 1440) {
-        text += Picture(minutes / 1440, "0") + QStringLiteral(" nap, ");
-        minutes %= 1440;
-    }
-    if (minutes >= 60) {
-        text += Picture(minutes / 60, "0") + QStringLiteral(" óra, ");
-        minutes %= 60;
-    }
-    text += Picture(minutes, "0") + QStringLiteral(" perc, ");
-    return text;
-}
-
-QString DateText(std::uint16_t year, std::uint8_t month, std::uint8_t day) {
-    return Picture(year, "0000") + QLatin1Char('-') + Picture(month, "00") + QLatin1Char('-') + Picture(day, "00");
-}
-
-// The temperature sentinels: -200 °C or below (or no number at all) means
-// the device has no reading.
-bool HasTemperature(double t) { return t > kv::kNoTemperature && std::isfinite(t); }
-
-QString TemperatureText(double t) { return Picture(t, "0.0") + QStringLiteral(" °C"); }
-
-const QString kNoTemperatureText = QStringLiteral("----- °C");
 
 } // namespace
 
@@ -90,21 +42,21 @@ void TForm_Main::DecodePollAnswer() {
     const kv::PollAnswer a = kv::PollAnswer::Decode(std::span<const std::uint8_t>(bytes, received));
 
     // Firmware version.
-    Label_FormverVerzio->setText(QLatin1Char('v') + DateText(a.FirmwareYear, a.FirmwareMonth, a.FirmwareDay));
+    Label_FormverVerzio->setText(Text(kv::FirmwareText(a)));
 
     // Raw converter channels.
     Label_ADCH0Present->setText(Picture(a.ADCH0Present, "# ### ##0"));
     Label_ADCH1Present->setText(Picture(a.ADCH1Present, "# ### ##0"));
     ADCH0Average = a.ADCH0Average;
     Label_ADCH0Average->setText(Picture(ADCH0Average, "# ### ##0"));
-    MBarGraph_ADCH0->setMBGValue(ADCH0Average / kADFullScale);
+    MBarGraph_ADCH0->setMBGValue(ADCH0Average / kv::kADFullScale);
     ADCH1Average = a.ADCH1Average;
     Label_ADCH1Average->setText(Picture(ADCH1Average, "# ### ##0"));
-    MBarGraph_ADCH1->setMBGValue(ADCH1Average / kADFullScale);
+    MBarGraph_ADCH1->setMBGValue(ADCH1Average / kv::kADFullScale);
 
     // Where the device took its working data from.
-    Label_RAM1AdatForras->setText(DataSourceText(a.RAM1DataSource));
-    Label_RAM2AdatForras->setText(DataSourceText(a.RAM2DataSource));
+    Label_RAM1AdatForras->setText(Text(kv::DataSourceText(a.RAM1DataSource)));
+    Label_RAM2AdatForras->setText(Text(kv::DataSourceText(a.RAM2DataSource)));
 
     // Converter over- and underflow.
     ADStatusFlags = a.ADStatusFlags;
@@ -154,28 +106,19 @@ void TForm_Main::DecodePollAnswer() {
     // Which board answers.
     PCBIdentityAddress = a.PCBIdentityAddress;
     Label_PCBIdentityAddress->setText(QString::number(PCBIdentityAddress));
-    Label_KeszulekAltipus->setText(DeviceTypeText(a.PCBIdentityAddress));
+    Label_KeszulekAltipus->setText(Text(kv::DeviceTypeText(a.PCBIdentityAddress)));
 
-    Label_WorkingTime->setText(WorkingTimeText(a.WorkingTime));
+    Label_WorkingTime->setText(Text(kv::WorkingTimeText(a.WorkingTime)));
 
-    if (a.CalibrationYear != 0)
-        Label_KalibralasDatuma->setText(DateText(a.CalibrationYear, a.CalibrationMonth, a.CalibrationDay));
-    else
-        Label_KalibralasDatuma->setText(QStringLiteral("Kalibrálatlan!"));
+    Label_KalibralasDatuma->setText(Text(kv::CalibrationDateText(a)));
 
     // Internal temperature; it is also the cold junction's with internal
     // compensation.
-    const bool internalCJC = RadioGroup_CJC->ItemIndex() == 0;
+    const int cjc = RadioGroup_CJC->ItemIndex();
     InternalTemperature = a.InternalTemperature;
-    if (HasTemperature(InternalTemperature)) {
-        Label_MertHomerseklet->setText(Picture(InternalTemperature, "0.0"));
-        if (internalCJC)
-            Label_CJCTemp->setText(TemperatureText(InternalTemperature));
-    } else {
-        Label_MertHomerseklet->setText(QStringLiteral("Hiba! Nincs adat."));
-        if (internalCJC)
-            Label_CJCTemp->setText(kNoTemperatureText);
-    }
+    Label_MertHomerseklet->setText(Text(kv::InternalTemperatureText(InternalTemperature)));
+    if (cjc == 0)
+        Label_CJCTemp->setText(Text(*kv::CJCTemperatureText(a, cjc)));
     InternalTemperatureMin = a.InternalTemperatureMin;
     InternalTemperatureMax = a.InternalTemperatureMax;
     Label_MertHomersekletMin->setText(Picture(InternalTemperatureMin, "0.0"));
@@ -216,25 +159,19 @@ void TForm_Main::DecodePollAnswer() {
 
     // Cold-junction temperature from an external sensor.
     CJCTemperature = a.CJCTemperature;
-    const int cjc = RadioGroup_CJC->ItemIndex();
-    if (cjc == 1 || cjc == 2)
-        Label_CJCTemp->setText(HasTemperature(CJCTemperature) ? TemperatureText(CJCTemperature) : kNoTemperatureText);
-    if (cjc == 3)
-        Label_CJCTemp->setText(kNoTemperatureText);
+    if (cjc != 0)
+        if (const auto text = kv::CJCTemperatureText(a, cjc))
+            Label_CJCTemp->setText(Text(*text));
 
     // Stored wire resistance: of the sensor's wires, or with a thermocouple
     // of the external cold-junction sensor's wires.
     WireResistance = a.WireResistance;
-    if (RadioGroup_Mode->ItemIndex() != 2) {
-        Label_Rof2Wire->setText(Picture(WireResistance, FizikaiErtekFormat) + QStringLiteral(" ohm"));
-    } else if (cjc == 1) {
-        Label_Rof2Wire->setText(Picture(WireResistance, "0.0") + QStringLiteral(" ohm"));
-    } else if (cjc == 2) {
-        Label_Rof2Wire->setText(Picture(WireResistance, "0.00") + QStringLiteral(" ohm"));
-    }
+    const kv::DisplayFormats formats = Formats(*this);
+    if (const auto text = kv::WireResistanceText(a, RadioGroup_Mode->ItemIndex(), cjc, formats))
+        Label_Rof2Wire->setText(Text(*text));
 
-    Label_fRofPot0->setText(Picture(a.RofPot0, FizikaiErtekFormat) + QStringLiteral(" ohm"));
-    Label_fRofPot100->setText(Picture(a.RofPot100, FizikaiErtekFormat) + QStringLiteral(" ohm"));
+    Label_fRofPot0->setText(Text(kv::PotEndText(a.RofPot0, formats)));
+    Label_fRofPot100->setText(Text(kv::PotEndText(a.RofPot100, formats)));
 
     Label_Cycles->setText(Picture(a.Cycles, "0"));
     Label_ADSamplesPs->setText(Picture(a.ADSamplesPs, "0"));
@@ -251,23 +188,10 @@ void TForm_Main::ShowMeasuredValues(double x) {
     // A value that cannot be formatted leaves its label as it was; the rest
     // of the answer is shown regardless.
     try {
-        const QString noPhysical = QStringLiteral("----- ") + FizikaiErtekUnit;
-        const QString noCalculated = QStringLiteral("----- ") + SzamitottErtekUnit;
-        if (!(CalibrationFlags & kv::calflag::Input)) {
-            Label_FizikaiErtek->setText(noPhysical);
-            Label_fSzamitottErtek->setText(noCalculated);
-            return;
-        }
-        // The sentinels, and anything that is no number at all, give dashes.
-        if (x < kPhysicalLimit && std::isfinite(x))
-            Label_FizikaiErtek->setText(Picture(x, FizikaiErtekFormat) + QLatin1Char(' ') + FizikaiErtekUnit);
-        else
-            Label_FizikaiErtek->setText(noPhysical);
-        if (CalculatedValue > kv::kNoCalculatedValue && std::isfinite(CalculatedValue))
-            Label_fSzamitottErtek->setText(Picture(CalculatedValue, SzamitottErtekFormat) + QLatin1Char(' ') +
-                                           SzamitottErtekUnit);
-        else
-            Label_fSzamitottErtek->setText(noCalculated);
+        const kv::DisplayFormats formats = Formats(*this);
+        const auto flags = static_cast<std::uint8_t>(CalibrationFlags);
+        Label_FizikaiErtek->setText(Text(kv::PhysicalValueText(flags, x, formats)));
+        Label_fSzamitottErtek->setText(Text(kv::CalculatedValueText(flags, CalculatedValue, formats)));
     } catch (...) {
     }
 }
@@ -281,12 +205,11 @@ void TForm_Main::ShowOutputPercent(double x) {
         }
         const double percent = x * 100.0;
         // A level that is no number shows as no level, never as the last one.
+        Label_OutputPercent->setText(Text(kv::OutputPercentText(CalibrationFlags, x)));
         if (!std::isfinite(percent)) {
-            Label_OutputPercent->setText(QStringLiteral("-----%"));
             ProgressBar1_OutputPercent->setValue(ProgressBar1_OutputPercent->minimum());
             return;
         }
-        Label_OutputPercent->setText(Picture(percent, "0.00") + QLatin1Char('%'));
         // The bar's range bounds the position.
         const std::int64_t position = kv::RoundHalfEven(percent);
         const int lo = ProgressBar1_OutputPercent->minimum();
@@ -298,15 +221,8 @@ void TForm_Main::ShowOutputPercent(double x) {
 }
 
 void TForm_Main::ShowStatus(std::uint32_t code) {
-    static const char* const texts[] = {
-        "OK",
-        "Súlyos hiba",
-        "Szenzor v. vezeték hiba",
-        "Kalibrálatlan potenciométer",
-        "Méréstartományon kívül esik",
-        "Kimenet tartományon kívül esik",
-    };
-    if (code >= std::size(texts))
+    const char* const text = kv::StatusText(code);
+    if (!text)
         return;
     const QPalette system = QApplication::palette();
     QPalette p = Label_Status->palette();
@@ -318,5 +234,5 @@ void TForm_Main::ShowStatus(std::uint32_t code) {
         p.setColor(QPalette::WindowText, QColor(255, 255, 255));
     }
     Label_Status->setPalette(p);
-    Label_Status->setText(QString::fromUtf8(texts[code]));
+    Label_Status->setText(QString::fromUtf8(text));
 }

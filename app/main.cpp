@@ -6,6 +6,7 @@
 #include "Piszkozat.h"
 
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 #include <string>
@@ -32,6 +33,9 @@ int main(int argc, char** argv) {
 
     QApplication application(argc, argv);
     kv::UseClassicLook(application);
+    // The menu entry's name and icon, for the desktop to match the window.
+    QGuiApplication::setDesktopFileName(QStringLiteral("hu.varnel.kvsetup"));
+    QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("hu.varnel.kvsetup")));
 
     TFormMainOptions options;
     for (const std::string& a : args)

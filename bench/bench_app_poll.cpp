@@ -9,10 +9,11 @@
 //    sending to the first answer byte handed to the link (request,
 //    turnaround, one character, hand-over), and from there to the end of the
 //    transaction (the rest of the answer);
-//  - the program's CPU time per poll cycle (both its threads) and its peak
-//    memory.
+//  - the program's CPU time per poll cycle (both its threads), the receive
+//    thread's hand-overs per poll and its peak memory.
 // Figures only; nothing passes or fails on time.
 #include "MB.h"
+#include "MBSerialPortLinux.h"
 #include "Main.h"
 #include "SimProcess.h"
 #include "SpeedButton.h"
@@ -26,8 +27,6 @@
 
 #include <benchmark/benchmark.h>
 
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -40,19 +39,6 @@ using TClock = std::chrono::steady_clock;
 
 constexpr int kTurnaroundMs = 2;
 constexpr int kStartDelayMs = 20;
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-double PeakMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0; // kB on Linux
-}
 
 double Ms(TClock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
@@ -124,14 +110,19 @@ void BM_AppPollCycle(benchmark::State& state) {
     }
 
     const std::size_t first = cycles.size();
-    const double cpu0 = CpuSeconds();
+    auto* serial = dynamic_cast<TMBSerialPortLinux*>(&port);
+    const std::uint64_t handOvers0 = serial ? serial->HandOversPosted() : 0;
+    const auto rxCpu0 = serial ? serial->ReceiveThreadCpuTime() : std::chrono::nanoseconds{};
+    const double cpu0 = kvbench::CpuSeconds();
     for (auto _ : state) {
         const std::size_t before = polls;
         if (!simtest::WaitFor([&] { return polls > before; }, 10000))
             ++failures;
     }
-    const double cpu = CpuSeconds() - cpu0;
+    const double cpu = kvbench::CpuSeconds() - cpu0;
     const std::size_t n = cycles.size() - first;
+    const std::uint64_t handOvers = serial ? serial->HandOversPosted() - handOvers0 : 0;
+    const double rxCpu = serial ? std::chrono::duration<double>(serial->ReceiveThreadCpuTime() - rxCpu0).count() : 0.0;
     form.MB1->MBClose();
 
     std::vector<double> gap, toFirstByte, answer, cycle;
@@ -153,7 +144,9 @@ void BM_AppPollCycle(benchmark::State& state) {
     state.counters["line_limit_per_s"] = 1000.0 / lineMs;
     state.counters["failures"] = static_cast<double>(failures);
     state.counters["cpu_ms_per_poll"] = n ? cpu * 1000.0 / static_cast<double>(n) : 0.0;
-    state.counters["peak_MiB"] = PeakMiB();
+    state.counters["peak_MiB"] = kvbench::PeakMiB();
+    state.counters["rx_thread_cpu_ms_per_poll"] = n ? rxCpu * 1000.0 / static_cast<double>(n) : 0.0;
+    state.counters["handovers_per_poll"] = n ? static_cast<double>(handOvers) / static_cast<double>(n) : 0.0;
     std::printf("\nmedian per cycle: %.2f ms (line: %.2f ms)\n", Median(cycle), lineMs);
     std::printf("  end -> sending:        %6.2f ms (start delay %d ms)\n", Median(gap), kStartDelayMs);
     std::printf("  sending -> 1st byte:   %6.2f ms (line: 30 + 1 characters and %d ms turnaround = %.2f ms)\n",

@@ -65,7 +65,10 @@ void RunOne(const std::uint8_t* data, std::size_t size) {
 } // namespace
 
 #ifdef KV_FUZZ_REPLAY
-int main() {
+#include "FuzzCorpus.h"
+
+int main(int argc, char** argv) {
+    const std::string seedDir = kvfuzz::SeedDirArgument(argc, argv);
     std::mt19937 rng(20261207);
     std::vector<std::vector<std::uint8_t>> seeds;
     auto add = [&](std::uint8_t command, const std::vector<std::uint8_t>& body, std::uint8_t advance) {
@@ -96,6 +99,7 @@ int main() {
     std::size_t runs = 0;
     for (const auto& s : seeds) {
         RunOne(s.data(), s.size());
+        kvfuzz::WriteSeed(seedDir, "record", runs, s.data(), s.size());
         ++runs;
     }
     // Sequences of seeds, then mutations of them.
@@ -112,9 +116,12 @@ int main() {
         if (rng() % 4 == 0)
             in.resize(rng() % (in.size() + 1));
         RunOne(in.data(), in.size());
+        if (k < 24)
+            kvfuzz::WriteSeed(seedDir, "sequence", runs, in.data(), in.size());
         ++runs;
     }
-    std::printf("fuzz_device: %zu inputs replayed\n", runs);
+    const std::size_t stored = kvfuzz::ReplayCorpus(KV_FUZZ_CORPUS_DIR, RunOne);
+    std::printf("fuzz_device: %zu inputs replayed (%zu of the corpus)\n", runs + stored, stored);
     return 0;
 }
 #else

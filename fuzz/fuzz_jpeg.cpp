@@ -27,6 +27,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 #ifndef KV_FUZZ_LIBFUZZER
 
+#include "FuzzCorpus.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -74,7 +76,10 @@ int main()
             b = static_cast<std::uint8_t>(rng());
         run(in);
     }
-    std::printf("fuzz_jpeg_replay: %ld inputs, %ld decoded, none crashed\n", runs, decoded);
+    const std::size_t stored = kvfuzz::ReplayCorpus(KV_FUZZ_CORPUS_DIR, [&](const std::uint8_t* d, std::size_t n) {
+        run(std::vector<std::uint8_t>(d, d + n));
+    });
+    std::printf("fuzz_jpeg_replay: %ld inputs (%zu of the corpus), %ld decoded, none crashed\n", runs, stored, decoded);
     return decoded >= files.size() ? 0 : 1;
 }
 

@@ -128,6 +128,8 @@ void RunOne(const std::uint8_t* data, std::size_t size) {
 
 #ifdef KV_FUZZ_REPLAY
 
+#include "FuzzCorpus.h"
+
 namespace {
 
 struct Rng {
@@ -167,7 +169,8 @@ std::string Records(const std::string& wire, Rng& r, bool starts) {
 
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    const std::string seeds = kvfuzz::SeedDirArgument(argc, argv);
     Rng r;
     std::size_t runs = 0;
     for (int round = 0; round < 300; ++round) {
@@ -214,6 +217,8 @@ int main() {
             input += static_cast<char>((addr & 0x0F) | ((addr & 0x0F) << 4) | (r.Next() & 0x80));
             input += Records(wire, r, round % 2 == 0);
             RunOne(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+            if (round < 6) // every mode, whole, mutated and noisy, with and without a start
+                kvfuzz::WriteSeed(seeds, "gen", runs, reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
             ++runs;
         }
     }
@@ -225,7 +230,10 @@ int main() {
     std::string input = std::string{char(modeASCIIMaster), 1};
     input += Records(big, r, true);
     RunOne(reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
-    std::printf("fuzz_receivers: %zu inputs replayed, %zu events\n", runs + 1, gAccepted);
+    kvfuzz::WriteSeed(seeds, "full-assembly", 0, reinterpret_cast<const std::uint8_t*>(input.data()), input.size());
+    const std::size_t stored = kvfuzz::ReplayCorpus(KV_FUZZ_CORPUS_DIR, RunOne);
+    std::printf("fuzz_receivers: %zu inputs replayed (%zu of the corpus), %zu events\n", runs + 1 + stored, stored,
+                gAccepted);
     return gAccepted > 0 ? 0 : 1;
 }
 

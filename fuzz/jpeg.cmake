@@ -11,7 +11,8 @@ if(KV_FUZZ)
 else()
   add_executable(fuzz_jpeg_replay ${CMAKE_CURRENT_LIST_DIR}/fuzz_jpeg.cpp)
   target_compile_definitions(fuzz_jpeg_replay PRIVATE
-    KV_PICTURES_DIR="${CMAKE_SOURCE_DIR}/app/pictures")
+    KV_PICTURES_DIR="${CMAKE_SOURCE_DIR}/app/pictures"
+    KV_FUZZ_CORPUS_DIR="${CMAKE_CURRENT_LIST_DIR}/corpus/jpeg")
   target_link_libraries(fuzz_jpeg_replay PRIVATE kv_pictures)
   add_test(NAME fuzz_jpeg_replay COMMAND fuzz_jpeg_replay)
   set_tests_properties(fuzz_jpeg_replay PROPERTIES

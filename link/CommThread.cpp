@@ -1,6 +1,7 @@
 #include "CommThread.h"
 
 #include "MBPort.h"
+#include "MBPortHolders.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -31,6 +32,16 @@ thread_local int g_dispatchDepth = 0;
 // A port that keeps waking the thread with nothing to read, without hanging
 // up, is treated as dead after this many turns in a row rather than spun on.
 constexpr int kMaxEmptyTurns = 64;
+
+// A write into a full driver queue waits for room as long as the line needs
+// to send what is queued and the rest of the write, and this much longer.
+constexpr std::int64_t kFullQueueMarginMs = 1000;
+
+std::int64_t NowMs() {
+    timespec ts{};
+    clock_gettime(CLOCK_MONOTONIC, &ts);
+    return std::int64_t(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
 
 void Signal(int fd) {
     const std::uint64_t one = 1;
@@ -68,6 +79,18 @@ struct TCommThread::TLink {
     TCommThread* owner = nullptr; // read and cleared on the GUI thread only
     std::atomic<std::uint64_t> posted{0};
     std::atomic<bool> emptyTurn{false};
+    // Whether the owner has a line-state handler (set on the GUI thread at
+    // each dispatch, read by the receive thread): the modem lines are read
+    // only then, and only by the receive thread.
+    std::atomic<bool> watchLines{false};
+    std::thread::id guiThread;
+    // The receive thread's own: the line states of its last look.
+    bool haveLines = false;
+    std::uint32_t lastModem = 0;
+    std::uint64_t lastErrors = 0;
+    std::uint32_t lastBreaks = 0;
+    std::atomic<std::uint64_t> lineReadsOnGui{0};
+    std::atomic<std::uint64_t> lineReadsOffGui{0};
 
     ~TLink() {
         if (stopFd >= 0)
@@ -78,6 +101,14 @@ struct TCommThread::TLink {
 };
 
 TCommThread::TCommThread(const std::string& device) {
+    // A program that opened the port plainly (no lock, no TIOCEXCL) would
+    // otherwise share the line with us, each reading half of its bytes.
+    const QString path = QString::fromStdString(device);
+    const QString held = mb::HeldText(mb::TPortHolders::Scan().Of(path, true));
+    if (!held.isEmpty()) {
+        m_errorText = SystemText(EBUSY) + ": " + held.toStdString();
+        return;
+    }
     const int fd = ::open(device.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         m_errorText = SystemText(errno);
@@ -176,16 +207,41 @@ void TCommThread::Purge() {
 qint64 TCommThread::Write(const char* data, qint64 size) {
     if (m_fd < 0)
         return -1;
-    if (size <= 0)
-        return 0;
-    for (;;) {
-        const ssize_t n = ::write(m_fd, data, static_cast<size_t>(size));
-        if (n >= 0)
-            return n;
-        if (errno == EINTR)
+    qint64 done = 0;
+    std::int64_t deadline = -1;
+    while (done < size) {
+        const ssize_t n = ::write(m_fd, data + done, static_cast<size_t>(size - done));
+        if (n > 0) {
+            done += n;
             continue;
-        return errno == EAGAIN ? 0 : -1; // a full queue took nothing
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n == 0 || errno != EAGAIN)
+            return -1; // EIO after a hang-up, or worse: the device is gone
+        // The driver's queue is full (a USB adapter queues about 4 KB): wait
+        // until the line has made room, as long as it needs to send what is
+        // queued and the rest of this write, and a margin.
+        if (deadline < 0) {
+            int queued = 0;
+            if (::ioctl(m_fd, TIOCOUTQ, &queued) != 0 || queued < 0)
+                queued = 0;
+            const std::uint32_t rate = m_rate ? m_rate : 300;
+            const std::int64_t bits = (size - done + queued) * std::int64_t{10};
+            deadline = NowMs() + bits * 1000 / rate + 1 + kFullQueueMarginMs;
+        }
+        const std::int64_t left = deadline - NowMs();
+        if (left <= 0)
+            return done; // the queue does not drain: the caller decides
+        m_fullQueueWaits.fetch_add(1);
+        pollfd p{m_fd, POLLOUT, 0};
+        const int r = ::poll(&p, 1, static_cast<int>(std::min<std::int64_t>(left, 60000)));
+        if (r < 0 && errno != EINTR)
+            return -1;
+        if (r > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)))
+            return -1; // hung up while waiting: reported once, by the caller
     }
+    return done;
 }
 
 qint64 TCommThread::Read(char* data, qint64 size) {
@@ -223,31 +279,38 @@ void TCommThread::Discard(qint64 size) {
     }
 }
 
-std::uint32_t TCommThread::LineEvents(std::uint32_t* modemStatus) {
+std::uint32_t TCommThread::LineEvents(TLink& link, std::uint32_t* modemStatus) {
+    // TIOCMGET and TIOCGICOUNT are USB control transfers on many adapters
+    // (milliseconds each): counted per thread, so that a test can see that
+    // the GUI thread makes none.
+    (std::this_thread::get_id() == link.guiThread ? link.lineReadsOnGui : link.lineReadsOffGui).fetch_add(1);
     std::uint32_t status = 0;
     int lines = 0;
-    if (::ioctl(m_fd, TIOCMGET, &lines) == 0) {
+    if (::ioctl(link.devFd, TIOCMGET, &lines) == 0) {
         status = ((lines & TIOCM_CTS) ? msCTS : 0u) | ((lines & TIOCM_DSR) ? msDSR : 0u) |
                  ((lines & TIOCM_RNG) ? msRING : 0u) | ((lines & TIOCM_CAR) ? msRLSD : 0u);
     }
-    std::uint64_t errors = m_lastErrors;
-    std::uint32_t breaks = m_lastBreaks;
+    std::uint64_t errors = link.lastErrors;
+    std::uint32_t breaks = link.lastBreaks;
     serial_icounter_struct counts{};
-    if (::ioctl(m_fd, TIOCGICOUNT, &counts) == 0) {
+    if (::ioctl(link.devFd, TIOCGICOUNT, &counts) == 0) {
         errors = std::uint64_t(unsigned(counts.frame)) + unsigned(counts.parity) +
                  unsigned(counts.overrun) + unsigned(counts.buf_overrun);
         breaks = unsigned(counts.brk);
     }
-    const std::uint32_t changed = status ^ m_lastModem;
+    const std::uint32_t changed = status ^ link.lastModem;
     std::uint32_t mask = ((changed & msCTS) ? evCTS : 0u) | ((changed & msDSR) ? evDSR : 0u) |
                          ((changed & msRING) ? evRING : 0u) | ((changed & msRLSD) ? evRLSD : 0u);
-    if (errors != m_lastErrors)
+    if (errors != link.lastErrors)
         mask |= evERR;
-    if (breaks != m_lastBreaks)
+    if (breaks != link.lastBreaks)
         mask |= evBREAK;
-    m_lastModem = status;
-    m_lastErrors = errors;
-    m_lastBreaks = breaks;
+    if (!link.haveLines)
+        mask = 0; // the first look is the baseline that changes are measured against
+    link.haveLines = true;
+    link.lastModem = status;
+    link.lastErrors = errors;
+    link.lastBreaks = breaks;
     if (modemStatus)
         *modemStatus = status;
     return mask;
@@ -265,7 +328,8 @@ void TCommThread::Start() {
     link->devFd = m_fd;
     link->context = m_context.get();
     link->owner = this;
-    LineEvents(nullptr); // the baseline that later line events are measured against
+    link->guiThread = std::this_thread::get_id();
+    link->watchLines = WantsLineEvents();
     m_link = link;
     m_thread = std::thread(&TCommThread::Run, std::move(link));
 }
@@ -273,6 +337,7 @@ void TCommThread::Start() {
 void TCommThread::Stop() {
     OnReceive = nullptr;
     OnLineState = nullptr;
+    WantsLines = nullptr;
     OnHangUp = nullptr;
     if (m_link)
         m_link->owner = nullptr;
@@ -295,6 +360,14 @@ std::chrono::nanoseconds TCommThread::ThreadCpuTime() const {
 
 std::uint64_t TCommThread::HandOversPosted() const { return m_link ? m_link->posted.load() : 0; }
 
+TCommThread::TLineReads TCommThread::LineReads() const {
+    if (!m_link)
+        return {};
+    return {m_link->lineReadsOnGui.load(), m_link->lineReadsOffGui.load()};
+}
+
+bool TCommThread::WantsLineEvents() const { return WantsLines ? WantsLines() : OnLineState != nullptr; }
+
 void TCommThread::Run(std::shared_ptr<TLink> link) {
     // One step above normal so that the wait is re-armed promptly; without
     // the right to raise it we run at normal priority.
@@ -304,6 +377,8 @@ void TCommThread::Run(std::shared_ptr<TLink> link) {
     if (errno == 0)
         ::setpriority(PRIO_PROCESS, tid, nice - 1);
 
+    if (link->watchLines)
+        LineEvents(*link, nullptr); // the baseline
     int emptyTurns = 0;
     for (;;) {
         pollfd fds[2] = {{link->stopFd, POLLIN, 0}, {link->devFd, POLLIN | POLLPRI, 0}};
@@ -315,9 +390,18 @@ void TCommThread::Run(std::shared_ptr<TLink> link) {
         const bool hungUp = n < 0 || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) ||
                             emptyTurns >= kMaxEmptyTurns;
 
+        // The line states, read here rather than on the GUI thread, and only
+        // while somebody listens to them (a dead device has none left).
+        std::uint32_t events = 0, modem = 0;
+        if (hungUp || !link->watchLines)
+            link->haveLines = false;
+        else
+            events = LineEvents(*link, &modem);
+
         link->posted.fetch_add(1);
         QMetaObject::invokeMethod(
-            link->context, [link, hungUp] { Dispatch(link, hungUp); }, Qt::QueuedConnection);
+            link->context, [link, hungUp, events, modem] { Dispatch(link, hungUp, events, modem); },
+            Qt::QueuedConnection);
         if (WaitEither(link->stopFd, link->doneFd) == 0)
             return;
         Consume(link->doneFd);
@@ -331,7 +415,8 @@ void TCommThread::Run(std::shared_ptr<TLink> link) {
     }
 }
 
-void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp) {
+void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std::uint32_t events,
+                           std::uint32_t modem) {
     struct Done {
         const std::shared_ptr<TLink>& link;
         ~Done() { Signal(link->doneFd); }
@@ -358,8 +443,7 @@ void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp) {
             self->Discard(waiting);
     }
 
-    std::uint32_t modem = 0; // a dead device has no lines left to report
-    const std::uint32_t events = hungUp ? 0 : self->LineEvents(&modem);
+    link->watchLines = self->WantsLineEvents(); // from the next turn of the receive thread
     if (events && self->OnLineState) {
         const TLineStateCallback lineState = self->OnLineState;
         lineState(events, modem);

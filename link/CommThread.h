@@ -61,6 +61,10 @@ public:
     // Discards both driver queues.
     void Purge();
 
+    // Writes all bytes. A full driver queue is waited on (POLLOUT) for as
+    // long as the line needs to send what is queued and the rest, plus a
+    // margin; then the count written so far is returned. -1: an error or a
+    // hang-up (also while waiting).
     qint64 Write(const char* data, qint64 size);
     qint64 Read(char* data, qint64 size);
     qint64 BytesWaiting() const;
@@ -78,23 +82,35 @@ public:
     std::chrono::nanoseconds ThreadCpuTime() const;
     // Dispatches the thread has handed to the GUI thread so far.
     std::uint64_t HandOversPosted() const;
+    // Reads of the modem lines and line counters so far, by thread.
+    struct TLineReads {
+        std::uint64_t onGuiThread = 0, onReceiveThread = 0;
+    };
+    TLineReads LineReads() const;
+    // Waits of Write() for room in a full driver queue so far.
+    std::uint64_t FullQueueWaits() const { return m_fullQueueWaits.load(); }
 
     TReceiveCallback OnReceive;
+    // Called with line events, which are looked for only while WantsLines()
+    // says so (without WantsLines: while OnLineState is set). Asked on the
+    // GUI thread at start and at each dispatch.
     TLineStateCallback OnLineState;
+    std::function<bool()> WantsLines;
     THangUpCallback OnHangUp;
 
 private:
     struct TLink;
-    static void Dispatch(const std::shared_ptr<TLink>& link, bool hungUp);
+    static void Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std::uint32_t events,
+                         std::uint32_t modem);
     static void Run(std::shared_ptr<TLink> link);
-    std::uint32_t LineEvents(std::uint32_t* modemStatus);
+    // On the receive thread: the line events since its last look.
+    static std::uint32_t LineEvents(TLink& link, std::uint32_t* modemStatus);
+    bool WantsLineEvents() const;
 
     int m_fd = -1;
     std::string m_errorText;
     std::uint32_t m_rate = 0;
-    std::uint32_t m_lastModem = 0;
-    std::uint64_t m_lastErrors = 0;
-    std::uint32_t m_lastBreaks = 0;
+    std::atomic<std::uint64_t> m_fullQueueWaits{0};
     std::uint64_t m_readTotal = 0; // bytes read so far: did the receiver take its chunk?
     std::shared_ptr<TLink> m_link;
     std::unique_ptr<QObject> m_context; // receives the hand-overs on the GUI thread

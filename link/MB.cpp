@@ -1,7 +1,9 @@
 #include "MB.h"
+#include "MBPanelView.h"
 
 #include <QAbstractItemView>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
@@ -17,6 +19,15 @@ public:
     using QStyledItemDelegate::QStyledItemDelegate;
     QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
         return {QStyledItemDelegate::sizeHint(option, index).width(), 13};
+    }
+
+protected:
+    // A long port name keeps its distinctive end; the item's tooltip has it whole.
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        const int width = option->rect.width() - 6; // the item's text margins
+        const QFontMetrics fm(option->font);
+        option->text = mbpanel::ShortPortName(option->text, [&](const QString& t) { return fm.horizontalAdvance(t) <= width; });
     }
 };
 
@@ -35,7 +46,7 @@ TMB::TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port
     : QGroupBox(parent), TMBEngine(timers), FDevice(std::move(port)) {
     if (!FDevice)
         FDevice = MBCreateSystemPort();
-    FPortLister = [](QStringList* list) { MBListPorts(list); };
+    MBSetPortLister(nullptr);
     ConnectDevice();
     FTLampTimer = MBTimers().createTimer(50, true, [this] { MBTLampOff(); });
     FRLampTimer = MBTimers().createTimer(50, true, [this] { SetBackground(Label_RLamp, FFace); });
@@ -112,6 +123,9 @@ void TMB::BuildPanel() {
     ListBox_Ports->setUniformItemSizes(true);
     ListBox_Ports->setSelectionMode(QAbstractItemView::SingleSelection);
     ListBox_Ports->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Long names (/dev/serial/by-id/usb-...) differ at their ends: the
+    // delegate keeps the end, with the beginning's first folder.
+    ListBox_Ports->setTextElideMode(Qt::ElideMiddle);
     connect(ListBox_Ports, &QListWidget::itemClicked, this, [this] { MBPortListClick(); });
 
     Panel_OpenPort = new QFrame(this);
@@ -200,9 +214,10 @@ void TMB::BuildPanel() {
 void TMB::ConnectDevice() {
     // The port calls back on this (GUI) thread, and only while it is open.
     FDevice->OnReceive = [this](qint64 waiting) { MBReceiveChunk(waiting); };
-    FDevice->OnLineState = [](std::uint32_t, std::uint32_t) {
-        // CTS, DSR, carrier, ring and line errors carry no meaning for the link.
-    };
+    // CTS, DSR, carrier, ring and line errors carry no meaning for the link:
+    // without a handler the port does not read the lines at all (on a USB
+    // adapter each read is a control transfer).
+    FDevice->OnLineState = nullptr;
     FDevice->OnHangUp = [this] {
         // Handled from the event loop: the hang-up may be noticed in the middle
         // of a write or a receive, and the close sequence must not run under it.
@@ -224,7 +239,8 @@ void TMB::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
 }
 
 void TMB::MBSetPortLister(TMBPortLister lister) {
-    FPortLister = lister ? std::move(lister) : TMBPortLister([](QStringList* list) { MBListPorts(list); });
+    // The system's lister also says which ports it left out, and why.
+    FPortLister = lister ? std::move(lister) : TMBPortLister([this](QStringList* list) { mb::ListPorts(list, &FLeftOut); });
 }
 
 void TMB::setMBBaudEditVisible(bool v) {

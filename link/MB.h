@@ -7,6 +7,7 @@
 // The panel's logic lives in MBPanel*.cpp; its texts and the speed graph are
 // plain functions in MBPanelView.h.
 #include "MBEngine.h"
+#include "MBListPorts.h"
 #include "MBPanelView.h"
 #include "MBPort.h"
 #include "MBTypes.h"
@@ -105,6 +106,9 @@ public:
     TMBPort& MBPortDevice() { return *FDevice; }
     // Replaces the port probing of the list refresh.
     void MBSetPortLister(TMBPortLister lister);
+    // Where the stable names of USB serial ports are (/dev/serial/by-id): a
+    // port lost to a hang-up is known again by its name there.
+    void MBSetSerialIdFolder(const QString& folder) { FSerialIdFolder = folder; }
     // The message of the last EComError the open sequence caught.
     const QString& MBLastOpenError() const { return FLastOpenError; }
 
@@ -141,7 +145,9 @@ public:
     const QImage& MBGraphBuffer() const { return FGraphBuffer; }
 
 protected:
+    // A frame's pieces are gathered and written to the port in one write.
     bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
+    bool MBFlushFrame() override;
 
 private:
     void BuildPanel();
@@ -150,6 +156,11 @@ private:
     void CloseSequence();
     void CloseSteps();
     void DeviceHungUp(int session);
+    // The device is gone or its queue will not take the frame: close as the
+    // user would and list what is left.
+    void DeviceLost();
+    // The port list's tooltip: the ports left out of it and why.
+    void ShowLeftOutPorts();
     void SetBackground(QWidget* w, const QColor& c);
     void SetIndicator(const QColor& c);
     void ShowRequestLabels();
@@ -197,6 +208,15 @@ private:
     bool FRefreshListOnStartup = true;
     bool FBaudEditVisible = true;
     QString FLastOpenError;
+    QList<mb::TLeftOutPort> FLeftOut; // filled by the default lister
+    // The remembered port was lost to a hang-up: kept until it comes back or
+    // another is chosen; FLastUsedSerialId is its /dev/serial/by-id name.
+    bool FKeepLastUsedPort = false;
+    QString FLastUsedSerialId;
+    QString FPortSerialId; // of the open port
+    QString FSerialIdFolder = QStringLiteral("/dev/serial/by-id");
+    QByteArray FTxGather; // the pieces of the frame being sent
+    bool FTLampLit = false;
 
     QColor FFace;
     mbpanel::TMBRequestLine FRequest;

@@ -93,6 +93,7 @@ void TMBEngine::MBSetBusy(bool busy) {
 }
 
 void TMBEngine::RaiseEnd() {
+    FEndRaised = true; // before the handler, which may start the next request
     // Copies: the handler usually starts the next request, which may change
     // both the status and the handler itself.
     if (auto h = OnMBMasterEndOfEvent)
@@ -102,7 +103,10 @@ void TMBEngine::RaiseEnd() {
 void TMBEngine::EndWithClosedPort() {
     MBSetBusy(true);
     MBSetStatus(stClosedPort);
-    RaiseEnd();
+    // A port that closed while the frame was being written (the device went
+    // away under the write) has reported this transaction's end already.
+    if (!FEndRaised)
+        RaiseEnd();
 }
 
 void TMBEngine::EndWithoutAnswer(bool clearRID) {
@@ -165,6 +169,7 @@ void TMBEngine::StartDelayElapsed() {
 }
 
 void TMBEngine::MBStartTransaction() {
+    FEndRaised = false;
     switch (MBMode()) {
     case modeMaster:
     case modeASCIIMaster: StartMasterTransaction(); break;
@@ -317,7 +322,7 @@ void TMBEngine::AcceptMasterAnswer() {
 
 // ---- port, counters, speed -------------------------------------------------------------------
 
-void TMBEngine::MBEnginePortOpened() {
+void TMBEngine::MBEnginePortOpened(bool restartSecondTimer) {
     const TMBMode m = MBMode();
     if (m == modeSlave || m == modeASCIISlave) {
         MBSetStatusNow(stnWaitingForCommand);
@@ -330,7 +335,9 @@ void TMBEngine::MBEnginePortOpened() {
         RestartSlaveTimer();
     setMBPortOpen(true);
     MBSetStatus(stOK);
-    MBRestartSecondTimer();
+    FEndRaised = false;
+    if (restartSecondTimer)
+        MBRestartSecondTimer();
 }
 
 void TMBEngine::MBEnginePortClosed() {
@@ -343,7 +350,9 @@ void TMBEngine::MBEnginePortClosed() {
     MBSetStatus(stClosedPort);
     MBShowSpeed();
     MBUpdateView();
-    if (IsMasterMode() && wasBusy)
+    // A transaction whose send failed has ended with Closed Port already: it
+    // is reported once, not again by the close that follows.
+    if (IsMasterMode() && wasBusy && !FEndRaised)
         RaiseEnd();
 }
 

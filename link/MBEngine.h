@@ -6,8 +6,9 @@
 //
 // For the panel (class TMB : public QGroupBox, public TMBEngine):
 //  - Port: override MBWriteToPort (one piece, false when it cannot be
-//    written). The open sequence calls MBEnginePortOpened() in its step 1 and
-//    MBRestartSecondTimer() in its step 4; the close steps call
+//    written; or gather the pieces and write them in MBFlushFrame). The open
+//    sequence calls MBEnginePortOpened(false) in its step 1 and
+//    MBRestartSecondTimer() in its step 4, once the device has opened; the close steps call
 //    MBEnginePortClosed(); a failed open runs the close steps too.
 //    MBPortOpen() is engine state; MBEnginePortOpened/Closed set it.
 //  - Display hooks (protected virtual, no-op by default), called where the
@@ -161,7 +162,9 @@ public:
 
 protected:
     // ---- port sequences (the panel's open and close) ------------------------
-    void MBEnginePortOpened();
+    // restartSecondTimer false: the caller restarts it once the device has
+    // opened (the panel's open sequence, whose failure leaves it running).
+    void MBEnginePortOpened(bool restartSecondTimer = true);
     void MBEnginePortClosed();
     void MBRestartSecondTimer();
 
@@ -242,6 +245,9 @@ private:
     TMBStatusNow FStatusNow = stnPortError;
     std::string FStatusNowString = "Port Error";
     bool FBusy = true;
+    // The end event of the transaction under way has been raised (a close
+    // then owes none); cleared by every start and at open.
+    bool FEndRaised = false;
 
     std::uint32_t FNumberOfTxFrames = 0;
     std::uint32_t FNumberOfRxFrames = 0;

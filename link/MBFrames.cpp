@@ -365,6 +365,14 @@ bool TMBFrameCore::WritePiece(const std::uint8_t* data, std::size_t n) {
     return true;
 }
 
+bool TMBFrameCore::FlushFrame() {
+    if (!MBFlushFrame()) {
+        MBSendFailed();
+        return false;
+    }
+    return true;
+}
+
 bool TMBFrameCore::MBSendFrame() {
     if (!FPortOpen) {
         MBSendRefused();
@@ -437,7 +445,7 @@ bool TMBFrameCore::SendASCII(char start, std::size_t frameLength) {
             return false;
     }
     const std::uint8_t e = ';';
-    return WritePiece(&e, 1);
+    return WritePiece(&e, 1) && FlushFrame();
 }
 
 bool TMBFrameCore::SendBinary(std::size_t frameLength) {
@@ -452,13 +460,15 @@ bool TMBFrameCore::SendBinary(std::size_t frameLength) {
         if (!WritePiece(pair, 2))
             return false;
     }
-    return true;
+    return FlushFrame();
 }
 
 bool TMBFrameCore::SendUnframed() {
     for (int p = 1; p <= FDataNumberToSend; ++p)
         if (!WritePiece(FTXData + p, 1))
             return false;
+    if (!FlushFrame())
+        return false;
     MBShowSentCount();
     return true;
 }

@@ -99,8 +99,8 @@ public:
 
     // ---- sending and receiving --------------------------------------------
     // Composes the frame of the current mode around the transmit data and
-    // writes it in pieces through MBWriteToPort. Returns true when every piece
-    // was written; false when the port was not open (MBSendRefused) or a piece
+    // writes it in pieces through MBWriteToPort, then MBFlushFrame. Returns
+    // true when every piece was written; false when the port was not open (MBSendRefused) or a piece
     // failed (MBSendFailed).
     bool MBSendFrame();
     // One received chunk, in arrival order. Safe for any bytes and any length;
@@ -120,8 +120,12 @@ public:
 
 protected:
     // ---- hooks (no-op defaults) --------------------------------------------
-    // Writes one piece to the port; false when it could not be written.
+    // Writes one piece to the port; false when it could not be written. A
+    // port may gather the pieces and write them at MBFlushFrame.
     virtual bool MBWriteToPort(const std::uint8_t* data, std::size_t n);
+    // Every piece of the frame has been handed to MBWriteToPort; false when
+    // the frame could not be written after all (sending then fails).
+    virtual bool MBFlushFrame() { return true; }
     // Sending found the port closed (nothing was written).
     virtual void MBSendRefused() {}
     // A piece could not be written; sending stopped there.
@@ -176,6 +180,7 @@ private:
     bool SendBinary(std::size_t frameLength);
     bool SendUnframed();
     bool WritePiece(const std::uint8_t* data, std::size_t n);
+    bool FlushFrame();
 
     TMBMode FMode = modeASCIIMaster;
     int FHeaderLength = 4;

@@ -1,6 +1,7 @@
 #include "MBListPorts.h"
 
 #include "MBPort.h"
+#include "MBPortHolders.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,7 +10,8 @@
 #include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
-#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 namespace {
@@ -65,28 +67,53 @@ QStringList ExtraPortCandidates(const QString& list) {
     return list.split(u':', Qt::SkipEmptyParts);
 }
 
-bool ProbePort(const QString& path) {
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0)
+bool IsTtyDevice(const QString& path) {
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0 || !S_ISCHR(st.st_mode))
         return false;
-    const bool free = ::isatty(fd) && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
-    ::close(fd);
-    return free;
+    const unsigned major = ::major(st.st_rdev), minor = ::minor(st.st_rdev);
+    if (major >= 136 && major <= 143)
+        return true; // a pseudo-terminal's slave side
+    // Every other tty is a "tty" class device in sysfs.
+    const QString subsystem =
+        QFileInfo(QStringLiteral("/sys/dev/char/%1:%2/subsystem").arg(major).arg(minor)).canonicalFilePath();
+    return subsystem.endsWith(QLatin1String("/class/tty"));
 }
 
-} // namespace mb
+QString WhyNotOpenable(const QString& path, const TPortHolders& holders) {
+    if (!IsTtyDevice(path))
+        return QStringLiteral("not a serial port");
+    const QString held = HeldText(holders.Of(path, false));
+    if (!held.isEmpty())
+        return held;
+    return PermissionText(path);
+}
 
-void MBListPorts(QStringList* list) {
+bool ProbePort(const QString& path) {
+    return WhyNotOpenable(path, TPortHolders::Scan()).isEmpty();
+}
+
+void ListPorts(QStringList* list, QList<TLeftOutPort>* leftOut) {
     if (!list)
         return;
-    QStringList candidates = mb::SerialPortCandidates(QStringLiteral("/sys/class/tty"));
-    candidates += mb::ExtraPortCandidates(QString::fromLocal8Bit(qgetenv("KV_EXTRA_PORTS")));
+    QStringList candidates = SerialPortCandidates(QStringLiteral("/sys/class/tty"));
+    candidates += ExtraPortCandidates(QString::fromLocal8Bit(qgetenv("KV_EXTRA_PORTS")));
+    const TPortHolders holders = TPortHolders::Scan();
     QStringList seen;
     for (const QString& path : candidates) {
         if (seen.contains(path))
             continue;
         seen << path;
-        if (mb::ProbePort(path))
+        if (!QFileInfo::exists(path))
+            continue; // gone: nothing to say about it
+        const QString why = WhyNotOpenable(path, holders);
+        if (why.isEmpty())
             list->append(path);
+        else if (leftOut)
+            leftOut->append({path, why});
     }
 }
+
+} // namespace mb
+
+void MBListPorts(QStringList* list) { mb::ListPorts(list, nullptr); }

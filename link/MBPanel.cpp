@@ -2,6 +2,9 @@
 // routines, which the link's logic calls while it works.
 #include "MB.h"
 
+#include "MBPortHolders.h"
+#include <QFontMetrics>
+
 #include <QApplication>
 #include <QComboBox>
 #include <QFrame>
@@ -15,9 +18,10 @@
 // ---- port list ---------------------------------------------------------------------------
 
 void TMB::MBRefreshPortList() {
-    // A refresh in progress does not start another one (the probing may let
-    // events through on some platforms).
-    if (FRefreshing)
+    // Runs only while "Ref" may be used: not during a refresh (the probing
+    // may let events through on some platforms) and not while the port is
+    // open ("Ref" is disabled then, and the list is hidden).
+    if (FRefreshing || MBPortOpen())
         return;
     FRefreshing = true;
     QFont bold = Button_Ref->font();
@@ -28,21 +32,31 @@ void TMB::MBRefreshPortList() {
     QApplication::setOverrideCursor(Qt::WaitCursor);
 
     ListBox_Ports->clear();
+    FLeftOut.clear();
     QStringList ports;
     if (FPortLister)
         FPortLister(&ports);
     std::reverse(ports.begin(), ports.end());
-    // The open port cannot be probed: it is held by this component.
-    if (MBPortOpen())
-        ports.append(FPort);
     ListBox_Ports->addItems(ports);
+    ShowLeftOutPorts();
+    // The whole name of each port, which the narrow list elides.
+    for (int i = 0; i < ListBox_Ports->count(); ++i)
+        ListBox_Ports->item(i)->setToolTip(ListBox_Ports->item(i)->text());
     if (!ports.isEmpty()) {
-        int row = 0;
-        const int last = static_cast<int>(ports.indexOf(FLastUsedPort));
-        if (last >= 0)
-            row = last;
-        ListBox_Ports->setCurrentRow(row);
-        FLastUsedPort = ports.at(row);
+        int row = static_cast<int>(ports.indexOf(FLastUsedPort));
+        // A port lost to a hang-up may come back under another name
+        // (ttyUSB0 as ttyUSB1) with the same /dev/serial/by-id name.
+        for (int i = 0; row < 0 && FKeepLastUsedPort && i < ports.size(); ++i)
+            if (mb::IsSerialId(ports.at(i), FLastUsedSerialId, FSerialIdFolder))
+                row = i;
+        const bool found = row >= 0;
+        ListBox_Ports->setCurrentRow(found ? row : 0);
+        // The port lost to a hang-up stays the remembered one until it comes
+        // back or the user chooses another.
+        if (found || !FKeepLastUsedPort) {
+            FLastUsedPort = ports.at(found ? row : 0);
+            FKeepLastUsedPort = false;
+        }
     }
 
     Button_Ref->setEnabled(true);
@@ -51,9 +65,21 @@ void TMB::MBRefreshPortList() {
     FRefreshing = false;
 }
 
+void TMB::ShowLeftOutPorts() {
+    QString tip;
+    if (!FLeftOut.isEmpty()) {
+        tip = QStringLiteral("Not listed:");
+        for (const mb::TLeftOutPort& p : FLeftOut)
+            tip += QLatin1Char('\n') + p.path + QStringLiteral(": ") + p.reason;
+    }
+    ListBox_Ports->setToolTip(tip);
+}
+
 void TMB::MBPortListClick() {
-    if (QListWidgetItem* item = ListBox_Ports->currentItem(); item && item->isSelected())
+    if (QListWidgetItem* item = ListBox_Ports->currentItem(); item && item->isSelected()) {
         FLastUsedPort = item->text();
+        FKeepLastUsedPort = false;
+    }
 }
 
 // ---- open and close -------------------------------------------------------------------------
@@ -81,13 +107,19 @@ void TMB::OpenSequence() {
     Label_OpenPortName->setText(Label_OpenPortName->fontMetrics().elidedText(
         FPort, Qt::ElideLeft, Label_OpenPortName->width()));
     Label_OpenPortName->setToolTip(FPort);
-    MBEnginePortOpened();
+    MBEnginePortOpened(false); // the one-second timer only once the device is open (step 4)
     MBUpdateView();
     SpeedButton_OpenClose->setText(QStringLiteral("Close"));
     try {
         MBOpenPort();
         FThereWasOpenEvent = true;
         MBRestartSecondTimer();
+        // Opening another port after a hang-up lets the lost one go.
+        if (FKeepLastUsedPort) {
+            FLastUsedPort = FPort;
+            FKeepLastUsedPort = false;
+        }
+        FPortSerialId = mb::SerialIdOf(FPort, FSerialIdFolder);
     } catch (const EComError& e) {
         // Reported only by the red indicator and the closed status.
         FLastOpenError = QString::fromUtf8(e.what());
@@ -129,6 +161,15 @@ void TMB::DeviceHungUp(int session) {
     // released Open, so the application stops sending, and list what is left.
     if (session != FSession || !MBPortOpen())
         return;
+    DeviceLost();
+}
+
+void TMB::DeviceLost() {
+    // The vanished port stays the remembered one (and the INI file's), so
+    // that it is chosen again when it comes back.
+    FLastUsedPort = FPort;
+    FLastUsedSerialId = FPortSerialId;
+    FKeepLastUsedPort = true;
     MBClose();
     MBRefreshPortList();
 }
@@ -157,10 +198,30 @@ void TMB::MBWriteText(const QByteArray& bytes) {
 }
 
 bool TMB::MBWriteToPort(const std::uint8_t* data, std::size_t n) {
+    if (!FOpen) {
+        FTxGather.clear();
+        return false;
+    }
+    FTxGather.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(n));
+    return true;
+}
+
+bool TMB::MBFlushFrame() {
+    QByteArray frame;
+    frame.swap(FTxGather);
+    if (frame.isEmpty())
+        return true;
     if (!FOpen)
         return false;
-    const auto size = static_cast<qint64>(n);
-    return FDevice->Write(reinterpret_cast<const char*>(data), size) == size;
+    // The port waits for room in a full driver queue; what it still cannot
+    // take (an error, a hang-up, a queue that does not drain in the frame's
+    // own sending time) means the device is lost. Closed here, while the
+    // frame is being sent, the transaction ends once, as on a close.
+    if (FDevice->Write(frame) == frame.size())
+        return true;
+    if (MBPortOpen())
+        DeviceLost();
+    return false;
 }
 
 void TMB::MBReceiveChunk(qint64 waiting) {
@@ -202,7 +263,7 @@ void TMB::MBDeferredStart() {
         f.setBold(true);
         Button_Ref->setFont(f);
     }
-    Button_Ref->setEnabled(true);
+    Button_Ref->setEnabled(!MBPortOpen()); // "Ref" stays off while a port is open
     MBUpdateView();
     MBClearHistory();
     MBClearGraph(Image_SpeedGraphBuffer);
@@ -244,12 +305,16 @@ void TMB::MBShowRID(const std::string& text) { Label_RID->setText(QString::fromS
 void TMB::MBShowTry(int n) { Label_Try->setText(mbpanel::TryText(n, MBMasterTryNumberMax())); }
 
 void TMB::MBLightTLamp() {
-    SetBackground(Label_TLamp, mbpanel::kLampLit);
+    // Lit once per piece of a frame: the colour is set only when it changes.
+    if (!FTLampLit)
+        SetBackground(Label_TLamp, mbpanel::kLampLit);
+    FTLampLit = true;
     FTLampTimer->start(50);
 }
 
 void TMB::MBTLampOff() {
     FTLampTimer->stop();
+    FTLampLit = false;
     SetBackground(Label_TLamp, FFace);
 }
 
@@ -261,6 +326,7 @@ void TMB::MBLightRLamp() {
 void TMB::MBResetLamps() {
     FTLampTimer->stop();
     FRLampTimer->stop();
+    FTLampLit = false;
     SetBackground(Label_TLamp, FFace);
     SetBackground(Label_RLamp, FFace);
     SetBackground(Label_LastStatus, FFace);
@@ -269,7 +335,14 @@ void TMB::MBResetLamps() {
 }
 
 void TMB::MBShowLastStatus() {
-    Label_LastStatus->setText(QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString()));
+    // A status too long for the narrow line ("Unknown Command") is cut at
+    // its end and shown whole in the tooltip.
+    const QString text = QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString());
+    const int room = Label_LastStatus->contentsRect().width();
+    const QFontMetrics fm(Label_LastStatus->font());
+    const bool fits = fm.horizontalAdvance(text) <= room;
+    Label_LastStatus->setText(fits ? text : fm.elidedText(text, Qt::ElideRight, room));
+    Label_LastStatus->setToolTip(fits ? QString() : text);
     QColor c = FFace;
     if (MBStatus() == stSlaveError)
         c = mbpanel::kLampLit;

@@ -46,6 +46,24 @@ QColor ColorFromWord(std::uint32_t word) {
                   static_cast<int>((word >> 16) & 0xFF));
 }
 
+QString ShortPortName(const QString& name, const std::function<bool(const QString&)>& fits) {
+    if (fits(name))
+        return name;
+    const QChar ellipsis(0x2026);
+    const qsizetype slash = name.indexOf(QLatin1Char('/'), 1);
+    const QString head = name.left(slash > 0 && slash < 8 ? slash + 1 : 4);
+    // The longest end that fits after the head.
+    qsizetype lo = 0, hi = name.size() - head.size();
+    while (lo < hi) {
+        const qsizetype mid = (lo + hi + 1) / 2;
+        if (fits(head + ellipsis + name.right(mid)))
+            lo = mid;
+        else
+            hi = mid - 1;
+    }
+    return head + ellipsis + name.right(lo);
+}
+
 QString RateText(std::uint32_t rate) {
     return Picture(rate, "# ### ##0") + QStringLiteral(" bits / second");
 }

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 
 namespace mbpanel {
 
@@ -34,6 +35,12 @@ QString SpeedValueText(std::int64_t v);
 // The speed line: "12 frames / sec [0-15]", or "[12]" when lowest = highest.
 QString SpeedText(std::int64_t speed, const QString& unit, std::int64_t lowest,
                   std::int64_t highest);
+
+// A port name as the narrow port list shows it: whole when it fits,
+// otherwise its first folder ("/dev/"), an ellipsis, and as much of its end
+// as fits, where names of adapters and ports differ (serial numbers,
+// "-port0"). `fits` tells whether a text fits the list's width.
+QString ShortPortName(const QString& name, const std::function<bool(const QString&)>& fits);
 
 // "n/max" of the try display.
 QString TryText(int n, int max);

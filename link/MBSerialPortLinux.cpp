@@ -31,6 +31,9 @@ bool TMBSerialPortLinux::Open(const QString& name, std::uint32_t rate) {
         if (const TMBLineStateEvent lineState = OnLineState)
             lineState(events, modem);
     };
+    // The modem lines are read (in the receive thread) only while an owner
+    // listens to them.
+    thread->WantsLines = [this] { return OnLineState != nullptr; };
     thread->OnHangUp = [this] {
         if (const TMBHangUpEvent hangUp = OnHangUp)
             hangUp();
@@ -70,3 +73,9 @@ std::chrono::nanoseconds TMBSerialPortLinux::ReceiveThreadCpuTime() const {
 std::uint64_t TMBSerialPortLinux::HandOversPosted() const {
     return m_thread ? m_thread->HandOversPosted() : 0;
 }
+
+TCommThread::TLineReads TMBSerialPortLinux::LineReads() const {
+    return m_thread ? m_thread->LineReads() : TCommThread::TLineReads{};
+}
+
+std::uint64_t TMBSerialPortLinux::FullQueueWaits() const { return m_thread ? m_thread->FullQueueWaits() : 0; }

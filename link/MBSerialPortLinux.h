@@ -1,12 +1,11 @@
 #pragma once
 // TMBSerialPortLinux: TMBPort over a Linux tty (a serial port, a USB-serial
 // adapter or a pseudo-terminal), with one TCommThread per open.
+#include "CommThread.h"
 #include "MBPort.h"
 
 #include <chrono>
 #include <memory>
-
-class TCommThread;
 
 class TMBSerialPortLinux : public TMBPort {
 public:
@@ -28,6 +27,10 @@ public:
     // Diagnostics: CPU time of the receive thread and the hand-overs it made.
     std::chrono::nanoseconds ReceiveThreadCpuTime() const;
     std::uint64_t HandOversPosted() const;
+    // Reads of the modem lines by thread (none while nobody listens to them),
+    // and waits of writes for room in a full driver queue.
+    TCommThread::TLineReads LineReads() const;
+    std::uint64_t FullQueueWaits() const;
 
 private:
     std::unique_ptr<TCommThread> m_thread;

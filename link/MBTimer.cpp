@@ -1,8 +1,13 @@
 #include "MBTimer.h"
 
+#include <QSocketNotifier>
 #include <QTimer>
 
+#include <sys/timerfd.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 
 std::unique_ptr<TMBTimer> TMBTimerFactory::createTimer(int intervalMs, bool singleShot,
                                                        std::function<void()> onTimeout) {
@@ -13,10 +18,81 @@ std::unique_ptr<TMBTimer> TMBTimerFactory::createTimer(int intervalMs, bool sing
     return t;
 }
 
-// ---- QTimer ---------------------------------------------------------------------
+// ---- production timers ----------------------------------------------------------
 
 namespace {
 
+// A timerfd watched by the event loop. Qt's own timers wait in whole
+// milliseconds in the default (GLib) event loop and so fire up to a
+// millisecond late; the start delay is on the poll cycle's critical path
+// every 20 ms, so these wake at their nanosecond instead. Never early: the
+// kernel's relative monotonic timer does not fire before its interval.
+class TFdTimer final : public TMBTimer {
+public:
+    explicit TFdTimer(int fd) : FFd(fd), FNotifier(fd, QSocketNotifier::Read) {
+        QObject::connect(&FNotifier, &QSocketNotifier::activated, [this] { Expired(); });
+    }
+    ~TFdTimer() override { ::close(FFd); }
+    void start(int ms) override {
+        FInterval = std::max(0, ms);
+        start();
+    }
+    void start() override {
+        // A zero interval would disarm the timerfd: one nanosecond instead.
+        const long long ns = std::max<long long>(1, 1000000LL * FInterval);
+        itimerspec spec{};
+        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        if (!FSingleShot)
+            spec.it_interval = spec.it_value;
+        ::timerfd_settime(FFd, 0, &spec, nullptr); // also forgets expirations not yet read
+        FActive = true;
+    }
+    void stop() override {
+        const itimerspec off{};
+        ::timerfd_settime(FFd, 0, &off, nullptr);
+        FActive = false;
+    }
+    bool isActive() const override { return FActive; }
+    int interval() const override { return FInterval; }
+    void setInterval(int ms) override {
+        FInterval = std::max(0, ms);
+        if (FActive) // as QTimer: a running timer restarts with the new interval
+            start();
+    }
+    bool isSingleShot() const override { return FSingleShot; }
+    void setSingleShot(bool s) override { FSingleShot = s; }
+    int remainingTime() const override {
+        if (!FActive)
+            return -1;
+        itimerspec now{};
+        if (::timerfd_gettime(FFd, &now) != 0)
+            return 0;
+        return static_cast<int>(now.it_value.tv_sec * 1000 + now.it_value.tv_nsec / 1000000);
+    }
+
+private:
+    void Expired() {
+        std::uint64_t expirations = 0;
+        // Nothing to read: the timer was stopped or restarted after the loop
+        // saw it ready.
+        if (::read(FFd, &expirations, sizeof expirations) != sizeof expirations || !FActive)
+            return;
+        if (FSingleShot)
+            FActive = false;
+        // A copy: the callback may replace or destroy what it belongs to.
+        if (auto cb = onTimeout)
+            cb();
+    }
+
+    int FFd;
+    QSocketNotifier FNotifier;
+    int FInterval = 0;
+    bool FSingleShot = false;
+    bool FActive = false;
+};
+
+// Where no timerfd can be had: QTimer, Qt::PreciseTimer.
 class TQtTimer final : public TMBTimer {
 public:
     TQtTimer() {
@@ -43,7 +119,12 @@ private:
 
 } // namespace
 
-std::unique_ptr<TMBTimer> TMBQtTimerFactory::createTimer() { return std::make_unique<TQtTimer>(); }
+std::unique_ptr<TMBTimer> TMBQtTimerFactory::createTimer() {
+    const int fd = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    if (fd >= 0)
+        return std::make_unique<TFdTimer>(fd);
+    return std::make_unique<TQtTimer>();
+}
 
 // ---- manual clock -------------------------------------------------------------------
 

@@ -1,7 +1,8 @@
 #pragma once
 // The link's timer seam. The engine arms timers only through TMBTimer, which a
-// TMBTimerFactory makes: in the program a QTimer with Qt::PreciseTimer (a
-// coarse timer may fire up to 5 % early, which a 50 ms lamp can bear but an
+// TMBTimerFactory makes: in the program a timerfd in the event loop (to the
+// nanosecond and never early: a Qt timer waits in whole milliseconds, and a
+// coarse one may fire up to 5 % early, which a 50 ms lamp can bear but an
 // answer time-out should not), in tests TMBManualClock, whose timers fire in
 // due order when the test moves the clock on.
 #include <cstdint>
@@ -38,7 +39,8 @@ public:
     std::unique_ptr<TMBTimer> createTimer(int intervalMs, bool singleShot, std::function<void()> onTimeout);
 };
 
-// Production timers: QTimer, Qt::PreciseTimer, living on the creating thread.
+// Production timers: a timerfd in the creating thread's event loop, to the
+// nanosecond (QTimer with Qt::PreciseTimer where no timerfd can be had).
 class TMBQtTimerFactory : public TMBTimerFactory {
 public:
     using TMBTimerFactory::createTimer;

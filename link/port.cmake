@@ -6,6 +6,7 @@ add_library(kv_link_port STATIC
   ${CMAKE_CURRENT_LIST_DIR}/MBSerialPortLinux.h ${CMAKE_CURRENT_LIST_DIR}/MBSerialPortLinux.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MBMemoryPort.h ${CMAKE_CURRENT_LIST_DIR}/MBMemoryPort.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MBListPorts.h ${CMAKE_CURRENT_LIST_DIR}/MBListPorts.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MBPortHolders.h ${CMAKE_CURRENT_LIST_DIR}/MBPortHolders.cpp
 )
 target_include_directories(kv_link_port PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(kv_link_port PUBLIC Qt6::Core Threads::Threads)

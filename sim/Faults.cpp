@@ -29,6 +29,7 @@ const char* const kConsoleHelp =
     "                               and voltage (V); the output calibration's meter\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
+    "counts                         requests, answers and commands the device carried out\n"
     "help                           this list\n"
     "quit                           end the program\n";
 

@@ -45,6 +45,7 @@ void TSimSlave::Handle(std::uint8_t command, std::uint16_t dataNumber) {
     } else if (fate_.ErrorCode >= 0) {
         setMBSlaveErrorCode(static_cast<std::uint8_t>(fate_.ErrorCode));
     } else if (auto answer = model_.Handle(command, request)) {
+        ++handled_[command];
         setMBSlaveErrorCode(answer->ErrorCode);
         for (std::uint8_t b : answer->Data)
             MBPutByte(b);

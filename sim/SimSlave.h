@@ -11,6 +11,7 @@
 #include "Faults.h"
 #include "MBEngine.h"
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -50,6 +51,9 @@ public:
 
     std::uint64_t Requests() const { return requests_; }
     std::uint64_t Answers() const { return answers_; }
+    // Requests of a command that reached the device model (not dropped, not
+    // answered with an injected error): what the device actually carried out.
+    std::uint64_t Handled(std::uint8_t command) const { return handled_[command]; }
 
 protected:
     bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
@@ -75,6 +79,7 @@ private:
     bool releasing_ = false;
     std::uint64_t requests_ = 0;
     std::uint64_t answers_ = 0;
+    std::array<std::uint64_t, 256> handled_{};
 };
 
 } // namespace kvsim

@@ -226,7 +226,17 @@ int main(int argc, char* argv[]) {
             const std::string line = pending.substr(0, eol);
             pending.erase(0, eol + 1);
             TConsoleAction action = actNone;
-            const std::string reply = ConsoleExecute(line, faults, model, action);
+            std::string reply;
+            if (line.rfind("counts", 0) == 0) {
+                // The line's side of the device: kept by the server, not the model.
+                const TSimSlave& slave = server.Slave();
+                reply = "counts: requests " + std::to_string(slave.Requests()) + ", answers " +
+                        std::to_string(slave.Answers()) + ", restarts " + std::to_string(model.Restarts());
+                for (std::uint8_t c = 1; c <= 6; ++c)
+                    reply += ", command " + std::to_string(c) + " " + std::to_string(slave.Handled(c));
+            } else {
+                reply = ConsoleExecute(line, faults, model, action);
+            }
             if (!reply.empty())
                 Say(reply);
             if (action == actHangUp)

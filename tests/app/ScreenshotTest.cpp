@@ -2,10 +2,13 @@
 // without developer access. Runs only when KV_SCREENSHOT_DIR names a folder.
 #include "Main.h"
 #include "Piszkozat.h"
+#include "SpeedButton.h"
+#include "WindowFit.h"
 
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -145,3 +148,39 @@ TEST_F(Screenshots, SecondForm) {
 }
 
 } // namespace
+
+// Pressed buttons as the screen shows them: the window fitted to the screen
+// it is shown on (try a small screen with a scale factor), the settings page
+// with pending requests and the switch schematic with forced switches; each
+// once as the whole screen and once as the window.
+TEST_F(Screenshots, PressedButtonsOnTheScreen) {
+    auto f = Form(true);
+    Answering(*f);
+    f->GroupBox_ReadWriteDevice->show();
+    f->GroupBox_FileOperations->show();
+    f->RadioGroup_Mode->setItemIndex(3);
+    f->GroupBox_PotCal->show();
+    f->RadioGroup_Wires->show();
+    f->SpeedButton_WriteSettingsToInstrument->setDown(true);
+    f->SpeedButton_Pot0->setDown(true);
+    f->SpeedButton_Reset->setDown(true);
+    auto screen = [&](const char* name) {
+        QApplication::processEvents();
+        if (QScreen* s = f->screen()) {
+            EXPECT_TRUE(s->grabWindow(0).save(dir + QLatin1Char('/') + QLatin1String(name) + QStringLiteral(".png")));
+        }
+    };
+    screen("30_screen_settings_pressed");
+    // Scrolled to the far corner, where the write button and Close stand.
+    f->WindowScroller()->EnsureVisible(QPoint(999, 707));
+    screen("31_screen_settings_pressed_scrolled");
+    f->WindowScroller()->EnsureVisible(QPoint(0, 0));
+    Shot(*f, "32_window_settings_pressed");
+    f->PageControl1->setCurrentWidget(f->TabSheet_DeveloperTool);
+    f->PageControl2->setCurrentWidget(f->TabSheet_FETControl);
+    for (TSpeedButton* b : {f->SpeedButton_FETForceControl, f->SpeedButton_3W, f->SpeedButton_Kelvin,
+                            f->SpeedButton_I400uA})
+        b->setDown(true);
+    screen("33_screen_fet_forced");
+    Shot(*f, "34_window_fet_forced");
+}

@@ -8,6 +8,7 @@
 #include <QCloseEvent>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -74,6 +75,14 @@ TEST(Title, ActivatingTheShownWindowSetsTheTitle) {
     QApplication::processEvents();
     if (!form.isActiveWindow())
         GTEST_SKIP() << "this platform does not activate windows";
+    EXPECT_EQ(form.windowTitle(), kTitle);
+}
+
+TEST(Title, ShowingTheWindowSetsTheTitleWithoutActivation) {
+    TempIni ini;
+    TForm_Main form(Options(ini.path()));
+    form.setAttribute(Qt::WA_ShowWithoutActivating);
+    form.show();
     EXPECT_EQ(form.windowTitle(), kTitle);
 }
 
@@ -216,6 +225,30 @@ TEST(IniFile, LocationBesideTheProgramOrInTheConfigFolder) {
               QStringLiteral("/home/u/.config/kvsetup/kvsetup.ini"));
     EXPECT_EQ(TForm_Main::IniFileNameFor(QStringLiteral("/x/kvsetup.bin"), true, QString()),
               QStringLiteral("/x/kvsetup.ini"));
+}
+
+// Another user's link planted beside the program is not taken: the INI file
+// goes to the user's own configuration folder instead.
+TEST(IniFile, AForeignLinkBesideTheProgramGivesWayToTheConfigFolder) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give a link to another user";
+    QTemporaryDir config, elsewhere;
+    const QString planted = TForm_Main::IniFileNameFor(QCoreApplication::applicationFilePath(), true, QString());
+    const QByteArray plantedName = QFile::encodeName(planted);
+    ASSERT_FALSE(QFileInfo::exists(planted)) << planted.toStdString();
+    const QByteArray target = QFile::encodeName(elsewhere.filePath(QStringLiteral("ours.ini")));
+    ASSERT_TRUE(QFile(QFile::decodeName(target)).open(QIODevice::WriteOnly));
+    ASSERT_EQ(symlink(target.constData(), plantedName.constData()), 0);
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config.path()));
+    ASSERT_EQ(lchown(plantedName.constData(), 65534, 65534), 0);
+    const QString foreign = TForm_Main::DefaultIniFileName();
+    ASSERT_EQ(lchown(plantedName.constData(), 0, 0), 0);
+    const QString own = TForm_Main::DefaultIniFileName();
+    unlink(plantedName.constData());
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+    EXPECT_TRUE(foreign.startsWith(config.path())) << foreign.toStdString();
+    EXPECT_EQ(own, planted);
 }
 
 // ------------------------------------------------------- link component

@@ -9,6 +9,9 @@ kv_add_test(app_window_tests NO_GTEST_MAIN
     ${CMAKE_CURRENT_LIST_DIR}/LayoutTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ScreenshotTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/ShellTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/WindowFitTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/ButtonLookTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/TextWidthTest.cpp
   LIBS kv_app Qt6::Test
   TIMEOUT 120)
 target_compile_definitions(app_window_tests PRIVATE KVSETUP_PATH="$<TARGET_FILE:kvsetup>")

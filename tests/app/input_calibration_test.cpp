@@ -5,6 +5,7 @@
 #include "InputCalibrationWizard.h"
 #include "poll_support.h"
 
+#include <QDir>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QTest>
@@ -429,4 +430,24 @@ TEST(InputCalibrationPages, WizardCalibratesTheBoard) {
     rig.Settle();
     EXPECT_NEAR(f.CalculatedValue, 100.0, 0.005);
     EXPECT_FALSE(f.Image_InputCalibrationOK->isHidden());
+}
+
+// Pictures of the wizard for a person to look at, with KV_SCREENSHOT_DIR set:
+// step 7 with its reference edit and step 23 with the whole log.
+TEST(InputCalibrationPages, Screenshots) {
+    const QString dir = qEnvironmentVariable("KV_SCREENSHOT_DIR");
+    if (dir.isEmpty())
+        GTEST_SKIP() << "set KV_SCREENSHOT_DIR to save pictures of the wizard";
+    QDir().mkpath(dir);
+    TWizardRig rig;
+    TForm_Main& f = *rig.form;
+    f.show();
+    rig.ForwardTo(7);
+    rig.Settle();
+    EXPECT_TRUE(f.grab().save(dir + QStringLiteral("/incal_step7.png")));
+    rig.ForwardTo(23);
+    f.SpeedButton_WriteCalibrationToKV->Click();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteInputCalibration));
+    rig.Settle();
+    EXPECT_TRUE(f.grab().save(dir + QStringLiteral("/incal_step23.png")));
 }

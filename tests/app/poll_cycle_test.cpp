@@ -3,6 +3,11 @@
 #include "poll_support.h"
 
 #include "DeviceRecords.h"
+#include "IniFile.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QListWidget>
 
 #include <functional>
 
@@ -299,6 +304,36 @@ TEST(PollCycle, ClosingThePortEndsTheCycleAndReopeningStartsIt) {
     rig.Open();
     ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
     EXPECT_TRUE(rig.DeviceGroups(true));
+}
+
+// An adapter pulled while polling: the window keeps the vanished port as the
+// one it remembers (and writes it to its INI file), and when the port comes
+// back, the panel chooses it again.
+TEST(PollCycle, AHangUpKeepsTheVanishedPortRememberedUntilItComesBack) {
+    TPollRig rig;
+    QStringList ports{QStringLiteral("/dev/ttyMEM0"), QStringLiteral("/dev/ttyUSB0")};
+    rig.form->MB1->MBSetPortLister([&](QStringList* l) { *l += ports; });
+    rig.form->MB1->setMBLastUsedPort(QStringLiteral("/dev/ttyUSB0"));
+    rig.Open();
+    ASSERT_EQ(rig.form->MB1->Port(), QStringLiteral("/dev/ttyUSB0"));
+    ASSERT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
+
+    ports = {QStringLiteral("/dev/ttyMEM0")};
+    rig.port->HangUp();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(rig.form->MB1->MBPortOpen());
+    auto* list = rig.form->MB1->findChild<QListWidget*>(QStringLiteral("ListBox_Ports"));
+    EXPECT_EQ(list->currentItem()->text(), QStringLiteral("/dev/ttyMEM0"));
+    ASSERT_TRUE(rig.form->WriteIniFile());
+    const kv::IniFile ini(QFile::encodeName(rig.dir.filePath(QStringLiteral("kvsetup.ini"))).toStdString());
+    EXPECT_EQ(ini.ReadString("Com", "MBLastUsedPort", ""), "/dev/ttyUSB0");
+
+    ports = {QStringLiteral("/dev/ttyMEM0"), QStringLiteral("/dev/ttyUSB0")};
+    rig.form->MB1->findChild<QAbstractButton*>(QStringLiteral("Button_Ref"))->click();
+    EXPECT_EQ(list->currentItem()->text(), QStringLiteral("/dev/ttyUSB0"));
+    rig.OpenClose()->click();
+    EXPECT_EQ(rig.form->MB1->Port(), QStringLiteral("/dev/ttyUSB0"));
+    EXPECT_TRUE(rig.RunUntil(kv::cmdPoll, stOK));
 }
 
 TEST(PendingButtons, ExclusiveSetsAndLoneToggles) {

@@ -4,6 +4,7 @@
 // through the real event loop.
 #include "QtWait.h"
 #include "MB.h"
+#include "MBSerialPortLinux.h"
 #include "MBTimer.h"
 #include "Pty.h"
 
@@ -15,7 +16,11 @@
 #include <QToolButton>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/capability.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +28,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -179,6 +185,152 @@ TEST_F(PanelOverPty, PullingTheOtherEndWhilePollingClosesOnce) {
     std::printf("CPU after the hang-up: %.3f s in 0.5 s\n", cpu);
     EXPECT_LT(cpu, 0.25) << "CPU seconds in 0.5 s after the hang-up";
     EXPECT_EQ(openEvents.size(), 2u);
+}
+
+// ---- a full output queue -------------------------------------------------------
+
+// The test's own descriptor of the slave fills the pty's queue until a write
+// would block (the far end does not read), as a USB adapter's 4 KB queue
+// fills at a low rate; the link's next request then has to wait for room.
+struct FullQueue : PanelOverPty {
+    int filler = -1;
+    TMBSerialPortLinux* port = nullptr;
+
+    void OpenWithAFullQueue() {
+        ASSERT_TRUE(pty.IsOpen());
+        clock.advance(1000);
+        filler = ::open(pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(filler, 0);
+        OpenClose()->click();
+        ASSERT_TRUE(mb.MBPortOpen()) << mb.MBLastOpenError().toStdString();
+        port = dynamic_cast<TMBSerialPortLinux*>(&mb.MBPortDevice());
+        ASSERT_NE(port, nullptr);
+        const std::string junk(4096, 'x');
+        qint64 queued = 0;
+        for (ssize_t n; (n = ::write(filler, junk.data(), junk.size())) > 0;)
+            queued += n;
+        ASSERT_EQ(errno, EAGAIN);
+        ASSERT_GT(queued, 0);
+    }
+    ~FullQueue() override {
+        if (filler >= 0)
+            ::close(filler);
+    }
+    // A request of `n` data bytes (2 n + 14 bytes on the wire).
+    std::string Request(int n) {
+        mb.setMBMasterCommandToSlave(3);
+        mb.MBTXBufferClear();
+        std::string frame{1, 0, 3, 0};
+        for (int i = 0; i < n; ++i) {
+            mb.MBPutByte(static_cast<std::uint8_t>(i * 7));
+            frame += static_cast<char>(i * 7);
+        }
+        const std::uint16_t crc = MBCRC16(frame);
+        frame += static_cast<char>(crc & 0xFF);
+        frame += static_cast<char>(crc >> 8);
+        return TMBFrameCore::MBEncodeASCII('M', reinterpret_cast<const std::uint8_t*>(frame.data()), frame.size());
+    }
+    // Waits (on its own thread) until the link waits for room in the queue.
+    bool LinkWaitsForRoom() const {
+        QDeadlineTimer deadline(10000);
+        while (port->FullQueueWaits() == 0)
+            if (deadline.hasExpired())
+                return false;
+            else
+                std::this_thread::yield();
+        return true;
+    }
+};
+
+TEST_F(FullQueue, ALargeRequestWaitsForRoomAndArrivesWhole) {
+    OpenWithAFullQueue();
+    const std::string request = Request(1993);
+    ASSERT_EQ(request.size(), 4000u);
+    std::string heard;
+    bool waited = false;
+    std::thread device([&] {
+        waited = LinkWaitsForRoom();
+        // The far end reads at last: the junk, then the request.
+        QDeadlineTimer deadline(10000);
+        while (heard.find(';') == std::string::npos && !deadline.hasExpired()) {
+            heard += pty.Read(1, std::chrono::milliseconds(100));
+            heard += pty.ReadAvailable();
+        }
+        pty.Write(Answer());
+    });
+    mb.MBStartQuery(0); // blocks in the write until the far end makes room
+    device.join();
+    EXPECT_TRUE(waited);
+    ASSERT_TRUE(WaitUntil([&] { return !ends.empty(); }));
+    EXPECT_EQ(ends, std::vector<TMBStatus>{stOK});
+    EXPECT_TRUE(mb.MBPortOpen());
+    const std::size_t start = heard.find('M');
+    ASSERT_NE(start, std::string::npos);
+    EXPECT_EQ(heard.substr(0, start), std::string(start, 'x'));
+    EXPECT_EQ(heard.substr(start), request);
+    // The link itself reads no modem lines: it listens to none.
+    EXPECT_EQ(port->LineReads().onGuiThread + port->LineReads().onReceiveThread, 0u);
+}
+
+TEST_F(FullQueue, AHangUpWhileWaitingForRoomClosesOnceWithoutSpinning) {
+    OpenWithAFullQueue();
+    Request(1993);
+    std::thread device([&] {
+        if (LinkWaitsForRoom())
+            pty.CloseMaster();
+    });
+    const double cpu0 = CpuSeconds();
+    mb.MBStartQuery(0); // blocks until the hang-up
+    device.join();
+    EXPECT_FALSE(mb.MBPortOpen());
+    EXPECT_EQ(ends, std::vector<TMBStatus>{stClosedPort});
+    EXPECT_EQ(openEvents, (std::vector<bool>{true, false}));
+    // The receive thread's hang-up comes too late to do anything.
+    QDeadlineTimer quiet(300);
+    WaitUntil([&] { return quiet.hasExpired(); }, 2000);
+    EXPECT_EQ(ends.size(), 1u);
+    EXPECT_EQ(openEvents.size(), 2u);
+    EXPECT_LT(CpuSeconds() - cpu0, 0.25);
+}
+
+// ---- permission -----------------------------------------------------------------
+
+// Root may open anything: the test drops this thread's right to override
+// file permissions (capabilities are per thread) while it lists the ports.
+struct TNoFileOverride {
+    __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+    __user_cap_data_struct saved[2]{};
+    bool dropped = false;
+    TNoFileOverride() {
+        if (::syscall(SYS_capget, &header, saved) != 0)
+            return;
+        __user_cap_data_struct reduced[2] = {saved[0], saved[1]};
+        reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+        dropped = ::syscall(SYS_capset, &header, reduced) == 0;
+    }
+    ~TNoFileOverride() {
+        if (dropped)
+            ::syscall(SYS_capset, &header, saved);
+    }
+};
+
+TEST_F(PanelOverPty, APortWithoutPermissionIsNamedInTheListsTooltip) {
+    ASSERT_TRUE(pty.IsOpen());
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0), 0);
+    {
+        TNoFileOverride asAUser;
+        clock.advance(1000); // the first refresh
+    }
+    auto* list = mb.findChild<QListWidget*>("ListBox_Ports");
+    EXPECT_FALSE(Listed().contains(path));
+    const QString tip = list->toolTip();
+    EXPECT_TRUE(tip.startsWith(QStringLiteral("Not listed:\n"))) << tip.toStdString();
+    EXPECT_TRUE(tip.contains(path + QStringLiteral(": no permission to open it: "))) << tip.toStdString();
+
+    ASSERT_EQ(::chmod(pty.SlavePath().c_str(), 0620), 0);
+    mb.MBRefreshPortList();
+    EXPECT_TRUE(Listed().contains(path));
+    EXPECT_FALSE(list->toolTip().contains(path));
 }
 
 } // namespace

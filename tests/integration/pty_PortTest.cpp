@@ -1,7 +1,9 @@
 // The Linux serial port and its receive thread over real pseudo-terminals:
 // the test plays the device on the master side.
 #include "QtWait.h"
+#include "MBListPorts.h"
 #include "MBPort.h"
+#include "MBPortHolders.h"
 #include "MBSerialPortLinux.h"
 #include "MBTypes.h"
 #include "Pty.h"
@@ -9,13 +11,20 @@
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
+#include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <spawn.h>
+#include <sys/inotify.h>
+#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
@@ -345,6 +354,152 @@ TEST(PtyPort, ThePortListHasFreeExtraPortsOnly) {
     // Probing let go of the free port again.
     TMBSerialPortLinux port;
     EXPECT_TRUE(port.Open(Slave(free1), 9600));
+}
+
+// The modem lines are USB control transfers on many adapters: read in the
+// receive thread, and only while somebody listens to them.
+TEST(PtyPort, ModemLinesAreReadOffTheGuiThreadAndOnlyWhileListenedTo) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    Receiver rx(port);
+    int lineEvents = 0;
+    port.OnLineState = [&](std::uint32_t, std::uint32_t) { ++lineEvents; };
+    ASSERT_TRUE(port.Open(Slave(pty), 115200));
+    for (const char* burst : {"a", "bc", "def"}) {
+        const qsizetype before = rx.bytes.size();
+        ASSERT_TRUE(pty.Write(burst));
+        ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() > before; }));
+    }
+    const TCommThread::TLineReads listened = port.LineReads();
+    EXPECT_EQ(listened.onGuiThread, 0u);
+    EXPECT_GE(listened.onReceiveThread, 3u);
+    EXPECT_EQ(lineEvents, 0); // a pty's lines never change
+
+    port.OnLineState = nullptr; // noticed at the next hand-over
+    ASSERT_TRUE(pty.Write("g"));
+    ASSERT_TRUE(WaitUntil([&] { return rx.bytes.endsWith('g'); }));
+    const std::uint64_t after = port.LineReads().onReceiveThread;
+    for (const char* burst : {"h", "ij"}) {
+        const qsizetype before = rx.bytes.size();
+        ASSERT_TRUE(pty.Write(burst));
+        ASSERT_TRUE(WaitUntil([&] { return rx.bytes.size() > before; }));
+    }
+    EXPECT_EQ(port.LineReads().onReceiveThread, after);
+    EXPECT_EQ(port.LineReads().onGuiThread, 0u);
+}
+
+// Another process that holds the pty: `sleep` with the pty's slave as its
+// standard input, and maybe the master (a device end) as descriptor 3.
+struct THolderProcess {
+    pid_t pid = -1;
+    THolderProcess(const std::string& slave, int master) {
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_addopen(&fa, 0, slave.c_str(), O_RDWR | O_NOCTTY, 0);
+        if (master >= 0)
+            posix_spawn_file_actions_adddup2(&fa, master, 3);
+        char arg0[] = "sleep", arg1[] = "60";
+        char* argv[] = {arg0, arg1, nullptr};
+        if (posix_spawnp(&pid, "sleep", &fa, nullptr, argv, environ) != 0)
+            pid = -1;
+        posix_spawn_file_actions_destroy(&fa);
+    }
+    ~THolderProcess() {
+        if (pid > 0) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+    // Until the child has opened the slave and become `sleep`.
+    bool Ready(const std::string& slave) const {
+        return WaitUntil([&] {
+            QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
+            return QFileInfo(QStringLiteral("/proc/%1/fd/0").arg(pid)).symLinkTarget() ==
+                       QString::fromStdString(slave) &&
+                   comm.open(QIODevice::ReadOnly) && comm.readAll().trimmed() == "sleep";
+        });
+    }
+};
+
+TEST(PtyPort, AProgramHoldingThePortWithoutALockIsSeen) {
+    QTemporaryDir locks;
+    ASSERT_TRUE(locks.isValid());
+    struct Case {
+        const char* name;
+        bool child, childHoldsMaster, lockOfChild, lockOfDeadProcess;
+        bool held;
+    };
+    const Case cases[] = {
+        {"plain open by another program", true, false, false, false, true},
+        {"UUCP lock file of a live process", false, false, true, false, true},
+        {"stale UUCP lock file", false, false, false, true, false},
+        {"the pty's own device end (master and slave)", true, true, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        kvtest::Pty pty;
+        ASSERT_TRUE(pty.IsOpen());
+        const QString slave = Slave(pty);
+        // A live process to name in a lock: a holder that holds nothing.
+        THolderProcess child(c.child ? pty.SlavePath() : "/dev/null", c.childHoldsMaster ? pty.MasterFd() : -1);
+        ASSERT_GT(child.pid, 0);
+        ASSERT_TRUE(child.Ready(c.child ? pty.SlavePath() : "/dev/null"));
+        const QString lock = locks.filePath(QStringLiteral("LCK..") + slave.mid(5).replace(u'/', u'_'));
+        QFile::remove(lock);
+        if (c.lockOfChild || c.lockOfDeadProcess) {
+            QFile f(lock);
+            ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+            f.write(QByteArray::number(c.lockOfChild ? child.pid : 999999999).rightJustified(10, ' ') + "\n");
+        }
+
+        const QList<mb::TPortHolder> holders = mb::TPortHolders::Scan(QStringLiteral("/proc"), locks.path()).Of(slave, true);
+        ASSERT_EQ(holders.size(), c.held ? 1 : 0);
+        if (!c.held)
+            continue;
+        EXPECT_EQ(holders[0].pid, child.pid);
+        EXPECT_EQ(holders[0].program, QStringLiteral("sleep"));
+        if (c.lockOfChild)
+            continue; // the lists and the open look in /var/lock
+        const QString text = QStringLiteral("in use by sleep (process %1)").arg(child.pid);
+
+        qputenv("KV_EXTRA_PORTS", QFile::encodeName(slave));
+        QStringList list;
+        QList<mb::TLeftOutPort> leftOut;
+        mb::ListPorts(&list, &leftOut);
+        qunsetenv("KV_EXTRA_PORTS");
+        EXPECT_FALSE(list.contains(slave));
+        const auto entry = std::find_if(leftOut.begin(), leftOut.end(), [&](const mb::TLeftOutPort& p) { return p.path == slave; });
+        ASSERT_NE(entry, leftOut.end());
+        EXPECT_EQ(entry->reason, text);
+
+        TMBSerialPortLinux port;
+        EXPECT_FALSE(port.Open(slave, 9600));
+        EXPECT_EQ(port.ErrorText(), QStringLiteral("Device or resource busy: ") + text);
+    }
+}
+
+// Every open of a tty raises DTR and RTS (the kernel does so whenever the
+// rate is not 0): listing the ports must not open them. A pty has no modem
+// lines to watch, but its node reports every open to inotify.
+TEST(PtyPort, ListingThePortsOpensNone) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, pty.SlavePath().c_str(), IN_OPEN), 0);
+    qputenv("KV_EXTRA_PORTS", QByteArray::fromStdString(pty.SlavePath()));
+    QStringList list;
+    MBListPorts(&list);
+    qunsetenv("KV_EXTRA_PORTS");
+    EXPECT_TRUE(list.contains(Slave(pty)));
+    EXPECT_TRUE(mb::ProbePort(Slave(pty)));
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "the probe opened the device";
+    TMBSerialPortLinux port; // an open does show (the watch works)
+    ASSERT_TRUE(port.Open(Slave(pty), 9600));
+    EXPECT_GT(::read(watch, events, sizeof events), 0);
+    ::close(watch);
 }
 
 } // namespace

@@ -1,11 +1,15 @@
 // The link panel offscreen: its controls, start-up, displays and the port
 // sequences, on a manual clock with an in-memory port.
 #include "panel_support.h"
+#include "MBPanelView.h"
 
 #include "NumberPicture.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QFrame>
+#include <QTemporaryDir>
 
 using namespace paneltest;
 
@@ -357,6 +361,101 @@ TEST_F(Panel, HangUpClosesLikeTheUser) {
     EXPECT_EQ(list->item(0)->text(), "/dev/ttyMEM0");
 }
 
+// A write the port cannot take (the device vanished under it) closes the
+// port there and then: the transaction ends once, with the port closed, so
+// the application does not start another request into it.
+TEST_F(Panel, AFailedWriteClosesThePortAndEndsOnce) {
+    Open();
+    bool openAtEnd = true;
+    mb->OnMBMasterEndOfEvent = [&](TMBStatus s, const std::string& t) {
+        ends.emplace_back(s, t);
+        openAtEnd = mb->MBPortOpen();
+    };
+    port->HangUp(); // its notice is still queued
+    mb->setMBMasterCommandToSlave(1);
+    mb->MBStartQuery(0);
+    ASSERT_EQ(ends.size(), 1u);
+    EXPECT_EQ(ends[0].first, stClosedPort);
+    EXPECT_FALSE(openAtEnd);
+    EXPECT_FALSE(mb->MBPortOpen());
+    EXPECT_EQ(openEvents, (std::vector<bool>{true, false}));
+    EXPECT_EQ(mb->MBStatusNow(), stnPortError);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(ends.size(), 1u);
+    EXPECT_EQ(openEvents.size(), 2u);
+}
+
+// Only an open that worked restarts the one-second timer.
+TEST_F(Panel, AFailedOpenLeavesTheSecondTimerAlone) {
+    Open(); // at 1000 ms: ticks at 2000, 3000, ...
+    for (int i = 0; i < 3; ++i)
+        Poll(1);
+    clock.advance(1000);
+    EXPECT_EQ(mb->MBSpeed(), 3u);
+    ClickOpenClose();
+    clock.advance(400);
+    port->SetOpenError("Device or resource busy");
+    ClickOpenClose();
+    ASSERT_FALSE(mb->MBPortOpen());
+    clock.advance(599);
+    EXPECT_EQ(mb->MBSpeed(), 3u);
+    clock.advance(1); // 3000 ms: the tick of the last good open's rhythm
+    EXPECT_EQ(mb->MBSpeed(), 0u);
+}
+
+// The port lost to a hang-up stays the remembered one; it is chosen again
+// when it comes back, also under another name with the same by-id name.
+TEST_F(Panel, TheHungUpPortIsRememberedAndChosenAgain) {
+    QTemporaryDir dev;
+    ASSERT_TRUE(dev.isValid());
+    const QString usb0 = dev.filePath("ttyUSB0"), usb1 = dev.filePath("ttyUSB1"), usb2 = dev.filePath("ttyUSB2");
+    for (const QString& f : {usb0, usb1, usb2}) {
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    }
+    ASSERT_TRUE(QDir(dev.path()).mkdir("by-id"));
+    const QString byId = dev.filePath("by-id");
+    const QString id = byId + "/usb-Adapter_A1B2C3-if00-port0";
+    ASSERT_TRUE(QFile::link(usb0, id));
+    mb->MBSetSerialIdFolder(byId);
+    ports = {usb2, usb0};
+    mb->setMBLastUsedPort(usb0);
+    Open();
+    ASSERT_EQ(mb->Port(), usb0);
+
+    ports = {usb2}; // pulled: it is gone from the list
+    port->HangUp();
+    QCoreApplication::processEvents();
+    ASSERT_FALSE(mb->MBPortOpen());
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    EXPECT_EQ(list->currentItem()->text(), usb2);
+    EXPECT_EQ(mb->MBLastUsedPort(), usb0);
+    mb->MBRefreshPortList(); // and again: still remembered
+    EXPECT_EQ(mb->MBLastUsedPort(), usb0);
+
+    // Back as ttyUSB1, with the same by-id name.
+    QFile::remove(id);
+    ASSERT_TRUE(QFile::link(usb1, id));
+    ports = {usb1, usb2};
+    mb->MBRefreshPortList();
+    EXPECT_EQ(list->currentItem()->text(), usb1);
+    EXPECT_EQ(mb->MBLastUsedPort(), usb1);
+
+    // Choosing another port lets the lost one go.
+    port->SetOpenError({});
+    ClickOpenClose();
+    ports = {usb2};
+    port->HangUp();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(mb->MBLastUsedPort(), usb1);
+    list->setCurrentRow(0);
+    mb->MBPortListClick();
+    EXPECT_EQ(mb->MBLastUsedPort(), usb2);
+    ports = {usb1, usb2};
+    mb->MBRefreshPortList();
+    EXPECT_EQ(mb->MBLastUsedPort(), usb2);
+}
+
 TEST_F(Panel, DestructionClosesSilently) {
     Open();
     mb->setMBMasterCommandToSlave(1);
@@ -366,13 +465,20 @@ TEST_F(Panel, DestructionClosesSilently) {
     EXPECT_TRUE(ends.empty());
 }
 
-TEST_F(Panel, OpenPortIsListedLast) {
+// The list is hidden and "Ref" disabled while the port is open: a refresh
+// then does nothing (it used to list the open port last and enable "Ref").
+TEST_F(Panel, RefreshWhileOpenDoesNothing) {
     Open();
     auto* list = Get<QListWidget>("ListBox_Ports");
+    ports << "/dev/ttyMEM2";
     mb->MBRefreshPortList();
-    ASSERT_EQ(list->count(), 3);
-    EXPECT_EQ(list->item(2)->text(), "/dev/ttyMEM1");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->currentItem()->text(), "/dev/ttyMEM1");
+    EXPECT_FALSE(Get<QPushButton>("Button_Ref")->isEnabled());
     EXPECT_TRUE(OpenClose()->isEnabled());
+    ClickOpenClose(); // the close lists them again
+    mb->MBRefreshPortList();
+    EXPECT_EQ(list->count(), 3);
 }
 
 // A picture of an open panel in use, for the eye (saved under /tmp).
@@ -410,4 +516,28 @@ TEST_F(Panel, LongPortNameKeepsItsEndInTheOpenView) {
     EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width());
     EXPECT_EQ(label->toolTip(), name);
     EXPECT_EQ(mb->Port(), name);
+}
+
+// Two adapters' by-id names share their long beginning: the narrow list
+// shows both ends of each, and each item holds the whole name.
+TEST_F(Panel, LongPortNamesKeepBothEnds) {
+    ports = {"/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0",
+             "/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A9GHJ2K1-if00-port0"};
+    Start();
+    auto* list = Get<QListWidget>("ListBox_Ports");
+    ASSERT_EQ(list->count(), 2);
+    EXPECT_EQ(list->textElideMode(), Qt::ElideMiddle);
+    QStringList shown;
+    for (int i = 0; i < list->count(); ++i) {
+        EXPECT_EQ(list->item(i)->toolTip(), list->item(i)->text());
+        const QFontMetrics fm = list->fontMetrics();
+        const int width = list->viewport()->width() - 6;
+        shown << mbpanel::ShortPortName(list->item(i)->text(),
+                                        [&](const QString& t) { return fm.horizontalAdvance(t) <= width; });
+        EXPECT_TRUE(shown.back().startsWith("/dev/")) << shown.back().toStdString();
+        EXPECT_LE(fm.horizontalAdvance(shown.back()), width);
+    }
+    EXPECT_NE(shown[0], shown[1]);
+    // A short name stays whole.
+    EXPECT_EQ(mbpanel::ShortPortName("/dev/ttyS0", [](const QString&) { return true; }), "/dev/ttyS0");
 }

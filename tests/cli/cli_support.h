@@ -1,0 +1,93 @@
+#pragma once
+// kvctl on a manual clock, its port an in-memory one answered by the
+// in-process device model: a command runs as in the program, but only when
+// the test moves the clock on. Output and errors are captured.
+#include "InProcessDevice.h"
+#include "KvCtl.h"
+#include "MBMemoryPort.h"
+#include "MBTimer.h"
+
+#include <QCoreApplication>
+#include <QTimeZone>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <vector>
+
+namespace clitest {
+
+struct TSent {
+    std::uint8_t command;
+    TMBStatus status;
+    std::vector<std::uint8_t> data;
+};
+
+struct TCtlRig {
+    TMBManualClock clock;
+    kvsim::TDeviceConfig config = kvsim::TDeviceConfig::Steady();
+    TMBMemoryPort* port = nullptr;
+    std::unique_ptr<kvsim::TInProcessDevice> device;
+    std::unique_ptr<kvctl::TKvCtl> ctl;
+    QByteArray out, err;
+    std::vector<TSent> ended; // every transaction, with the data it sent
+    QString openError;        // the port refuses to open while set
+
+    ~TCtlRig() {
+        device.reset();
+        ctl.reset();
+    }
+
+    // Starts the command; the device is made with the port.
+    void Start(const QStringList& args) {
+        kvctl::TEnvironment env;
+        env.timers = &clock;
+        env.makePort = [this] {
+            auto p = std::make_unique<TMBMemoryPort>();
+            port = p.get();
+            port->SetOpenError(openError);
+            device = std::make_unique<kvsim::TInProcessDevice>(*port, clock, config);
+            return p;
+        };
+        env.now = [this] {
+            return QDateTime(QDate(2026, 12, 6), QTime(10, 0), Qt::OffsetFromUTC, 3600)
+                .addMSecs(clock.now());
+        };
+        env.monotonic = [this] { return static_cast<double>(clock.now()) / 1000.0; };
+        env.out = [this](const QByteArray& b) { out += b; };
+        env.err = [this](const QByteArray& b) { err += b; };
+        env.envPort = QStringLiteral("/dev/ttyMEM0");
+        ctl = std::make_unique<kvctl::TKvCtl>(env);
+        ctl->Start(args);
+        if (kvctl::TKvSession* s = ctl->Session()) {
+            auto inner = s->OnEnd;
+            s->OnEnd = [this, inner](const kvctl::TKvSession::TEnd& e) {
+                TSent t{e.command, e.status, {}};
+                for (int i = 1; i <= ctl->Link()->MBDataNumberToSend(); ++i)
+                    t.data.push_back(ctl->Link()->MBTXDataAt(i));
+                ended.push_back(std::move(t));
+                inner(e);
+            };
+        }
+    }
+    // Moves the clock on until pred() holds (or limitMs passed).
+    bool RunUntil(const std::function<bool()>& pred, std::int64_t limitMs = 120000) {
+        return clock.advanceUntil(
+            [&] {
+                QCoreApplication::processEvents();
+                if (port)
+                    port->DeliverPending();
+                return pred();
+            },
+            limitMs);
+    }
+    // The whole command: its exit code, -1 when it did not end.
+    int Run(const QStringList& args, std::int64_t limitMs = 120000) {
+        Start(args);
+        RunUntil([&] { return ctl->Finished(); }, limitMs);
+        return ctl->ExitCode();
+    }
+    int Lines() const { return static_cast<int>(out.count('\n')); }
+};
+
+} // namespace clitest
