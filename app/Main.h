@@ -129,8 +129,6 @@ public:
     // Puts a page state into the controls in the settings file's order;
     // groups whose selection changes run their click handlers.
     void ApplySettingsPage(const kv::SettingsPage& page);
-    // Checks or unchecks one error level; unchecking leaves the other alone.
-    static void SetErrorLevelChecked(QRadioButton* button, bool checked);
     // Decodes the settings answer in MB1's receive buffer into the page.
     void ApplySettingsAnswer();
     void RadioGroup_ModeClick();
@@ -153,9 +151,7 @@ public:
     // Shows a prepared file dialog and gives the chosen file, empty when the
     // user cancels. Tests replace it to choose without a dialog.
     std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
-    // Reports a file error: an error box with one OK button. Tests replace it.
-    std::function<void(const QString& text)> ShowFileError;
-    // The texts of the three file errors.
+    // The texts of the three file errors (shown by ShowErrorMessage).
     static const QString kSaveFailedText;
     static const QString kNotSettingsFileText;
     static const QString kDamagedFileText;

@@ -61,18 +61,6 @@ kv::SettingsRecord TForm_Main::SettingsFromControls() const {
     return kv::RecordFromPage(PageFromControls());
 }
 
-void TForm_Main::SetErrorLevelChecked(QRadioButton* button, bool checked) {
-    // The two levels exclude each other when one is checked, but a file may
-    // also leave both unchecked, which an exclusive pair refuses.
-    if (checked || !button->isChecked()) {
-        button->setChecked(checked);
-        return;
-    }
-    button->setAutoExclusive(false);
-    button->setChecked(false);
-    button->setAutoExclusive(true);
-}
-
 void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
     // Each group runs its click handler only when its selection changes.
     RadioGroup_Mode->setItemIndex(page.Mode);
@@ -81,8 +69,8 @@ void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
     RadioGroup_CJC->setItemIndex(page.CJC);
     RadioGroup_RefreshTime->setItemIndex(page.RefreshTime);
     RadioGroup_OutputMode->setItemIndex(page.OutputMode);
-    SetErrorLevelChecked(RadioButton_ErrorLow, page.ErrorLow);
-    SetErrorLevelChecked(RadioButton_ErrorHigh, page.ErrorHigh);
+    RadioButton_ErrorLow->setChecked(page.ErrorLow); // the pair: checking one unchecks the other
+    RadioButton_ErrorHigh->setChecked(page.ErrorHigh);
     CheckBox_DisableErrorSignal->setChecked(page.DisableErrorSignal);
     Edit_FizikaiForOutL->setText(page.FizikaiForOutL);
     Edit_FizikaiForOutH->setText(page.FizikaiForOutH);
@@ -116,8 +104,8 @@ void TForm_Main::ApplySettingsAnswer() {
     UpdateOutputLabels();
 
     CheckBox_DisableErrorSignal->setChecked(p.DisableErrorSignal);
-    SetErrorLevelChecked(RadioButton_ErrorHigh, p.ErrorHigh);
-    SetErrorLevelChecked(RadioButton_ErrorLow, p.ErrorLow);
+    RadioButton_ErrorHigh->setChecked(p.ErrorHigh);
+    RadioButton_ErrorLow->setChecked(p.ErrorLow);
 
     RadioGroup_ModeClick();
 }

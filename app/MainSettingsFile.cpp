@@ -9,7 +9,6 @@
 #include "SpeedButton.h"
 
 #include <QFileInfo>
-#include <QMessageBox>
 
 namespace {
 
@@ -53,10 +52,6 @@ void TForm_Main::SetupSettingsFiles() {
             return QString();
         return dialog->selectedFiles().constFirst();
     };
-    ShowFileError = [this](const QString& text) {
-        QMessageBox box(QMessageBox::Critical, windowTitle(), text, QMessageBox::Ok, this);
-        box.exec();
-    };
 }
 
 void TForm_Main::SpeedButton_SaveSettingsToFileClick() {
@@ -79,7 +74,7 @@ void TForm_Main::SpeedButton_SaveSettingsToFileClick() {
         saved = false;
     }
     if (!saved)
-        ShowFileError(kSaveFailedText);
+        ShowErrorMessage(kSaveFailedText);
 }
 
 void TForm_Main::SpeedButton_OpenSettingsFileClick() {
@@ -95,12 +90,12 @@ void TForm_Main::SpeedButton_OpenSettingsFileClick() {
     try {
         const kv::SettingsFileLoad load = kv::LoadSettingsFile(name);
         if (load.status != kv::SettingsFileLoad::Loaded) {
-            ShowFileError(kNotSettingsFileText);
+            ShowErrorMessage(kNotSettingsFileText);
             return;
         }
         ApplySettingsPage(load.page);
         GroupBox_FileOperations->setTitle(QStringLiteral("Loaded file: ") + QFileInfo(name).fileName());
     } catch (...) {
-        ShowFileError(kDamagedFileText);
+        ShowErrorMessage(kDamagedFileText);
     }
 }

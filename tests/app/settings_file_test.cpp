@@ -34,7 +34,7 @@ struct TFileRig : TPollRig {
             dialog = d;
             return next;
         };
-        form->ShowFileError = [this](const QString& text) { messages << text; };
+        form->ShowErrorMessage = [this](const QString& text) { messages << text; };
     }
     QString Path(const QString& name) const { return dir.filePath(name); }
     void Save(const QString& name) {
