@@ -40,12 +40,12 @@ public:
     void start() override {
         // A zero interval would disarm the timerfd: one nanosecond instead.
         const long long ns = std::max<long long>(1, 1000000LL * FInterval);
-        itimerspec spec{};
-        spec.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
-        spec.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
+        itimerspec due{};
+        due.it_value.tv_sec = static_cast<time_t>(ns / 1000000000);
+        due.it_value.tv_nsec = static_cast<long>(ns % 1000000000);
         if (!FSingleShot)
-            spec.it_interval = spec.it_value;
-        ::timerfd_settime(FFd, 0, &spec, nullptr); // also forgets expirations not yet read
+            due.it_interval = due.it_value;
+        ::timerfd_settime(FFd, 0, &due, nullptr); // also forgets expirations not yet read
         FActive = true;
     }
     void stop() override {
