@@ -20,7 +20,7 @@ if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
   cat >&2 <<'MSG'
 run: there is no display here (neither DISPLAY nor WAYLAND_DISPLAY is set), so
 the window cannot be shown. Run it on a desktop session, or inside a virtual
-one:   xvfb-run -a bash scripts/run.sh
+one:   xvfb-run -a -s '-screen 0 1280x1024x24' bash scripts/run.sh
 MSG
   exit 1
 fi
