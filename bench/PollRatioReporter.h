@@ -1,31 +1,15 @@
 #pragma once
 // The console table of Google Benchmark, followed for every poll-cycle run by
 // the share of the line's limit it reached (counter "line_limit_per_s") and,
-// where the run measured them, its CPU per cycle and peak memory; and the
-// process's CPU time and peak memory that those runs measure.
-#include <benchmark/benchmark.h>
+// where the run measured them, its CPU per cycle and peak memory.
+#include "ProcessFigures.h"
 
-#include <sys/resource.h>
+#include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <vector>
 
 namespace kvbench {
-
-// CPU time of the whole process (all its threads), in seconds.
-inline double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
-
-// Peak resident memory of the process so far.
-inline double PeakMiB() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_maxrss) / 1024.0; // kB on Linux
-}
 
 class TPollRatioReporter : public benchmark::ConsoleReporter {
 public:

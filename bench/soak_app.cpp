@@ -19,6 +19,7 @@
 // Usage: kvsoak --out DIR [--polls N] [--fault-s S] [--normal-s S] [--sample-s S]
 // Shown on the platform Qt is given (offscreen by default; under Xvfb it is drawn).
 #include "MB.h"
+#include "ProcessFigures.h"
 #include "Main.h"
 #include "SimProcess.h"
 #include "SpeedButton.h"
@@ -32,7 +33,6 @@
 #include <QTemporaryDir>
 #include <QTextStream>
 
-#include <sys/resource.h>
 
 #include <algorithm>
 #include <chrono>
@@ -45,13 +45,6 @@ namespace {
 using TClock = std::chrono::steady_clock;
 
 double Seconds(TClock::duration d) { return std::chrono::duration<double>(d).count(); }
-
-double CpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
-           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
-}
 
 // VmRSS (kB) and Threads of /proc/self/status, and the open descriptors.
 struct TProcSample {
@@ -213,7 +206,7 @@ int main(int argc, char** argv) {
     double phaseStart = now();
     QString phase = QStringLiteral("normal");
     std::map<QString, std::pair<double, double>> cpuByPhase; // cpu s, wall s
-    double lastTick = now(), lastCpu = CpuSeconds(), lastSample = -1e9;
+    double lastTick = now(), lastCpu = kvbench::CpuSeconds(), lastSample = -1e9;
     std::vector<std::pair<double, TProcSample>> samples;
 
     auto sample = [&] {
@@ -221,7 +214,7 @@ int main(int argc, char** argv) {
         const double t = now();
         samples.emplace_back(t, p);
         csvOut << QString::number(t, 'f', 1) << ',' << polls << ',' << okPolls << ',' << p.rssKb << ',' << p.fds << ','
-               << p.threads << ',' << QString::number(CpuSeconds(), 'f', 3) << ',' << phase << '\n';
+               << p.threads << ',' << QString::number(kvbench::CpuSeconds(), 'f', 3) << ',' << phase << '\n';
         csvOut.flush();
     };
 
@@ -229,7 +222,7 @@ int main(int argc, char** argv) {
     tick.setInterval(100);
     QObject::connect(&tick, &QTimer::timeout, &app, [&] {
         const double t = now();
-        const double cpu = CpuSeconds();
+        const double cpu = kvbench::CpuSeconds();
         auto& acc = cpuByPhase[phase];
         acc.first += cpu - lastCpu;
         acc.second += t - lastTick;
