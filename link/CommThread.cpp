@@ -200,6 +200,7 @@ void TCommThread::RequestLowLatency() {
 }
 
 void TCommThread::Purge() {
+    m_ahead.clear();
     if (m_fd >= 0)
         ::ioctl(m_fd, TCFLSH, TCIOFLUSH);
 }
@@ -247,7 +248,11 @@ qint64 TCommThread::Write(const char* data, qint64 size) {
 qint64 TCommThread::Read(char* data, qint64 size) {
     if (m_fd < 0)
         return -1;
-    qint64 got = 0;
+    qint64 got = std::min<qint64>(std::max<qint64>(size, 0), qint64(m_ahead.size()));
+    if (got > 0) {
+        std::copy_n(m_ahead.data(), got, data);
+        m_ahead.erase(0, static_cast<std::size_t>(got));
+    }
     while (got < size) {
         const ssize_t n = ::read(m_fd, data + got, static_cast<size_t>(size - got));
         if (n > 0) {
@@ -262,11 +267,25 @@ qint64 TCommThread::Read(char* data, qint64 size) {
     return got;
 }
 
+void TCommThread::ReadAhead() {
+    char chunk[4096];
+    for (;;) {
+        const ssize_t n = ::read(m_fd, chunk, sizeof chunk);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return; // EAGAIN: all taken; 0 or EIO: the hang-up is the thread's to see
+        m_ahead.append(chunk, static_cast<std::size_t>(n));
+        if (static_cast<std::size_t>(n) < sizeof chunk)
+            return; // less than asked: nothing more waited
+    }
+}
+
 qint64 TCommThread::BytesWaiting() const {
     int n = 0;
     if (m_fd < 0 || ::ioctl(m_fd, FIONREAD, &n) != 0 || n < 0)
-        return 0;
-    return n;
+        return qint64(m_ahead.size());
+    return qint64(m_ahead.size()) + n;
 }
 
 void TCommThread::Discard(qint64 size) {
@@ -429,7 +448,9 @@ void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std:
         ~Depth() { --g_dispatchDepth; }
     } depth;
 
-    const qint64 waiting = self->BytesWaiting();
+    if (self->m_fd >= 0)
+        self->ReadAhead();
+    const qint64 waiting = qint64(self->m_ahead.size());
     if (waiting > 0) {
         const std::uint64_t readBefore = self->m_readTotal;
         if (self->OnReceive) {

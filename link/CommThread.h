@@ -112,6 +112,14 @@ private:
     std::uint32_t m_rate = 0;
     std::atomic<std::uint64_t> m_fullQueueWaits{0};
     std::uint64_t m_readTotal = 0; // bytes read so far: did the receiver take its chunk?
+    // What a dispatch read from the device for its receiver and the receiver
+    // has not taken yet (GUI thread only). One read of everything waiting
+    // tells the count too, where asking the driver first would cost a second
+    // system call at every hand-over.
+    std::string m_ahead;
+    // Fills m_ahead with everything the device holds; false at end of file
+    // or an error (the device is gone).
+    void ReadAhead();
     std::shared_ptr<TLink> m_link;
     std::unique_ptr<QObject> m_context; // receives the hand-overs on the GUI thread
     std::thread m_thread;
