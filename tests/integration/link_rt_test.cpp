@@ -7,6 +7,8 @@
 #include "link_rt_support.h"
 
 #include <QApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -140,6 +142,53 @@ INSTANTIATE_TEST_SUITE_P(
                     RunCase{"ASCIILostRequest", modeASCIIMaster, modeASCIISlave, TFraming::ascii, 100, 10, 200},
                     RunCase{"BinaryLostRequest", modeMaster, modeSlave, TFraming::binary, 100, 10, 200}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
+
+// The program's timers in real time. A single shot restarted while it waits
+// only moves its due time and is set again when the earlier moment comes:
+// it must still fire once, never before its last start plus its interval;
+// a restart to an earlier moment, and a stop, must still take effect.
+struct TimerCase {
+    const char* name;
+    int restartAtMs;  // -1: no restart
+    int restartToMs;  // the interval of the restart
+    bool stopAfter;   // stopped right after the restart
+    int expectedMs;   // from the first start; -1: never fires
+};
+
+class ProgramTimer : public testing::TestWithParam<TimerCase> {};
+
+TEST_P(ProgramTimer, FiresOnceAndNeverEarly) {
+    const TimerCase& c = GetParam();
+    TMBQtTimerFactory factory;
+    QEventLoop loop;
+    std::vector<TClock::duration> fired;
+    const auto start = TClock::now();
+    auto timer = factory.createTimer(60, true, [&] { fired.push_back(TClock::now() - start); });
+    timer->start();
+    if (c.restartAtMs >= 0) {
+        QTimer::singleShot(c.restartAtMs, &loop, [&] {
+            timer->start(c.restartToMs);
+            if (c.stopAfter)
+                timer->stop();
+        });
+    }
+    QTimer::singleShot(400, &loop, &QEventLoop::quit); // long after every due time
+    loop.exec();
+    if (c.expectedMs < 0) {
+        EXPECT_TRUE(fired.empty());
+        return;
+    }
+    ASSERT_EQ(fired.size(), 1u);
+    EXPECT_GE(fired[0], Ms(c.expectedMs));
+    EXPECT_LT(fired[0], Ms(c.expectedMs + 150)); // a loaded machine's lateness, generously
+    EXPECT_FALSE(timer->isActive());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fd, ProgramTimer,
+    testing::Values(TimerCase{"Plain", -1, 0, false, 60}, TimerCase{"RestartedLater", 30, 60, false, 90},
+                    TimerCase{"RestartedEarlier", 10, 5, false, 15}, TimerCase{"StoppedAfterRestart", 30, 60, true, -1}),
+    [](const testing::TestParamInfo<TimerCase>& info) { return std::string(info.param.name); });
 
 } // namespace
 
