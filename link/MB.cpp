@@ -109,6 +109,11 @@ void TMB::BuildPanel() {
         l->setFont(courier);
     Label_TFrames->setFont(arial);
     Label_RFrames->setFont(arial);
+    // The frame counters change with every frame: filled with the colour
+    // that shows through them anyway, so that a new count repaints the label
+    // alone and not the framed box and the window behind it.
+    for (QLabel* l : {Label_TFrames, Label_RFrames})
+        l->setAutoFillBackground(true);
 
     Label_Speed = label(this, "Label_Speed", {5, 40, 30, 15}, "0", left, false);
     Label_Try = label(this, "Label_Try", {131, 40, 24, 13}, QString(), left, false);
@@ -134,6 +139,9 @@ void TMB::BuildPanel() {
     Panel_OpenPort->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     Panel_OpenPort->setLineWidth(1);
     Panel_OpenPort->setFont(arial);
+    // Its request line changes with every request: an opaque panel keeps
+    // that repaint inside it.
+    Panel_OpenPort->setAutoFillBackground(true);
     Panel_OpenPort->hide();
     Label_OpenPortName = label(Panel_OpenPort, "Label_OpenPortName", {2, 0, 84, 13}, QString(), centre, false);
     Label_CurrentRequest = label(Panel_OpenPort, "Label_CurrentRequest", {2, 11, 84, 13}, QString(), centre, false);
