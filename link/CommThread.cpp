@@ -451,17 +451,21 @@ void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std:
     if (self->m_fd >= 0)
         self->ReadAhead();
     const qint64 waiting = qint64(self->m_ahead.size());
-    if (waiting > 0) {
+    // The receiver is offered what came until it has taken all of it; what it
+    // leaves at one offer it gets again at once, as it would from the driver.
+    for (qint64 left = waiting; left > 0; left = qint64(self->m_ahead.size())) {
         const std::uint64_t readBefore = self->m_readTotal;
         if (self->OnReceive) {
             const TReceiveCallback receive = self->OnReceive; // may be reassigned inside
-            receive(waiting);
+            receive(left);
             if (link->owner != self)
                 return; // closed or destroyed by the receiver
         }
-        // Bytes nobody took would wake the wait again at once, forever.
-        if (self->m_readTotal == readBefore)
-            self->Discard(waiting);
+        // Bytes nobody takes would be offered again forever.
+        if (self->m_readTotal == readBefore) {
+            self->Discard(left);
+            break;
+        }
     }
 
     link->watchLines = self->WantsLineEvents(); // from the next turn of the receive thread

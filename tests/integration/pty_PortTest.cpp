@@ -231,6 +231,27 @@ TEST(PtyPort, BytesTheReceiverLeavesAreDroppedNotAnnouncedAgain) {
     ASSERT_TRUE(WaitUntil([&] { return port.HandOversPosted() > before && port.BytesWaiting() == 0; }));
 }
 
+// A receiver that takes a batch in parts is offered the rest at once, in the
+// same hand-over, down to the last byte.
+TEST(PtyPort, WhatTheReceiverLeavesIsOfferedAgainAtOnce) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    QList<qint64> offered;
+    QByteArray taken;
+    port.OnReceive = [&](qint64 n) {
+        offered << n;
+        taken += port.Read(std::min<qint64>(n, 3));
+    };
+    ASSERT_TRUE(port.Open(Slave(pty), 9600));
+    ASSERT_TRUE(pty.Write("abcdefgh"));
+    ASSERT_TRUE(WaitUntil([&] { return taken.size() >= 8; }));
+    EXPECT_EQ(taken, QByteArray("abcdefgh"));
+    // More offers than hand-overs: the rest came without waiting for new bytes.
+    EXPECT_GT(std::uint64_t(offered.size()), port.HandOversPosted());
+    EXPECT_EQ(port.BytesWaiting(), 0);
+}
+
 // Closing while the device floods the line: from the event loop, from inside
 // the receive callback, and by destroying the port inside it. None may
 // deadlock against the hand-over the thread is waiting on.
