@@ -7,6 +7,8 @@
 #include <QFrame>
 #include <QLabel>
 #include <QListWidget>
+#include <QPainter>
+#include <QStyle>
 #include <QPushButton>
 #include <QStyledItemDelegate>
 #include <QToolButton>
@@ -68,12 +70,6 @@ void TMB::BuildPanel() {
     resize(157, 145);
     setFixedSize(157, 145);
     setTitle(QString::fromStdString(MBCaption()));
-    // A framed box whose caption sits on the frame line, so the controls
-    // below it keep the whole 157 x 145 pixels.
-    setStyleSheet(QStringLiteral(
-        "TMB { border: 1px solid palette(mid); border-radius: 2px; margin-top: 6px; }"
-        "TMB::title { subcontrol-origin: margin; subcontrol-position: top left;"
-        " left: 6px; top: 0px; padding: 0px 2px; }"));
     FFace = palette().color(QPalette::Button);
 
     const QFont courier = PanelFont("Courier New");
@@ -248,6 +244,51 @@ void TMB::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
 void TMB::MBSetPortLister(TMBPortLister lister) {
     // The system's lister also says which ports it left out, and why.
     FPortLister = lister ? std::move(lister) : TMBPortLister([this](QStringList* list) { mb::ListPorts(list, &FLeftOut); });
+}
+
+// A framed box whose caption sits on the frame line, so that the controls
+// below it keep the whole 157 x 145 pixels: a one-pixel line in the
+// palette's mid tone with rounded corners of two pixels, 6 pixels from the
+// top, broken for the caption 6 pixels from the left with 4 pixels on either
+// side. Drawn here rather than by a style sheet, which made every control of
+// the panel go through the style sheet machinery and cost the window's start
+// over a millisecond.
+void TMB::paintEvent(QPaintEvent*) {
+    QPainter p(this);
+    const QString text = title();
+    const QFontMetrics fm(font());
+    const int textWidth = fm.horizontalAdvance(text);
+    const QRect caption(10, 0, textWidth, fm.height());
+
+    p.save();
+    if (!text.isEmpty())
+        p.setClipRegion(QRegion(rect()) - caption.adjusted(-4, 0, 4, 0));
+    p.setRenderHint(QPainter::Antialiasing);
+    const QColor line = palette().color(QPalette::Mid);
+    const QPen cornerPen(QBrush(line), 1, Qt::SolidLine, Qt::SquareCap);
+    const qreal top = 6, w = width(), h = height() - top;
+    // Each side is a one-pixel bar between the corners; each corner a
+    // quarter of a circle of radius 2 drawn as two eighths, one with each side.
+    auto side = [&](QRectF bar, QRectF arc1, int start1, int span1, QRectF arc2, int start2, int span2) {
+        p.setPen(Qt::NoPen);
+        p.setBrush(line);
+        p.drawRect(bar);
+        p.setPen(cornerPen);
+        p.setBrush(Qt::NoBrush);
+        p.drawArc(arc1, start1 * 16, span1 * 16);
+        p.drawArc(arc2, start2 * 16, span2 * 16);
+    };
+    const QRectF topLeft(0.5, top + 0.5, 3, 3), topRight(w - 3.5, top + 0.5, 3, 3);
+    const QRectF bottomLeft(0.5, top + h - 3.5, 3, 3), bottomRight(w - 3.5, top + h - 3.5, 3, 3);
+    side(QRectF(2, top + h - 1, w - 4, 1), bottomLeft, -90, -45, bottomRight, -90, 45);
+    side(QRectF(w - 1, top + 2, 1, h - 4), topRight, 45, -45, bottomRight, 315, 45);
+    side(QRectF(0, top + 2, 1, h - 4), topLeft, 135, 45, bottomLeft, 180, 45);
+    side(QRectF(2, top, w - 4, 1), topLeft, 135, -45, topRight, 45, 45);
+    p.restore();
+
+    if (!text.isEmpty())
+        style()->drawItemText(&p, caption, Qt::AlignCenter | Qt::TextHideMnemonic | Qt::TextDontClip, palette(),
+                              isEnabled(), text, QPalette::WindowText);
 }
 
 void TMB::setMBBaudEditVisible(bool v) {

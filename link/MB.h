@@ -145,6 +145,7 @@ public:
     const QImage& MBGraphBuffer() const { return FGraphBuffer; }
 
 protected:
+    void paintEvent(QPaintEvent* event) override;
     // A frame's pieces are gathered and written to the port in one write.
     bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
     bool MBFlushFrame() override;

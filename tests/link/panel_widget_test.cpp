@@ -77,6 +77,34 @@ TEST_F(Panel, NewPanelShowsItsControls) {
     EXPECT_FALSE(mb->property("MBPortOpen").toBool());
 }
 
+// The framed box: a line in the mid tone 6 pixels from the top with rounded
+// corners, broken where the caption sits on it.
+TEST_F(Panel, FrameLineAndCaption) {
+    const QImage img = mb->grab().toImage();
+    const QRgb line = mb->palette().color(QPalette::Mid).rgb();
+    const QRgb face = img.pixel(60, 70); // inside, between the controls
+    const int right = mb->width() - 1, bottom = mb->height() - 1;
+    struct Spot {
+        int x, y;
+        bool onLine;
+    };
+    const Spot spots[] = {
+        {3, 6, true},           {right - 3, 6, true},     // the top line beside the caption
+        {0, 60, true},          {right, 60, true},        // the sides
+        {60, bottom, true},     {0, 6, false},            // the bottom; a rounded corner
+        {8, 6, false},          {mb->fontMetrics().horizontalAdvance(mb->title()) + 12, 6, false}, // the gap
+        {60, 3, false},         {2, 60, false},           // above the line; inside it
+    };
+    for (const Spot& s : spots) {
+        SCOPED_TRACE(testing::Message() << s.x << "," << s.y);
+        if (s.onLine)
+            EXPECT_EQ(img.pixel(s.x, s.y), line);
+        else
+            EXPECT_NE(img.pixel(s.x, s.y), line);
+    }
+    EXPECT_NE(face, line);
+}
+
 TEST_F(Panel, FirstTickFillsRatesAndPorts) {
     mb->setMBLastUsedPort("/dev/ttyMEM0");
     mb->setMBBaudEditVisible(false);
