@@ -11,6 +11,9 @@
 //    transaction (the rest of the answer);
 //  - the program's CPU time per poll cycle (both its threads), the receive
 //    thread's hand-overs per poll and its peak memory.
+// Each run twice: the answer's characters reaching the port in bursts 1 ms
+// apart (a UART's FIFO, a USB adapter at low latency) and 16 ms apart (a USB
+// adapter's default latency timer); each burst is a hand-over.
 // Offscreen the window is not shown (the poll cycle's own cost); on a real
 // display (under Xvfb: xvfb-run -a env QT_QPA_PLATFORM=xcb bench_app_poll)
 // it is shown and drawn.
@@ -60,7 +63,10 @@ struct TCycle {
 };
 
 void BM_AppPollCycle(benchmark::State& state) {
-    simtest::TKvsimProcess sim({"--turnaround", QString::number(kTurnaroundMs)});
+    // The answer reaches the port in bursts state.range(0) ms apart: every
+    // burst is one hand-over of the receive thread to the GUI thread.
+    simtest::TKvsimProcess sim({"--turnaround", QString::number(kTurnaroundMs), "--burst",
+                                QString::number(state.range(0))});
     if (!sim.ok) {
         state.SkipWithError("kvsim did not start");
         return;
@@ -171,7 +177,7 @@ void BM_AppPollCycle(benchmark::State& state) {
                 Median(toFirstByte), kTurnaroundMs, 31.0 * charMs + kTurnaroundMs);
     std::printf("  1st byte -> end:       %6.2f ms (line: 177 characters = %.2f ms)\n", Median(answer), 177.0 * charMs);
 }
-BENCHMARK(BM_AppPollCycle)->Iterations(400)->UseRealTime()->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AppPollCycle)->ArgName("burst_ms")->Arg(1)->Arg(16)->Iterations(400)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 } // namespace
 

@@ -216,12 +216,13 @@ void TPtyServer::Pump() {
         ArmPump(nullptr);
         return;
     }
-    // Characters reach the other side in bursts of about a millisecond, as
-    // from a UART's receive FIFO or a USB adapter's frames, and the last one
-    // exactly when the line has carried it. One wake-up per character would
-    // cost the program a hand-over for every character, which no real port does.
-    const auto next = std::min(out_.back().due,
-                               std::max(out_.front().due, Clock::now() + std::chrono::milliseconds(1)));
+    // Characters reach the other side in bursts (a millisecond apart by
+    // default, as from a UART's receive FIFO or a USB adapter's frames), and
+    // the last one exactly when the line has carried it. One wake-up per
+    // character would cost the program a hand-over for every character,
+    // which no real port does.
+    const auto next = std::min(out_.back().due, std::max(out_.front().due, Clock::now() + std::chrono::milliseconds(
+                                                                              std::max(1, int(options_.BurstMs)))));
     ArmPump(&next);
 }
 

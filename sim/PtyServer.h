@@ -30,6 +30,11 @@ public:
         QString Link;                    // keep a symbolic link to the port here
         std::uint32_t FallbackRate = 115200;
         std::uint16_t Turnaround = 2;    // ms
+        // The answer's characters reach the port in bursts at most this far
+        // apart (the last one when the line has carried it): 1 ms as from a
+        // UART's receive FIFO or a USB adapter at its lowest latency, 16 ms as
+        // from a USB adapter's default latency timer.
+        std::uint16_t BurstMs = 1;
         std::uint32_t ReopenDelayMs = 200;
     };
 

@@ -80,6 +80,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");
+    const QCommandLineOption burst("burst", "Answers reach the port in bursts at most MS ms apart, the last character on time (default 1: a UART's FIFO or a USB adapter at low latency; 16: a USB adapter's default latency timer).", "MS", "1");
     const QCommandLineOption ident("ident", "PCB identity address: 0 KV7730 (default), 1 KV5510.", "N", "0");
     const QCommandLineOption firmware("firmware", "Firmware date (default 2016-10-11).", "YYYY-MM-DD", "2016-10-11");
     const QCommandLineOption mode("mode", "Start input mode 0-7 (default 0, Pt 100).", "N", "0");
@@ -100,7 +101,7 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption error("error", "Answer every request with this error code (254, 255).", "CODE");
     const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
     const QCommandLineOption silent("silent", "Answer nothing.");
-    for (const auto* o : {&link, &baud, &turnaround, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
+    for (const auto* o : {&link, &baud, &turnaround, &burst, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
                           &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
         p.addOption(*o);
     p.process(app);
@@ -182,6 +183,9 @@ int main(int argc, char* argv[]) {
     if (!number(turnaround, 0, 10000, v))
         return fail("--turnaround wants 0..10000 ms");
     options.Turnaround = static_cast<std::uint16_t>(v);
+    if (!number(burst, 1, 1000, v))
+        return fail("--burst wants 1..1000 ms");
+    options.BurstMs = static_cast<std::uint16_t>(v);
 
     TPtyServer server(model, faults, options);
     QObject::connect(&server, &TPtyServer::opened, [](const QString& path) { Say("kvsim: serving on " + path.toStdString()); });
