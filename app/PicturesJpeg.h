@@ -15,7 +15,8 @@ extern "C" {
 /* Bounds for untrusted input: a picture larger than this is refused before
  * any pixel memory is taken, and the decoder's own working memory is capped. */
 enum {
-    KV_JPEG_MAX_SIDE = 4096,           /* pixels, each of width and height  */
+    KV_JPEG_MAX_SIDE = 1024,           /* pixels, each of width and height:
+                                          the largest picture is 593 x 433   */
     KV_JPEG_MAX_SCANS = 256,           /* progressive scans, see the .c file */
     KV_JPEG_MAX_WORK_MB = 64           /* libjpeg's own buffers              */
 };

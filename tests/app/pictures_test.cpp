@@ -112,6 +112,11 @@ TEST(Pictures, DamagedInputGivesNullImage)
     }
     {
         Bytes b = good;
+        b[sof + 3] = 0x04; b[sof + 4] = 0x01; b[sof + 5] = 0x04; b[sof + 6] = 0x01;  // 1025 x 1025
+        cases.push_back({"just over the largest side", b});
+    }
+    {
+        Bytes b = good;
         b[sof + 7] = 7;  // seven components
         cases.push_back({"bad component count", b});
     }
