@@ -47,7 +47,7 @@ float TRecordReader::Single() {
 }
 
 std::vector<std::uint8_t> PollRequest::Encode() const {
-    TRecordWriter w;
+    TRecordWriter w(Size);
     w.Word(PWMForceValue);
     w.Byte(MaintenanceBits);
     w.Word(Year);
@@ -70,7 +70,7 @@ PollRequest PollRequest::Decode(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> PollAnswer::Encode() const {
-    TRecordWriter w;
+    TRecordWriter w(Size);
     w.Word(FirmwareYear);
     w.Byte(FirmwareMonth);
     w.Byte(FirmwareDay);
@@ -147,7 +147,7 @@ PollAnswer PollAnswer::Decode(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> SettingsRecord::Encode() const {
-    TRecordWriter w;
+    TRecordWriter w(Size);
     w.Byte(Mode);
     w.Byte(Wires);
     w.Byte(TCType);
@@ -176,7 +176,7 @@ SettingsRecord SettingsRecord::Decode(std::span<const std::uint8_t> bytes) {
 }
 
 std::vector<std::uint8_t> InputCalibrationRecord::Encode() const {
-    TRecordWriter w;
+    TRecordWriter w(Size);
     auto l = [&w](std::int32_t v) { w.LongWord(static_cast<std::uint32_t>(v)); };
     l(OFFSET_CH0);
     l(OFFSET_CH1_REF_500);
@@ -224,7 +224,7 @@ InputCalibrationRecord InputCalibrationRecord::Decode(std::span<const std::uint8
 }
 
 std::vector<std::uint8_t> OutputCalibrationRecord::Encode() const {
-    TRecordWriter w;
+    TRecordWriter w(Size);
     w.Word(PWMForIL);
     w.Word(PWMForIH);
     w.Word(PWMForUL);

@@ -129,6 +129,8 @@ inline constexpr float kNoPhysicalValue = 1000000.0f;
 // Little-endian writer over a growing byte vector.
 class TRecordWriter {
 public:
+    // `size`: the record's length, so that writing it allocates once.
+    explicit TRecordWriter(std::size_t size = 0) { bytes_.reserve(size); }
     void Byte(std::uint8_t v) { bytes_.push_back(v); }
     void Word(std::uint16_t v);
     void LongWord(std::uint32_t v);

@@ -4,7 +4,7 @@
 if(KV_FUZZ)
   add_executable(fuzz_jpeg ${CMAKE_CURRENT_LIST_DIR}/fuzz_jpeg.cpp)
   target_compile_definitions(fuzz_jpeg PRIVATE KV_FUZZ_LIBFUZZER)
-  target_compile_options(fuzz_jpeg PRIVATE -fsanitize=fuzzer)
+  target_compile_options(fuzz_jpeg PRIVATE -fsanitize=fuzzer ${KV_FUZZ_HARNESS_FLAGS})
   target_link_options(fuzz_jpeg PRIVATE -fsanitize=fuzzer)
   target_compile_options(kv_pictures PRIVATE -fsanitize=fuzzer-no-link)
   target_link_libraries(fuzz_jpeg PRIVATE kv_pictures)

@@ -1,7 +1,7 @@
 # fuzz_receivers: every receiving mode of the link behind the engine.
 if(KV_FUZZ)
   add_executable(fuzz_receivers ${CMAKE_CURRENT_LIST_DIR}/fuzz_receivers.cpp)
-  target_compile_options(fuzz_receivers PRIVATE -fsanitize=fuzzer)
+  target_compile_options(fuzz_receivers PRIVATE -fsanitize=fuzzer ${KV_FUZZ_HARNESS_FLAGS})
   target_link_options(fuzz_receivers PRIVATE -fsanitize=fuzzer)
   target_link_libraries(fuzz_receivers PRIVATE kv_link_core)
 else()

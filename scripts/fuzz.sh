@@ -3,8 +3,9 @@
 # libFuzzer with Address and UndefinedBehavior sanitizers, one after the
 # other, and prints executions and coverage per target.
 #
-# Usage: scripts/fuzz.sh [-t SECONDS] [-j JOBS] [--system-jpeg] [TARGET...]
-#   -t SECONDS     time per target (default 60)
+# Usage: scripts/fuzz.sh [-t SECONDS] [-n EXECUTIONS] [-j JOBS] [--system-jpeg] [TARGET...]
+#   -t SECONDS     time per target (default 60; with -n, the most it may take)
+#   -n EXECUTIONS  stop a target after this many executions (e.g. 10000000)
 #   -j JOBS        libFuzzer jobs per target (default 1)
 #   --system-jpeg  fuzz the JPEG loader against the system's libjpeg (its
 #                  decoder then shows no coverage) instead of building an
@@ -25,15 +26,17 @@ cd "$(dirname "$0")/.."
 root=$(pwd)
 
 seconds=60
+runs=
 jobs=1
 system_jpeg=0
 only=()
 while [ $# -gt 0 ]; do
   case $1 in
     -t) seconds=$2; shift 2 ;;
+    -n) runs=$2; shift 2 ;;
     -j) jobs=$2; shift 2 ;;
     --system-jpeg) system_jpeg=1; shift ;;
-    -h|--help) sed -n '2,22p' "$0"; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0"; exit 0 ;;
     *) only+=("$1"); shift ;;
   esac
 done
@@ -45,17 +48,22 @@ jpeg=$root/build/jpeg-fuzz
 # --- The instrumented JPEG decoder ------------------------------------------
 jpeg_args=()
 if [ "$system_jpeg" = 0 ]; then
-  if [ ! -f "$jpeg/build/libjpeg.a" ] || [ ! -f "$jpeg/install/include/jpeglib.h" ]; then
+  # The stamp names the build's recipe; a library built by another recipe is rebuilt.
+  flags="-g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer-no-link"
+  recipe="$( { echo "$flags"; cat "$root/scripts/fuzz-libjpeg.cmake"; } | sha1sum | cut -c1-12)"
+  if [ ! -f "$jpeg/build/libjpeg.a" ] || [ ! -f "$jpeg/install/include/jpeglib.h" ] ||
+     [ "$(cat "$jpeg/build/kv-recipe" 2>/dev/null)" != "$recipe" ]; then
     echo "fuzz.sh: building an instrumented libjpeg from the distribution's source" >&2
+    rm -rf "$jpeg/build" "$jpeg/install"
     mkdir -p "$jpeg/src"
     if ( cd "$jpeg/src" && { ls -d libjpeg-turbo-*/ >/dev/null 2>&1 || apt-get source -qq libjpeg-turbo >/dev/null; } ) &&
        src=$(ls -d "$jpeg"/src/libjpeg-turbo-*/ | head -1) &&
-       flags="-g -O1 -fno-omit-frame-pointer -fsanitize=address,undefined,fuzzer-no-link" &&
        CC=clang CFLAGS="$flags" cmake -S "$src" -B "$jpeg/build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
          -DCMAKE_C_FLAGS_RELWITHDEBINFO="$flags" -DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_SIMD=OFF \
-         -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF -DCMAKE_INSTALL_PREFIX="$jpeg/install" >/dev/null &&
+         -DWITH_TURBOJPEG=OFF -DWITH_JPEG8=OFF -DCMAKE_INSTALL_PREFIX="$jpeg/install" \
+         -DCMAKE_PROJECT_INCLUDE="$root/scripts/fuzz-libjpeg.cmake" >/dev/null &&
        cmake --build "$jpeg/build" -j2 --target install >/dev/null; then
-      :
+      echo "$recipe" >"$jpeg/build/kv-recipe"
     else
       echo "fuzz.sh: no instrumented libjpeg (no source package?); use --system-jpeg" >&2
       exit 1
@@ -90,6 +98,7 @@ for t in "${targets[@]}"; do
   [ -d "$root/fuzz/corpus/$name" ] && seeds=("$root/fuzz/corpus/$name")
   opts=()
   [ -f "$root/fuzz/$t.options" ] && mapfile -t opts < <(grep -v '^\s*\(#\|$\)' "$root/fuzz/$t.options")
+  [ -n "$runs" ] && opts+=(-runs="$runs")
   log=$build/logs/$t.log
   before=$(find "$build/findings" -name "$t-*" | wc -l)
   set +e
