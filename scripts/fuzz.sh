@@ -43,7 +43,6 @@ done
 
 build=$root/build/fuzz
 jpeg=$root/build/jpeg-fuzz
-[ -f /work/ccache.env ] && source /work/ccache.env
 
 # --- The instrumented JPEG decoder ------------------------------------------
 jpeg_args=()

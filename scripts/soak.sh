@@ -23,7 +23,6 @@ out=${2:-build/soak-$(date +%Y%m%d-%H%M%S)}
 mkdir -p "$out"
 out=$(cd "$out" && pwd)
 
-[ -f /work/ccache.env ] && source /work/ccache.env
 [ -f build/release/CMakeCache.txt ] || cmake --preset release >/dev/null
 cmake --build --preset release -j2 --target kvsoak kvsim >/dev/null
 
