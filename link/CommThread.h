@@ -117,8 +117,8 @@ private:
     // tells the count too, where asking the driver first would cost a second
     // system call at every hand-over.
     std::string m_ahead;
-    // Fills m_ahead with everything the device holds; false at end of file
-    // or an error (the device is gone).
+    // Adds everything the device holds to m_ahead (nothing at end of file or
+    // an error: the receive thread reports the hang-up).
     void ReadAhead();
     std::shared_ptr<TLink> m_link;
     std::unique_ptr<QObject> m_context; // receives the hand-overs on the GUI thread

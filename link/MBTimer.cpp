@@ -4,10 +4,10 @@
 #include <QTimer>
 
 #include <sys/timerfd.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 
 std::unique_ptr<TMBTimer> TMBTimerFactory::createTimer(int intervalMs, bool singleShot,
@@ -49,27 +49,23 @@ public:
         // A zero interval would disarm the timerfd: one nanosecond instead.
         const std::int64_t ns = std::max<std::int64_t>(1, 1000000LL * FInterval);
         FActive = true;
+        FDue = Now() + ns;
         if (!FSingleShot) {
             itimerspec due{};
-            due.it_value = Spec(ns);
+            due.it_value = ToTimespec(ns);
             due.it_interval = due.it_value;
             ::timerfd_settime(FFd, 0, &due, nullptr); // also forgets expirations not yet read
-            FArmedAt = -1;
-            FDue = Now() + ns;
+            FArmedAt = kPeriodic;
             return;
         }
-        FDue = Now() + ns;
         if (FArmedAt >= 0 && FArmedAt <= FDue)
             return; // goes off first and is set again for the rest
         Arm(FDue);
     }
     void stop() override {
         FActive = false;
-        if (FArmedAt != -3) {
-            const itimerspec off{};
-            ::timerfd_settime(FFd, 0, &off, nullptr);
-        }
-        FArmedAt = -3;
+        if (FArmedAt != kNotSet)
+            Disarm();
     }
     bool isActive() const override { return FActive; }
     int interval() const override { return FInterval; }
@@ -83,7 +79,7 @@ public:
     int remainingTime() const override {
         if (!FActive)
             return -1;
-        if (FArmedAt == -1) { // periodic: the kernel knows the next expiry
+        if (FArmedAt == kPeriodic) { // the kernel knows the next expiry
             itimerspec now{};
             if (::timerfd_gettime(FFd, &now) != 0)
                 return 0;
@@ -93,19 +89,25 @@ public:
     }
 
 private:
+    // steady_clock is CLOCK_MONOTONIC, the clock the timerfd counts in.
     static std::int64_t Now() {
-        timespec ts{};
-        clock_gettime(CLOCK_MONOTONIC, &ts);
-        return std::int64_t(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
     }
-    static timespec Spec(std::int64_t ns) {
+    static timespec ToTimespec(std::int64_t ns) {
         return {static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
     }
     void Arm(std::int64_t at) {
         itimerspec due{};
-        due.it_value = Spec(std::max<std::int64_t>(1, at));
+        due.it_value = ToTimespec(std::max<std::int64_t>(1, at));
         ::timerfd_settime(FFd, TFD_TIMER_ABSTIME, &due, nullptr); // also forgets expirations not yet read
         FArmedAt = at;
+    }
+    void Disarm() {
+        const itimerspec off{};
+        ::timerfd_settime(FFd, 0, &off, nullptr);
+        FArmedAt = kNotSet;
     }
     void Expired() {
         std::uint64_t expirations = 0;
@@ -114,11 +116,9 @@ private:
         if (::read(FFd, &expirations, sizeof expirations) != sizeof expirations || !FActive)
             return;
         if (FSingleShot) {
-            if (FArmedAt == -1) { // made a single shot while it ran periodic
-                const itimerspec off{};
-                ::timerfd_settime(FFd, 0, &off, nullptr);
-            }
-            FArmedAt = -3;
+            if (FArmedAt == kPeriodic) // made a single shot while it ran periodic
+                Disarm();
+            FArmedAt = kNotSet;
             if (Now() < FDue) { // restarted since it was set: not yet
                 Arm(FDue);
                 return;
@@ -136,8 +136,9 @@ private:
     bool FSingleShot = false;
     bool FActive = false;
     // When the kernel's timer goes off (monotonic ns) if it is a single shot
-    // set by Arm; -1 while it runs periodic, -3 while it is not set.
-    std::int64_t FArmedAt = -3;
+    // set by Arm; else one of these.
+    static constexpr std::int64_t kPeriodic = -1, kNotSet = -2;
+    std::int64_t FArmedAt = kNotSet;
     std::int64_t FDue = 0; // when this timer is due (monotonic ns)
 };
 
