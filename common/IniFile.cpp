@@ -475,7 +475,11 @@ bool IniFile::ValueExists(std::string_view section, std::string_view key) const 
     return Find(Load(path_), Trim(section), key, value);
 }
 
-bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+namespace {
+
+// Sets section/key to value in doc; false when the name or value cannot be
+// stored in one line.
+bool EditDocument(Document& doc, std::string_view section, std::string_view key, std::string_view value) {
     section = Trim(section);
     key = Trim(key);
     value = Trim(value);
@@ -486,11 +490,7 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         return false;
     if (value.find_first_of(std::string_view("\r\n\0", 3)) != std::string_view::npos)
         return false;
-    if (section.size() + key.size() + value.size() + 3 > kMaxLineLength)
-        return false;
-
-    Document doc = Load(path_);
-    if (doc.tooLarge)
+    if (section.size() + key.size() + value.size() + 3 > IniFile::kMaxLineLength)
         return false;
 
     const std::string keyLine = std::string(key) + "=" + std::string(value);
@@ -528,13 +528,36 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
         doc.lines.push_back(std::move(header));
         doc.lines.push_back(std::move(line));
     }
+    return true;
+}
 
+std::string Render(const Document& doc) {
     std::string out = doc.bom;
     for (const auto& line : doc.lines) {
         out += line.text;
         out += line.eol;
     }
-    return ReplaceFile(path_, out);
+    return out;
+}
+
+} // namespace
+
+bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    Document doc = Load(path_);
+    if (doc.tooLarge || !EditDocument(doc, section, key, value))
+        return false;
+    return ReplaceFile(path_, Render(doc));
+}
+
+bool IniFile::EditText(std::string_view text, std::string_view section, std::string_view key,
+                       std::string_view value, std::string& out) {
+    if (text.size() > kMaxFileSize)
+        return false;
+    Document doc = Parse(text);
+    if (!EditDocument(doc, section, key, value))
+        return false;
+    out = Render(doc);
+    return true;
 }
 
 bool IniFile::WriteInteger(std::string_view section, std::string_view key, int value) {

@@ -65,6 +65,12 @@ public:
     bool WriteInteger(std::string_view section, std::string_view key, int value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
 
+    // What WriteString does to the file's text, on a text: out is the text
+    // with the key set; false (out untouched) when WriteString would refuse
+    // the name, the value or a text beyond kMaxFileSize.
+    static bool EditText(std::string_view text, std::string_view section, std::string_view key,
+                         std::string_view value, std::string& out);
+
     // True when path is a symbolic link that a write will not follow (it, a
     // link it leads through, or the file at its end belongs to another user,
     // or it leads nowhere).

@@ -246,12 +246,17 @@ bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate
 }
 
 SettingsFileLoad LoadSettingsFile(const QString& path, char sep) {
-    SettingsFileLoad load;
     const IniSnapshot ini = IniSnapshot::Read(QFile::encodeName(path).toStdString(), kMaxSettingsFileSize);
     if (!ini.Ok()) {
+        SettingsFileLoad load;
         load.reason = QString::fromStdString(ini.Error());
         return load;
     }
+    return LoadSettings(ini, sep);
+}
+
+SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep) {
+    SettingsFileLoad load;
     std::string header;
     if (!ini.Find("Header", "KV", header)) {
         load.reason = QStringLiteral("no KV key in section [Header]");

@@ -14,6 +14,7 @@
 // texts are parsed and formatted with the locale's decimal separator (`sep`,
 // by default kv::DecimalSeparator()), as the user typed or sees them.
 #include "DeviceRecords.h"
+#include "IniFile.h"
 #include "NumberPicture.h"
 
 #include <QDate>
@@ -134,6 +135,8 @@ struct SettingsFileLoad {
 // with a sign or "0x" hexadecimal; a missing or non-integer key reads as -1
 // (no selection, unchecked); a missing text as empty.
 SettingsFileLoad LoadSettingsFile(const QString& path, char sep = DecimalSeparator());
+// The same on a file already read.
+SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep = DecimalSeparator());
 
 // Scaling texts in the file. A file that begins with a UTF-8 byte order mark
 // holds UTF-8; any other holds Windows-1250, the code page of the machines

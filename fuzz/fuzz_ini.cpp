@@ -1,16 +1,17 @@
 // Fuzz target: the INI reader and writer, and the settings file on top.
 //
 // Input: byte 0 picks the section (bits 0-2) and key (bits 3-5) to write;
-// byte 1 picks the value: the last (byte 1 mod 32) bytes of the text; with
-// bits 6 and 7 of byte 0 and bits 5 to 7 of byte 1 set, a settings page is
-// also saved into the file and loaded back (thirteen file replaces, each
-// costing what three ordinary inputs do: one input in thirty-two). The rest
-// is the file's text, read as it stands.
+// byte 1 picks the value: the last (byte 1 mod 32) bytes of the text. The
+// rest is the file's text, read as it stands. The write is made on the text
+// in memory; with bits 6 and 7 of byte 0 and bits 5 to 7 of byte 1 set (one
+// input in thirty-two) also through a real file, which must come out as the
+// text edit did, and then a settings page is saved into the file and loaded
+// back (fourteen atomic replaces, the cost of hundreds of in-memory inputs).
 //
-// What must hold, whatever the text: reading never fails; a write of a
-// storable value succeeds and reads back (blanks around it dropped); every
-// other key of the name table reads as before; a saved page loads back as
-// it was saved.
+// What must hold, whatever the text: a file reads as its text does; a write
+// of a storable value succeeds and reads back (blanks around it dropped);
+// every other key of the name table reads as before; the file write and the
+// text edit agree; a saved page loads back as it was saved.
 //
 // With KV_FUZZ this is a libFuzzer target; otherwise a replay program that
 // runs the seed corpus (KV_INI_CORPUS) and inputs made from it, and is
@@ -104,37 +105,50 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const char* section = kSections[data[0] & 7];
     const char* key = kKeys[(data[0] >> 3) & 7];
     const std::string value(text.substr(text.size() - std::min<std::size_t>(text.size(), data[1] % 32)));
+    const bool onDisk = (data[0] & 0xC0) == 0xC0 && (data[1] & 0xE0) == 0xE0;
 
-    const std::string& path = FilePath();
-    Put(path, text);
-    const kv::IniSnapshot before = kv::IniSnapshot::Read(path);
-    if (!before.Ok())
-        Fail("a small regular file not read:", before.Error());
-    const kv::IniSnapshot fromText = kv::IniSnapshot::FromText(text);
-
-    kv::IniFile ini(path);
-    const bool written = ini.WriteString(section, key, value);
+    // The edit on the text; on disk also the same edit through the file,
+    // which must leave exactly that text.
+    const kv::IniSnapshot before = kv::IniSnapshot::FromText(text);
+    std::string edited;
+    const bool written = kv::IniFile::EditText(text, section, key, value, edited);
     if (written != Storable(section, key, value))
         Fail(written ? "stored what cannot be stored" : "refused a storable value", value);
-    const kv::IniSnapshot after = kv::IniSnapshot::Read(path);
+    const kv::IniSnapshot after = written ? kv::IniSnapshot::FromText(edited) : before;
+    if (onDisk) {
+        const std::string& path = FilePath();
+        Put(path, text);
+        const kv::IniSnapshot read = kv::IniSnapshot::Read(path);
+        if (!read.Ok())
+            Fail("a small regular file not read:", read.Error());
+        std::string v0, v1;
+        for (const char* s : kSections)
+            for (const char* k : kKeys)
+                if (read.Find(s, k, v0) != before.Find(s, k, v1) || v0 != v1)
+                    Fail("a file and its text read differently");
+        kv::IniFile ini(path);
+        if (ini.WriteString(section, key, value) != written)
+            Fail("the file and the text edit disagree on a write");
+        QFile f(QString::fromStdString(path));
+        if (written && (!f.open(QIODevice::ReadOnly) || f.readAll().toStdString() != edited))
+            Fail("the file write left another text than the text edit");
+        (void)kv::LoadSettingsFile(QString::fromStdString(path), '.');
+    }
     for (const char* s : kSections)
         for (const char* k : kKeys) {
-            std::string v0, v1, v2;
+            std::string v0, v1;
             const bool had = before.Find(s, k, v0), has = after.Find(s, k, v1);
-            if (fromText.Find(s, k, v2) != had || v2 != v0)
-                Fail("a file and its text read differently");
             if (written && SameName(s, section) && SameName(k, key)) {
                 if (!has || v1 != Trim(value))
                     Fail("the written value does not read back", s + std::string("/") + k);
-                if (ini.ReadString(s, k, "-") != v1)
-                    Fail("IniFile and its snapshot disagree");
             } else if (had != has || v0 != v1) {
                 Fail("a key the write did not name changed", s + std::string("/") + k);
             }
         }
-    (void)kv::LoadSettingsFile(QString::fromStdString(path), '.');
+    (void)kv::LoadSettings(after, '.');
 
-    if ((data[0] & 0xC0) == 0xC0 && (data[1] & 0xE0) == 0xE0 && size >= 8) {
+    if (onDisk && size >= 8) {
+        const std::string& path = FilePath();
         kv::SettingsPage page;
         page.Mode = static_cast<int>(data[2] % 9) - 1;
         page.Wires = static_cast<int>(data[3] % 4) - 1;
