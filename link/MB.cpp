@@ -297,6 +297,14 @@ void TMB::setMBBaudEditVisible(bool v) {
 }
 
 void TMB::SetBackground(QWidget* w, const QColor& c) {
+    // Lamps and the status line are set at every transaction, mostly to the
+    // colour they have; a new palette would be resolved and sent each time.
+    const QPalette& now = w->palette();
+    bool same = w->autoFillBackground();
+    for (const auto group : {QPalette::Active, QPalette::Inactive, QPalette::Disabled})
+        same = same && now.isBrushSet(group, QPalette::Window) && now.color(group, QPalette::Window) == c;
+    if (same)
+        return;
     QPalette pal = w->palette();
     pal.setColor(QPalette::Window, c);
     w->setPalette(pal);

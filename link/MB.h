@@ -12,6 +12,7 @@
 #include "MBPort.h"
 #include "MBTypes.h"
 
+#include <QFont>
 #include <QGroupBox>
 #include <QString>
 #include <QStringList>
@@ -218,6 +219,12 @@ private:
     QString FSerialIdFolder = QStringLiteral("/dev/serial/by-id");
     QByteArray FTxGather; // the pieces of the frame being sent
     bool FTLampLit = false;
+    // What the last-status line shows, and for which width and font: each
+    // transaction sets the status, mostly to what is shown already, and
+    // measuring the text costs more than the rest of the line's work.
+    QString FShownStatus;
+    int FShownStatusRoom = -1;
+    QFont FShownStatusFont;
 
     QColor FFace;
     mbpanel::TMBRequestLine FRequest;

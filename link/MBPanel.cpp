@@ -339,10 +339,15 @@ void TMB::MBShowLastStatus() {
     // its end and shown whole in the tooltip.
     const QString text = QStringLiteral("Last status: ") + QString::fromStdString(MBStatusString());
     const int room = Label_LastStatus->contentsRect().width();
-    const QFontMetrics fm(Label_LastStatus->font());
-    const bool fits = fm.horizontalAdvance(text) <= room;
-    Label_LastStatus->setText(fits ? text : fm.elidedText(text, Qt::ElideRight, room));
-    Label_LastStatus->setToolTip(fits ? QString() : text);
+    if (text != FShownStatus || room != FShownStatusRoom || Label_LastStatus->font() != FShownStatusFont) {
+        const QFontMetrics fm(Label_LastStatus->font());
+        const bool fits = fm.horizontalAdvance(text) <= room;
+        Label_LastStatus->setText(fits ? text : fm.elidedText(text, Qt::ElideRight, room));
+        Label_LastStatus->setToolTip(fits ? QString() : text);
+        FShownStatus = text;
+        FShownStatusRoom = room;
+        FShownStatusFont = Label_LastStatus->font();
+    }
     QColor c = FFace;
     if (MBStatus() == stSlaveError)
         c = mbpanel::kLampLit;

@@ -2,6 +2,7 @@
 // the label it is written into (or, where it cannot, is elided with the whole
 // text in the label's tooltip).
 #include "MB.h"
+#include "MBPanelView.h"
 #include "Main.h"
 
 #include <QLabel>
@@ -91,6 +92,19 @@ TEST(TextWidth, LastStatusTooLongIsElidedWithItsTooltip) {
     form.MB1->MBSetStatus(stOK);
     EXPECT_EQ(label->text(), QStringLiteral("Last status: OK"));
     EXPECT_TRUE(label->toolTip().isEmpty());
+
+    // The same status on a wider line is measured anew; the colour follows
+    // each status, also back to the face after the same red twice.
+    form.MB1->MBSetStatus(stSlaveError, 254);
+    label->resize(400, label->height());
+    form.MB1->MBSetStatus(stSlaveError, 254);
+    EXPECT_EQ(label->text(), QStringLiteral("Last status: Unknown Command"));
+    EXPECT_TRUE(label->toolTip().isEmpty());
+    form.MB1->MBSetStatus(stTimeOut);
+    form.MB1->MBSetStatus(stTimeOut);
+    EXPECT_EQ(label->palette().color(QPalette::Window), mbpanel::kRed);
+    form.MB1->MBSetStatus(stOK);
+    EXPECT_EQ(label->palette().color(QPalette::Window), form.MB1->MBFaceColor());
 }
 
 } // namespace
