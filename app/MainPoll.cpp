@@ -9,6 +9,7 @@
 #include "SpeedButton.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
 namespace {
@@ -32,7 +33,18 @@ void StartCommand(TMB& mb, kv::TDeviceCommand command, const std::vector<std::ui
 } // namespace
 
 void TForm_Main::SetupPollCycle() {
-    LocalDate = [] { return QDate::currentDate(); };
+    // Every poll carries the date. Asking the system for it re-reads the
+    // time zone file each time, the largest cost of composing a poll, which
+    // lies between the end of one poll and the arming of the next: the date
+    // is asked at most once a second.
+    LocalDate = [date = QDate(), asked = std::chrono::steady_clock::time_point()]() mutable {
+        const auto now = std::chrono::steady_clock::now();
+        if (!date.isValid() || now - asked >= std::chrono::seconds(1)) {
+            date = QDate::currentDate();
+            asked = now;
+        }
+        return date;
+    };
 }
 
 std::uint8_t TForm_Main::FETControlByte(bool w3, bool az, bool kelvin, bool i400uA, bool potFix, bool w3Alt) {
