@@ -30,11 +30,17 @@ namespace {
 // single shot is armed at an absolute monotonic time no sooner than its
 // start plus its interval.
 //
-// A single shot restarted to a later moment while the kernel's timer is
-// still set (the T lamp relit for every piece of a request, the R lamp for
-// every batch) only moves its due time here; when the kernel's timer goes
-// off before that, it is set again for the rest. That saves a system call
-// per restart on the poll cycle's path.
+// A single shot restarted to a moment a little later than the kernel's
+// timer is set for (the R lamp relit for every batch of an answer) only
+// moves its due time here; when the kernel's timer goes off before that, it
+// is set again for the rest. A restart that moves the due time by a quarter
+// of the interval or more sets the kernel's timer at once: a timer restarted
+// once a cycle (the T lamp at each request) would otherwise wake the program
+// every cycle only to be set again. A single shot that is stopped leaves the
+// kernel's timer set: the answer time-out is stopped by every answer and
+// started again by the next request, which then costs no system call; if it
+// goes off meanwhile, it finds the timer stopped and does nothing. Each
+// saves system calls or wake-ups on the poll cycle's path.
 class TFdTimer final : public TMBTimer {
 public:
     explicit TFdTimer(int fd) : FFd(fd), FNotifier(fd, QSocketNotifier::Read) {
@@ -58,13 +64,13 @@ public:
             FArmedAt = kPeriodic;
             return;
         }
-        if (FArmedAt >= 0 && FArmedAt <= FDue)
+        if (FArmedAt >= 0 && FArmedAt <= FDue && FDue - FArmedAt < ns / 4)
             return; // goes off first and is set again for the rest
         Arm(FDue);
     }
     void stop() override {
         FActive = false;
-        if (FArmedAt != kNotSet)
+        if (FArmedAt == kPeriodic)
             Disarm();
     }
     bool isActive() const override { return FActive; }
@@ -113,8 +119,13 @@ private:
         std::uint64_t expirations = 0;
         // Nothing to read: the timer was stopped or restarted after the loop
         // saw it ready.
-        if (::read(FFd, &expirations, sizeof expirations) != sizeof expirations || !FActive)
+        if (::read(FFd, &expirations, sizeof expirations) != sizeof expirations)
             return;
+        if (!FActive) { // stopped since it was set
+            if (FArmedAt != kPeriodic)
+                FArmedAt = kNotSet;
+            return;
+        }
         if (FSingleShot) {
             if (FArmedAt == kPeriodic) // made a single shot while it ran periodic
                 Disarm();

@@ -143,16 +143,19 @@ INSTANTIATE_TEST_SUITE_P(
                     RunCase{"BinaryLostRequest", modeMaster, modeSlave, TFraming::binary, 100, 10, 200}),
     [](const testing::TestParamInfo<RunCase>& info) { return std::string(info.param.name); });
 
-// The program's timers in real time. A single shot restarted while it waits
-// only moves its due time and is set again when the earlier moment comes:
-// it must still fire once, never before its last start plus its interval;
-// a restart to an earlier moment, and a stop, must still take effect.
+// The program's timers in real time. A single shot restarted a little later
+// while it waits, or stopped, leaves the kernel's timer as it is, and a
+// later expiry sets it again or finds it stopped: it must still fire once,
+// never before its last start plus its interval; a restart to an earlier
+// moment, and a stop, must still take effect, also a stop whose kernel
+// timer goes off before the next start.
 struct TimerCase {
     const char* name;
     int restartAtMs;  // -1: no restart
     int restartToMs;  // the interval of the restart
     bool stopAfter;   // stopped right after the restart
     int expectedMs;   // from the first start; -1: never fires
+    int stopAtMs = -1; // stopped at this moment too (before the restart)
 };
 
 class ProgramTimer : public testing::TestWithParam<TimerCase> {};
@@ -165,6 +168,8 @@ TEST_P(ProgramTimer, FiresOnceAndNeverEarly) {
     const auto start = TClock::now();
     auto timer = factory.createTimer(60, true, [&] { fired.push_back(TClock::now() - start); });
     timer->start();
+    if (c.stopAtMs >= 0)
+        QTimer::singleShot(c.stopAtMs, &loop, [&] { timer->stop(); });
     if (c.restartAtMs >= 0) {
         QTimer::singleShot(c.restartAtMs, &loop, [&] {
             timer->start(c.restartToMs);
@@ -187,7 +192,10 @@ TEST_P(ProgramTimer, FiresOnceAndNeverEarly) {
 INSTANTIATE_TEST_SUITE_P(
     Fd, ProgramTimer,
     testing::Values(TimerCase{"Plain", -1, 0, false, 60}, TimerCase{"RestartedLater", 30, 60, false, 90},
-                    TimerCase{"RestartedEarlier", 10, 5, false, 15}, TimerCase{"StoppedAfterRestart", 30, 60, true, -1}),
+                    TimerCase{"RestartedALittleLater", 8, 60, false, 68},
+                    TimerCase{"RestartedEarlier", 10, 5, false, 15}, TimerCase{"StoppedAfterRestart", 30, 60, true, -1},
+                    TimerCase{"StoppedAndStartedSoon", 12, 50, false, 62, 10},
+                    TimerCase{"StoppedPastItsTimeThenStarted", 100, 60, false, 160, 10}),
     [](const testing::TestParamInfo<TimerCase>& info) { return std::string(info.param.name); });
 
 } // namespace
