@@ -233,6 +233,9 @@ void TForm_Main::ShowStatus(std::uint32_t code) {
         p.setColor(QPalette::Window, QColor(255, 0, 0));
         p.setColor(QPalette::WindowText, QColor(255, 255, 255));
     }
-    Label_Status->setPalette(p);
+    // Set at every poll, mostly to the colours it has: a new palette would be
+    // resolved and sent to the label each time.
+    if (p != Label_Status->palette() || !Label_Status->testAttribute(Qt::WA_SetPalette))
+        Label_Status->setPalette(p);
     Label_Status->setText(QString::fromUtf8(text));
 }
