@@ -5,6 +5,7 @@
 #include "Main.h"
 
 #include "DeviceRecords.h"
+#include "LocalDate.h"
 #include "MB.h"
 #include "SpeedButton.h"
 
@@ -33,18 +34,9 @@ void StartCommand(TMB& mb, kv::TDeviceCommand command, const std::vector<std::ui
 } // namespace
 
 void TForm_Main::SetupPollCycle() {
-    // Every poll carries the date. Asking the system for it re-reads the
-    // time zone file each time, the largest cost of composing a poll, which
-    // lies between the end of one poll and the arming of the next: the date
-    // is asked at most once a second.
-    LocalDate = [date = QDate(), asked = std::chrono::steady_clock::time_point()]() mutable {
-        const auto now = std::chrono::steady_clock::now();
-        if (!date.isValid() || now - asked >= std::chrono::seconds(1)) {
-            date = QDate::currentDate();
-            asked = now;
-        }
-        return date;
-    };
+    LocalDate = kv::DateAskedOncePerSecond([] { return QDate::currentDate(); }, [] {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+    });
 }
 
 std::uint8_t TForm_Main::FETControlByte(bool w3, bool az, bool kelvin, bool i400uA, bool potFix, bool w3Alt) {

@@ -1,6 +1,7 @@
 #include "KvCtl.h"
 #include "KvCtlText.h"
 
+#include "LocalDate.h"
 #include "NumberPicture.h"
 #include "PortsInfo.h"
 
@@ -445,7 +446,7 @@ bool TKvCtl::OpenLink() {
         return false;
     }
     session_ = std::make_unique<TKvSession>(*link_);
-    session_->LocalDate = [this] { return env_.now().date(); };
+    session_->LocalDate = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     session_->OnEnd = [this](const TKvSession::TEnd& end) { OnEnd(end); };
     link_->OnHangUp = [this] {
         if (exit_)
