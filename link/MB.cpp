@@ -141,6 +141,12 @@ void TMB::BuildPanel() {
     Panel_OpenPort->hide();
     Label_OpenPortName = label(Panel_OpenPort, "Label_OpenPortName", {2, 0, 84, 13}, QString(), centre, false);
     Label_CurrentRequest = label(Panel_OpenPort, "Label_CurrentRequest", {2, 11, 84, 13}, QString(), centre, false);
+    // The request line changes with every request and overlaps the port
+    // name's last two rows. Filled, with the port name (transparent) on top
+    // of it, a new request repaints the line and those two rows of the name,
+    // not the panel behind them; the name's descenders still show.
+    Label_CurrentRequest->setAutoFillBackground(true);
+    Label_OpenPortName->raise();
     Image_SpeedGraph = label(Panel_OpenPort, "Image_SpeedGraph", {1, 24, 86, 19}, QString(), left, false);
     Image_SpeedGraphBuffer = label(Panel_OpenPort, "Image_SpeedGraphBuffer", {1, 24, 86, 19}, QString(), left, false);
     Image_SpeedGraphBuffer->hide();
