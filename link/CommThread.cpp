@@ -13,6 +13,7 @@
 #include <linux/serial.h> // serial_icounter_struct
 #include <poll.h>
 #include <pthread.h>
+#include <sys/epoll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -75,6 +76,13 @@ struct TCommThread::TLink {
     int devFd = -1;
     int stopFd = -1;
     int doneFd = -1;
+    int epollFd = -1; // the receive thread's wait: stop, and the device's new bytes
+    // The hand-over in flight: none, posted, or posted with the receive
+    // thread asleep on doneFd until it has run. Only then does the dispatch
+    // signal doneFd: mostly the receive thread is already waiting for the
+    // device's next bytes, and is not woken for nothing.
+    enum : int { kNone, kPosted, kAwaited };
+    std::atomic<int> handOver{kNone};
     QObject* context = nullptr; // alive while the thread runs
     TCommThread* owner = nullptr; // read and cleared on the GUI thread only
     std::atomic<std::uint64_t> posted{0};
@@ -97,6 +105,8 @@ struct TCommThread::TLink {
             ::close(stopFd);
         if (doneFd >= 0)
             ::close(doneFd);
+        if (epollFd >= 0)
+            ::close(epollFd);
     }
 };
 
@@ -341,8 +351,19 @@ void TCommThread::Start() {
     auto link = std::make_shared<TLink>();
     link->stopFd = ::eventfd(0, EFD_CLOEXEC);
     link->doneFd = ::eventfd(0, EFD_CLOEXEC);
-    if (link->stopFd < 0 || link->doneFd < 0)
+    link->epollFd = ::epoll_create1(EPOLL_CLOEXEC);
+    if (link->stopFd < 0 || link->doneFd < 0 || link->epollFd < 0)
         return; // out of descriptors: the port stays deaf, as a port without a thread
+    // The device edge-triggered: woken once for each arrival of bytes, not
+    // again and again while a hand-over waits to read them.
+    epoll_event stop{}, device{};
+    stop.events = EPOLLIN;
+    stop.data.fd = link->stopFd;
+    device.events = EPOLLIN | EPOLLPRI | EPOLLET;
+    device.data.fd = m_fd;
+    if (::epoll_ctl(link->epollFd, EPOLL_CTL_ADD, link->stopFd, &stop) != 0 ||
+        ::epoll_ctl(link->epollFd, EPOLL_CTL_ADD, m_fd, &device) != 0)
+        return;
     m_context = std::make_unique<QObject>();
     link->devFd = m_fd;
     link->context = m_context.get();
@@ -399,46 +420,75 @@ void TCommThread::Run(std::shared_ptr<TLink> link) {
     if (link->watchLines)
         LineEvents(*link, nullptr); // the baseline
     int emptyTurns = 0;
+    bool uncounted = false; // a hand-over was made whose emptiness is not counted yet
     for (;;) {
-        pollfd fds[2] = {{link->stopFd, POLLIN, 0}, {link->devFd, POLLIN | POLLPRI, 0}};
-        const int n = ::poll(fds, 2, -1);
+        epoll_event events[2];
+        const int n = ::epoll_wait(link->epollFd, events, 2, -1);
         if (n < 0 && errno == EINTR)
             continue;
-        if (fds[0].revents)
+        std::uint32_t device = 0;
+        for (int i = 0; i < n; ++i) {
+            if (events[i].data.fd == link->stopFd)
+                return;
+            device |= events[i].events;
+        }
+        // The previous hand-over must have run before the next is made; while
+        // it was still queued, it may have read the bytes of this wake-up.
+        const bool overtaken = link->handOver.load() != TLink::kNone;
+        if (!AwaitHandOver(*link))
             return;
-        const bool hungUp = n < 0 || (fds[1].revents & (POLLHUP | POLLERR | POLLNVAL)) ||
-                            emptyTurns >= kMaxEmptyTurns;
+        if (uncounted)
+            emptyTurns = link->emptyTurn.load() ? emptyTurns + 1 : 0;
+        uncounted = false;
+        const bool hungUp = n < 0 || (device & (EPOLLHUP | EPOLLERR)) || emptyTurns >= kMaxEmptyTurns;
+        if (overtaken && !hungUp && !link->watchLines) {
+            int waiting = 0;
+            if (::ioctl(link->devFd, FIONREAD, &waiting) == 0 && waiting == 0)
+                continue; // taken by the hand-over before: nothing new
+        }
 
         // The line states, read here rather than on the GUI thread, and only
         // while somebody listens to them (a dead device has none left).
-        std::uint32_t events = 0, modem = 0;
+        std::uint32_t lineEvents = 0, modem = 0;
         if (hungUp || !link->watchLines)
             link->haveLines = false;
         else
-            events = LineEvents(*link, &modem);
+            lineEvents = LineEvents(*link, &modem);
 
         link->posted.fetch_add(1);
+        link->handOver.store(TLink::kPosted);
+        uncounted = true;
         QMetaObject::invokeMethod(
-            link->context, [link, hungUp, events, modem] { Dispatch(link, hungUp, events, modem); },
+            link->context, [link, hungUp, lineEvents, modem] { Dispatch(link, hungUp, lineEvents, modem); },
             Qt::QueuedConnection);
-        if (WaitEither(link->stopFd, link->doneFd) == 0)
-            return;
-        Consume(link->doneFd);
 
         if (hungUp) {
             // Reported once; a dead port would wake every wait at once.
-            WaitEither(link->stopFd, -1);
+            if (AwaitHandOver(*link))
+                WaitEither(link->stopFd, -1);
             return;
         }
-        emptyTurns = link->emptyTurn.load() ? emptyTurns + 1 : 0;
     }
+}
+
+bool TCommThread::AwaitHandOver(TLink& link) {
+    int expected = TLink::kPosted;
+    if (!link.handOver.compare_exchange_strong(expected, TLink::kAwaited))
+        return true; // none in flight, or it has run
+    if (WaitEither(link.stopFd, link.doneFd) == 0)
+        return false;
+    Consume(link.doneFd);
+    return true;
 }
 
 void TCommThread::Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std::uint32_t events,
                            std::uint32_t modem) {
     struct Done {
         const std::shared_ptr<TLink>& link;
-        ~Done() { Signal(link->doneFd); }
+        ~Done() {
+            if (link->handOver.exchange(TLink::kNone) == TLink::kAwaited)
+                Signal(link->doneFd);
+        }
     } done{link};
     TCommThread* self = link->owner;
     if (!self)

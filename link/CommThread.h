@@ -3,9 +3,11 @@
 //
 // The thread only waits: for received bytes or a hang-up of the device, or
 // for the stop signal. At each port event it hands a dispatch to the GUI
-// thread and waits until the dispatch has run (or until it is told to stop),
-// so bytes are read, parsed and acted on in the GUI thread, one batch at a
-// time, in arrival order. Nothing is locked.
+// thread, and before the next hand-over it waits until that dispatch has run
+// (or until it is told to stop), so bytes are read, parsed and acted on in
+// the GUI thread, one batch at a time, in arrival order. Nothing is locked.
+// It waits for the device's next bytes while the dispatch runs, and sleeps
+// on "the dispatch ran" only when they come first: one wake-up per batch.
 //
 // Closing never deadlocks against a hand-over: the thread waits for "the
 // dispatch ran" and for "stop" together, so Stop() wakes it and joins it at
@@ -103,6 +105,9 @@ private:
     static void Dispatch(const std::shared_ptr<TLink>& link, bool hungUp, std::uint32_t events,
                          std::uint32_t modem);
     static void Run(std::shared_ptr<TLink> link);
+    // On the receive thread: waits until the hand-over in flight has run;
+    // false when told to stop meanwhile.
+    static bool AwaitHandOver(TLink& link);
     // On the receive thread: the line events since its last look.
     static std::uint32_t LineEvents(TLink& link, std::uint32_t* modemStatus);
     bool WantsLineEvents() const;

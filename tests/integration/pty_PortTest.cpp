@@ -252,6 +252,41 @@ TEST(PtyPort, WhatTheReceiverLeavesIsOfferedAgainAtOnce) {
     EXPECT_EQ(port.BytesWaiting(), 0);
 }
 
+// Bytes that arrive while a batch is being served, or while it still waits
+// for the GUI thread, come in a later hand-over, whole and in order, and no
+// hand-over offers nothing.
+TEST(PtyPort, BytesArrivingWhileABatchIsServedOrQueuedAreNotLost) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    TMBSerialPortLinux port;
+    QByteArray got;
+    QList<qint64> offered;
+    port.OnReceive = [&](qint64 n) {
+        offered << n;
+        got += port.Read(n);
+        if (got.size() < 20) { // the device sends on while the GUI thread is busy
+            pty.Write(std::string(1, char('a' + got.size())));
+            std::this_thread::sleep_for(2ms);
+        }
+    };
+    ASSERT_TRUE(port.Open(Slave(pty), 115200));
+    ASSERT_TRUE(pty.Write("a"));
+    ASSERT_TRUE(WaitUntil([&] { return got.size() >= 20; }));
+    EXPECT_EQ(got, QByteArray("abcdefghijklmnopqrst"));
+
+    // Handed over, not yet served, when more comes.
+    const auto before = port.HandOversPosted();
+    ASSERT_TRUE(pty.Write("u"));
+    ASSERT_TRUE(WaitForHandOvers(port, before + 1));
+    ASSERT_TRUE(pty.Write("v"));
+    ASSERT_TRUE(WaitUntil([&] { return got.size() >= 22; }));
+    ASSERT_TRUE(pty.Write("w"));
+    ASSERT_TRUE(WaitUntil([&] { return got.size() >= 23; }));
+    EXPECT_EQ(got.mid(20), QByteArray("uvw"));
+    EXPECT_FALSE(offered.contains(0));
+    EXPECT_EQ(port.BytesWaiting(), 0);
+}
+
 // Closing while the device floods the line: from the event loop, from inside
 // the receive callback, and by destroying the port inside it. None may
 // deadlock against the hand-over the thread is waiting on.
