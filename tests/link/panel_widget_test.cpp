@@ -528,34 +528,27 @@ TEST_F(Panel, Picture) {
     EXPECT_TRUE(pm.save("/tmp/kv-link-panel.png"));
 }
 
-// The request line changes with every request: on the screen it repaints
-// itself and the two rows of the port name it overlaps, never the panel
-// behind them (each repaint there is text drawn again at every poll).
+// A new request repaints the request line (and the two rows of the port
+// name over it), never the panel behind them: text drawn again each poll.
 TEST_F(Panel, NewRequestRepaintsOnlyTheRequestLine) {
-    ports = QStringList{"/dev/ttyUSB0"};
     Open();
     mb->show();
     mb->setMBMasterCommandToSlave(3);
-    for (int i = 0; i < 2; ++i) // the lamps and counters as between polls
-        mb->MBStartQuery(0);
+    mb->MBStartQuery(0); // the lamps and counters as between polls
     QApplication::processEvents();
     struct Paints : QObject {
         std::map<QString, int> n;
         bool eventFilter(QObject* o, QEvent* e) override {
-            if (e->type() == QEvent::Paint)
-                ++n[o->objectName()];
+            n[o->objectName()] += e->type() == QEvent::Paint;
             return false;
         }
     } paints;
-    for (QWidget* w : mb->findChildren<QWidget*>())
-        w->installEventFilter(&paints);
-    mb->installEventFilter(&paints);
+    qApp->installEventFilter(&paints);
     mb->MBStartQuery(0);
     QApplication::processEvents();
+    qApp->removeEventFilter(&paints);
     EXPECT_EQ(paints.n["Label_CurrentRequest"], 1);
-    EXPECT_EQ(paints.n["Panel_OpenPort"], 0);
-    EXPECT_EQ(paints.n["MB"], 0);
-    EXPECT_EQ(Text("Label_CurrentRequest"), "3x1.3");
+    EXPECT_EQ(paints.n["Panel_OpenPort"] + paints.n["MB"], 0);
 }
 
 } // namespace
