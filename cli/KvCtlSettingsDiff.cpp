@@ -20,15 +20,9 @@ void TKvCtl::RunSettingsDiff() {
     const kv::SettingsRecord wanted = kv::RecordFromPage(load.page);
     if (!OpenLink())
         return;
-    session_->ReadSettings = true;
-    step_ = [this, wanted, file](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const auto diffs = DiffRecords(kv::SettingsRecord::Decode(end.answer), wanted);
+    pending_.SetPending(kv::pendReadSettings, true);
+    steps_.settings = [this, wanted, file](kv::TDeviceCommand, const kv::SettingsRecord& device) {
+        const auto diffs = DiffRecords(device, wanted);
         if (a_->json)
             Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("file"), file},
                                                             {QStringLiteral("differences"), DiffJson(diffs, "device", "file")}})
@@ -40,7 +34,7 @@ void TKvCtl::RunSettingsDiff() {
                 DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
         Finish(diffs.empty() ? exitOK : exitDiffers);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl

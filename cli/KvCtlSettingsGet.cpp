@@ -13,16 +13,11 @@ namespace kvctl {
 void TKvCtl::RunSettingsGet(bool factory) {
     if (!OpenLink())
         return;
-    (factory ? session_->ReadFactoryDefaults : session_->ReadSettings) = true;
-    const std::uint8_t command = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
-    step_ = [this, command](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
+    pending_.SetPending(factory ? kv::pendReadFactoryDefaults : kv::pendReadSettings, true);
+    const kv::TDeviceCommand wanted = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
+    steps_.settings = [this, wanted](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
+        if (command != wanted)
             return;
-        }
-        if (end.command != command)
-            return;
-        const kv::SettingsRecord r = kv::SettingsRecord::Decode(end.answer);
         kv::DisplayFormats formats;
         const kv::SettingsPage page = kv::PageFromRecord(r, formats);
         const QString output = a_->output;
@@ -49,7 +44,7 @@ void TKvCtl::RunSettingsGet(bool factory) {
         }
         Finish(exitOK);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl

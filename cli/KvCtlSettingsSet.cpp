@@ -48,25 +48,21 @@ void TKvCtl::RunSettingsSet() {
     }
     if (!OpenLink())
         return;
-    session_->ReadSettings = true;
+    pending_.SetPending(kv::pendReadSettings, true);
     auto phase = std::make_shared<int>(0); // 0 backup read, 1 write, 2 read back
-    step_ = [this, phase, file](const TKvSession::TEnd& end) {
-        TArgs& a = *a_;
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        // The poll after which the session sends the write.
-        if (end.command == kv::cmdPoll && *phase == 1)
+    // The poll after which the cycle sends the write.
+    steps_.poll = [this, phase](const kv::PollAnswer&) {
+        if (*phase == 1 && pending_.IsPending(kv::pendWriteSettings))
             writeSent_ = true;
-        if (end.command == kv::cmdWriteSettings) {
+    };
+    steps_.end = [this, phase](const kv::TCommandEnd& end) {
+        if (end.Command == kv::cmdWriteSettings && end.Done) {
             writeAcked_ = true;
             *phase = 2;
-            return;
         }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const kv::SettingsRecord device = kv::SettingsRecord::Decode(end.answer);
+    };
+    steps_.settings = [this, phase, file](kv::TDeviceCommand, const kv::SettingsRecord& device) {
+        TArgs& a = *a_;
         if (*phase == 0) {
             const auto diffs = DiffRecords(device, toWrite_);
             auto report = [&](bool written) {
@@ -107,8 +103,8 @@ void TKvCtl::RunSettingsSet() {
             wroteBackup_ = true;
             Err(QStringLiteral("backup of the device's settings: %1\n").arg(a.backup));
             *phase = 1;
-            session_->SettingsToWrite = toWrite_;
-            session_->WriteSettings = true;
+            pending_.SettingsToWrite = toWrite_;
+            pending_.SetPending(kv::pendWriteSettings, true);
             return;
         }
         if (*phase != 2)
@@ -132,7 +128,7 @@ void TKvCtl::RunSettingsSet() {
             Err(QStringLiteral("kvctl: verify failed; the settings the device held before are in %1\n").arg(a.backup));
         Finish(diffs.empty() ? exitOK : exitDiffers);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl
