@@ -1,12 +1,10 @@
 #include "CalibrateInput.h"
 
 #include "Fixture.h"
-#include "MBEngine.h"
 
 namespace kvctl {
 
-TCalibrateInput::TCalibrateInput(TMBEngine& link, TSetup setup)
-    : link_(link), setup_(std::move(setup)), run_(setup_.References), cycle_(link, *this, *this) {
+TCalibrateInput::TCalibrateInput(TSetup setup) : setup_(std::move(setup)), run_(setup_.References) {
     if (!setup_.RunFixture) {
         fixture_ = std::make_unique<TFixture>(setup_.Fixture, *setup_.Timers);
         fixture_->OnOutput = [this](const QString& line) {
@@ -23,28 +21,27 @@ TCalibrateInput::TCalibrateInput(TMBEngine& link, TSetup setup)
     run_.Progress = setup_.Progress;
     run_.OnFinished = [this] { Finished(); };
 
-    cycle_.OnEnd = [this](const kv::TCommandEnd& end) {
-        if (end.Command == kv::cmdWriteInputCalibration || end.Command == kv::cmdWriteSettings)
-            run_.OnCommandEnd(end.Command, end.Done);
-        // A poll that fails after all the link's tries: the device is gone
-        // (a late answer that crossed is no such failure).
-        else if (end.Command == kv::cmdPoll && end.Status != stOK)
-            Lost(QStringLiteral("the device did not answer: %1").arg(QString::fromStdString(end.StatusText)));
-    };
-    cycle_.OnPollAnswer = [this](const kv::PollAnswer& a) { run_.OnPoll(a); };
-    cycle_.OnSettingsRecord = [this](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
-        if (command == kv::cmdReadSettings)
-            run_.OnSettings(r);
-    };
-    link_.OnMBMasterEndOfEvent = [this](TMBStatus s, const std::string& text) { cycle_.EndOfTransaction(s, text); };
 }
 
-TCalibrateInput::~TCalibrateInput() { link_.OnMBMasterEndOfEvent = nullptr; }
+void TCalibrateInput::Ended(const kv::TCommandEnd& end) {
+    if (end.Command == kv::cmdWriteInputCalibration || end.Command == kv::cmdWriteSettings)
+        run_.OnCommandEnd(end.Command, end.Done);
+    // A poll that fails after all the link's tries: the device is gone (a
+    // late answer that crossed is no such failure).
+    else if (end.Command == kv::cmdPoll && !end.Done && !end.Crossed)
+        Lost(QStringLiteral("the device did not answer (%1)").arg(QString::fromStdString(end.StatusText)));
+}
+
+void TCalibrateInput::Settings(kv::TDeviceCommand command, const kv::SettingsRecord& r) {
+    if (command == kv::cmdReadSettings)
+        run_.OnSettings(r);
+}
+
+TCalibrateInput::~TCalibrateInput() = default;
 
 void TCalibrateInput::Start() {
     started_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
     run_.Start();
-    cycle_.StartPoll();
 }
 
 void TCalibrateInput::Interrupt() {
@@ -101,7 +98,6 @@ std::optional<std::vector<std::uint8_t>> TCalibrateInput::CommandData(kv::TPendi
 
 void TCalibrateInput::Finished() {
     finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
-    cycle_.Stop();
     if (fixture_)
         fixture_->Cancel();
     end_ = lost_ ? TEnd::NoAnswer : interrupted_ ? TEnd::Interrupted : run_.Passed() ? TEnd::Passed : TEnd::Failed;

@@ -1,10 +1,11 @@
 #pragma once
 // TCalibrateInput: `kvctl calibrate input` on the line: the run
-// (InputCalibrationRun.h) on the shared poll cycle, whose polls carry the
-// run's switch byte and whose pending commands are the run's settings reads
-// and writes and its calibration record, and the line's fixture beside it.
-// The command (KvCtlCalibrateInput.cpp) adds the output, the certificate and
-// the exit code.
+// (InputCalibrationRun.h) as what the shared poll cycle is given (its polls
+// carry the run's switch byte, its pending commands are the run's settings
+// reads and writes and its calibration record) and as what takes the
+// cycle's events, with the line's fixture beside it. The command
+// (KvCtlCalibrateInput.cpp) wires it to kvctl's cycle and adds the output,
+// the certificate and the exit code.
 #include "InputCalibrationRun.h"
 #include "PollCycle.h"
 
@@ -13,14 +14,13 @@
 #include <functional>
 #include <memory>
 
-class TMBEngine;
 class TMBTimerFactory;
 
 namespace kvctl {
 
 class TFixture;
 
-class TCalibrateInput : private kv::TPollInputs, private kv::TPendingRequests {
+class TCalibrateInput final : public kv::TPollInputs, public kv::TPendingRequests {
 public:
     struct TSetup {
         TInputReferences References;
@@ -36,13 +36,17 @@ public:
     };
     enum class TEnd : std::uint8_t { Running, Passed, Failed, NoAnswer, Interrupted };
 
-    TCalibrateInput(TMBEngine& link, TSetup setup);
+    explicit TCalibrateInput(TSetup setup);
     ~TCalibrateInput() override;
     TCalibrateInput(const TCalibrateInput&) = delete;
     TCalibrateInput& operator=(const TCalibrateInput&) = delete;
 
-    // Starts the poll on the open link.
+    // The run begins; the cycle's first poll follows.
     void Start();
+    // The cycle's events.
+    void Ended(const kv::TCommandEnd& end);
+    void Poll(const kv::PollAnswer& a) { run_.OnPoll(a); }
+    void Settings(kv::TDeviceCommand command, const kv::SettingsRecord& r);
     // Ctrl-C: the run gives back what it changed, then ends.
     void Interrupt();
     // The device or its port is gone (a hang-up): ends at once.
@@ -53,9 +57,8 @@ public:
     // The run's facts with the port, operator, version and times.
     kv::cert::TFacts Facts() const;
     const TInputCalibrationRun& Run() const { return run_; }
-    kv::TPollCycle& Cycle() { return cycle_; }
 
-private:
+
     // kv::TPollInputs
     std::uint16_t PollPWMValue() const override { return 0; }
     std::uint8_t PollFETControl() const override { return run_.FETControl(); }
@@ -67,12 +70,11 @@ private:
     std::uint8_t MaintenanceBits() const override { return 0; }
     void ReleaseMaintenance(std::uint8_t) override {}
 
+private:
     void Finished();
 
-    TMBEngine& link_;
     TSetup setup_;
     TInputCalibrationRun run_;
-    kv::TPollCycle cycle_;
     std::unique_ptr<TFixture> fixture_;
     QDateTime started_, finished_;
     TEnd end_ = TEnd::Running;

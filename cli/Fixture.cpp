@@ -3,9 +3,12 @@
 namespace kvctl {
 
 TFixture::TFixture(const QString& command, TMBTimerFactory& timers) {
-    args_ = QProcess::splitCommand(command);
-    if (!args_.isEmpty())
-        program_ = args_.takeFirst();
+    // The shell reads the command line as the line's own script would be
+    // typed; the words follow as its arguments, never parsed by it.
+    if (!command.trimmed().isEmpty()) {
+        program_ = QStringLiteral("/bin/sh");
+        args_ = {QStringLiteral("-c"), command + QStringLiteral(" \"$@\""), QStringLiteral("kvctl-fixture")};
+    }
     timeout_ = timers.createTimer(kTimeoutMs, true, [this] {
         End(QStringLiteral("it did not end within %1 s").arg(kTimeoutMs / 1000));
     });
@@ -27,7 +30,7 @@ void TFixture::Run(const QStringList& words, std::function<void(const QString& e
     });
     QObject::connect(p, &QProcess::errorOccurred, [this, p](QProcess::ProcessError e) {
         if (e == QProcess::FailedToStart)
-            End(QStringLiteral("%1 could not be started: %2").arg(program_, p->errorString()));
+            End(QStringLiteral("the shell could not be started: %1").arg(p->errorString()));
     });
     QObject::connect(p, &QProcess::finished, [this, p, words](int code, QProcess::ExitStatus status) {
         const QString rest = QString::fromLocal8Bit(p->readAll()).trimmed();

@@ -22,14 +22,14 @@ class TFixture {
 public:
     static constexpr int kTimeoutMs = 60000;
 
-    // `command` is split as a shell would split its words (quotes kept
-    // together), but no shell runs it unless it names one.
+    // `command` is a command line for /bin/sh; the words are passed to it
+    // as arguments ("$@"), so they are never parsed as shell text.
     TFixture(const QString& command, TMBTimerFactory& timers);
     ~TFixture();
     TFixture(const TFixture&) = delete;
     TFixture& operator=(const TFixture&) = delete;
 
-    // False when the command line holds no program.
+    // False when the command line is empty.
     bool Valid() const { return !program_.isEmpty(); }
     // Runs CMD WORDS...; `done` gets "" or why it failed. One at a time.
     void Run(const QStringList& words, std::function<void(const QString& error)> done);

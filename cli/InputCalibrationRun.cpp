@@ -1,6 +1,6 @@
 #include "InputCalibrationRun.h"
 
-#include "CalibrationLog.h"
+#include "CalibrationLogSeparator.h"
 #include "NumberPicture.h"
 
 #include <cmath>
@@ -17,8 +17,6 @@ namespace {
 // 500 ohm and of the 5 kohm range, 4 wires (no lead enters the figure).
 constexpr std::uint8_t kModeResistance500 = 5;
 constexpr std::uint8_t kModeResistance5K = 6;
-
-QString Number(double v) { return QString::number(v, 'g', 10); }
 
 // The wizard's log lines with a full stop, whatever the locale: the
 // certificate's numbers never follow it.
@@ -54,21 +52,11 @@ QString ParseReferences(const QString& text, TInputReferences& refs) {
     return {};
 }
 
-QStringList ConnectionWords(int stepNumber, const TInputReferences& refs) {
-    switch (stepNumber) {
-    case 1: case 2: case 3: case 5:
-        return {QStringLiteral("open")};
-    case 6: case 7: case 13: case 15: case 18:
-        return {QStringLiteral("resistor"), Number(refs.R500)};
-    case 10: case 11: case 16: case 17: case 19:
-        return {QStringLiteral("resistor"), Number(refs.R5K)};
-    case 20: case 21:
-        return {QStringLiteral("short")};
-    case 22:
-        return {QStringLiteral("voltage"), Number(refs.UrefMilliVolt)};
-    default:
-        return {};
-    }
+QStringList ConnectionWords(kv::incal::TConnection connection, const TInputReferences& refs) {
+    QStringList words;
+    for (const std::string& w : incal::ConnectionWords(connection, refs.R500, refs.R5K, refs.UrefMilliVolt))
+        words << QString::fromStdString(w);
+    return words;
 }
 
 TInputCalibrationRun::TInputCalibrationRun(const TInputReferences& refs) : refs_(refs) {
@@ -99,12 +87,16 @@ kv::SettingsRecord TInputCalibrationRun::CheckSettings(std::size_t check) const 
     return r;
 }
 
+QStringList TInputCalibrationRun::CheckWords(std::size_t check) const {
+    return ConnectionWords(check % 2 == 0 ? incal::conn500 : incal::conn5K, refs_);
+}
+
 void TInputCalibrationRun::BeginCheck(std::size_t index) {
     phase_ = phCheck;
     check_ = index;
     const kv::SettingsRecord wanted = CheckSettings(index);
     if (inForce_ && inForce_->Mode == wanted.Mode && inForce_->Wires == wanted.Wires) {
-        Connect(ConnectionWords(index % 2 == 0 ? 6 : 10, refs_));
+        Connect(CheckWords(index));
         return;
     }
     wait_ = waitSettings;
@@ -180,7 +172,7 @@ void TInputCalibrationRun::BeginStep(std::size_t index) {
     case incal::refU: incal::StoreReference(s.Reference, refs_.UrefMilliVolt, values_); break;
     case incal::refNone: break;
     }
-    Connect(ConnectionWords(s.Number, refs_));
+    Connect(ConnectionWords(s.Connection, refs_));
 }
 
 void TInputCalibrationRun::NextStep(const kv::PollAnswer& a) {
@@ -232,8 +224,8 @@ void TInputCalibrationRun::OnFixtureDone(const QString& error) {
         Fail(QStringLiteral("the fixture failed: %1").arg(error));
         return;
     }
-    connected_ = phase_ == phCheck ? ConnectionWords(check_ % 2 == 0 ? 6 : 10, refs_)
-                                   : ConnectionWords(incal::kSteps[step_].Number, refs_);
+    connected_ = phase_ == phCheck ? CheckWords(check_)
+                                   : ConnectionWords(incal::kSteps[step_].Connection, refs_);
     StartSettle();
 }
 
@@ -310,7 +302,7 @@ void TInputCalibrationRun::OnSettings(const kv::SettingsRecord& r) {
             Fail(QStringLiteral("the device did not take the settings to measure %1").arg(facts_.Checks[check_ % 2].Name));
             break;
         }
-        Connect(ConnectionWords(check_ % 2 == 0 ? 6 : 10, refs_));
+        Connect(CheckWords(check_));
         break;
     case phRestore:
         if (!(r == *own_) && facts_.Failure.isEmpty())

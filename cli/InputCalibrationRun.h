@@ -52,7 +52,7 @@ QString ParseReferences(const QString& text, TInputReferences& refs);
 
 // What a step's picture connects, as the fixture's words ("resistor 500");
 // the same words kvsim's console takes after "sensor".
-QStringList ConnectionWords(int stepNumber, const TInputReferences& refs);
+QStringList ConnectionWords(kv::incal::TConnection connection, const TInputReferences& refs);
 
 class TInputCalibrationRun {
 public:
@@ -123,6 +123,7 @@ private:
     void Finish();
     void Log(const std::vector<kv::incal::TLogLine>& lines);
     kv::SettingsRecord CheckSettings(std::size_t check) const;
+    QStringList CheckWords(std::size_t check) const;
 
     TInputReferences refs_;
     kv::incal::TValues values_;

@@ -4,10 +4,13 @@
 // tests run it on an in-memory port and a manual clock, with the output
 // captured. It never blocks: every step follows a transaction's end, a
 // timer or the port.
+#include "CalibrateInput.h"
 #include "DeviceRecords.h"
 #include "FrameTrace.h"
+#include "KvCtlPending.h"
 #include "KvLink.h"
-#include "KvSession.h"
+#include "PollCycle.h"
+#include "SettingsModel.h"
 #include "StatusTexts.h"
 
 #include <QDateTime>
@@ -27,6 +30,7 @@ enum TExit : int {
     exitDiffers = 1,     // the device answered, but the result differs or was refused
     exitUsage = 2,       // usage or file error
     exitNoAnswer = 3,    // no answer after the link's retries, or the port could not be opened
+    exitOutput = 4,      // an output could not be written (a certificate)
     exitInterrupted = 130,
 };
 
@@ -59,7 +63,11 @@ public:
 
     // For tests and the benchmark.
     TKvLink* Link() { return link_.get(); }
-    TKvSession* Session() { return session_.get(); }
+    kv::TPollCycle* Cycle() { return cycle_.get(); }
+    TCalibrateInput* CalibrateInput() { return calibrateInput_.get(); }
+    // Replaces the line's fixture of calibrate input (tests: kvsim's console).
+    std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> FixtureForTests;
+    TPendingFlags& Pending() { return pending_; }
 
     static QString HelpText(const QString& command = {});
 
@@ -67,6 +75,7 @@ private:
     // The command line, parsed.
     struct TArgs {
         QString port, trace, command, sub, csv, output, backup;
+        QString fixture, references, certificate, operatorName; // calibrate
         QStringList positional;
         QStringList given; // options given, for the per-command check
         bool json = false, help = false, dryRun = false, noVerify = false;
@@ -89,10 +98,18 @@ private:
     void RunSettingsGet(bool factory);
     void RunSettingsDiff();
     void RunSettingsSet();
+    void RunCalibrateInput();
+    void CalibrateInputDone();
 
     // Shared steps.
-    void OnEnd(const TKvSession::TEnd& end);
-    void NoAnswer(const TKvSession::TEnd& end);
+    void Ended(const kv::TCommandEnd& end);
+    void NoAnswer(std::uint8_t command, TMBStatus status, const std::string& statusText = {});
+    // Answers that belonged to other requests: counted, and too many end
+    // the command (false then).
+    bool CountCrossed();
+    QString CrossedText() const;
+    // Why the settings page does not offer a maintenance action.
+    static QString NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page);
     QString WriteState() const;
     void ApplySettings(const kv::SettingsRecord& r);
     QJsonObject StatusJson(const kv::PollAnswer& a) const;
@@ -106,8 +123,19 @@ private:
     std::unique_ptr<TFrameTrace> trace_;
     std::unique_ptr<QFile> traceFile_;
     std::unique_ptr<TKvLink> link_;
-    std::unique_ptr<TKvSession> session_;
-    std::function<void(const TKvSession::TEnd&)> step_; // the command's reaction to each end
+    TPendingFlags pending_;
+    std::unique_ptr<TPollInputsNoForcing> inputs_;
+    std::unique_ptr<kv::TPollCycle> cycle_;
+    // The command's reactions to what the cycle hands on; an end that is not
+    // done has been judged by Ended (a failure ends the command) unless
+    // tolerant is set (watch).
+    struct TSteps {
+        std::function<void(const kv::TCommandEnd&)> end;
+        std::function<void(const kv::PollAnswer&)> poll;
+        std::function<void(kv::TDeviceCommand, const kv::SettingsRecord&)> settings;
+        bool tolerant = false;
+    } steps_;
+    int crossed_ = 0;
     std::optional<int> exit_;
 
     // What the window takes from the settings answer for its status display.
@@ -117,9 +145,12 @@ private:
 
     // watch
     std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_;
-    bool lineDue_ = true, silent_ = false, settingsKnown_ = false;
+    bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
     long long lines_ = 0;
     std::unique_ptr<QFile> csv_;
+
+    // calibrate input
+    std::unique_ptr<TCalibrateInput> calibrateInput_;
 
     // settings set
     bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;

@@ -1,6 +1,7 @@
 // kvctl: the transmitter from the command line. The command runs on the
 // event loop; Ctrl-C (and SIGTERM, SIGHUP) reach it through a pipe, so that
 // it ends between two events with its files complete.
+#include "Certificate.h"
 #include "KvCtl.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,7 @@
 
 #include <csignal>
 #include <clocale>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,7 +27,13 @@ void OnSignal(int) {
 int main(int argc, char* argv[]) {
     // The locale's decimal separator, as the window takes it.
     std::setlocale(LC_ALL, "");
-    QCoreApplication app(argc, argv);
+    // A certificate's PDF needs Qt Gui's fonts (the offscreen platform); any
+    // other command runs without them.
+    bool certificate = false;
+    for (int i = 1; i < argc; ++i)
+        certificate = certificate || std::strncmp(argv[i], "--certificate", 13) == 0;
+    const auto application = kv::cert::CreateApplication(argc, argv, certificate);
+    QCoreApplication& app = *application;
     QCoreApplication::setApplicationName(QStringLiteral("kvctl"));
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)

@@ -2,6 +2,8 @@
 
 #include "NumberPicture.h"
 
+#include <charconv>
+
 #include <cmath>
 #include <limits>
 
@@ -175,6 +177,23 @@ TStepOutcome Next(std::size_t index, std::int32_t ch0, std::int32_t ch1, TValues
         break;
     }
     return s.out;
+}
+
+std::vector<std::string> ConnectionWords(TConnection c, double r500, double r5K, double urefMilliVolt) {
+    auto number = [](double v) {
+        char buf[32];
+        const auto r = std::to_chars(buf, buf + sizeof buf, v);
+        return std::string(buf, r.ptr);
+    };
+    switch (c) {
+    case connOpen: return {"open"};
+    case conn500: return {"resistor", number(r500)};
+    case conn5K: return {"resistor", number(r5K)};
+    case connShort: return {"short"};
+    case connUref: return {"voltage", number(urefMilliVolt)};
+    case connNone: break;
+    }
+    return {};
 }
 
 InputCalibrationRecord TValues::Record() const {

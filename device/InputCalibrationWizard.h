@@ -25,38 +25,55 @@ namespace kv::incal {
 // The reference value a step reads (from its edit) before anything else.
 enum TReference : std::uint8_t { refNone, ref500, ref5K, refU };
 
+// What the step's picture asks to be connected to the input terminals.
+enum TConnection : std::uint8_t {
+    connNone,  // step 23
+    connOpen,  // pictures A, B: nothing (offsets)
+    conn500,   // C, E, G: the 500 ohm reference
+    conn5K,    // D, F, H: the 5 kohm reference
+    connShort, // I: the thermocouple input shorted
+    connUref,  // J: the reference voltage
+};
+
 struct TStep {
     int Number;                // the number in the caption: "Step 7/23"
     const char* Page;          // objectName of its page of PageControl3
     std::uint8_t FETControl;   // the poll request's switch byte while it is shown
     int LinesAdded;            // log lines Next adds when it leaves the page
     TReference Reference;
+    TConnection Connection;
 };
 
 // The pages in order; numbers 4, 8, 9, 12 and 14 have none. Step 23 forces
 // nothing (its byte 0 lets the device drive its switches again) and has no
 // Next.
 inline constexpr std::array<TStep, 18> kSteps{{
-    {1, "TabSheet_Step1", 0x92, 3, refNone},
-    {2, "TabSheet_Step2", 0x80, 3, refNone},
-    {3, "TabSheet_Step3", 0xC6, 4, refNone},
-    {5, "TabSheet_Step5", 0xC4, 4, refNone},
-    {6, "TabSheet_Step6", 0xD2, 4, refNone},
-    {7, "TabSheet_Step7", 0xC6, 5, ref500},
-    {10, "TabSheet_Step10", 0xC0, 4, refNone},
-    {11, "TabSheet_Step11", 0xC4, 5, ref5K},
-    {13, "TabSheet_Step13", 0xAE, 3, refNone},
-    {15, "TabSheet_Step15", 0x9A, 4, refNone},
-    {16, "TabSheet_Step16", 0xAC, 3, refNone},
-    {17, "TabSheet_Step17", 0xA8, 4, refNone},
-    {18, "TabSheet_Step18", 0x92, 3, refNone},
-    {19, "TabSheet_Step19", 0x80, 3, refNone},
-    {20, "TabSheet_Step20", 0x98, 3, refNone},
-    {21, "TabSheet_Step21", 0xA8, 3, refNone},
-    {22, "TabSheet_Step22", 0x88, 3, refU},
-    {23, "TabSheet_Step23", 0x00, 0, refNone},
+    {1, "TabSheet_Step1", 0x92, 3, refNone, connOpen},
+    {2, "TabSheet_Step2", 0x80, 3, refNone, connOpen},
+    {3, "TabSheet_Step3", 0xC6, 4, refNone, connOpen},
+    {5, "TabSheet_Step5", 0xC4, 4, refNone, connOpen},
+    {6, "TabSheet_Step6", 0xD2, 4, refNone, conn500},
+    {7, "TabSheet_Step7", 0xC6, 5, ref500, conn500},
+    {10, "TabSheet_Step10", 0xC0, 4, refNone, conn5K},
+    {11, "TabSheet_Step11", 0xC4, 5, ref5K, conn5K},
+    {13, "TabSheet_Step13", 0xAE, 3, refNone, conn500},
+    {15, "TabSheet_Step15", 0x9A, 4, refNone, conn500},
+    {16, "TabSheet_Step16", 0xAC, 3, refNone, conn5K},
+    {17, "TabSheet_Step17", 0xA8, 4, refNone, conn5K},
+    {18, "TabSheet_Step18", 0x92, 3, refNone, conn500},
+    {19, "TabSheet_Step19", 0x80, 3, refNone, conn5K},
+    {20, "TabSheet_Step20", 0x98, 3, refNone, connShort},
+    {21, "TabSheet_Step21", 0xA8, 3, refNone, connShort},
+    {22, "TabSheet_Step22", 0x88, 3, refU, connUref},
+    {23, "TabSheet_Step23", 0x00, 0, refNone, connNone},
 }};
 inline constexpr std::size_t kLastStep = kSteps.size() - 1;
+
+// The words that name a connection, as the line's fixture and kvsim's
+// console (after "sensor") take them: "open", "resistor 500", "short",
+// "voltage 125", the numbers being the references' values (ohm, mV) as the
+// shortest decimal with a full stop. None for connNone.
+std::vector<std::string> ConnectionWords(TConnection c, double r500, double r5K, double urefMilliVolt);
 
 // Every value the wizard computes or keeps; all 0 at start.
 struct TValues {
