@@ -8,6 +8,8 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 
@@ -59,6 +61,42 @@ TEST(KvctlPty, StatusJsonAgainstKvsim) {
     EXPECT_EQ(o["device"]["type"].toString(), "KV7730");
     EXPECT_EQ(o["status"]["code"].toInt(), 0);
     EXPECT_EQ(o["calculated"]["unit"].toString(), QString::fromUtf8("°C"));
+}
+
+// calibrate input against three simulated boards, unattended, kvsim's
+// console as the fixture (its standard input, reached through /proc); then a
+// Pt 100 at 138.51 ohm reads 100.00 +- 0.03 °C.
+TEST(KvctlPty, CalibrateInputThreeBoardsAgainstKvsim) {
+    for (const char* seed : {"1", "2", "3"}) {
+        SCOPED_TRACE(std::string("board ") + seed);
+        TKvsimProcess sim({"--board-seed", seed});
+        ASSERT_TRUE(sim.ok);
+        QTemporaryDir dir;
+        const QString pdf = dir.filePath("cert.pdf");
+        const QString console = QStringLiteral("/proc/%1/fd/0").arg(sim.proc.processId());
+        QElapsedTimer t;
+        t.start();
+        TKvctl ctl({"--port", sim.port, "calibrate", "input", "--fixture",
+                    QStringLiteral("sh -c 'echo sensor \"$*\" > %1' --").arg(console), "--certificate", pdf});
+        ASSERT_EQ(ctl.Finish(120000), 0) << ctl.out.toStdString() << ctl.err.toStdString();
+        std::printf("board %s: calibrate input took %.1f s\n", seed, t.elapsed() / 1000.0);
+        EXPECT_TRUE(ctl.out.contains("PASSED"));
+        QFile json(dir.filePath("cert.json"));
+        ASSERT_TRUE(json.open(QIODevice::ReadOnly));
+        EXPECT_TRUE(QJsonDocument::fromJson(json.readAll()).object()[QStringLiteral("passed")].toBool());
+
+        sim.Say("sensor resistor 138.51");
+        TKvctl watch({"--port", sim.port, "--json", "watch", "--interval", "0.1", "--count", "20"});
+        ASSERT_EQ(watch.Finish(), 0) << watch.err.toStdString();
+        double sum = 0;
+        int n = 0;
+        for (const QByteArray& line : watch.out.split('\n'))
+            if (!line.trimmed().isEmpty())
+                sum += QJsonDocument::fromJson(line).object()[QStringLiteral("calculated")].toObject()[QStringLiteral("value")].toDouble(), ++n;
+        ASSERT_EQ(n, 20);
+        EXPECT_NEAR(sum / n, 100.00, 0.03);
+        std::printf("board %s: a Pt 100 at 138.51 ohm reads %.3f degC\n", seed, sum / n);
+    }
 }
 
 TEST(KvctlPty, PortsAndASecondUserIsRefused) {

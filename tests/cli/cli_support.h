@@ -32,6 +32,7 @@ struct TCtlRig {
     QByteArray out, err;
     std::vector<TSent> ended; // every transaction, with the data it sent
     QString openError;        // the port refuses to open while set
+    std::function<void(kvctl::TKvCtl&)> prepare; // before the command starts
 
     ~TCtlRig() {
         device.reset();
@@ -58,6 +59,8 @@ struct TCtlRig {
         env.err = [this](const QByteArray& b) { err += b; };
         env.envPort = QStringLiteral("/dev/ttyMEM0");
         ctl = std::make_unique<kvctl::TKvCtl>(env);
+        if (prepare)
+            prepare(*ctl);
         ctl->Start(args);
         if (kv::TPollCycle* c = ctl->Cycle()) {
             auto inner = c->OnEnd;
