@@ -1,105 +1,14 @@
-// kvctl's settings commands (settings get, diff, set; factory) on the
-// settings page's rules without widgets (SettingsModel.h): the same page
-// state, the same record and the same .kvs file as the window.
+// kvctl settings set FILE: the file checked, the device's settings backed up,
+// written, read back and compared.
 #include "KvCtl.h"
 #include "KvCtlText.h"
 #include "SettingsModel.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 namespace kvctl {
-
-void TKvCtl::ApplySettings(const kv::SettingsRecord& r) {
-    // As the settings page after a read: the selections (by the radio
-    // groups' rule) and the display formats of the device's mode.
-    deviceSettings_ = r;
-    const kv::SettingsPage page = kv::PageFromRecord(r, formats_);
-    modeIndex_ = page.Mode;
-    cjcIndex_ = page.CJC;
-    settingsKnown_ = true;
-}
-
-// ---- settings ---------------------------------------------------------------------------
-
-void TKvCtl::RunSettingsGet(bool factory) {
-    if (!OpenLink())
-        return;
-    (factory ? session_->ReadFactoryDefaults : session_->ReadSettings) = true;
-    const std::uint8_t command = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
-    step_ = [this, command](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != command)
-            return;
-        const kv::SettingsRecord r = kv::SettingsRecord::Decode(end.answer);
-        kv::DisplayFormats formats;
-        const kv::SettingsPage page = kv::PageFromRecord(r, formats);
-        const QString output = a_->output;
-        if (a_->json && output.isEmpty()) {
-            Out(QString::fromUtf8(QJsonDocument(RecordJson(r)).toJson(QJsonDocument::Indented)));
-            Finish(exitOK);
-            return;
-        }
-        QTemporaryDir dir;
-        const QString path = output.isEmpty() ? dir.filePath(QStringLiteral("settings.kvs"))
-                                              : kv::WithSettingsFileExtension(output);
-        QString error;
-        if (!kv::SaveSettingsFile(path, page, env_.now().date(), &error)) {
-            Err(QStringLiteral("kvctl: cannot write %1: %2\n").arg(path, error));
-            Finish(exitUsage);
-            return;
-        }
-        if (output.isEmpty()) {
-            QFile f(path);
-            if (f.open(QIODevice::ReadOnly))
-                Out(QString::fromUtf8(f.readAll()));
-        } else {
-            Err(QStringLiteral("saved %1\n").arg(path));
-        }
-        Finish(exitOK);
-    };
-    session_->Start();
-}
-
-void TKvCtl::RunSettingsDiff() {
-    const QString file = a_->positional.value(0);
-    const kv::SettingsFileLoad load = kv::LoadSettingsFile(file);
-    if (load.status != kv::SettingsFileLoad::Loaded) {
-        Err(QStringLiteral("kvctl: %1: %2\n").arg(file, load.reason));
-        Finish(exitUsage);
-        return;
-    }
-    for (const QString& p : load.problems)
-        Err(QStringLiteral("kvctl: %1: %2\n").arg(file, p));
-    const kv::SettingsRecord wanted = kv::RecordFromPage(load.page);
-    if (!OpenLink())
-        return;
-    session_->ReadSettings = true;
-    step_ = [this, wanted, file](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const auto diffs = DiffRecords(kv::SettingsRecord::Decode(end.answer), wanted);
-        if (a_->json)
-            Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("file"), file},
-                                                            {QStringLiteral("differences"), DiffJson(diffs, "device", "file")}})
-                                      .toJson(QJsonDocument::Indented)));
-        else if (diffs.empty())
-            Out(QStringLiteral("the device holds the settings of %1\n").arg(file));
-        else
-            Out(QStringLiteral("writing %1 would change:\n").arg(file) +
-                DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
-        Finish(diffs.empty() ? exitOK : exitDiffers);
-    };
-    session_->Start();
-}
 
 void TKvCtl::RunSettingsSet() {
     TArgs& a = *a_;
