@@ -4,6 +4,8 @@
 #include "KvCtlMaintenance.h"
 #include "KvCtlText.h"
 
+#include <QJsonDocument>
+
 namespace kvctl {
 
 void TKvCtl::RunMaintenance() {
@@ -24,21 +26,34 @@ void TKvCtl::RunMaintenance() {
     // plausible for wires: the first poll decides, as the window's enabled
     // button does.
     const bool checkFirst = bit == kv::maint::Rof2Wire;
-    auto carried = std::make_shared<bool>(!checkFirst); // the requests carry the bit
     auto polls = std::make_shared<int>(0);
-    if (*carried)
+    if (!checkFirst) {
         session_->MaintenanceBits = bit;
-    step_ = [this, bit, checkFirst, carried, polls, action](const TKvSession::TEnd& end) {
+        maintenance_ = TMaintenance::Pending;
+    }
+    step_ = [this, bit, checkFirst, polls, action](const TKvSession::TEnd& end) {
         if (end.command != kv::cmdPoll)
             return;
+        // The request that ended carried the bit: it went out on the line.
+        if (link_->MBDataNumberToSend() >= 3 && (link_->MBTXDataAt(3) & bit))
+            maintenance_ = TMaintenance::Sent;
         if (end.status != stOK) {
             NoAnswer(end);
             return;
         }
         const auto a = kv::PollAnswer::Decode(end.answer);
         const QString name = QString::fromLatin1(action->name);
-        if (*carried && (a.MaintenanceAck & bit)) {
-            Out(QStringLiteral("%1: acknowledged by the device\n").arg(name));
+        if (maintenance_ != TMaintenance::NotSent && (a.MaintenanceAck & bit)) {
+            maintenance_ = TMaintenance::Acknowledged;
+            if (a_->json) {
+                QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
+                o[QStringLiteral("action")] = name;
+                o[QStringLiteral("sent")] = true;
+                o[QStringLiteral("acknowledged")] = true;
+                Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+            } else {
+                Out(QStringLiteral("%1: acknowledged by the device\n").arg(name));
+            }
             Finish(exitOK);
             return;
         }
@@ -51,7 +66,8 @@ void TKvCtl::RunMaintenance() {
         }
         // The next poll carries it.
         session_->MaintenanceBits = bit;
-        *carried = true;
+        if (maintenance_ == TMaintenance::NotSent)
+            maintenance_ = TMaintenance::Pending;
         if (++*polls > kMaintenancePolls) {
             Err(QStringLiteral("kvctl: the device did not acknowledge %1 in %2 polls\n").arg(name).arg(kMaintenancePolls));
             Finish(exitDiffers);

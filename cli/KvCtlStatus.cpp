@@ -21,16 +21,13 @@ QJsonArray Words(const std::vector<std::string>& words) {
 
 } // namespace
 
-QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a) const {
+QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, const QString& time) const {
     const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
     auto opt = [](const std::optional<std::string>& s) { return s ? QJsonValue(Q(*s)) : QJsonValue(); };
     const bool input = (a.CalibrationFlags & kv::calflag::Input) != 0;
     const bool physical = input && std::isfinite(a.PhysicalValue) && a.PhysicalValue < kv::kNoPhysicalValue;
     const bool calculated = input && std::isfinite(a.CalculatedValue) && a.CalculatedValue > kv::kNoCalculatedValue;
-    QJsonObject o;
-    o[QStringLiteral("schema")] = QStringLiteral("kvctl.status/1");
-    o[QStringLiteral("time")] = Now();
-    o[QStringLiteral("port")] = a_->port;
+    QJsonObject o = JsonHead(schema, time);
     o[QStringLiteral("device")] = QJsonObject{
         {QStringLiteral("type"), Q(t.DeviceType)},
         {QStringLiteral("pcb_identity_address"), a.PCBIdentityAddress},
@@ -142,7 +139,7 @@ void TKvCtl::RunStatus() {
         } else if (end.command == kv::cmdPoll && settingsKnown_) {
             const auto a = kv::PollAnswer::Decode(end.answer);
             if (a_->json)
-                Out(QString::fromUtf8(QJsonDocument(StatusJson(a)).toJson(QJsonDocument::Indented)));
+                Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.status/1", Now())).toJson(QJsonDocument::Indented)));
             else
                 Out(StatusText(a));
             Finish(exitOK);

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
+#include <initializer_list>
 
 #include <fcntl.h>
 #include <unistd.h>
