@@ -74,12 +74,12 @@ void TKvCtl::SetReadBefore(const kv::SettingsRecord& device) {
         else if (diffs.empty())
             Out(QStringLiteral("the device already holds the settings of %1; nothing written\n").arg(setFile_));
         else
-            Out(QStringLiteral("writing %1 would change:\n").arg(setFile_) +
+            Out(QStringLiteral("writing would change %1:\n").arg(setFile_) +
                 DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
         Finish(exitOK);
         return;
     }
-    if (!a.json && !Out(QStringLiteral("writing %1 changes:\n").arg(setFile_) +
+    if (!a.json && !Out(QStringLiteral("writing changes %1:\n").arg(setFile_) +
                         DiffText(diffs, QStringLiteral("device"), QStringLiteral("file"))))
         return;
     // Before anything is written, what the device holds is on disk, whole,
