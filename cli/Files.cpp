@@ -113,9 +113,7 @@ TCsvLog::TOpen TCsvLog::Check(const QString& path, const QByteArray& header, QSt
     }
     bool empty = false;
     char last = 0;
-    TOpen r = CheckHeader(fd, path, header, empty, last, error);
-    if (r == TOpen::Opened)
-        r = Locked(fd, path, error);
+    const TOpen r = CheckHeader(fd, path, header, empty, last, error);
     ::close(fd);
     return r;
 }

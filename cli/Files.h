@@ -39,8 +39,9 @@ public:
     // given its line ending first, so the next row starts on a line of its
     // own. `error` says why when not Opened.
     static TOpen Open(const QString& path, const QByteArray& header, std::unique_ptr<TCsvLog>& log, QString* error);
-    // What Open would say about the file, without creating or changing it
-    // (Opened for a file that does not exist yet).
+    // What Open would say about the file's header, without creating or
+    // changing it (Opened for a file that does not exist yet). Whether
+    // another program writes it is known only when it is opened.
     static TOpen Check(const QString& path, const QByteArray& header, QString* error);
 
     ~TCsvLog();
