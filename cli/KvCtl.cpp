@@ -190,8 +190,14 @@ void TKvCtl::Start(const QStringList& args) {
             Finish(exitUsage);
             return;
         }
-        Out(text);
-        Finish(command.isEmpty() && !a.help ? exitUsage : exitOK);
+        // Without a command the overview is a usage error's message.
+        if (command.isEmpty() && !a.help) {
+            Err(text);
+            Finish(exitUsage);
+            return;
+        }
+        if (Out(text))
+            Finish(exitOK);
         return;
     }
     if (command == QLatin1String("settings")) {
