@@ -168,7 +168,8 @@ private:
     void SetReport(bool written, const kv::SettingsRecord* stored);
     // The settings file of set, diff (and set --dry-run) with the same
     // checks; false (exit 2, the reasons said) when it is refused.
-    bool LoadSettingsArgument(const QString& file, kv::SettingsRecord& record);
+    // fromStream: it was a pipe or another stream, not a file.
+    bool LoadSettingsArgument(const QString& file, kv::SettingsRecord& record, bool* fromStream = nullptr);
 };
 
 } // namespace kvctl

@@ -129,7 +129,7 @@ QString TKvCtl::HelpText(const QString& command) {
             "not a settings file, keys missing, not numbers or out of range: exit 2 with\n"
             "the reasons, nothing sent. A scaling value may have a full stop or a comma\n"
             "(files saved under either locale); files are written with the machine's.\n"
-            "FILE may be a pipe (/dev/stdin).\n");
+            "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"

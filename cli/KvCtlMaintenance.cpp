@@ -43,25 +43,28 @@ void TKvCtl::RunMaintenance() {
         }
         const auto a = kv::PollAnswer::Decode(end.answer);
         const QString name = QString::fromLatin1(action->name);
+        // With --json the outcome is an object also when it is a failure.
+        const auto report = [&] {
+            if (!a_->json)
+                return true;
+            QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
+            o[QStringLiteral("action")] = name;
+            o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
+            o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
+            return Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+        };
         if (maintenance_ != TMaintenance::NotSent && (a.MaintenanceAck & bit)) {
             maintenance_ = TMaintenance::Acknowledged;
-            if (a_->json) {
-                QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
-                o[QStringLiteral("action")] = name;
-                o[QStringLiteral("sent")] = true;
-                o[QStringLiteral("acknowledged")] = true;
-                Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
-            } else {
-                Out(QStringLiteral("%1: acknowledged by the device\n").arg(name));
-            }
-            Finish(exitOK);
+            if (a_->json ? report() : Out(QStringLiteral("%1: acknowledged by the device\n").arg(name)))
+                Finish(exitOK);
             return;
         }
         if (checkFirst && !(a.PhysicalValue >= 0 && a.PhysicalValue <= 100)) {
             Err(QStringLiteral("kvctl: the measured resistance (%1 ohm) is outside 0 to 100 ohm: no wire "
                                "resistance to store\n")
                     .arg(static_cast<double>(a.PhysicalValue)));
-            Finish(exitDiffers);
+            if (report())
+                Finish(exitDiffers);
             return;
         }
         // The next poll carries it.
@@ -70,7 +73,8 @@ void TKvCtl::RunMaintenance() {
             maintenance_ = TMaintenance::Pending;
         if (++*polls > kMaintenancePolls) {
             Err(QStringLiteral("kvctl: the device did not acknowledge %1 in %2 polls\n").arg(name).arg(kMaintenancePolls));
-            Finish(exitDiffers);
+            if (report())
+                Finish(exitDiffers);
         }
     };
     session_->Start();

@@ -52,11 +52,13 @@ kv::SettingsFileLoad LoadFromStream(const QString& path, char sep) {
 
 } // namespace
 
-bool TKvCtl::LoadSettingsArgument(const QString& file, kv::SettingsRecord& record) {
+bool TKvCtl::LoadSettingsArgument(const QString& file, kv::SettingsRecord& record, bool* fromStream) {
     const char sep = kv::DecimalSeparator();
     struct stat st {};
     const bool stream = ::stat(QFile::encodeName(file).constData(), &st) == 0 &&
                         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
+    if (fromStream)
+        *fromStream = stream;
     const kv::SettingsFileLoad load =
         stream ? LoadFromStream(file, sep) : kv::LoadSettingsFile(file, sep, kv::FileSeparators::Either);
     if (load.status != kv::SettingsFileLoad::Loaded) {

@@ -14,13 +14,21 @@ void TKvCtl::RunSettingsSet() {
     TArgs& a = *a_;
     setFile_ = a.positional.value(0);
     // Everything about the file is checked before the port is opened.
-    if (!LoadSettingsArgument(setFile_, toWrite_))
+    bool stream = false;
+    if (!LoadSettingsArgument(setFile_, toWrite_, &stream))
         return;
+    if (stream && a.backup.isEmpty() && !a.dryRun) {
+        // The default backup lies beside the file; a pipe has no folder.
+        Err(QStringLiteral("kvctl: %1 is no file to put a backup beside: give --backup FILE; nothing was sent\n").arg(setFile_));
+        Finish(exitUsage);
+        return;
+    }
     if (!a.backup.isEmpty()) {
         a.backup = kv::WithSettingsFileExtension(a.backup);
         // The device's settings must not take the place of the ones to write.
+        const QString canonical = QFileInfo(a.backup).canonicalFilePath(); // empty: no such file yet
         if (QFileInfo(a.backup).absoluteFilePath() == QFileInfo(setFile_).absoluteFilePath() ||
-            QFileInfo(a.backup).canonicalFilePath() == QFileInfo(setFile_).canonicalFilePath()) {
+            (!canonical.isEmpty() && canonical == QFileInfo(setFile_).canonicalFilePath())) {
             Err(QStringLiteral("kvctl: the backup would overwrite %1; nothing was sent\n").arg(setFile_));
             Finish(exitUsage);
             return;

@@ -257,3 +257,32 @@ TEST(KvctlContractPty, ClosedStandardDescriptors) {
     EXPECT_EQ(get.Finish(), 0) << get.err.toStdString();
     EXPECT_EQ(kv::LoadSettingsFile(dir.filePath("got.kvs"), '.').problems, QStringList());
 }
+
+// A settings file from a pipe: diff and set read it as they read a file.
+TEST(KvctlContractPty, ASettingsFileFromAPipe) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath("tc.kvs");
+    WriteAll(file, Kvs("850,5"));
+    TKvsimProcess sim;
+    ASSERT_TRUE(sim.ok);
+    const struct {
+        const char* args;
+        int exit;
+        const char* says;
+    } cases[] = {
+        {"settings diff /dev/stdin", 1, ""},
+        {"settings set /dev/stdin", 2, "give --backup"},
+        {"settings set /dev/stdin --backup B", 0, "backup of the device's settings: B"},
+        {"settings diff /dev/stdin", 0, ""},
+    };
+    for (const auto& c : cases) {
+        const QString args = QString::fromLatin1(c.args).replace(QStringLiteral("B"), dir.filePath("b.kvs"));
+        TShell sh(QStringLiteral("cat %1 | \"$KVCTL\" --port %2 %3").arg(file, sim.port, args));
+        EXPECT_EQ(sh.Finish(), c.exit) << c.args << ": " << sh.err.toStdString();
+        EXPECT_TRUE(sh.err.contains(QString::fromLatin1(c.says).replace(QStringLiteral("B"), dir.filePath("b.kvs")).toUtf8()))
+            << sh.err.toStdString();
+    }
+    TShell big(QStringLiteral("head -c 100000 /dev/zero | \"$KVCTL\" --port %1 settings diff /dev/stdin").arg(sim.port));
+    EXPECT_EQ(big.Finish(), 2);
+    EXPECT_TRUE(big.err.contains("larger than")) << big.err.toStdString();
+}

@@ -427,6 +427,7 @@ TEST(KvctlContract, EveryJsonOutputIsItsDocumentedSchema) {
         {{"settings", "diff", tc}, "kvctl.settings.diff/1"},
         {{"settings", "set", tc, "--backup", dir.filePath("b")}, "kvctl.settings.set/1"},
         {{"maintenance", "clear-minmax"}, "kvctl.maintenance/1"},
+        {{"maintenance", "store-wire-resistance"}, "kvctl.maintenance/1"}, // refused: also an object
     };
     QSet<QString> covered;
     for (const auto& c : cases) {
