@@ -17,6 +17,14 @@
 
 namespace kvctl {
 
+namespace {
+// Answers that belong to other requests before a command gives up: a late
+// answer or two is the device catching up, more mean that its answers come
+// after every time-out, so that each request meets the answer to the one
+// before it and a settings read never gets its own.
+constexpr int kMaxCrossed = 6;
+} // namespace
+
 TKvCtl::TKvCtl(TEnvironment env) : env_(std::move(env)), a_(std::make_unique<TArgs>()) {
     if (!env_.now)
         env_.now = [] { return QDateTime::currentDateTime(); };
@@ -28,9 +36,9 @@ TKvCtl::TKvCtl(TEnvironment env) : env_(std::move(env)), a_(std::make_unique<TAr
 }
 
 TKvCtl::~TKvCtl() {
-    // The session first: it stops listening to the link.
-    session_.reset();
+    // The link first: its events would reach the cycle.
     link_.reset();
+    cycle_.reset();
     if (traceFd_ >= 0)
         ::close(traceFd_);
 }
@@ -118,8 +126,8 @@ void TKvCtl::Finish(int code) {
     const bool first = !finishedOnce_;
     finishedOnce_ = true;
     exit_ = code;
-    if (session_)
-        session_->Stop();
+    if (cycle_)
+        cycle_->Stop();
     for (auto* t : {intervalTimer_.get(), reopenTimer_.get(), forTimer_.get()})
         if (t)
             t->stop();
@@ -142,7 +150,7 @@ QString TKvCtl::WriteState() const {
     }
     if (wroteBackup_)
         what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
-    if (a.command == QLatin1String("maintenance") && session_) {
+    if (a.command == QLatin1String("maintenance") && cycle_) {
         switch (maintenance_) {
         case TMaintenance::NotSent:
             what += QStringLiteral("; the action was NOT sent");
@@ -295,44 +303,86 @@ bool TKvCtl::OpenLink() {
         Finish(exitNoAnswer);
         return false;
     }
-    session_ = std::make_unique<TKvSession>(*link_);
-    session_->LocalDate = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
-    session_->OnEnd = [this](const TKvSession::TEnd& end) { OnEnd(end); };
+    inputs_ = std::make_unique<TPollInputsNoForcing>(
+        kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic));
+    cycle_ = std::make_unique<kv::TPollCycle>(*link_, *inputs_, pending_);
+    link_->OnMBMasterEndOfEvent = [this](TMBStatus s, const std::string& t) { cycle_->EndOfTransaction(s, t); };
+    cycle_->OnEnd = [this](const kv::TCommandEnd& end) { Ended(end); };
+    cycle_->OnPollAnswer = [this](const kv::PollAnswer& a) {
+        if (!exit_ && steps_.poll)
+            steps_.poll(a);
+    };
+    cycle_->OnSettingsRecord = [this](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
+        if (!exit_ && steps_.settings)
+            steps_.settings(command, r);
+    };
     link_->OnHangUp = [this] {
-        if (exit_)
-            return;
         // The end event of the transaction under way has told the command
         // already, unless none was under way.
-        TKvSession::TEnd end;
-        end.command = link_->MBMasterCommandToSlave();
-        end.status = stClosedPort;
-        NoAnswer(end);
+        if (!exit_)
+            NoAnswer(link_->MBMasterCommandToSlave(), stClosedPort);
     };
     return true;
 }
 
-void TKvCtl::OnEnd(const TKvSession::TEnd& end) {
-    if (exit_ || !step_)
+void TKvCtl::Ended(const kv::TCommandEnd& end) {
+    if (exit_)
         return;
-    step_(end);
+    // A poll that carried the maintenance action has been on the line
+    // (its request is still in the transmit buffer).
+    if (end.Command == kv::cmdPoll && maintenance_ == TMaintenance::Pending && link_->MBDataNumberToSend() >= 3 &&
+        (link_->MBTXDataAt(3) & maintenanceBit_))
+        maintenance_ = TMaintenance::Sent;
+    if (end.Status == stTimeOut)
+        link_->TraceTimeOut();
+    if (!end.Done && !steps_.tolerant) {
+        // The cycle would try again, as the window does; a command ends at
+        // the first failure instead, and after a few crossed answers.
+        if (!end.Crossed) {
+            NoAnswer(end.Command, end.Status, end.StatusText);
+            return;
+        }
+        if (!CountCrossed())
+            return;
+    }
+    if (steps_.end)
+        steps_.end(end);
 }
 
-void TKvCtl::NoAnswer(const TKvSession::TEnd& end) {
+bool TKvCtl::CountCrossed() {
+    if (++crossed_ < kMaxCrossed)
+        return true;
+    Err(QStringLiteral("kvctl: %1; %2 answers that belonged to other requests were not used")
+            .arg(CrossedText())
+            .arg(crossed_) +
+        WriteState() + QLatin1Char('\n'));
+    Finish(exitNoAnswer);
+    return false;
+}
+
+QString TKvCtl::CrossedText() const {
+    return QStringLiteral("the device on %1 answers later than the time-out (%2 ms), so that requests meet the "
+                          "answers to earlier ones (a longer --timeout may help)")
+        .arg(a_->port)
+        .arg(a_->timeoutMs);
+}
+
+void TKvCtl::NoAnswer(std::uint8_t command, TMBStatus status, const std::string& statusText) {
     if (exit_)
         return;
     const TArgs& a = *a_;
     QString what;
     int code = exitNoAnswer;
-    switch (end.status) {
+    switch (status) {
     case stTimeOut:
         what = QStringLiteral("no answer from the device on %1 (command %2, %3 tries of %4 ms)")
                    .arg(a.port)
-                   .arg(end.command)
+                   .arg(command)
                    .arg(link_->MBMasterMaxTryNumber())
                    .arg(a.timeoutMs);
         break;
     case stSlaveError:
-        what = QStringLiteral("the device refused command %1: %2").arg(end.command).arg(Q(end.statusText));
+        what = QStringLiteral("the device refused command %1: %2").arg(command).arg(Q(statusText));
         code = exitDiffers;
         break;
     default:

@@ -7,9 +7,11 @@
 #include "DeviceRecords.h"
 #include "Files.h"
 #include "FrameTrace.h"
+#include "KvCtlPending.h"
 #include "KvLink.h"
-#include "KvSession.h"
 #include "Output.h"
+#include "PollCycle.h"
+#include "SettingsModel.h"
 #include "StatusTexts.h"
 
 #include <QDateTime>
@@ -62,7 +64,8 @@ public:
 
     // For tests and the benchmark.
     TKvLink* Link() { return link_.get(); }
-    TKvSession* Session() { return session_.get(); }
+    kv::TPollCycle* Cycle() { return cycle_.get(); }
+    TPendingFlags& Pending() { return pending_; }
 
     // The overview, a command's help ("json": the JSON schemas); empty for
     // a command that does not exist.
@@ -107,8 +110,14 @@ private:
     void RunSettingsSet();
 
     // Shared steps.
-    void OnEnd(const TKvSession::TEnd& end);
-    void NoAnswer(const TKvSession::TEnd& end);
+    void Ended(const kv::TCommandEnd& end);
+    void NoAnswer(std::uint8_t command, TMBStatus status, const std::string& statusText = {});
+    // Answers that belonged to other requests: counted, and too many end
+    // the command (false then).
+    bool CountCrossed();
+    QString CrossedText() const;
+    // Why the settings page does not offer a maintenance action.
+    static QString NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page);
     QString WriteState() const;
     void ApplySettings(const kv::SettingsRecord& r);
     QJsonObject StatusJson(const kv::PollAnswer& a, const char* schema, const QString& time) const;
@@ -125,8 +134,19 @@ private:
     int traceFd_ = -1;
     std::unique_ptr<TFrameTrace> trace_;
     std::unique_ptr<TKvLink> link_;
-    std::unique_ptr<TKvSession> session_;
-    std::function<void(const TKvSession::TEnd&)> step_; // the command's reaction to each end
+    TPendingFlags pending_;
+    std::unique_ptr<TPollInputsNoForcing> inputs_;
+    std::unique_ptr<kv::TPollCycle> cycle_;
+    // The command's reactions to what the cycle hands on; an end that is not
+    // done has been judged by Ended (a failure ends the command) unless
+    // tolerant is set (watch).
+    struct TSteps {
+        std::function<void(const kv::TCommandEnd&)> end;
+        std::function<void(const kv::PollAnswer&)> poll;
+        std::function<void(kv::TDeviceCommand, const kv::SettingsRecord&)> settings;
+        bool tolerant = false;
+    } steps_;
+    int crossed_ = 0;
     std::optional<int> exit_;
     bool finishedOnce_ = false; // OnFinished is told once, also when a failed output changes the code
     int endSignal_ = 0;
@@ -138,7 +158,7 @@ private:
 
     // watch
     std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_, forTimer_;
-    bool lineDue_ = true, silent_ = false, settingsKnown_ = false;
+    bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
     long long lines_ = 0;
     std::unique_ptr<TCsvLog> csv_;
 
@@ -150,6 +170,7 @@ private:
         Acknowledged, // the device acknowledged it
     };
     TMaintenance maintenance_ = TMaintenance::NotSent;
+    std::uint8_t maintenanceBit_ = 0;
 
     // settings set: its steps, one after the other
     enum class TSetStep {
@@ -162,7 +183,9 @@ private:
     bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;
     kv::SettingsRecord toWrite_, before_;
     QString setFile_;
-    void SetStep(const TKvSession::TEnd& end);
+    void SetEnd(const kv::TCommandEnd& end);
+    void SetPoll();
+    void SetSettings(const kv::SettingsRecord& device);
     void SetReadBefore(const kv::SettingsRecord& device);
     void SetReadBack(const kv::SettingsRecord& stored);
     void SetReport(bool written, const kv::SettingsRecord* stored);

@@ -145,8 +145,12 @@ QString TKvCtl::HelpText(const QString& command) {
             "Actions:\n").arg(kMaintenancePolls);
         for (const auto& a : kActions)
             t += QStringLiteral("  %1 %2\n").arg(QString::fromLatin1(a.name), -22).arg(QString::fromLatin1(a.what));
-        t += QStringLiteral("store-wire-resistance is refused (exit 1) while the measured resistance is\n"
-                            "outside 0 to 100 ohm.\n");
+        t += QStringLiteral("An action that the setup program's settings page does not offer for the\n"
+                            "device's present settings is refused (exit 1, nothing carried): the wire\n"
+                            "resistance pair only for a 2-wire sensor or a thermocouple's external\n"
+                            "cold-junction sensor, the potentiometer actions only in the potentiometer\n"
+                            "modes. store-wire-resistance is also refused while the measured\n"
+                            "resistance is outside 0 to 100 ohm.\n");
         return t;
     }
     if (!command.isEmpty())

@@ -1,8 +1,11 @@
 // kvctl maintenance ACTION: the action's bit carried in the poll until the
-// device acknowledges it, as the settings page's buttons do.
+// device acknowledges it, as the settings page's buttons do, and only an
+// action the page offers for the device's settings.
 #include "KvCtl.h"
 #include "KvCtlMaintenance.h"
 #include "KvCtlText.h"
+#include "SettingsActions.h"
+#include "SettingsModel.h"
 
 #include <QJsonDocument>
 
@@ -22,62 +25,88 @@ void TKvCtl::RunMaintenance() {
     if (!OpenLink())
         return;
     const std::uint8_t bit = action->bit;
-    // The wire-resistance store is offered only while the measured value is
-    // plausible for wires: the first poll decides, as the window's enabled
-    // button does.
-    const bool checkFirst = bit == kv::maint::Rof2Wire;
+    // Only what the settings page offers for the device's settings: the
+    // settings first. The wire-resistance store also needs a measured value
+    // plausible for wires, as the window's enabled button does: the poll
+    // after them decides.
+    maintenanceBit_ = bit;
+    auto offered = std::make_shared<bool>(false);
     auto polls = std::make_shared<int>(0);
-    if (!checkFirst) {
-        session_->MaintenanceBits = bit;
-        maintenance_ = TMaintenance::Pending;
-    }
-    step_ = [this, bit, checkFirst, polls, action](const TKvSession::TEnd& end) {
-        if (end.command != kv::cmdPoll)
-            return;
-        // The request that ended carried the bit: it went out on the line.
-        if (link_->MBDataNumberToSend() >= 3 && (link_->MBTXDataAt(3) & bit))
-            maintenance_ = TMaintenance::Sent;
-        if (end.status != stOK) {
-            NoAnswer(end);
+    // With --json the outcome is an object also when it is a failure.
+    const auto report = [this, name] {
+        if (!a_->json)
+            return true;
+        QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
+        o[QStringLiteral("action")] = name;
+        o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
+        o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
+        return Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+    };
+    const auto ask = [this, bit] {
+        pending_.AskMaintenance(bit);
+        if (maintenance_ == TMaintenance::NotSent)
+            maintenance_ = TMaintenance::Pending;
+    };
+    pending_.SetPending(kv::pendReadSettings, true);
+    steps_.settings = [this, bit, name, offered, report, ask](kv::TDeviceCommand, const kv::SettingsRecord& r) {
+        kv::DisplayFormats formats;
+        const kv::SettingsPage page = kv::PageFromRecord(r, formats);
+        if (!(kv::MaintenanceOffered(page) & bit)) {
+            Err(QStringLiteral("kvctl: %1 is refused: %2\n").arg(name, NotOfferedReason(bit, page)));
+            if (report())
+                Finish(exitDiffers);
             return;
         }
-        const auto a = kv::PollAnswer::Decode(end.answer);
-        const QString name = QString::fromLatin1(action->name);
-        // With --json the outcome is an object also when it is a failure.
-        const auto report = [&] {
-            if (!a_->json)
-                return true;
-            QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
-            o[QStringLiteral("action")] = name;
-            o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
-            o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
-            return Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
-        };
+        *offered = true;
+        if (bit != kv::maint::Rof2Wire)
+            ask();
+    };
+    steps_.poll = [this, bit, name, offered, polls, report, ask](const kv::PollAnswer& a) {
+        if (!*offered)
+            return;
         if (maintenance_ != TMaintenance::NotSent && (a.MaintenanceAck & bit)) {
             maintenance_ = TMaintenance::Acknowledged;
             if (a_->json ? report() : Out(QStringLiteral("%1: acknowledged by the device\n").arg(name)))
                 Finish(exitOK);
             return;
         }
-        if (checkFirst && !(a.PhysicalValue >= 0 && a.PhysicalValue <= 100)) {
+        if (!kv::WireResistanceStorable(a.PhysicalValue) && bit == kv::maint::Rof2Wire) {
+            // The cycle has withdrawn a carried store by now, as the window
+            // releases and disables its button.
             Err(QStringLiteral("kvctl: the measured resistance (%1 ohm) is outside 0 to 100 ohm: no wire "
-                               "resistance to store\n")
-                    .arg(static_cast<double>(a.PhysicalValue)));
+                               "resistance to store%2\n")
+                    .arg(static_cast<double>(a.PhysicalValue))
+                    .arg(maintenance_ != TMaintenance::NotSent
+                             ? QStringLiteral(" (the device did not acknowledge the store asked for)")
+                             : QString()));
             if (report())
                 Finish(exitDiffers);
             return;
         }
         // The next poll carries it.
-        session_->MaintenanceBits = bit;
-        if (maintenance_ == TMaintenance::NotSent)
-            maintenance_ = TMaintenance::Pending;
+        ask();
         if (++*polls > kMaintenancePolls) {
             Err(QStringLiteral("kvctl: the device did not acknowledge %1 in %2 polls\n").arg(name).arg(kMaintenancePolls));
             if (report())
                 Finish(exitDiffers);
         }
     };
-    session_->Start();
+    cycle_->StartPoll();
+}
+
+QString TKvCtl::NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page) {
+    QString settings = QStringLiteral("the device is set to %1").arg(Item(kModeCaptions, std::size(kModeCaptions), page.Mode));
+    if (page.Mode == 2)
+        settings += QStringLiteral(" with %1 cold-junction compensation")
+                        .arg(Item(kCJCCaptions, std::size(kCJCCaptions), page.CJC));
+    else if (page.Mode != 7)
+        settings += QStringLiteral(" with %1 wires").arg(page.Wires >= 0 ? page.Wires + 2 : 4);
+    if (bit & (kv::maint::Rof2Wire | kv::maint::ResetOf2Wire))
+        return settings + QStringLiteral("; the settings page offers the wire resistance only for a 2-wire sensor "
+                                         "(Pt 100, Pt 1000, resistance) or a thermocouple's external "
+                                         "cold-junction sensor");
+    return settings + QStringLiteral("; the settings page offers the potentiometer end points only in the "
+                                     "potentiometer modes (3 and 4)");
 }
 
 } // namespace kvctl

@@ -13,29 +13,25 @@ void TKvCtl::RunSettingsDiff() {
         return;
     if (!OpenLink())
         return;
-    session_->ReadSettings = true;
-    step_ = [this, wanted, file](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const auto diffs = DiffRecords(kv::SettingsRecord::Decode(end.answer), wanted);
+    pending_.SetPending(kv::pendReadSettings, true);
+    steps_.settings = [this, wanted, file](kv::TDeviceCommand, const kv::SettingsRecord& device) {
+        const auto diffs = DiffRecords(device, wanted);
+        bool written;
         if (a_->json) {
             QJsonObject o = JsonHead("kvctl.settings.diff/1", Now());
             o[QStringLiteral("file")] = file;
             o[QStringLiteral("differences")] = DiffJson(diffs, "device", "file");
-            Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+            written = Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
         } else if (diffs.empty()) {
-            Out(QStringLiteral("the device holds the settings of %1\n").arg(file));
+            written = Out(QStringLiteral("the device holds the settings of %1\n").arg(file));
         } else {
-            Out(QStringLiteral("writing %1 would change:\n").arg(file) +
-                DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
+            written = Out(QStringLiteral("writing %1 would change:\n").arg(file) +
+                          DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
         }
-        Finish(diffs.empty() ? exitOK : exitDiffers);
+        if (written)
+            Finish(diffs.empty() ? exitOK : exitDiffers);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl

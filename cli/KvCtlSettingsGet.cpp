@@ -14,16 +14,11 @@ void TKvCtl::RunSettingsGet(bool factory) {
         a_->output = kv::WithSettingsFileExtension(a_->output);
     if (!OpenLink())
         return;
-    (factory ? session_->ReadFactoryDefaults : session_->ReadSettings) = true;
-    const std::uint8_t command = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
-    step_ = [this, command, factory](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
+    pending_.SetPending(factory ? kv::pendReadFactoryDefaults : kv::pendReadSettings, true);
+    const kv::TDeviceCommand wanted = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
+    steps_.settings = [this, wanted, factory](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
+        if (command != wanted)
             return;
-        }
-        if (end.command != command)
-            return;
-        const kv::SettingsRecord r = kv::SettingsRecord::Decode(end.answer);
         QByteArray bytes;
         if (a_->json) {
             QJsonObject o = JsonHead(factory ? "kvctl.factory/1" : "kvctl.settings.get/1", Now());
@@ -36,7 +31,7 @@ void TKvCtl::RunSettingsGet(bool factory) {
         if (Result(bytes, factory ? QStringLiteral("the factory defaults") : QStringLiteral("the settings")))
             Finish(exitOK);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl

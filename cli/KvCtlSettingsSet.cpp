@@ -37,38 +37,33 @@ void TKvCtl::RunSettingsSet() {
     if (!OpenLink())
         return;
     setStep_ = TSetStep::ReadBefore;
-    session_->ReadSettings = true;
-    step_ = [this](const TKvSession::TEnd& end) { SetStep(end); };
-    session_->Start();
+    pending_.SetPending(kv::pendReadSettings, true);
+    steps_.poll = [this](const kv::PollAnswer&) { SetPoll(); };
+    steps_.end = [this](const kv::TCommandEnd& end) { SetEnd(end); };
+    steps_.settings = [this](kv::TDeviceCommand, const kv::SettingsRecord& device) { SetSettings(device); };
+    cycle_->StartPoll();
 }
 
-void TKvCtl::SetStep(const TKvSession::TEnd& end) {
-    if (end.status != stOK) {
-        NoAnswer(end);
-        return;
+// Failures have ended the command before these are called (TKvCtl::Ended).
+void TKvCtl::SetPoll() {
+    // The poll after which the cycle sends the write.
+    if (setStep_ == TSetStep::Write && pending_.IsPending(kv::pendWriteSettings))
+        writeSent_ = true;
+}
+
+void TKvCtl::SetEnd(const kv::TCommandEnd& end) {
+    if (setStep_ == TSetStep::Write && end.Command == kv::cmdWriteSettings && end.Done) {
+        // Acknowledged; the cycle reads the settings back next.
+        writeAcked_ = true;
+        setStep_ = TSetStep::ReadBack;
     }
-    switch (setStep_) {
-    case TSetStep::ReadBefore:
-        if (end.command == kv::cmdReadSettings)
-            SetReadBefore(kv::SettingsRecord::Decode(end.answer));
-        break;
-    case TSetStep::Write:
-        // The write goes out after this poll; once acknowledged, the
-        // session reads the settings back.
-        if (end.command == kv::cmdPoll)
-            writeSent_ = true;
-        if (end.command == kv::cmdWriteSettings) {
-            writeAcked_ = true;
-            setStep_ = TSetStep::ReadBack;
-        }
-        break;
-    case TSetStep::ReadBack:
-        if (end.command == kv::cmdReadSettings)
-            SetReadBack(kv::SettingsRecord::Decode(end.answer));
-        break;
-    case TSetStep::Done:
-        break;
-    }
+}
+
+void TKvCtl::SetSettings(const kv::SettingsRecord& device) {
+    if (setStep_ == TSetStep::ReadBefore)
+        SetReadBefore(device);
+    else if (setStep_ == TSetStep::ReadBack)
+        SetReadBack(device);
 }
 
 void TKvCtl::SetReadBefore(const kv::SettingsRecord& device) {
@@ -114,8 +109,8 @@ void TKvCtl::SetReadBefore(const kv::SettingsRecord& device) {
     if (exit_)
         return;
     setStep_ = TSetStep::Write;
-    session_->SettingsToWrite = toWrite_;
-    session_->WriteSettings = true;
+    pending_.SettingsToWrite = toWrite_;
+    pending_.SetPending(kv::pendWriteSettings, true);
 }
 
 void TKvCtl::SetReadBack(const kv::SettingsRecord& stored) {

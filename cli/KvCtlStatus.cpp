@@ -128,24 +128,18 @@ void TKvCtl::RunStatus() {
         return;
     // As the window after opening: a poll, the settings, and the poll that
     // shows the values in the device's formats.
-    session_->ReadSettings = true;
-    step_ = [this](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
+    pending_.SetPending(kv::pendReadSettings, true);
+    steps_.settings = [this](kv::TDeviceCommand, const kv::SettingsRecord& r) { ApplySettings(r); };
+    steps_.poll = [this](const kv::PollAnswer& a) {
+        if (!settingsKnown_)
             return;
-        }
-        if (end.command == kv::cmdReadSettings) {
-            ApplySettings(kv::SettingsRecord::Decode(end.answer));
-        } else if (end.command == kv::cmdPoll && settingsKnown_) {
-            const auto a = kv::PollAnswer::Decode(end.answer);
-            if (a_->json)
-                Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.status/1", Now())).toJson(QJsonDocument::Indented)));
-            else
-                Out(StatusText(a));
+        const bool written =
+            a_->json ? Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.status/1", Now())).toJson(QJsonDocument::Indented)))
+                     : Out(StatusText(a));
+        if (written)
             Finish(exitOK);
-        }
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl

@@ -111,33 +111,41 @@ void TKvCtl::RunWatch() {
     }
     link_->OnHangUp = [this] { WatchHungUp(); };
 
-    session_->ReadSettings = true;
-    step_ = [this, intervalMs](const TKvSession::TEnd& end) {
-        if (end.command == kv::cmdPoll) {
-            if (end.status != stOK) {
-                if (end.status != stClosedPort && !silent_) {
-                    silent_ = true;
-                    Err(Now() + QStringLiteral("  no answer from the device (%1); still polling\n").arg(Q(end.statusText)));
-                }
-                return;
+    pending_.SetPending(kv::pendReadSettings, true);
+    // Watch goes on through every failure, as the window does.
+    steps_.tolerant = true;
+    steps_.end = [this](const kv::TCommandEnd& end) {
+        if (end.Crossed) {
+            if (!crossedWarned_) {
+                crossedWarned_ = true;
+                Err(Now() + QStringLiteral("  ") + CrossedText() + QStringLiteral("; still polling\n"));
             }
-            if (silent_) {
-                silent_ = false;
-                Err(Now() + QStringLiteral("  the device answers again\n"));
+            return;
+        }
+        if (end.Command != kv::cmdPoll)
+            return;
+        if (!end.Done) {
+            if (end.Status != stClosedPort && !silent_) {
+                silent_ = true;
+                Err(Now() + QStringLiteral("  no answer from the device (%1); still polling\n").arg(Q(end.StatusText)));
             }
-            if (settingsKnown_ && lineDue_) {
-                lineDue_ = intervalMs == 0;
-                if (intervalTimer_ && !intervalTimer_->isActive())
-                    intervalTimer_->start();
-                WatchLine(kv::PollAnswer::Decode(end.answer));
-                if (a_->count > 0 && ++lines_ >= a_->count)
-                    Finish(exitOK);
-            }
-        } else if (end.command == kv::cmdReadSettings && end.status == stOK) {
-            ApplySettings(kv::SettingsRecord::Decode(end.answer));
+        } else if (silent_) {
+            silent_ = false;
+            Err(Now() + QStringLiteral("  the device answers again\n"));
         }
     };
-    session_->Start();
+    steps_.settings = [this](kv::TDeviceCommand, const kv::SettingsRecord& r) { ApplySettings(r); };
+    steps_.poll = [this, intervalMs](const kv::PollAnswer& a) {
+        if (!settingsKnown_ || !lineDue_)
+            return;
+        lineDue_ = intervalMs == 0;
+        if (intervalTimer_ && !intervalTimer_->isActive())
+            intervalTimer_->start();
+        WatchLine(a);
+        if (a_->count > 0 && ++lines_ >= a_->count)
+            Finish(exitOK);
+    };
+    cycle_->StartPoll();
 }
 
 void TKvCtl::WatchHungUp() {
@@ -154,8 +162,8 @@ void TKvCtl::WatchReopen() {
     Err(Now() + QStringLiteral("  %1 is back\n").arg(a_->port));
     silent_ = false;
     // It may be another device now: its settings again, as at the start.
-    session_->ReadSettings = true;
-    session_->Start();
+    pending_.SetPending(kv::pendReadSettings, true);
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl
