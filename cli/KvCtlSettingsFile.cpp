@@ -6,51 +6,9 @@
 
 #include <QFile>
 
-#include <cerrno>
-#include <cstring>
-
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace kvctl {
-
-namespace {
-
-// A pipe or another stream (/dev/stdin, a process substitution): read as it
-// comes, up to the size of a settings file.
-kv::SettingsFileLoad LoadFromStream(const QString& path, char sep) {
-    kv::SettingsFileLoad load;
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) {
-        load.reason = QString::fromLocal8Bit(std::strerror(errno));
-        return load;
-    }
-    std::string text;
-    char buf[4096];
-    for (;;) {
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            load.reason = QString::fromLocal8Bit(std::strerror(errno));
-            break;
-        }
-        if (n == 0)
-            break;
-        text.append(buf, static_cast<std::size_t>(n));
-        if (text.size() > kv::kMaxSettingsFileSize) {
-            load.reason = QStringLiteral("larger than %1 bytes").arg(kv::kMaxSettingsFileSize);
-            break;
-        }
-    }
-    ::close(fd);
-    if (!load.reason.isEmpty())
-        return load;
-    return kv::LoadSettings(kv::IniSnapshot::FromText(text), sep, kv::FileSeparators::Either);
-}
-
-} // namespace
 
 bool TKvCtl::LoadSettingsArgument(const QString& file, kv::SettingsRecord& record, bool* fromStream) {
     const char sep = kv::DecimalSeparator();
@@ -59,8 +17,14 @@ bool TKvCtl::LoadSettingsArgument(const QString& file, kv::SettingsRecord& recor
                         (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode));
     if (fromStream)
         *fromStream = stream;
-    const kv::SettingsFileLoad load =
-        stream ? LoadFromStream(file, sep) : kv::LoadSettingsFile(file, sep, kv::FileSeparators::Either);
+    // A pipe or another stream (/dev/stdin, a process substitution) is read
+    // as it comes, up to the size of a settings file.
+    kv::SettingsFileLoad load;
+    const kv::IniSnapshot ini = kv::IniSnapshot::Read(QFile::encodeName(file).toStdString(), kv::kMaxSettingsFileSize, true);
+    if (ini.Ok())
+        load = kv::LoadSettings(ini, sep, kv::FileSeparators::Either);
+    else
+        load.reason = QString::fromStdString(ini.Error());
     if (load.status != kv::SettingsFileLoad::Loaded) {
         Err(QStringLiteral("kvctl: %1: %2; nothing was sent\n").arg(file, load.reason));
         Finish(exitUsage);

@@ -100,9 +100,10 @@ enum class ReadResult { Ok, Missing, NotRegular, TooLarge, Failed };
 
 // Reads up to `limit` bytes of a regular file into data. Non-blocking, so
 // that a name that turns out to be a FIFO or a device never waits for a
-// writer; only a regular file is read. TooLarge: data holds the first
-// `limit` bytes.
-ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err) {
+// writer; only a regular file is read, unless `streams` allows a pipe or a
+// character device too (read as it comes, waiting for its writer).
+// TooLarge: data holds the first `limit` bytes.
+ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err, bool streams = false) {
     err = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -110,7 +111,10 @@ ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& da
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool ok = fstat(fd, &st) == 0;
+    if (ok && streams && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)))
+        ::fcntl(fd, F_SETFL, 0); // now it may wait
+    else if (!ok || !S_ISREG(st.st_mode)) {
         err = S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
         return ReadResult::NotRegular;
@@ -611,11 +615,11 @@ bool IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 
 IniSnapshot::IniSnapshot() : doc_(std::make_shared<const IniDocument>()) {}
 
-IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes) {
+IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes, bool streams) {
     IniSnapshot snap;
     std::string data;
     int err = 0;
-    switch (ReadBytes(path, maxBytes, data, err)) {
+    switch (ReadBytes(path, maxBytes, data, err, streams)) {
     case ReadResult::Ok:
         snap.doc_ = std::make_shared<const IniDocument>(Parse(data));
         break;

@@ -103,7 +103,9 @@ public:
     // An empty snapshot: every key is missing.
     IniSnapshot();
     // Reads the file now. Ok() tells whether it was read; Error() says why not.
-    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize);
+    // streams: a pipe or a character device (/dev/stdin) is read too, as its
+    // writer sends it, up to maxBytes.
+    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize, bool streams = false);
     // The text as it would be read from a file.
     static IniSnapshot FromText(std::string_view text);
 

@@ -142,35 +142,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
 #ifndef KV_FUZZ_LIBFUZZER
 
+#include "FuzzCorpus.h"
+
 #include <random>
 #include <vector>
 
 int main() {
-    const QDir dir(QStringLiteral(KV_KVCTL_CORPUS));
-    const QStringList files = dir.entryList(QDir::Files, QDir::Name);
-    if (files.isEmpty()) {
-        std::fprintf(stderr, "fuzz_kvctl_replay: no seeds in %s\n", KV_KVCTL_CORPUS);
-        return 1;
-    }
     std::mt19937 rng(7730);
     long runs = 0;
-    for (const QString& name : files) {
-        QFile f(dir.filePath(name));
-        if (!f.open(QIODevice::ReadOnly))
-            return 1;
-        const QByteArray seed = f.readAll();
+    const std::size_t seeds = kvfuzz::ReplayCorpus(KV_KVCTL_CORPUS, [&](const std::uint8_t* data, std::size_t size) {
         // The seed under both separators, then with bytes overwritten by
         // separators, line breaks, dashes and NULs.
-        for (int variant = 0; variant < 200; ++variant) {
-            std::vector<std::uint8_t> in(seed.begin(), seed.end());
+        for (int variant = 0; variant < 200; ++variant, ++runs) {
+            std::vector<std::uint8_t> in(data, data + size);
             if (in.empty())
                 in.push_back(0);
             in[0] = static_cast<std::uint8_t>(variant & 1);
             for (int flips = variant / 2 % 12; flips > 0 && in.size() > 1; --flips)
                 in[1 + rng() % (in.size() - 1)] = static_cast<std::uint8_t>("\n\r.,-= 0\0@["[rng() % 11]);
             LLVMFuzzerTestOneInput(in.data(), in.size());
-            ++runs;
         }
+    });
+    if (seeds == 0) {
+        std::fprintf(stderr, "fuzz_kvctl_replay: no seeds in %s\n", KV_KVCTL_CORPUS);
+        return 1;
     }
     std::printf("fuzz_kvctl_replay: %ld inputs, none broke an invariant\n", runs);
     return 0;
