@@ -7,8 +7,13 @@
 #include "SettingsModel.h"
 
 #include <QElapsedTimer>
+#include <QFile>
 
-#include <cstdio>
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace kvctl {
 
@@ -34,26 +39,81 @@ TKvCtl::~TKvCtl() {
     // The link first: its events would reach the cycle.
     link_.reset();
     cycle_.reset();
+    if (traceFd_ >= 0)
+        ::close(traceFd_);
 }
 
-void TKvCtl::Out(const QString& text) {
+bool TKvCtl::Out(const QString& text) {
+    if (exit_ && *exit_ == exitOutput)
+        return false;
     const QByteArray b = text.toUtf8();
-    if (env_.out) {
+    if (env_.out)
         env_.out(b);
-    } else {
-        std::fwrite(b.constData(), 1, static_cast<std::size_t>(b.size()), stdout);
-        std::fflush(stdout);
-    }
+    else if (!out_.Write(b))
+        OutputFailed(out_);
+    return !exit_ || *exit_ != exitOutput;
 }
 
 void TKvCtl::Err(const QString& text) {
     const QByteArray b = text.toUtf8();
-    if (env_.err) {
+    if (env_.err)
         env_.err(b);
-    } else {
-        std::fwrite(b.constData(), 1, static_cast<std::size_t>(b.size()), stderr);
-        std::fflush(stderr);
+    else if (!err_.Write(b))
+        OutputFailed(err_);
+}
+
+void TKvCtl::OutputFailed(const TStream& stream) {
+    if (exit_ && *exit_ == exitOutput)
+        return;
+    // A reader that went away ends a pipeline's writer by SIGPIPE, silently.
+    if (stream.Error() == EPIPE && env_.brokenPipeIsSignal && &stream != traceStream_.get()) {
+        endSignal_ = SIGPIPE;
+        exit_.reset();
+        Finish(128 + SIGPIPE);
+        return;
     }
+    const QString what = WriteState();
+    exit_.reset(); // an earlier result is no success when its output is lost
+    Finish(exitOutput);
+    if (&stream != &err_)
+        Err(QStringLiteral("kvctl: cannot write %1%2\n").arg(stream.FailureText(), what));
+}
+
+void TKvCtl::TraceLine(const std::string& line) {
+    if (!traceStream_ || traceStream_->Failed())
+        return;
+    if (!traceStream_->Write(QByteArray::fromStdString(line + '\n')))
+        OutputFailed(*traceStream_);
+}
+
+bool TKvCtl::Result(const QByteArray& bytes, const QString& what) {
+    const QString output = a_->output;
+    if (output.isEmpty() || IsStandardOutput(output)) {
+        if (env_.out) {
+            env_.out(bytes);
+            return true;
+        }
+        if (out_.Write(bytes))
+            return true;
+        OutputFailed(out_);
+        return false;
+    }
+    QString error;
+    if (!WriteFileWhole(output, bytes, &error)) {
+        exit_.reset();
+        Finish(exitOutput);
+        Err(QStringLiteral("kvctl: cannot write %1 (%2): %3; an earlier file of that name is as it was\n")
+                .arg(what, output, error));
+        return false;
+    }
+    Err(QStringLiteral("saved %1\n").arg(output));
+    return true;
+}
+
+QJsonObject TKvCtl::JsonHead(const char* schema, const QString& time) const {
+    return QJsonObject{{QStringLiteral("schema"), QString::fromLatin1(schema)},
+                       {QStringLiteral("time"), time},
+                       {QStringLiteral("port"), a_->port}};
 }
 
 QString TKvCtl::Now() const {
@@ -63,18 +123,15 @@ QString TKvCtl::Now() const {
 void TKvCtl::Finish(int code) {
     if (exit_)
         return;
+    const bool first = !finishedOnce_;
+    finishedOnce_ = true;
     exit_ = code;
     if (cycle_)
         cycle_->Stop();
-    if (intervalTimer_)
-        intervalTimer_->stop();
-    if (reopenTimer_)
-        reopenTimer_->stop();
-    if (csv_)
-        csv_->close();
-    if (traceFile_)
-        traceFile_->flush();
-    if (OnFinished)
+    for (auto* t : {intervalTimer_.get(), reopenTimer_.get(), forTimer_.get()})
+        if (t)
+            t->stop();
+    if (first && OnFinished)
         OnFinished(code);
 }
 
@@ -93,20 +150,42 @@ QString TKvCtl::WriteState() const {
     }
     if (wroteBackup_)
         what += QStringLiteral("; the settings it held before are in %1").arg(a.backup);
+    if (a.command == QLatin1String("maintenance") && cycle_) {
+        switch (maintenance_) {
+        case TMaintenance::NotSent:
+            what += QStringLiteral("; the action was NOT sent");
+            break;
+        case TMaintenance::Pending:
+            what += QStringLiteral("; the action MAY have been sent (a poll carrying it was under way), it was not "
+                                   "acknowledged");
+            break;
+        case TMaintenance::Sent:
+            what += QStringLiteral("; the action WAS sent but not acknowledged: the device may have carried it out");
+            break;
+        case TMaintenance::Acknowledged:
+            what += QStringLiteral("; the device acknowledged the action");
+            break;
+        }
+    }
     return what;
 }
 
-void TKvCtl::Interrupt() {
+void TKvCtl::Interrupt(int sig) {
     if (exit_)
         return;
+    endSignal_ = sig;
     if (calibrateInput_ && calibrateInput_->End() == TCalibrateInput::TEnd::Running) {
         // The device gets its settings back first; the run then ends.
         Err(QStringLiteral("kvctl: interrupted; giving the device back what the calibration changed\n"));
         calibrateInput_->Interrupt();
         return;
     }
-    Err(QStringLiteral("kvctl: interrupted") + WriteState() + QLatin1Char('\n'));
-    Finish(exitInterrupted);
+    QString what = WriteState();
+    if (csv_)
+        what += QStringLiteral("; %1 ends with its last whole row (%2 rows added)").arg(csv_->Path()).arg(csv_->Rows());
+    Finish(128 + sig);
+    Err(QStringLiteral("kvctl: interrupted (SIG%1)").arg(QString::fromLatin1(sigabbrev_np(sig) ? sigabbrev_np(sig) : "?")) +
+        what + QLatin1Char('\n'));
 }
 
 void TKvCtl::Start(const QStringList& args) {
@@ -116,14 +195,23 @@ void TKvCtl::Start(const QStringList& args) {
     }
     TArgs& a = *a_;
     QString command = a.command;
-    if (command == QLatin1String("help")) {
-        Out(HelpText(a.positional.value(0)));
-        Finish(exitOK);
-        return;
-    }
-    if (a.help || command.isEmpty()) {
-        Out(HelpText(command));
-        Finish(command.isEmpty() && !a.help ? exitUsage : exitOK);
+    if (command == QLatin1String("help") || a.help || command.isEmpty()) {
+        const QString topic = command == QLatin1String("help") ? a.positional.value(0) : command;
+        const QString text = HelpText(topic);
+        if (text.isEmpty()) {
+            Err(QStringLiteral("kvctl: no help for %1 (kvctl --help lists the commands)\n")
+                    .arg(command == QLatin1String("help") ? a.positional.join(QLatin1Char(' ')) : command));
+            Finish(exitUsage);
+            return;
+        }
+        // Without a command the overview is a usage error's message.
+        if (command.isEmpty() && !a.help) {
+            Err(text);
+            Finish(exitUsage);
+            return;
+        }
+        if (Out(text))
+            Finish(exitOK);
         return;
     }
     if (command == QLatin1String("settings") || command == QLatin1String("calibrate")) {
@@ -142,7 +230,7 @@ void TKvCtl::Start(const QStringList& args) {
     const TShape shapes[] = {
         {"ports", "", 0, {}},
         {"status", "", 0, {}},
-        {"watch", "", 0, {"--interval", "--csv", "--count"}},
+        {"watch", "", 0, {"--interval", "--csv", "--count", "--for"}},
         {"settings", "get", 0, {"-o", "--output"}},
         {"settings", "diff", 1, {}},
         {"settings", "set", 1, {"--dry-run", "--no-verify", "--backup"}},
@@ -178,20 +266,17 @@ void TKvCtl::Start(const QStringList& args) {
     }
 
     if (!a.trace.isEmpty()) {
-        traceFile_ = std::make_unique<QFile>(a.trace);
-        if (!traceFile_->open(QIODevice::WriteOnly | QIODevice::Truncate | QIODevice::Text)) {
-            Err(QStringLiteral("kvctl: cannot write the trace %1: %2\n").arg(a.trace, traceFile_->errorString()));
+        // The trace is this run's log, written as it goes (a run that hangs
+        // is what it is for): a file of that name is replaced at the start.
+        traceFd_ = ::open(QFile::encodeName(a.trace).constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOCTTY,
+                          0644);
+        if (traceFd_ < 0) {
+            Err(QStringLiteral("kvctl: cannot write the trace %1: %2\n").arg(a.trace, QString::fromLocal8Bit(std::strerror(errno))));
             Finish(exitUsage);
             return;
         }
-        QFile* f = traceFile_.get();
-        trace_ = std::make_unique<TFrameTrace>(
-            [f](const std::string& line) {
-                f->write(line.data(), static_cast<qint64>(line.size()));
-                f->write("\n", 1);
-                f->flush();
-            },
-            env_.monotonic);
+        traceStream_ = std::make_unique<TStream>(traceFd_, QStringLiteral("the trace ") + a.trace);
+        trace_ = std::make_unique<TFrameTrace>([this](const std::string& line) { TraceLine(line); }, env_.monotonic);
     }
 
     if (command == QLatin1String("ports"))
@@ -254,6 +339,11 @@ bool TKvCtl::OpenLink() {
 void TKvCtl::Ended(const kv::TCommandEnd& end) {
     if (exit_)
         return;
+    // A poll that carried the maintenance action has been on the line
+    // (its request is still in the transmit buffer).
+    if (end.Command == kv::cmdPoll && maintenance_ == TMaintenance::Pending && link_->MBDataNumberToSend() >= 3 &&
+        (link_->MBTXDataAt(3) & maintenanceBit_))
+        maintenance_ = TMaintenance::Sent;
     if (end.Status == stTimeOut)
         link_->TraceTimeOut();
     if (!end.Done && !steps_.tolerant) {

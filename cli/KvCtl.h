@@ -6,33 +6,29 @@
 // timer or the port.
 #include "CalibrateInput.h"
 #include "DeviceRecords.h"
+#include "Files.h"
 #include "FrameTrace.h"
 #include "KvCtlPending.h"
 #include "KvLink.h"
+#include "Output.h"
 #include "PollCycle.h"
 #include "SettingsModel.h"
 #include "StatusTexts.h"
 
 #include <QDateTime>
-#include <QFile>
 #include <QJsonObject>
 #include <QStringList>
 
+#include <csignal>
 #include <functional>
 #include <memory>
 #include <optional>
 
 namespace kvctl {
 
-// Exit codes.
-enum TExit : int {
-    exitOK = 0,
-    exitDiffers = 1,     // the device answered, but the result differs or was refused
-    exitUsage = 2,       // usage or file error
-    exitNoAnswer = 3,    // no answer after the link's retries, or the port could not be opened
-    exitOutput = 4,      // an output could not be written (a certificate)
-    exitInterrupted = 130,
-};
+// A duration: seconds, or a number with ms, s, m, h or d; false when it is
+// none (or not above 0).
+bool ParseDuration(const QString& text, double& seconds);
 
 // The world a command runs in. Defaults: the system's port and clocks.
 struct TEnvironment {
@@ -40,8 +36,11 @@ struct TEnvironment {
     std::function<std::unique_ptr<TMBPort>()> makePort;     // null: the system's port
     std::function<QDateTime()> now;                         // wall clock (timestamps, file names)
     std::function<double()> monotonic;                      // seconds, for the trace
-    std::function<void(const QByteArray&)> out, err;        // null: stdout, stderr
+    std::function<void(const QByteArray&)> out, err;        // captures; null: stdout, stderr (checked)
     QString envPort;                                        // KV_PORT
+    // A reader that went away (EPIPE) ends kvctl by SIGPIPE, as a pipeline
+    // expects; false where its parent had SIGPIPE ignored (exitOutput then).
+    bool brokenPipeIsSignal = false;
 };
 
 class TKvCtl {
@@ -54,11 +53,14 @@ public:
     // Parses and starts the command (arguments without the program name).
     // A command that needs no device may be finished on return.
     void Start(const QStringList& args);
-    // Ctrl-C: ends cleanly, files complete, exit 130.
-    void Interrupt();
+    // A signal (SIGINT, SIGTERM, SIGHUP): ends cleanly, files complete,
+    // with 128 + sig; the program then ends by that signal (EndSignal).
+    void Interrupt(int sig = SIGINT);
 
     bool Finished() const { return exit_.has_value(); }
     int ExitCode() const { return exit_.value_or(-1); }
+    // The signal the program must end by after cleaning up, or 0.
+    int EndSignal() const { return endSignal_; }
     std::function<void(int exitCode)> OnFinished;
 
     // For tests and the benchmark.
@@ -69,7 +71,11 @@ public:
     std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> FixtureForTests;
     TPendingFlags& Pending() { return pending_; }
 
+    // The overview, a command's help ("json": the JSON schemas); empty for
+    // a command that does not exist.
     static QString HelpText(const QString& command = {});
+    // Exit codes, signals, files and locales: what a script may rely on.
+    static QString ContractText();
 
 private:
     // The command line, parsed.
@@ -82,13 +88,22 @@ private:
         int timeoutMs = 1000; // the link's answer time-out per try, as the window runs it
         double interval = 1.0;
         long long count = -1;
+        double forSeconds = -1; // watch --for: the whole run's length
     };
     bool Parse(const QStringList& args);
     bool OpenLink();
     void Finish(int code);
-    void Out(const QString& text);
+    // Checked writes: a failure ends the command (OutputFailed). Out returns
+    // false once the command has ended.
+    bool Out(const QString& text);
     void Err(const QString& text);
+    void OutputFailed(const TStream& stream);
+    void TraceLine(const std::string& line);
+    // Writes the command's result to -o FILE (whole), or to stdout for
+    // "-" or no -o; false when the command ended on a failure.
+    bool Result(const QByteArray& bytes, const QString& what);
     QString Now() const; // ISO 8601 with the time zone
+    QJsonObject JsonHead(const char* schema, const QString& time) const;
 
     // The commands.
     void RunPorts();
@@ -112,16 +127,19 @@ private:
     static QString NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page);
     QString WriteState() const;
     void ApplySettings(const kv::SettingsRecord& r);
-    QJsonObject StatusJson(const kv::PollAnswer& a) const;
+    QJsonObject StatusJson(const kv::PollAnswer& a, const char* schema, const QString& time) const;
     QString StatusText(const kv::PollAnswer& a) const;
     void WatchLine(const kv::PollAnswer& a);
+    bool WatchOpenCsv();
     void WatchHungUp();
     void WatchReopen();
 
     TEnvironment env_;
     std::unique_ptr<TArgs> a_;
+    TStream out_{1, QStringLiteral("standard output")}, err_{2, QStringLiteral("standard error")};
+    std::unique_ptr<TStream> traceStream_;
+    int traceFd_ = -1;
     std::unique_ptr<TFrameTrace> trace_;
-    std::unique_ptr<QFile> traceFile_;
     std::unique_ptr<TKvLink> link_;
     TPendingFlags pending_;
     std::unique_ptr<TPollInputsNoForcing> inputs_;
@@ -137,6 +155,8 @@ private:
     } steps_;
     int crossed_ = 0;
     std::optional<int> exit_;
+    bool finishedOnce_ = false; // OnFinished is told once, also when a failed output changes the code
+    int endSignal_ = 0;
 
     // What the window takes from the settings answer for its status display.
     kv::DisplayFormats formats_;
@@ -144,17 +164,45 @@ private:
     std::optional<kv::SettingsRecord> deviceSettings_;
 
     // watch
-    std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_;
+    std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_, forTimer_;
     bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
     long long lines_ = 0;
-    std::unique_ptr<QFile> csv_;
+    std::unique_ptr<TCsvLog> csv_;
 
     // calibrate input
     std::unique_ptr<TCalibrateInput> calibrateInput_;
 
-    // settings set
+    // maintenance: how far the action got
+    enum class TMaintenance {
+        NotSent,      // no request carried it yet
+        Pending,      // the next poll carries it (it may be on the line)
+        Sent,         // a poll that carried it has ended
+        Acknowledged, // the device acknowledged it
+    };
+    TMaintenance maintenance_ = TMaintenance::NotSent;
+    std::uint8_t maintenanceBit_ = 0;
+
+    // settings set: its steps, one after the other
+    enum class TSetStep {
+        ReadBefore, // reading what the device holds (for the diff and the backup)
+        Write,      // the backup is on disk; the write goes with the next poll
+        ReadBack,   // the write was acknowledged; reading what the device stored
+        Done,
+    };
+    TSetStep setStep_ = TSetStep::ReadBefore;
     bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;
-    kv::SettingsRecord toWrite_;
+    kv::SettingsRecord toWrite_, before_;
+    QString setFile_;
+    void SetEnd(const kv::TCommandEnd& end);
+    void SetPoll();
+    void SetSettings(const kv::SettingsRecord& device);
+    void SetReadBefore(const kv::SettingsRecord& device);
+    void SetReadBack(const kv::SettingsRecord& stored);
+    void SetReport(bool written, const kv::SettingsRecord* stored);
+    // The settings file of set, diff (and set --dry-run) with the same
+    // checks; false (exit 2, the reasons said) when it is refused.
+    // fromStream: it was a pipe or another stream, not a file.
+    bool LoadSettingsArgument(const QString& file, kv::SettingsRecord& record, bool* fromStream = nullptr);
 };
 
 } // namespace kvctl

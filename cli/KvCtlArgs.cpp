@@ -1,26 +1,80 @@
 // kvctl's command line: the options, and the help of each command.
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvCtlMaintenance.h"
+
+#include <QLocale>
+
+#include <cstring>
 
 namespace kvctl {
 
-QString TKvCtl::HelpText(const QString& command) {
-    const QString exits = QStringLiteral(
+bool ParseDuration(const QString& text, double& seconds) {
+    // "90", "90s", "15m", "2h", "1.5h": a plain number is seconds.
+    static const struct {
+        const char* suffix;
+        double factor;
+    } units[] = {{"ms", 0.001}, {"s", 1}, {"m", 60}, {"h", 3600}, {"d", 86400}};
+    QString number = text.trimmed();
+    double factor = 1;
+    for (const auto& u : units)
+        if (number.endsWith(QLatin1String(u.suffix)) && number.size() > static_cast<qsizetype>(std::strlen(u.suffix))) {
+            const QString rest = number.chopped(static_cast<qsizetype>(std::strlen(u.suffix)));
+            if (!rest.isEmpty() && (rest.back().isDigit() || rest.back() == QLatin1Char('.'))) {
+                number = rest;
+                factor = u.factor;
+                break;
+            }
+        }
+    bool ok = false;
+    const double v = QLocale::c().toDouble(number, &ok) * factor;
+    if (!ok || !(v > 0) || v > 366.0 * 86400)
+        return false;
+    seconds = v;
+    return true;
+}
+
+QString TKvCtl::ContractText() {
+    return QStringLiteral(
         "Exit codes:\n"
         "  0    success\n"
         "  1    the device answered, but the result differs (settings diff found a\n"
         "       difference, a written setting read back differently, a command was\n"
         "       refused or a maintenance action not acknowledged)\n"
-        "  2    usage or file error (nothing was sent)\n"
+        "  2    usage or file error (a refused settings file or CSV log; nothing was\n"
+        "       sent)\n"
         "  3    no answer after the link's retries, or the port could not be opened\n"
-        "  130  interrupted (Ctrl-C); files written so far are complete\n");
+        "  4    an output could not be written (standard output or error, -o, --csv,\n"
+        "       --trace, a backup: a full disk, a closed pipe); the message names it\n"
+        "Signals: SIGINT (Ctrl-C), SIGTERM and SIGHUP end kvctl cleanly (files complete,\n"
+        "  the CSV log ends with its last whole row, forcing undone), and then kvctl\n"
+        "  ends by the same signal: the shell sees 130, 143 and 129. A reader that goes\n"
+        "  away (watch | head) ends it by SIGPIPE (141), or with exit 4 where SIGPIPE\n"
+        "  was ignored when kvctl started.\n"
+        "Files: -o FILE and backups are written whole or not at all (a temporary file\n"
+        "  beside, renamed): an earlier file of the name stays intact on a failure;\n"
+        "  -o replaces a file whole (never merges into it), -o - is the standard output.\n"
+        "  A default backup name is never shared, also not by parallel runs. The CSV\n"
+        "  log is opened after the device's first answer and never truncated: rows are\n"
+        "  added to a file with the same header, any other file is refused (exit 2).\n"
+        "  --trace FILE is this run's log, replaced at the start.\n"
+        "Locales: .kvs files are read with either decimal separator (a full stop or a\n"
+        "  comma; there is no thousands separator) and written with the machine's, as\n"
+        "  the setup program writes them; JSON numbers, CSV values and times never\n"
+        "  follow the locale.\n");
+}
+
+QString TKvCtl::HelpText(const QString& command) {
     const QString globals = QStringLiteral(
         "Global options (before or after the command):\n"
         "  --port PATH     serial port of the transmitter (default: $KV_PORT)\n"
-        "  --json          machine-readable output (schema: kvctl help status)\n"
+        "  --json          machine-readable output (schemas: kvctl help json)\n"
         "  --timeout MS    the link's answer time-out per try (default 1000; 5 tries)\n"
         "  --trace FILE    decoded log of every frame, time-out and damaged frame\n"
-        "  -h, --help      this help, or the command's\n");
+        "  -h, --help      this help, or the command's\n"
+        "  --              ends the options: what follows are arguments\n");
+    if (command == QLatin1String("json"))
+        return JsonHelp();
     if (command == QLatin1String("ports"))
         return QStringLiteral(
             "kvctl ports\n\n"
@@ -29,75 +83,59 @@ QString TKvCtl::HelpText(const QString& command) {
             "driver, and whether each can be opened now. A busy port names the program\n"
             "that holds it where /proc tells; a port without permission names the group\n"
             "to join (usually dialout).\n\n"
-            "--json: [{\"path\", \"by_id\": [..], \"driver\", \"state\": free|busy|\n"
-            "no-permission|missing|error, \"detail\"}]\n");
+            "--json: one object, schema kvctl.ports/1 (kvctl help json).\n");
     if (command == QLatin1String("status"))
         return QStringLiteral(
             "kvctl status\n\n"
             "Polls the device as the setup program does (poll, read settings, poll) and\n"
             "shows the second answer as the status display shows it: the display formats\n"
             "and units follow the device's input mode.\n\n"
-            "--json prints one object (schema \"kvctl.status/1\"; fields are only added\n"
-            "in later versions, never renamed). Texts are the window's, with the locale's\n"
-            "decimal separator; numbers are plain JSON numbers, null where the device\n"
-            "has no value:\n"
-            "  schema            \"kvctl.status/1\"\n"
-            "  time              ISO 8601 local time with offset\n"
-            "  port              the port path\n"
-            "  device            {type, pcb_identity_address, firmware, calibration_date,\n"
-            "                     working_time_minutes, working_time}\n"
-            "  settings          {mode, mode_text, cjc, cjc_text}\n"
-            "  physical          {value, unit, text}    the sensor value (ohm or mV)\n"
-            "  calculated        {value, unit, text}    the measured value\n"
-            "  output_percent    {value, text}\n"
-            "  internal_temperature      {value, min, max, text, min_text, max_text}\n"
-            "  cjc_temperature   {value, text}           text null when not shown\n"
-            "  wire_resistance   {value, text}           text null when not shown\n"
-            "  potentiometer     {r0, r100, r0_text, r100_text}\n"
-            "  data_sources      [source1, source2]     RAM1 RAM2 FRAM1 FRAM2 Gyári ???\n"
-            "  status            {code, text}           text null above 5\n"
-            "  calibration       {input, output, potentiometer}   booleans\n"
-            "  errors            [..]  the error labels the window shows\n"
-            "  converter         {flags: [..], ch0_present, ch1_present, ch0_average,\n"
-            "                     ch1_average, au_ch0, cycles, samples_per_second}\n"
-            "  switches          [..]  input switches the device reports closed\n");
+            "--json: one object, schema kvctl.status/1 (kvctl help json lists its fields).\n");
     if (command == QLatin1String("watch"))
         return QStringLiteral(
-            "kvctl watch [--interval S] [--csv FILE] [--count N]\n\n"
+            "kvctl watch [--interval S] [--csv FILE] [--count N] [--for DURATION]\n\n"
             "Polls without pause, as the setup program does, and writes one line per\n"
             "interval (default 1 s; 0: every poll) with the time (ISO 8601 with the\n"
             "time zone), the measured value, the sensor value, the output and the status.\n"
-            "--csv FILE also writes a CSV row per line (values with a full stop).\n"
-            "--count N ends after N lines (exit 0). Ctrl-C ends with the file complete\n"
-            "(exit 130). A silent device or a port that hangs up (an adapter pulled) is\n"
-            "reported on stderr, and watch waits for it to come back under the same\n"
-            "name and goes on.\n"
-            "--json: one JSON status object (as status --json) per line.\n");
+            "--csv FILE also writes a CSV row per line with the same time, values in\n"
+            "full precision with a full stop. The file is opened after the device's\n"
+            "first answer; an existing log with the same header is added to, any other\n"
+            "file is refused (exit 2) and left as it is.\n"
+            "--count N ends after N lines, --for DURATION (90, 90s, 15m, 2h) after that\n"
+            "long, answering or not (exit 0). Ctrl-C ends with the log's last row whole.\n"
+            "A silent device or a port that hangs up (an adapter pulled) is reported on\n"
+            "stderr, and watch waits for it to come back under the same name and goes on.\n"
+            "--json: one object per line, schema kvctl.watch/1.\n");
     if (command == QLatin1String("settings"))
         return QStringLiteral(
             "kvctl settings get [-o FILE.kvs]\n"
             "kvctl settings diff FILE.kvs\n"
             "kvctl settings set FILE.kvs [--dry-run] [--no-verify] [--backup FILE.kvs]\n\n"
             "get   reads the device's settings (command 6) into the setup program's .kvs\n"
-            "      format, to FILE or the standard output.\n"
+            "      format, to the standard output or (-o) a fresh FILE, written whole.\n"
             "diff  shows field by field what writing FILE would change (exit 1 when\n"
             "      anything would).\n"
-            "set   checks FILE first (a file that is not a settings file, keys missing\n"
-            "      or out of range: exit 2, nothing sent); reads the present settings,\n"
-            "      shows the changes (nothing to change: done), saves the present settings\n"
-            "      as a backup (default: FILE.backup-YYYYMMDD-HHMMSS.kvs beside FILE),\n"
-            "      writes (command 4), reads back (command 6) and compares field by field:\n"
-            "      a device that stores other values (it clamps what it cannot take) makes\n"
-            "      set fail with the difference (exit 1).\n"
+            "set   reads the present settings, shows the changes (nothing to change:\n"
+            "      done), saves the present settings as a backup (default: a new file\n"
+            "      FILE.backup-YYYYMMDD-HHMMSS[-N].kvs beside FILE; --backup names one,\n"
+            "      replaced whole), writes (command 4), reads back (command 6) and\n"
+            "      compares field by field: a device that stores other values (it clamps\n"
+            "      what it cannot take) makes set fail with the difference (exit 1).\n"
             "      --dry-run stops before the backup and the write; --no-verify does not\n"
-            "      compare.\n"
-            "      A write without acknowledgement (no answer, port gone) exits 3 and\n"
-            "      says so; the backup is complete on disk before anything is written.\n");
+            "      compare. A write without acknowledgement (no answer, port gone) exits\n"
+            "      3 and says so; the backup is complete on disk before anything is\n"
+            "      written.\n"
+            "diff, set and set --dry-run check FILE the same way first: a file that is\n"
+            "not a settings file, keys missing, not numbers or out of range: exit 2 with\n"
+            "the reasons, nothing sent. A scaling value may have a full stop or a comma\n"
+            "(files saved under either locale); files are written with the machine's.\n"
+            "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
             "Reads the device's factory defaults (command 5) into the .kvs format, to\n"
-            "FILE or the standard output. Nothing is written to the device.\n");
+            "the standard output or (-o) a fresh FILE, written whole. Nothing is written\n"
+            "to the device.\n");
     if (command == QLatin1String("calibrate"))
         return QStringLiteral(
             "kvctl calibrate input --fixture CMD [--references R500=OHM,R5K=OHM,UREF=MV]\n"
@@ -128,6 +166,7 @@ QString TKvCtl::HelpText(const QString& command) {
             "kvctl maintenance ACTION\n\n"
             "Carries the action's bit in the poll until the device acknowledges it, as the\n"
             "setup program's buttons do (exit 1 when it does not within %1 polls).\n"
+            "Interrupted, it says whether the action was sent.\n"
             "Actions:\n").arg(kMaintenancePolls);
         for (const auto& a : kActions)
             t += QStringLiteral("  %1 %2\n").arg(QString::fromLatin1(a.name), -22).arg(QString::fromLatin1(a.what));
@@ -139,6 +178,8 @@ QString TKvCtl::HelpText(const QString& command) {
                             "resistance is outside 0 to 100 ohm.\n");
         return t;
     }
+    if (!command.isEmpty())
+        return {};
     return QStringLiteral(
                "kvctl: the KV5510 / KV7730 transmitter from the command line.\n\n"
                "Usage: kvctl [options] COMMAND [arguments]\n\n"
@@ -150,8 +191,8 @@ QString TKvCtl::HelpText(const QString& command) {
                "  factory                    the factory defaults\n"
                "  maintenance ACTION         restart, clear-fram, store-wire-resistance, ...\n"
                "  calibrate input            the input calibration, unattended, with a certificate\n"
-               "  help [COMMAND]             this help, or the command's\n\n") +
-           globals + QLatin1Char('\n') + exits;
+               "  help [COMMAND|json]        this help, a command's, or the JSON schemas\n\n") +
+           globals + QLatin1Char('\n') + ContractText();
 }
 
 bool TKvCtl::Parse(const QStringList& args) {
@@ -160,11 +201,24 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--trace"),    QStringLiteral("--interval"),
                                           QStringLiteral("--csv"),      QStringLiteral("--count"),
                                           QStringLiteral("-o"),         QStringLiteral("--output"),
-                                          QStringLiteral("--backup"),   QStringLiteral("--fixture"),
-                                          QStringLiteral("--references"), QStringLiteral("--certificate"),
-                                          QStringLiteral("--operator")};
+                                          QStringLiteral("--backup"),   QStringLiteral("--for"),
+                                          QStringLiteral("--fixture"),  QStringLiteral("--references"),
+                                          QStringLiteral("--certificate"), QStringLiteral("--operator")};
+    bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
+        // After "--" everything is an argument: a file named "-x.kvs".
+        if (!optionsEnded && arg == QLatin1String("--")) {
+            optionsEnded = true;
+            continue;
+        }
+        if (optionsEnded) {
+            if (a.command.isEmpty())
+                a.command = arg;
+            else
+                a.positional << arg;
+            continue;
+        }
         QString value;
         bool hasValue = false;
         if (arg.startsWith(QLatin1String("--")) && arg.contains(QLatin1Char('='))) {
@@ -206,6 +260,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.interval = value.toDouble(&ok), ok = ok && a.interval >= 0 && a.interval <= 86400;
             else if (arg == QLatin1String("--count"))
                 a.count = value.toLongLong(&ok), ok = ok && a.count >= 1;
+            else if (arg == QLatin1String("--for"))
+                ok = ParseDuration(value, a.forSeconds);
             if (!ok) {
                 Err(QStringLiteral("kvctl: bad value for %1: %2\n").arg(arg, value));
                 return false;

@@ -7,6 +7,8 @@
 #include "SettingsActions.h"
 #include "SettingsModel.h"
 
+#include <QJsonDocument>
+
 namespace kvctl {
 
 void TKvCtl::RunMaintenance() {
@@ -27,30 +29,45 @@ void TKvCtl::RunMaintenance() {
     // settings first. The wire-resistance store also needs a measured value
     // plausible for wires, as the window's enabled button does: the poll
     // after them decides.
+    maintenanceBit_ = bit;
     auto offered = std::make_shared<bool>(false);
-    auto carried = std::make_shared<bool>(false); // the requests carry the bit
     auto polls = std::make_shared<int>(0);
+    // With --json the outcome is an object also when it is a failure.
+    const auto report = [this, name] {
+        if (!a_->json)
+            return true;
+        QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
+        o[QStringLiteral("action")] = name;
+        o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
+        o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
+        return Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+    };
+    const auto ask = [this, bit] {
+        pending_.AskMaintenance(bit);
+        if (maintenance_ == TMaintenance::NotSent)
+            maintenance_ = TMaintenance::Pending;
+    };
     pending_.SetPending(kv::pendReadSettings, true);
-    steps_.settings = [this, bit, name, offered, carried](kv::TDeviceCommand, const kv::SettingsRecord& r) {
+    steps_.settings = [this, bit, name, offered, report, ask](kv::TDeviceCommand, const kv::SettingsRecord& r) {
         kv::DisplayFormats formats;
         const kv::SettingsPage page = kv::PageFromRecord(r, formats);
         if (!(kv::MaintenanceOffered(page) & bit)) {
             Err(QStringLiteral("kvctl: %1 is refused: %2\n").arg(name, NotOfferedReason(bit, page)));
-            Finish(exitDiffers);
+            if (report())
+                Finish(exitDiffers);
             return;
         }
         *offered = true;
-        if (bit != kv::maint::Rof2Wire) {
-            pending_.AskMaintenance(bit);
-            *carried = true;
-        }
+        if (bit != kv::maint::Rof2Wire)
+            ask();
     };
-    steps_.poll = [this, bit, name, offered, carried, polls](const kv::PollAnswer& a) {
+    steps_.poll = [this, bit, name, offered, polls, report, ask](const kv::PollAnswer& a) {
         if (!*offered)
             return;
-        if (*carried && (a.MaintenanceAck & bit)) {
-            Out(QStringLiteral("%1: acknowledged by the device\n").arg(name));
-            Finish(exitOK);
+        if (maintenance_ != TMaintenance::NotSent && (a.MaintenanceAck & bit)) {
+            maintenance_ = TMaintenance::Acknowledged;
+            if (a_->json ? report() : Out(QStringLiteral("%1: acknowledged by the device\n").arg(name)))
+                Finish(exitOK);
             return;
         }
         if (!kv::WireResistanceStorable(a.PhysicalValue) && bit == kv::maint::Rof2Wire) {
@@ -59,17 +76,19 @@ void TKvCtl::RunMaintenance() {
             Err(QStringLiteral("kvctl: the measured resistance (%1 ohm) is outside 0 to 100 ohm: no wire "
                                "resistance to store%2\n")
                     .arg(static_cast<double>(a.PhysicalValue))
-                    .arg(*carried ? QStringLiteral(" (the device did not acknowledge the store asked for)")
-                                  : QString()));
-            Finish(exitDiffers);
+                    .arg(maintenance_ != TMaintenance::NotSent
+                             ? QStringLiteral(" (the device did not acknowledge the store asked for)")
+                             : QString()));
+            if (report())
+                Finish(exitDiffers);
             return;
         }
         // The next poll carries it.
-        pending_.AskMaintenance(bit);
-        *carried = true;
+        ask();
         if (++*polls > kMaintenancePolls) {
             Err(QStringLiteral("kvctl: the device did not acknowledge %1 in %2 polls\n").arg(name).arg(kMaintenancePolls));
-            Finish(exitDiffers);
+            if (report())
+                Finish(exitDiffers);
         }
     };
     cycle_->StartPoll();

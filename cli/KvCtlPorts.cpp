@@ -17,7 +17,10 @@ void TKvCtl::RunPorts() {
                                     {QStringLiteral("driver"), p.driver.isEmpty() ? QJsonValue() : QJsonValue(p.driver)},
                                     {QStringLiteral("state"), QString::fromLatin1(PortStateWord(p.state))},
                                     {QStringLiteral("detail"), p.detail}});
-        Out(QString::fromUtf8(QJsonDocument(list).toJson(QJsonDocument::Indented)));
+        const QJsonObject o{{QStringLiteral("schema"), QStringLiteral("kvctl.ports/1")},
+                            {QStringLiteral("time"), Now()},
+                            {QStringLiteral("ports"), list}};
+        Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
     } else if (ports.empty()) {
         Out(QStringLiteral("no serial ports (a simulator's port is listed when named in KV_EXTRA_PORTS)\n"));
     } else {

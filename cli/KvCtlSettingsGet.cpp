@@ -1,48 +1,35 @@
 // kvctl settings get and kvctl factory: the device's settings (or its
 // factory defaults) as the window's .kvs file, on the settings page's rules
-// without widgets (SettingsModel.h).
+// without widgets (SettingsModel.h), to the standard output or a fresh file.
 #include "KvCtl.h"
 #include "KvCtlText.h"
 #include "SettingsModel.h"
 
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 namespace kvctl {
 
 void TKvCtl::RunSettingsGet(bool factory) {
+    if (!a_->output.isEmpty() && !IsStandardOutput(a_->output))
+        a_->output = kv::WithSettingsFileExtension(a_->output);
     if (!OpenLink())
         return;
     pending_.SetPending(factory ? kv::pendReadFactoryDefaults : kv::pendReadSettings, true);
     const kv::TDeviceCommand wanted = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
-    steps_.settings = [this, wanted](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
+    steps_.settings = [this, wanted, factory](kv::TDeviceCommand command, const kv::SettingsRecord& r) {
         if (command != wanted)
             return;
-        kv::DisplayFormats formats;
-        const kv::SettingsPage page = kv::PageFromRecord(r, formats);
-        const QString output = a_->output;
-        if (a_->json && output.isEmpty()) {
-            Out(QString::fromUtf8(QJsonDocument(RecordJson(r)).toJson(QJsonDocument::Indented)));
-            Finish(exitOK);
-            return;
-        }
-        QTemporaryDir dir;
-        const QString path = output.isEmpty() ? dir.filePath(QStringLiteral("settings.kvs"))
-                                              : kv::WithSettingsFileExtension(output);
-        QString error;
-        if (!kv::SaveSettingsFile(path, page, env_.now().date(), &error)) {
-            Err(QStringLiteral("kvctl: cannot write %1: %2\n").arg(path, error));
-            Finish(exitUsage);
-            return;
-        }
-        if (output.isEmpty()) {
-            QFile f(path);
-            if (f.open(QIODevice::ReadOnly))
-                Out(QString::fromUtf8(f.readAll()));
+        QByteArray bytes;
+        if (a_->json) {
+            QJsonObject o = JsonHead(factory ? "kvctl.factory/1" : "kvctl.settings.get/1", Now());
+            o[QStringLiteral("settings")] = RecordJson(r);
+            bytes = QJsonDocument(o).toJson(QJsonDocument::Indented);
         } else {
-            Err(QStringLiteral("saved %1\n").arg(path));
+            kv::DisplayFormats formats;
+            bytes = QByteArray::fromStdString(kv::SettingsFileText(kv::PageFromRecord(r, formats), env_.now().date()));
         }
-        Finish(exitOK);
+        if (Result(bytes, factory ? QStringLiteral("the factory defaults") : QStringLiteral("the settings")))
+            Finish(exitOK);
     };
     cycle_->StartPoll();
 }

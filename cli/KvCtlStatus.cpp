@@ -21,16 +21,13 @@ QJsonArray Words(const std::vector<std::string>& words) {
 
 } // namespace
 
-QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a) const {
+QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, const QString& time) const {
     const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
     auto opt = [](const std::optional<std::string>& s) { return s ? QJsonValue(Q(*s)) : QJsonValue(); };
     const bool input = (a.CalibrationFlags & kv::calflag::Input) != 0;
     const bool physical = input && std::isfinite(a.PhysicalValue) && a.PhysicalValue < kv::kNoPhysicalValue;
     const bool calculated = input && std::isfinite(a.CalculatedValue) && a.CalculatedValue > kv::kNoCalculatedValue;
-    QJsonObject o;
-    o[QStringLiteral("schema")] = QStringLiteral("kvctl.status/1");
-    o[QStringLiteral("time")] = Now();
-    o[QStringLiteral("port")] = a_->port;
+    QJsonObject o = JsonHead(schema, time);
     o[QStringLiteral("device")] = QJsonObject{
         {QStringLiteral("type"), Q(t.DeviceType)},
         {QStringLiteral("pcb_identity_address"), a.PCBIdentityAddress},
@@ -136,11 +133,11 @@ void TKvCtl::RunStatus() {
     steps_.poll = [this](const kv::PollAnswer& a) {
         if (!settingsKnown_)
             return;
-        if (a_->json)
-            Out(QString::fromUtf8(QJsonDocument(StatusJson(a)).toJson(QJsonDocument::Indented)));
-        else
-            Out(StatusText(a));
-        Finish(exitOK);
+        const bool written =
+            a_->json ? Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.status/1", Now())).toJson(QJsonDocument::Indented)))
+                     : Out(StatusText(a));
+        if (written)
+            Finish(exitOK);
     };
     cycle_->StartPoll();
 }

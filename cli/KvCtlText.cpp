@@ -66,7 +66,7 @@ QJsonObject RecordJson(const kv::SettingsRecord& r) {
         {QStringLiteral("output_high"), Number(r.FizikaiForOutH)},
         {QStringLiteral("output"), r.OutputMode},
         {QStringLiteral("error_level"), QString::fromLatin1(r.ErrorSignalFlags & kv::errsig::High ? "high" : "low")},
-        {QStringLiteral("error_signal_disabled"), (r.ErrorSignalFlags & kv::errsig::Disabled) != 0},
+        {QStringLiteral("error_signal"), QString::fromLatin1(r.ErrorSignalFlags & kv::errsig::Disabled ? "disabled" : "enabled")},
     };
 }
 

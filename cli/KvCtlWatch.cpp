@@ -3,8 +3,6 @@
 #include "KvCtl.h"
 #include "KvCtlText.h"
 
-#include "NumberPicture.h"
-
 #include <QJsonDocument>
 
 #include <cmath>
@@ -19,58 +17,84 @@ constexpr int kReopenMs = 500;
 } // namespace
 
 void TKvCtl::WatchLine(const kv::PollAnswer& a) {
+    // One time for the line and the row of a poll.
+    const QString now = Now();
     if (a_->json) {
-        Out(QString::fromUtf8(QJsonDocument(StatusJson(a)).toJson(QJsonDocument::Compact)) + QLatin1Char('\n'));
+        if (!Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.watch/1", now)).toJson(QJsonDocument::Compact)) +
+                 QLatin1Char('\n')))
+            return;
     } else {
         const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
-        QString line = Now() + QStringLiteral("  ") + Q(t.SzamitottErtek) + QStringLiteral("  ") + Q(t.FizikaiErtek) +
+        QString line = now + QStringLiteral("  ") + Q(t.SzamitottErtek) + QStringLiteral("  ") + Q(t.FizikaiErtek) +
                        QStringLiteral("  ") + Q(t.OutputPercent) +
                        QStringLiteral("  ") + (t.Status ? QString::fromUtf8(t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
         for (const auto& e : t.Errors)
             line += QStringLiteral("; ") + Q(e);
-        Out(line + QLatin1Char('\n'));
+        if (!Out(line + QLatin1Char('\n')))
+            return;
     }
-    if (csv_) {
-        // Numbers with a full stop, rounded as the display rounds them;
-        // empty where the display shows dashes.
-        const bool input = (a.CalibrationFlags & kv::calflag::Input) != 0;
-        auto num = [](bool has, double v, const std::string& picture) {
-            return has && std::isfinite(v) ? Q(kv::FormatPicture(v, picture, '.')) : QString();
-        };
-        auto quoted = [](QString s) { return QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'); };
-        QStringList errors;
-        for (const auto& e : kv::ErrorWords(a))
-            errors << Q(e);
-        const QStringList row = {
-            Now(),
-            num(input && a.CalculatedValue > kv::kNoCalculatedValue, a.CalculatedValue, formats_.SzamitottErtekFormat.toStdString()),
-            formats_.SzamitottErtekUnit,
-            num(input && a.PhysicalValue < kv::kNoPhysicalValue, a.PhysicalValue, formats_.FizikaiErtekFormat.toStdString()),
-            formats_.FizikaiErtekUnit,
-            num(input, a.OutputLevel * 100.0, "0.00"),
-            num(kv::HasTemperature(a.InternalTemperature), a.InternalTemperature, "0.0"),
-            QString::number(a.StatusCode),
-            quoted(kv::StatusText(a.StatusCode) ? QString::fromUtf8(kv::StatusText(a.StatusCode)) : QString()),
-            quoted(errors.join(QStringLiteral("; "))),
-        };
-        csv_->write((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8());
-        csv_->flush();
+    if (a_->csv.isEmpty() || (!csv_ && !WatchOpenCsv()))
+        return;
+    // The device's values in full (the shortest text that reads back as the
+    // same single), with a full stop; empty where the display shows dashes.
+    const bool input = (a.CalibrationFlags & kv::calflag::Input) != 0;
+    auto num = [](bool has, float v) { return has && std::isfinite(v) ? Single(v) : QString(); };
+    auto quoted = [](QString s) { return QLatin1Char('"') + s.replace(QLatin1Char('"'), QStringLiteral("\"\"")) + QLatin1Char('"'); };
+    QStringList errors;
+    for (const auto& e : kv::ErrorWords(a))
+        errors << Q(e);
+    const QStringList row = {
+        now,
+        num(input && a.CalculatedValue > kv::kNoCalculatedValue, a.CalculatedValue),
+        formats_.SzamitottErtekUnit,
+        num(input && a.PhysicalValue < kv::kNoPhysicalValue, a.PhysicalValue),
+        formats_.FizikaiErtekUnit,
+        num(input, a.OutputLevel * 100.0f),
+        num(kv::HasTemperature(a.InternalTemperature), a.InternalTemperature),
+        QString::number(a.StatusCode),
+        quoted(kv::StatusText(a.StatusCode) ? QString::fromUtf8(kv::StatusText(a.StatusCode)) : QString()),
+        quoted(errors.join(QStringLiteral("; "))),
+    };
+    if (!csv_->Append((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8())) {
+        const QString what = csv_->Error();
+        exit_.reset();
+        Finish(exitOutput);
+        Err(QStringLiteral("kvctl: cannot write the CSV log %1; it ends with its last whole row (%2 rows added)\n")
+                .arg(what)
+                .arg(csv_->Rows()));
     }
+}
+
+namespace {
+const QByteArray kCsvHeader = QByteArrayLiteral("time,calculated,calculated_unit,physical,physical_unit,output_percent,"
+                                                "internal_temperature,status_code,status,errors");
+} // namespace
+
+bool TKvCtl::WatchOpenCsv() {
+    QString error;
+    switch (TCsvLog::Open(a_->csv, kCsvHeader, csv_, &error)) {
+    case TCsvLog::TOpen::Opened:
+        return true;
+    case TCsvLog::TOpen::Refused:
+    case TCsvLog::TOpen::Failed:
+        break;
+    }
+    Finish(exitUsage);
+    Err(QStringLiteral("kvctl: %1\n").arg(error));
+    return false;
 }
 
 void TKvCtl::RunWatch() {
     TArgs& a = *a_;
     if (!a.csv.isEmpty()) {
-        csv_ = std::make_unique<QFile>(a.csv);
-        if (!csv_->open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-            Err(QStringLiteral("kvctl: cannot write %1: %2\n").arg(a.csv, csv_->errorString()));
-            csv_.reset();
+        // A log that will be refused is refused before the port is opened;
+        // the file itself is opened only after the device's first answer.
+        QString error;
+        if (TCsvLog::Check(a.csv, kCsvHeader, &error) != TCsvLog::TOpen::Opened) {
+            Err(QStringLiteral("kvctl: %1\n").arg(error));
             Finish(exitUsage);
             return;
         }
-        csv_->write("time,calculated,calculated_unit,physical,physical_unit,output_percent,"
-                    "internal_temperature,status_code,status,errors\n");
-        csv_->flush();
     }
     if (!OpenLink())
         return;
@@ -80,6 +104,11 @@ void TKvCtl::RunWatch() {
     if (intervalMs > 0)
         intervalTimer_ = timers.createTimer(intervalMs, false, [this] { lineDue_ = true; });
     reopenTimer_ = timers.createTimer(kReopenMs, false, [this] { WatchReopen(); });
+    if (a.forSeconds > 0) {
+        forTimer_ = timers.createTimer(static_cast<int>(std::min(std::ceil(a.forSeconds * 1000.0), 2147483647.0)), true,
+                                       [this] { Finish(exitOK); });
+        forTimer_->start();
+    }
     link_->OnHangUp = [this] { WatchHungUp(); };
 
     pending_.SetPending(kv::pendReadSettings, true);

@@ -1,63 +1,55 @@
 // kvctl: the transmitter from the command line. The command runs on the
-// event loop; Ctrl-C (and SIGTERM, SIGHUP) reach it through a pipe, so that
-// it ends between two events with its files complete.
+// event loop; signals reach it through a pipe (Signals.h), so that it ends
+// between two events with its files complete, and then kvctl ends by the
+// signal it got.
 #include "Certificate.h"
 #include "KvCtl.h"
+#include "Signals.h"
 
 #include <QCoreApplication>
 #include <QSocketNotifier>
 
-#include <csignal>
 #include <clocale>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-
-namespace {
-
-int g_signalPipe[2] = {-1, -1};
-
-void OnSignal(int) {
-    const char b = 1;
-    [[maybe_unused]] const ssize_t n = ::write(g_signalPipe[1], &b, 1);
-}
-
-} // namespace
+#include <memory>
 
 int main(int argc, char* argv[]) {
+    // Before anything is opened: nothing may land on a closed 0, 1 or 2.
+    kvctl::ReserveStandardDescriptors();
+    if (!kvctl::TSignals::Install())
+        return kvctl::exitUsage;
     // The locale's decimal separator, as the window takes it.
     std::setlocale(LC_ALL, "");
-    // A certificate's PDF needs Qt Gui's fonts (the offscreen platform); any
-    // other command runs without them.
-    bool certificate = false;
-    for (int i = 1; i < argc; ++i)
-        certificate = certificate || std::strncmp(argv[i], "--certificate", 13) == 0;
-    const auto application = kv::cert::CreateApplication(argc, argv, certificate);
-    QCoreApplication& app = *application;
-    QCoreApplication::setApplicationName(QStringLiteral("kvctl"));
+    int code = 0, endSignal = 0;
+    {
+        // A certificate's PDF needs Qt Gui's fonts (the offscreen platform);
+        // any other command runs without them.
+        bool certificate = false;
+        for (int i = 1; i < argc; ++i)
+            certificate = certificate || std::strncmp(argv[i], "--certificate", 13) == 0;
+        const auto application = kv::cert::CreateApplication(argc, argv, certificate);
+        QCoreApplication& app = *application;
+        QCoreApplication::setApplicationName(QStringLiteral("kvctl"));
 
-    if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
-        return kvctl::exitUsage;
-    struct sigaction sa {};
-    sa.sa_handler = OnSignal;
-    sigemptyset(&sa.sa_mask);
-    for (int s : {SIGINT, SIGTERM, SIGHUP})
-        ::sigaction(s, &sa, nullptr);
-
-    kvctl::TEnvironment env;
-    env.envPort = qEnvironmentVariable("KV_PORT");
-    kvctl::TKvCtl ctl(env);
-    QSocketNotifier notifier(g_signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
-        char b[16];
-        while (::read(g_signalPipe[0], b, sizeof b) > 0) {
-        }
-        ctl.Interrupt();
-    });
-    ctl.OnFinished = [](int code) { QCoreApplication::exit(code); };
-    ctl.Start(app.arguments().mid(1));
-    if (ctl.Finished())
-        return ctl.ExitCode();
-    app.exec();
-    return ctl.ExitCode();
+        kvctl::TEnvironment env;
+        env.envPort = qEnvironmentVariable("KV_PORT");
+        env.brokenPipeIsSignal = !kvctl::TSignals::PipeIgnoredAtStart();
+        auto ctl = std::make_unique<kvctl::TKvCtl>(env);
+        QSocketNotifier notifier(kvctl::TSignals::ReadFd(), QSocketNotifier::Read);
+        QObject::connect(&notifier, &QSocketNotifier::activated, [&] {
+            if (const int sig = kvctl::TSignals::Take())
+                ctl->Interrupt(sig);
+        });
+        ctl->OnFinished = [](int c) { QCoreApplication::exit(c); };
+        ctl->Start(app.arguments().mid(1));
+        if (!ctl->Finished())
+            app.exec();
+        code = ctl->ExitCode();
+        endSignal = ctl->EndSignal();
+        // The port closed, the CSV log on the disk, before the end.
+        ctl.reset();
+    }
+    if (endSignal)
+        kvctl::TSignals::EndBySignal(endSignal);
+    return code;
 }

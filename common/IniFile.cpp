@@ -1,6 +1,7 @@
 #include "IniFile.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -99,9 +100,10 @@ enum class ReadResult { Ok, Missing, NotRegular, TooLarge, Failed };
 
 // Reads up to `limit` bytes of a regular file into data. Non-blocking, so
 // that a name that turns out to be a FIFO or a device never waits for a
-// writer; only a regular file is read. TooLarge: data holds the first
-// `limit` bytes.
-ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err) {
+// writer; only a regular file is read, unless `streams` allows a pipe or a
+// character device too (read as it comes, waiting for its writer).
+// TooLarge: data holds the first `limit` bytes.
+ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& data, int& err, bool streams = false) {
     err = 0;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0) {
@@ -109,7 +111,10 @@ ReadResult ReadBytes(const std::string& path, std::size_t limit, std::string& da
         return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
     }
     struct stat st {};
-    if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const bool ok = fstat(fd, &st) == 0;
+    if (ok && streams && (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISSOCK(st.st_mode)))
+        ::fcntl(fd, F_SETFL, 0); // now it may wait
+    else if (!ok || !S_ISREG(st.st_mode)) {
         err = S_ISDIR(st.st_mode) ? EISDIR : 0;
         ::close(fd);
         return ReadResult::NotRegular;
@@ -217,7 +222,7 @@ bool Find(const Document& doc, std::string_view section, std::string_view key, s
     return true;
 }
 
-bool WriteAll(int fd, const std::string& data) {
+bool WriteAll(int fd, std::string_view data) {
     std::size_t done = 0;
     while (done < data.size()) {
         const ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -325,21 +330,48 @@ bool ResolveOwnLinks(const std::string& path, std::string& target, struct stat& 
     return false;
 }
 
+// Puts the temporary file's text under the name without replacing anything:
+// EEXIST when the name is taken. Where the file system cannot rename that way,
+// a hard link does the same.
+bool RenameNoReplace(const std::string& tmp, const std::string& target) {
+    if (::renameat2(AT_FDCWD, tmp.c_str(), AT_FDCWD, target.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    if (::link(tmp.c_str(), target.c_str()) != 0)
+        return false;
+    ::unlink(tmp.c_str());
+    return true;
+}
+
 // Replaces the file at path with data: temporary file in the same folder,
 // flushed, then renamed over the old one. Keeps the old file's mode and owner.
-bool ReplaceFile(const std::string& path, const std::string& data) {
+// exclusive: the name must be free, and is taken only with the whole text.
+// On failure err holds the reason (an errno value).
+bool ReplaceFile(const std::string& path, std::string_view data, bool exclusive, int& err) {
+    err = 0;
     std::string target;
     struct stat st {};
     bool exists = false;
-    if (!ResolveOwnLinks(path, target, st, exists))
+    if (!ResolveOwnLinks(path, target, st, exists)) {
+        err = EPERM; // a link of another user, or one that leads nowhere
         return false;
+    }
+    if (exists && exclusive) {
+        err = EEXIST;
+        return false;
+    }
     if (exists) {
-        if (!S_ISREG(st.st_mode))
+        if (!S_ISREG(st.st_mode)) {
+            err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
             return false;
+        }
         // A file the user made read-only stays as it is. Root may write
         // anything, so the permission bits are asked as well as the kernel.
-        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+            err = EACCES;
             return false;
+        }
     }
 
     const std::string dir = DirName(target);
@@ -347,8 +379,10 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
     RemoveStaleTemporaries(dir, base);
     std::string tmp;
     const int fd = CreateTemporary(dir, base, tmp);
-    if (fd < 0)
+    if (fd < 0) {
+        err = errno;
         return false;
+    }
 
     bool ok = WriteAll(fd, data);
     if (ok) {
@@ -360,9 +394,11 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
         }
     }
     ok = ok && ::fsync(fd) == 0;
-    ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
-    if (!ok)
+    ok = ok && (exclusive ? RenameNoReplace(tmp, target) : ::rename(tmp.c_str(), target.c_str()) == 0);
+    if (!ok) {
+        err = errno;
         ::unlink(tmp.c_str());
+    }
     // Closed only now: until the rename, the lock says the file is alive.
     ::close(fd);
     if (!ok)
@@ -546,7 +582,16 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
     Document doc = Load(path_);
     if (doc.tooLarge || !EditDocument(doc, section, key, value))
         return false;
-    return ReplaceFile(path_, Render(doc));
+    int err = 0;
+    return ReplaceFile(path_, Render(doc), false, err);
+}
+
+bool WriteWholeFile(const std::string& path, std::string_view data, bool exclusive, int* err) {
+    int e = 0;
+    const bool ok = ReplaceFile(path, data, exclusive, e);
+    if (err)
+        *err = e;
+    return ok;
 }
 
 bool IniFile::EditText(std::string_view text, std::string_view section, std::string_view key,
@@ -570,11 +615,11 @@ bool IniFile::WriteBool(std::string_view section, std::string_view key, bool val
 
 IniSnapshot::IniSnapshot() : doc_(std::make_shared<const IniDocument>()) {}
 
-IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes) {
+IniSnapshot IniSnapshot::Read(const std::string& path, std::size_t maxBytes, bool streams) {
     IniSnapshot snap;
     std::string data;
     int err = 0;
-    switch (ReadBytes(path, maxBytes, data, err)) {
+    switch (ReadBytes(path, maxBytes, data, err, streams)) {
     case ReadResult::Ok:
         snap.doc_ = std::make_shared<const IniDocument>(Parse(data));
         break;

@@ -84,6 +84,15 @@ private:
     std::string path_;
 };
 
+// Writes `data` as the whole file at `path` by the rule of IniFile's writes
+// (a temporary file in the same folder, flushed to the disk, renamed; links
+// and read-only files as there). With `exclusive` the name must be free, and
+// the file appears under it only whole: a name another writer took first
+// fails with EEXIST, so parallel writers never share one. False with *err
+// (an errno value) when the file could not be written; an old file is then
+// untouched and no temporary file is left.
+bool WriteWholeFile(const std::string& path, std::string_view data, bool exclusive = false, int* err = nullptr);
+
 // One reading of an INI file, for reading many keys from the same state of
 // the file with one bounded read. The file is opened without blocking and
 // only a regular file is read (a FIFO or a device never waits for a writer),
@@ -94,7 +103,9 @@ public:
     // An empty snapshot: every key is missing.
     IniSnapshot();
     // Reads the file now. Ok() tells whether it was read; Error() says why not.
-    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize);
+    // streams: a pipe or a character device (/dev/stdin) is read too, as its
+    // writer sends it, up to maxBytes.
+    static IniSnapshot Read(const std::string& path, std::size_t maxBytes = IniFile::kMaxFileSize, bool streams = false);
     // The text as it would be read from a file.
     static IniSnapshot FromText(std::string_view text);
 

@@ -217,45 +217,79 @@ QString DecodeSettingsText(std::string_view bytes, bool utf8) {
     return out;
 }
 
+namespace {
+
+// The thirteen keys in the file's order, each handed to put(section, key,
+// value); stops at the first put that fails and names it in `failed`.
+template <class Put>
+bool PutSettingsKeys(const SettingsPage& page, const QDate& date, const QLocale& locale, bool utf8, Put put,
+                     QString* failed) {
+    const auto one = [&](const char* section, const char* key, const std::string& value) {
+        if (put(section, key, value))
+            return true;
+        if (failed)
+            *failed = QStringLiteral("[%1] %2").arg(QLatin1String(section), QLatin1String(key));
+        return false;
+    };
+    if (!one("Header", "KV", kSettingsFileHeader))
+        return false;
+    for (const TGroupKey& g : kGroupKeys)
+        if (!one(kSettings, g.key, std::to_string(page.*g.field)))
+            return false;
+    for (const TCheckKey& c : kCheckKeys)
+        if (!one(kSettings, c.key, page.*c.field ? "1" : "0"))
+            return false;
+    for (const TTextKey& t : kTextKeys)
+        if (!one(kSettings, t.key, EncodeSettingsText(page.*t.field, utf8)))
+            return false;
+    return one("Date", "Date", SettingsFileDate(date, locale).toStdString());
+}
+
+} // namespace
+
 bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate& date, QString* error,
                       const QLocale& locale) {
     const std::string name = QFile::encodeName(path).toStdString();
     // The texts go in the kind of the file that is there.
     const bool utf8 = IniSnapshot::Read(name).HasBom();
     IniFile ini(name);
-    const auto fail = [&](const char* section, const char* key) {
-        if (error)
-            *error = QStringLiteral("could not write [%1] %2 (read-only, no space, or not a regular file)")
-                         .arg(QLatin1String(section), QLatin1String(key));
-        return false;
+    QString failed;
+    const auto put = [&](const char* section, const char* key, const std::string& value) {
+        return ini.WriteString(section, key, value);
     };
-    if (!ini.WriteString("Header", "KV", kSettingsFileHeader))
-        return fail("Header", "KV");
-    for (const TGroupKey& g : kGroupKeys)
-        if (!ini.WriteInteger(kSettings, g.key, page.*g.field))
-            return fail(kSettings, g.key);
-    for (const TCheckKey& c : kCheckKeys)
-        if (!ini.WriteBool(kSettings, c.key, page.*c.field))
-            return fail(kSettings, c.key);
-    for (const TTextKey& t : kTextKeys)
-        if (!ini.WriteString(kSettings, t.key, EncodeSettingsText(page.*t.field, utf8)))
-            return fail(kSettings, t.key);
-    if (!ini.WriteString("Date", "Date", SettingsFileDate(date, locale).toStdString()))
-        return fail("Date", "Date");
-    return true;
+    if (PutSettingsKeys(page, date, locale, utf8, put, &failed))
+        return true;
+    if (error)
+        *error = QStringLiteral("could not write %1 (read-only, no space, or not a regular file)").arg(failed);
+    return false;
 }
 
-SettingsFileLoad LoadSettingsFile(const QString& path, char sep) {
+std::string SettingsFileText(const SettingsPage& page, const QDate& date, const QLocale& locale) {
+    std::string text;
+    const auto put = [&](const char* section, const char* key, const std::string& value) {
+        std::string next;
+        if (!IniFile::EditText(text, section, key, value, next))
+            return false;
+        text = std::move(next);
+        return true;
+    };
+    // A text that cannot stand in one line (a line break typed into a
+    // scaling edit) is left out, as the file's writer refuses it.
+    PutSettingsKeys(page, date, locale, false, put, nullptr);
+    return text;
+}
+
+SettingsFileLoad LoadSettingsFile(const QString& path, char sep, FileSeparators separators) {
     const IniSnapshot ini = IniSnapshot::Read(QFile::encodeName(path).toStdString(), kMaxSettingsFileSize);
     if (!ini.Ok()) {
         SettingsFileLoad load;
         load.reason = QString::fromStdString(ini.Error());
         return load;
     }
-    return LoadSettings(ini, sep);
+    return LoadSettings(ini, sep, separators);
 }
 
-SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep) {
+SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep, FileSeparators separators) {
     SettingsFileLoad load;
     std::string header;
     if (!ini.Find("Header", "KV", header)) {
@@ -296,6 +330,8 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep) {
         if (!ini.Find(kSettings, t.key, text))
             load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(t.key));
         p.*t.field = DecodeSettingsText(text, ini.HasBom());
+        if (separators == FileSeparators::Either)
+            p.*t.field = WithDecimalSeparator(p.*t.field, sep);
         double v;
         if (!ParseDecimal((p.*t.field).toStdString(), sep, v))
             load.problems << QStringLiteral("%1 %2 is not a number here (sent as %3)")
@@ -303,6 +339,14 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep) {
     }
     load.status = SettingsFileLoad::Loaded;
     return load;
+}
+
+QString WithDecimalSeparator(const QString& text, char sep) {
+    const QChar other = sep == ',' ? QLatin1Char('.') : QLatin1Char(',');
+    if (text.contains(QLatin1Char(sep)) || text.count(other) != 1)
+        return text;
+    QString out = text;
+    return out.replace(other, QLatin1Char(sep));
 }
 
 } // namespace kv

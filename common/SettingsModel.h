@@ -117,6 +117,20 @@ QString SettingsFileDate(const QDate& date, const QLocale& locale = QLocale::sys
 bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate& date,
                       QString* error = nullptr, const QLocale& locale = QLocale::system());
 
+// The same thirteen keys as a fresh file's whole text (Windows-1250 texts,
+// the file's own line ending "\n"), for a writer that replaces a file whole
+// instead of updating it key by key.
+std::string SettingsFileText(const SettingsPage& page, const QDate& date, const QLocale& locale = QLocale::system());
+
+// Which decimal separator a scaling text in a file may have. Locale: the
+// machine's, as the window reads. Either: a full stop or a comma (a file from
+// a machine with the other one), turned into `sep` on loading; there is no
+// thousands separator, so one of them in a text is always the decimal one.
+enum class FileSeparators { Locale, Either };
+// `text` with its one full stop or comma as `sep`; unchanged when it holds
+// `sep` already, or neither, or more than one.
+QString WithDecimalSeparator(const QString& text, char sep);
+
 struct SettingsFileLoad {
     enum Status {
         Loaded,
@@ -134,9 +148,11 @@ struct SettingsFileLoad {
 // Reads the file with one bounded, non-blocking read. Integers are decimal
 // with a sign or "0x" hexadecimal; a missing or non-integer key reads as -1
 // (no selection, unchecked); a missing text as empty.
-SettingsFileLoad LoadSettingsFile(const QString& path, char sep = DecimalSeparator());
+SettingsFileLoad LoadSettingsFile(const QString& path, char sep = DecimalSeparator(),
+                                  FileSeparators separators = FileSeparators::Locale);
 // The same on a file already read.
-SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep = DecimalSeparator());
+SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep = DecimalSeparator(),
+                              FileSeparators separators = FileSeparators::Locale);
 
 // Scaling texts in the file. A file that begins with a UTF-8 byte order mark
 // holds UTF-8; any other holds Windows-1250, the code page of the machines

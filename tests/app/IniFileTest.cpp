@@ -3,17 +3,20 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
@@ -305,3 +308,38 @@ TEST_F(IniFileTest, StaleTemporaryFilesAreRemovedByTheNextWrite) {
 }
 
 } // namespace
+
+// A whole file under a free name: a taken name fails with EEXIST and keeps
+// its file; several writers racing for one name end with one whole winner.
+TEST_F(IniFileTest, AnExclusiveWholeWriteNeverTakesAnExistingName) {
+    Put("old\n");
+    int err = 0;
+    EXPECT_FALSE(kv::WriteWholeFile(path, "new\n", true, &err));
+    EXPECT_EQ(err, EEXIST);
+    EXPECT_EQ(Get(), "old\n");
+    ASSERT_TRUE(kv::WriteWholeFile(path, "new\n", false, &err));
+    EXPECT_EQ(Get(), "new\n");
+    const std::string fresh = dir + "/fresh.kvs";
+    const std::string big(200000, 'b');
+    std::vector<pid_t> writers;
+    for (char c : {'1', '2', '3', '4'}) {
+        const pid_t pid = fork();
+        if (pid == 0)
+            _exit(kv::WriteWholeFile(fresh, std::string(big.size(), c), true) ? 0 : 1);
+        writers.push_back(pid);
+    }
+    int won = 0;
+    for (pid_t pid : writers) {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        won += WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    }
+    EXPECT_EQ(won, 1);
+    std::ifstream in(fresh, std::ios::binary);
+    const std::string got{std::istreambuf_iterator<char>(in), {}};
+    ASSERT_EQ(got.size(), big.size());
+    EXPECT_EQ(got.find_first_not_of(got[0]), std::string::npos) << "one writer's whole text";
+    EXPECT_EQ(FilesInDir(), 2) << "no temporary file left";
+    EXPECT_FALSE(kv::WriteWholeFile(dir + "/no/such/folder", "x", true, &err));
+    EXPECT_EQ(err, ENOENT);
+}

@@ -6,10 +6,17 @@
 
 #include "../app/poll_support.h"
 
+#include "KvCtlJson.h"
+
+#include <QDir>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QSet>
 #include <QTemporaryDir>
+
+#include <csignal>
 
 using clitest::TCtlRig;
 
@@ -170,8 +177,8 @@ TEST(Kvctl, WatchWritesLinesAndCsv) {
     const QStringList rows = Read(csv).split('\n', Qt::SkipEmptyParts);
     ASSERT_EQ(rows.size(), 4);
     EXPECT_TRUE(rows[0].startsWith("time,calculated,calculated_unit,physical"));
-    // A full stop in the file whatever the locale.
-    EXPECT_TRUE(rows[1].contains(",25.0,°C,")) << rows[1].toStdString();
+    // A full stop in the file whatever the locale, the value in full.
+    EXPECT_TRUE(rows[1].contains(",24.999998,°C,")) << rows[1].toStdString();
     EXPECT_TRUE(rows[1].endsWith(",0,\"OK\",\"\"")) << rows[1].toStdString();
 }
 
@@ -408,5 +415,327 @@ TEST(FrameTrace, CutsAndJudgesWhatTheLineCarries) {
         ASSERT_EQ(lines.size(), c.expected.size()) << c.expected.front();
         for (std::size_t i = 0; i < lines.size(); ++i)
             EXPECT_NE(lines[i].find(c.expected[i]), std::string::npos) << lines[i];
+    }
+}
+
+// ---- the contract with scripts ------------------------------------------------------
+
+namespace {
+
+// The JSON's field paths as kvctl help json writes them: "a.b", "list[].c";
+// arrays of plain values are one path.
+void Paths(const QJsonObject& o, const QString& prefix, QSet<QString>& out, QSet<QString>& emptyArrays) {
+    for (auto it = o.begin(); it != o.end(); ++it) {
+        const QString path = prefix + it.key();
+        if (it.value().isObject()) {
+            Paths(it.value().toObject(), path + '.', out, emptyArrays);
+        } else if (it.value().isArray() && !it.value().toArray().isEmpty() && it.value().toArray().first().isObject()) {
+            for (const QJsonValue& e : it.value().toArray())
+                Paths(e.toObject(), path + "[].", out, emptyArrays);
+        } else {
+            if (it.value().isArray() && it.value().toArray().isEmpty())
+                emptyArrays << path;
+            out << path;
+        }
+    }
+}
+
+} // namespace
+
+// Every command's JSON against its documentation (kvctl help json): the same
+// fields, no more, no fewer, and the schema's name.
+TEST(KvctlContract, EveryJsonOutputIsItsDocumentedSchema) {
+    QTemporaryDir dir;
+    const QString tc = WriteKvs(dir, "tc.kvs", "2", "850");
+    const struct {
+        QStringList args;
+        const char* schema;
+    } cases[] = {
+        {{"ports"}, "kvctl.ports/1"},
+        {{"status"}, "kvctl.status/1"},
+        {{"watch", "--count", "1"}, "kvctl.watch/1"},
+        {{"settings", "get"}, "kvctl.settings.get/1"},
+        {{"factory"}, "kvctl.factory/1"},
+        {{"settings", "diff", tc}, "kvctl.settings.diff/1"},
+        {{"settings", "set", tc, "--backup", dir.filePath("b")}, "kvctl.settings.set/1"},
+        {{"maintenance", "clear-minmax"}, "kvctl.maintenance/1"},
+        {{"maintenance", "store-wire-resistance"}, "kvctl.maintenance/1"}, // refused: also an object
+    };
+    QSet<QString> covered;
+    for (const auto& c : cases) {
+        TCtlRig rig;
+        const int exit = rig.Run(QStringList{"--json"} + c.args);
+        EXPECT_TRUE(exit == 0 || exit == 1) << c.schema << ": " << S(rig.err).toStdString();
+        QJsonParseError error{};
+        const QJsonObject o = QJsonDocument::fromJson(rig.out, &error).object();
+        ASSERT_EQ(error.error, QJsonParseError::NoError) << c.schema << ": " << S(rig.out).toStdString();
+        EXPECT_EQ(o["schema"].toString(), QString::fromLatin1(c.schema));
+        const kvctl::TJsonSchema* doc = nullptr;
+        for (const auto& s : kvctl::JsonSchemas())
+            if (QLatin1String(s.name) == QLatin1String(c.schema))
+                doc = &s;
+        ASSERT_NE(doc, nullptr) << c.schema << " is not documented";
+        covered << c.schema;
+        QSet<QString> actual, emptyArrays, documented;
+        Paths(o, {}, actual, emptyArrays);
+        for (const auto& f : doc->fields) {
+            const QString path = QString::fromLatin1(f.path);
+            const QString array = path.section("[]", 0, 0);
+            // An empty list shows only its name.
+            documented << (path.contains("[]") && emptyArrays.contains(array) ? array : path);
+        }
+        EXPECT_EQ(actual, documented) << c.schema << "\n  undocumented: "
+                                      << QStringList((actual - documented).values()).join(' ').toStdString()
+                                      << "\n  missing: " << QStringList((documented - actual).values()).join(' ').toStdString();
+        EXPECT_TRUE(kvctl::TKvCtl::HelpText("json").contains(QString::fromLatin1(c.schema)));
+    }
+    EXPECT_EQ(covered.size(), static_cast<qsizetype>(kvctl::JsonSchemas().size())) << "a schema without a case";
+    // set says what it changed, as the device stored it.
+    TCtlRig set;
+    ASSERT_EQ(set.Run({"--json", "settings", "set", WriteKvs(dir, "t2.kvs", "2", "850"), "--backup", dir.filePath("b2")}), 0);
+    const QJsonObject o = QJsonDocument::fromJson(set.out).object();
+    EXPECT_TRUE(o["written"].toBool());
+    EXPECT_TRUE(o["verified"].toBool());
+    QStringList changed;
+    for (const QJsonValue& c : o["changed"].toArray())
+        changed << c["field"].toString() + '=' + c["after"].toString();
+    EXPECT_TRUE(changed.contains("output_high=850")) << changed.join(' ').toStdString();
+}
+
+// diff, set and set --dry-run check a file alike: what set refuses, diff
+// refuses too, with the reasons, before any port is opened.
+TEST(KvctlContract, DiffAndDryRunRefuseWhatSetRefuses) {
+    QTemporaryDir dir;
+    const QString good = WriteKvs(dir, "good.kvs", "2", "850");
+    auto edit = [&](const char* name, const QString& from, const QString& to) {
+        QString text = Read(good);
+        text.replace(from, to);
+        const QString path = dir.filePath(QString::fromLatin1(name));
+        QFile f(path);
+        f.open(QIODevice::WriteOnly);
+        f.write(text.toUtf8());
+        return path;
+    };
+    const struct {
+        QString file;
+        const char* reason;
+    } files[] = {
+        {edit("header-only.kvs", Read(good).mid(Read(good).indexOf("[Settings]")), ""), "RadioGroup_Mode is missing"},
+        {edit("no-mode.kvs", "RadioGroup_Mode=2\n", ""), "RadioGroup_Mode is missing"},
+        {edit("abc.kvs", "Edit_FizikaiForOutH=850", "Edit_FizikaiForOutH=abc"), "Edit_FizikaiForOutH \"abc\" is not a number"},
+        {edit("both.kvs", "Edit_FizikaiForOutH=850", "Edit_FizikaiForOutH=1,000.5"), "is not a number"},
+        {edit("header.kvs", "KV=KV5510/KV7730", "KV=KV5510"), "is not \"KV5510/KV7730\""},
+        {dir.path(), "a folder"},
+    };
+    for (const auto& f : files)
+        for (const QStringList& args : {QStringList{"settings", "diff", f.file}, QStringList{"settings", "set", f.file},
+                                        QStringList{"settings", "set", "--dry-run", f.file}}) {
+            TCtlRig rig;
+            EXPECT_EQ(rig.Run(args), 2) << args.join(' ').toStdString();
+            EXPECT_TRUE(S(rig.err).contains(QString::fromLatin1(f.reason))) << S(rig.err).toStdString();
+            EXPECT_TRUE(S(rig.err).contains("nothing was sent")) << S(rig.err).toStdString();
+            EXPECT_EQ(rig.port, nullptr) << args.join(' ').toStdString();
+        }
+}
+
+// A file saved where the separator is a comma sets what the same file with a
+// full stop sets, under either locale; both diff alike against the device.
+TEST(KvctlContract, ACommaFileSetsWhatADotFileSets) {
+    QTemporaryDir dir;
+    for (const char sep : {'.', ','}) {
+        const polltest::TSeparator locale(sep);
+        std::vector<kv::SettingsRecord> stored;
+        for (const char* high : {"150.5", "150,5"}) {
+            TCtlRig rig;
+            const QString file = WriteKvs(dir, QStringLiteral("f%1%2.kvs").arg(sep).arg(stored.size()), "2", high);
+            TCtlRig diff;
+            EXPECT_EQ(diff.Run({"settings", "diff", file}), 1) << high;
+            EXPECT_TRUE(S(diff.out).contains("output_high    device: 100  ->  file: 150.5")) << S(diff.out).toStdString();
+            ASSERT_EQ(rig.Run({"settings", "set", file}), 0) << high << " under " << sep << ": " << S(rig.err).toStdString();
+            stored.push_back(rig.device->Model().Settings());
+            // The backup is written with the machine's separator, as the window writes.
+            EXPECT_TRUE(Read(dir.filePath(QStringLiteral("f%1%2.backup-20261206-100000.kvs").arg(sep).arg(stored.size() - 1)))
+                            .contains(QStringLiteral("Edit_FizikaiForOutH=100%10").arg(sep)));
+        }
+        EXPECT_EQ(stored[0].FizikaiForOutH, 150.5f);
+        EXPECT_EQ(stored[0].Encode(), stored[1].Encode());
+    }
+}
+
+// -o writes a fresh file whole, "-" is the standard output; a backup
+// never takes an existing name.
+TEST(KvctlContract, OutputFilesAreFreshAndBackupsNeverShareAName) {
+    QTemporaryDir dir;
+    const QString notes = dir.filePath("notes.kvs");
+    {
+        QFile f(notes);
+        f.open(QIODevice::WriteOnly);
+        f.write("[Notes]\nline=3\n[Settings]\nRadioGroup_Mode=5\nOwnKey=1\n");
+    }
+    TCtlRig get;
+    ASSERT_EQ(get.Run({"settings", "get", "-o", notes}), 0);
+    const QString text = Read(notes);
+    EXPECT_TRUE(text.startsWith("[Header]\nKV=KV5510/KV7730\n[Settings]\nRadioGroup_Mode=0\n")) << text.toStdString();
+    EXPECT_FALSE(text.contains("Notes"));
+    EXPECT_FALSE(text.contains("OwnKey"));
+
+    TCtlRig dash;
+    ASSERT_EQ(dash.Run({"factory", "-o", "-"}), 0);
+    EXPECT_TRUE(S(dash.out).contains("KV=KV5510/KV7730"));
+    EXPECT_FALSE(QFile::exists("-.kvs"));
+    EXPECT_FALSE(QFile::exists("-"));
+
+    // Three runs in the same second: three backups, the earlier ones kept.
+    const QString file = WriteKvs(dir, "tc.kvs", "2", "850");
+    QStringList backups;
+    for (int i = 0; i < 3; ++i) {
+        TCtlRig rig;
+        ASSERT_EQ(rig.Run({"settings", "set", file}), 0) << S(rig.err).toStdString();
+        const QString err = S(rig.err);
+        backups << err.mid(err.indexOf("backup of the device's settings: ") + 33).section('\n', 0, 0);
+    }
+    EXPECT_EQ(backups, (QStringList{dir.filePath("tc.backup-20261206-100000.kvs"), dir.filePath("tc.backup-20261206-100000-1.kvs"),
+                                    dir.filePath("tc.backup-20261206-100000-2.kvs")}));
+    for (const QString& b : backups)
+        EXPECT_TRUE(Read(b).contains("Edit_FizikaiForOutH=100")) << b.toStdString();
+}
+
+// The CSV log is opened after the first answer and never truncated.
+TEST(KvctlContract, TheCsvLogIsAppendedToOrLeftAlone) {
+    QTemporaryDir dir;
+    const QString csv = dir.filePath("w.csv");
+    {
+        TCtlRig first;
+        ASSERT_EQ(first.Run({"watch", "--interval", "0", "--count", "2", "--csv", csv}), 0);
+        // While one watch holds the log, another one leaves it alone.
+        TCtlRig second;
+        EXPECT_EQ(second.Run({"watch", "--interval", "0", "--count", "2", "--csv", csv}), 2);
+        EXPECT_TRUE(S(second.err).contains("is being written by another program")) << S(second.err).toStdString();
+    }
+    const QString two = Read(csv);
+    ASSERT_EQ(two.count('\n'), 3);
+
+    const struct {
+        const char* what;
+        QString openError;  // the port refuses
+        QString content;    // the file before ("" : the log above)
+        int exit;
+        bool appended;
+    } cases[] = {
+        {"a second watch adds its rows", {}, {}, 0, true},
+        {"a port that does not open leaves it", "No such file or directory", {}, 3, false},
+        {"a busy port leaves it", "Device or resource busy", {}, 3, false},
+        {"another file is refused", {}, "date,value\n1,2\n", 2, false},
+        {"a torn last row gets its line end", {}, two.left(two.size() - 5), 0, true},
+    };
+    for (const auto& c : cases) {
+        const QString before = c.content.isEmpty() ? two : c.content;
+        {
+            QFile f(csv);
+            f.open(QIODevice::WriteOnly | QIODevice::Truncate);
+            f.write(before.toUtf8());
+        }
+        TCtlRig rig;
+        rig.openError = c.openError;
+        EXPECT_EQ(rig.Run({"watch", "--interval", "0", "--count", "1", "--csv", csv}), c.exit) << c.what;
+        const QString after = Read(csv);
+        if (!c.appended) {
+            EXPECT_EQ(after, before) << c.what;
+            continue;
+        }
+        EXPECT_TRUE(after.startsWith(before)) << c.what;
+        const QStringList rows = after.mid(before.size()).split('\n', Qt::SkipEmptyParts);
+        ASSERT_EQ(rows.size(), 1) << c.what << ": " << after.toStdString();
+        EXPECT_TRUE(rows[0].startsWith("2026-12-06T10:00:")) << c.what;
+        EXPECT_TRUE(after.endsWith('\n'));
+    }
+    // Interrupted: the log ends with a whole row, and says so.
+    TCtlRig rig;
+    rig.Start({"watch", "--interval", "0", "--csv", csv});
+    ASSERT_TRUE(rig.RunUntil([&] { return rig.Lines() >= 2; }));
+    rig.ctl->Interrupt(SIGTERM);
+    EXPECT_EQ(rig.ctl->ExitCode(), 128 + SIGTERM);
+    EXPECT_EQ(rig.ctl->EndSignal(), SIGTERM);
+    EXPECT_TRUE(S(rig.err).contains("interrupted (SIGTERM); " + csv + " ends with its last whole row")) << S(rig.err).toStdString();
+    EXPECT_TRUE(Read(csv).endsWith('\n'));
+}
+
+TEST(KvctlContract, WatchForEndsAlsoWhileTheDeviceIsSilent) {
+    TCtlRig rig;
+    rig.config.Settings.Mode = 0;
+    rig.Start({"watch", "--count", "1000", "--for", "20s"});
+    rig.device->Console("silent on");
+    ASSERT_TRUE(rig.RunUntil([&] { return rig.ctl->Finished(); }, 30000));
+    EXPECT_EQ(rig.ctl->ExitCode(), 0);
+    EXPECT_GE(rig.clock.now(), 20000);
+    EXPECT_LT(rig.clock.now(), 21000);
+}
+
+TEST(KvctlContract, CommandLine) {
+    QTemporaryDir dir;
+    // "--" ends the options: a file whose name begins with a dash.
+    const QString dashed = WriteKvs(dir, "-tc.kvs", "2", "850");
+    QDir::setCurrent(dir.path());
+    TCtlRig diff;
+    EXPECT_EQ(diff.Run({"settings", "diff", "--", "-tc.kvs"}), 1) << S(diff.err).toStdString();
+    TCtlRig option;
+    EXPECT_EQ(option.Run({"settings", "diff", "-tc.kvs"}), 2);
+    EXPECT_TRUE(S(option.err).contains("unknown option -tc.kvs"));
+
+    const struct {
+        QStringList args;
+        int exit;
+        const char* text;
+    } cases[] = {
+        {{"help", "bogus"}, 2, "no help for bogus"},
+        {{"bogus", "--help"}, 2, "no help for bogus"},
+        {{"help", "json"}, 0, "kvctl.settings.set/1"},
+        {{"--help"}, 0, "143"},
+        {{"watch", "--for", "0"}, 2, "bad value for --for"},
+        {{"watch", "--for", "soon"}, 2, "bad value for --for"},
+        {{"status", "--for", "1m"}, 2, "--for is not an option of status"},
+    };
+    for (const auto& c : cases) {
+        TCtlRig rig;
+        EXPECT_EQ(rig.Run(c.args), c.exit) << c.args.join(' ').toStdString();
+        EXPECT_TRUE(S(rig.out + rig.err).contains(QString::fromLatin1(c.text))) << c.args.join(' ').toStdString();
+    }
+    const struct {
+        const char* text;
+        double seconds; // 0: refused
+    } durations[] = {{"90", 90}, {"90s", 90}, {"1.5m", 90}, {"2h", 7200}, {"250ms", 0.25}, {"1d", 86400},
+                     {"0", 0},   {"-5", 0},   {"m", 0},      {"5x", 0},   {"", 0},           {"400d", 0}};
+    for (const auto& d : durations) {
+        double s = 0;
+        EXPECT_EQ(kvctl::ParseDuration(QString::fromLatin1(d.text), s), d.seconds > 0) << d.text;
+        if (d.seconds > 0) {
+            EXPECT_DOUBLE_EQ(s, d.seconds) << d.text;
+        }
+    }
+}
+
+// Ended early, maintenance says how far the action got.
+TEST(KvctlContract, MaintenanceEndedEarlySaysWhetherItWasSent) {
+    {   // Interrupted before the device's settings said whether it is offered.
+        TCtlRig rig;
+        rig.Start({"maintenance", "restart"});
+        rig.ctl->Interrupt(SIGINT);
+        EXPECT_TRUE(S(rig.err).contains("the action was NOT sent")) << S(rig.err).toStdString();
+    }
+    {   // Interrupted while the first poll carrying it is under way.
+        TCtlRig rig;
+        rig.Start({"maintenance", "restart"});
+        ASSERT_TRUE(rig.RunUntil([&] { return rig.ended.size() >= 2; })); // poll, settings
+        rig.ctl->Interrupt(SIGINT);
+        EXPECT_TRUE(S(rig.err).contains("the action MAY have been sent")) << S(rig.err).toStdString();
+    }
+    {   // A device that stops answering: the request went out, no acknowledgement came.
+        TCtlRig rig;
+        rig.Start({"maintenance", "restart"});
+        ASSERT_TRUE(rig.RunUntil([&] { return rig.ended.size() >= 2; }));
+        rig.device->Console("silent on");
+        rig.RunUntil([&] { return rig.ctl->Finished(); });
+        EXPECT_EQ(rig.ctl->ExitCode(), 3);
+        EXPECT_TRUE(S(rig.err).contains("the action WAS sent but not acknowledged")) << S(rig.err).toStdString();
     }
 }

@@ -209,3 +209,37 @@ TEST_F(SettingsFileTest, NotASettingsFile) {
         EXPECT_EQ(load.reason.toStdString(), r.reason);
     }
 }
+
+// Either separator on loading, for a reader that takes files from machines
+// of both kinds; the page then holds the reader's own separator.
+TEST_F(SettingsFileTest, EitherDecimalSeparator) {
+    const struct {
+        const char* text;
+        char sep;
+        const char* page; // with Either
+        bool problem;     // with the locale's only
+    } rows[] = {
+        {"100,5", '.', "100.5", true},  {"100.5", ',', "100,5", true}, {"100.5", '.', "100.5", false},
+        {"-1,5e3", '.', "-1.5e3", true}, {"1,000.5", '.', "1,000.5", true}, {"1.5.5", ',', "1.5.5", true},
+        {"100", ',', "100", false},
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.text);
+        Put(QByteArray(kSaved).replace("Edit_FizikaiForOutH=100", QByteArray("Edit_FizikaiForOutH=") + r.text));
+        const kv::SettingsFileLoad either = kv::LoadSettingsFile(path, r.sep, kv::FileSeparators::Either);
+        EXPECT_EQ(either.page.FizikaiForOutH, QString::fromLatin1(r.page));
+        const bool parses = !QString::fromLatin1(r.page).contains(r.sep == '.' ? ',' : '.') &&
+                            QString::fromLatin1(r.page).count(QLatin1Char(r.sep)) <= 1;
+        EXPECT_EQ(either.problems.isEmpty(), parses) << either.problems.join("; ").toStdString();
+        EXPECT_EQ(!kv::LoadSettingsFile(path, r.sep).problems.isEmpty(), r.problem);
+    }
+}
+
+// A fresh file's whole text is what SaveSettingsFile writes into an empty file.
+TEST_F(SettingsFileTest, FreshTextIsTheSavedFile) {
+    SettingsPage p;
+    p.Wires = 1;
+    ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+    EXPECT_EQ(QByteArray::fromStdString(kv::SettingsFileText(p, kDay, kHu)), Get());
+    EXPECT_EQ(Get(), QByteArray(kSaved));
+}
