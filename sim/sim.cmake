@@ -1,10 +1,12 @@
 # The simulated transmitter: the device model (plain C++, no I/O, no clock)
-# its measuring physics and its output stage.
+# its measuring physics, its output stage and the bench meter on it.
 add_library(kv_sim STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.h
   ${CMAKE_CURRENT_LIST_DIR}/Physics.cpp ${CMAKE_CURRENT_LIST_DIR}/Physics.h
   ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.cpp ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.h
   ${CMAKE_CURRENT_LIST_DIR}/OutputStage.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputStage.h
+  ${CMAKE_CURRENT_LIST_DIR}/BenchMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/BenchMeter.h
+  ${CMAKE_CURRENT_LIST_DIR}/Random.h
   ${CMAKE_CURRENT_LIST_DIR}/Faults.cpp ${CMAKE_CURRENT_LIST_DIR}/Faults.h
 )
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})
@@ -22,7 +24,9 @@ if(TARGET kv_link_core AND TARGET kv_link_port)
 
   add_executable(kvsim
     ${CMAKE_CURRENT_LIST_DIR}/kvsim_main.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/PtyLine.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyLine.h
     ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
+    ${CMAKE_CURRENT_LIST_DIR}/MeterServer.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterServer.h
   )
   target_link_libraries(kvsim PRIVATE kv_sim_link Qt6::Core)
   install(TARGETS kvsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

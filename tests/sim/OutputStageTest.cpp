@@ -56,7 +56,7 @@ TEST(OutputStage, BoardsMissTheNominalOutputUntilCalibrated) {
             EXPECT_GT(std::fabs(At(m, p.value).MilliAmp - p.mA), 0.05) << p.value;
 
         // What the factory finds with the meter, stored.
-        const TOutputCharacteristic& c = m.OutputStage();
+        const TOutputCharacteristic& c = m.OutputStage().Characteristic();
         const kv::OutputCalibrationRecord cal{Find(c, 4.0, MilliAmp), Find(c, 20.0, MilliAmp), Find(c, 2.0, Volt),
                                               Find(c, 10.0, Volt)};
         ASSERT_EQ(m.Handle(kv::cmdWriteOutputCalibration, cal.Encode())->ErrorCode, 0);
