@@ -81,7 +81,7 @@ int main(int argc, char* argv[]) {
         "With --meter-link PATH a bench meter on the output answers SCPI on a second\n"
         "pseudo-terminal (lines end in \"\\n\"; it prints \"kvsim: meter on PATH\"): *IDN?, *RST,\n"
         "*CLS, *OPC?, MEAS:CURR:DC? (the loop current in A, \"+4.012345E-03\"), MEAS:VOLT:DC?\n"
-        "(the voltage output in V) and SYST:ERR? (\"+0,\\\"No error\\\"\" or the oldest error, as\n"
+        "(the voltage output in V) and SYST:ERR? (+0,\"No error\" or the oldest error, such as\n"
         "-113,\"Undefined header\"). Each reading takes 20 ms and has gaussian noise of a few\n"
         "counts, drawn from --seed. A new PWM value reaches the output through its filter\n"
         "(time constant 2.5 ms): read it 50 ms after the poll that carries it, not sooner.\n\n"
@@ -177,7 +177,7 @@ int main(int argc, char* argv[]) {
                                     "meter resolution " + p.value(meterResolution).replace(',', ' ').toStdString()}) {
         const std::string reply = ConsoleExecute(line, faults, model, ignored, &meter);
         if (reply.rfind("error:", 0) == 0)
-            return fail(QString::fromStdString(reply).replace("meter ", "--meter-"));
+            return fail(QString::fromStdString(reply.substr(7)).replace("meter ", "--meter-"));
     }
     for (const auto& [opt, word] : {std::pair{&sensor, "sensor"}, std::pair{&drop, "drop"}, std::pair{&corrupt, "corrupt"},
                                     std::pair{&noise, "noise"}, std::pair{&error, "error"}}) {
