@@ -1,15 +1,11 @@
 #pragma once
-// TMeterServer: kvsim's bench meter (BenchMeter.h) on a pseudo-terminal of
-// its own (a TPtyLine). Command lines are executed one at a time in the order
-// they came; a line with a measurement is answered kApertureMs after it was
-// taken up, with the output as it is then (the device model moved on to that
-// moment first), and the lines that came meanwhile wait for it, as on a meter
-// that reads one command at a time.
-#include "BenchMeter.h"
+// TMeterServer: kvsim's bench meter on a pseudo-terminal of its own: a
+// TMeterSession on a TPtyLine, its answers paced at the rate the other side
+// set, like the transmitter's.
+#include "MeterSession.h"
 #include "PtyLine.h"
 
 #include <QObject>
-#include <QTimer>
 
 #include <functional>
 
@@ -31,14 +27,9 @@ signals:
     void opened(const QString& path);
 
 private:
-    void Next();
-    void Finish();
-
-    TBenchMeter& meter_;
-    std::function<TMeterReading()> output_;
+    TMBQtTimerFactory timers_;
+    TMeterSession session_;
     TPtyLine line_;
-    QTimer aperture_;
-    TScpiReply measuring_;
 };
 
 } // namespace kvsim

@@ -12,12 +12,15 @@ add_library(kv_sim STATIC
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})
 target_link_libraries(kv_sim PUBLIC kv_records)
 
-# The simulator's protocol glue (the link engine as ASCII slave) and the
-# in-process device for the program's tests (memory port, manual clock).
+# The simulator's protocol glue (the link engine as ASCII slave, the bench
+# meter's session) and the in-process device and meter for the programs'
+# tests (memory port, manual clock).
 if(TARGET kv_link_core AND TARGET kv_link_port)
   add_library(kv_sim_link STATIC
     ${CMAKE_CURRENT_LIST_DIR}/SimSlave.cpp ${CMAKE_CURRENT_LIST_DIR}/SimSlave.h
     ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.h
+    ${CMAKE_CURRENT_LIST_DIR}/MeterSession.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterSession.h
+    ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.h
   )
   target_include_directories(kv_sim_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
   target_link_libraries(kv_sim_link PUBLIC kv_sim kv_link_core kv_link_port)
