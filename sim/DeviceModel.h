@@ -164,6 +164,8 @@ public:
     // driven with.
     TMeterReading Meter() const { return outputStage_.Characteristic().Read(DrivenPWM()); }
     std::uint16_t DrivenPWM() const;
+    // The PWM word of the last poll request: 0 when the output is not forced.
+    std::uint16_t ForcedPWM() const { return pwmForce_; }
     // What leaves the output terminals now, through the output filter: a
     // PWM value the device took less than TOutputStage::kSettleMs ago has
     // not fully arrived (the bench meter reads this).

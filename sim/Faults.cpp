@@ -173,7 +173,8 @@ std::string ConsoleStatus(const TFaultInjector& inj, const TDeviceModel& model) 
       << inj.Noised << ", late " << inj.Delayed << ", errors " << inj.Errored << "; mode "
       << int(model.Settings().Mode) << ", value " << Fmt(model.ProcessValue()) << ", physical "
       << Fmt(a.PhysicalValue) << ", calculated " << Fmt(a.CalculatedValue) << ", output " << Fmt(a.OutputLevel)
-      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts();
+      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts() << ", forced PWM "
+      << model.ForcedPWM();
     return o.str();
 }
 
