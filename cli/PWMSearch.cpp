@@ -19,7 +19,7 @@ constexpr double kSaneSlopeLow = 0.2, kSaneSlopeHigh = 5.0;
 } // namespace
 
 TPWMSearch::TPWMSearch(double target, std::int32_t start, double nominalSlope, TReadingUnit unit)
-    : target_(target), nominalSlope_(nominalSlope), unit_(unit), next_(std::clamp(start, kLowest, kHighest)) {}
+    : target_(target), nominalSlope_(nominalSlope), slope_(nominalSlope), unit_(unit), next_(std::clamp(start, kLowest, kHighest)) {}
 
 std::string TPWMSearch::Text(double reading) const {
     char buf[64];
@@ -77,6 +77,7 @@ void TPWMSearch::Decide() {
         if (secant > kSaneSlopeLow * nominalSlope_ && secant < kSaneSlopeHigh * nominalSlope_)
             slope = secant;
     }
+    slope_ = slope;
     const double estimate = best_ + (target_ - bestReading_) / slope;
     const auto candidate = static_cast<std::int32_t>(
         std::clamp<double>(std::round(estimate), static_cast<double>(kLowest), static_cast<double>(kHighest)));

@@ -52,13 +52,16 @@ public:
     const std::string& Failure() const { return failure_; }
     int Readings() const { return static_cast<int>(readings_.size()); }
     double Target() const { return target_; }
+    // The slope (reading per PWM count) the last step went by: the secant
+    // of the readings nearest the target, or the nominal one.
+    double Slope() const { return slope_; }
 
 private:
     void Decide();
     void End(std::string failure = {});
     std::string Text(double reading) const;
 
-    double target_, nominalSlope_;
+    double target_, nominalSlope_, slope_;
     TReadingUnit unit_;
     std::map<std::int32_t, double> readings_;
     std::optional<std::int32_t> next_;
