@@ -1,0 +1,139 @@
+#pragma once
+// The calibration certificate: what one calibration run did to one
+// transmitter, as a PDF for the auditor's folder (A4, one or two pages) and
+// the same facts as JSON for the line's database (schema
+// "kvctl.calibration/1"). No widgets: kvctl writes it after an unattended
+// run, the window may write it after a write from its wizard.
+//
+// The verdict is computed here, not by the caller: a certificate says
+// PASSED only when the record was acknowledged by the device, the run ended
+// on its own, and every as-left check lies within its tolerance. Anything
+// else (an interrupted run, a write without acknowledgement, a check out of
+// tolerance or not made) gives a document headed "FAILED / NOT CALIBRATED"
+// on every page, so no document from a failed run can be read as a success.
+//
+// Numbers and times never follow the locale: "." as the decimal separator,
+// ISO 8601 times with their offset. Both files are written whole or not at
+// all (a temporary file beside the target, renamed when complete).
+#include "DeviceRecords.h"
+
+#include <QDateTime>
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <vector>
+
+class QCoreApplication;
+
+namespace kv::cert {
+
+inline constexpr const char* kSchema = "kvctl.calibration/1";
+
+enum class TKind : std::uint8_t { Input, Output };
+
+// A calibration date as the poll answer reports it.
+struct TCalibrationDate {
+    bool Known = false; // false: not read (the run ended before that poll)
+    QString Date;       // "2016-10-11"; empty: the device was never calibrated
+};
+TCalibrationDate CalibrationDateOf(const PollAnswer& a);
+
+struct TDevice {
+    QString Type;     // "KV7730", "KV5510", "???"
+    int PCBIdentityAddress = -1;
+    QString Firmware; // "v2016-10-11"
+    TCalibrationDate Before, After;
+};
+// Type, identity and firmware from a poll answer of the run; the dates are
+// the caller's (the answers before and after the write).
+TDevice DeviceOf(const PollAnswer& a);
+
+// A reference standard the run measured against: the resistors and the
+// voltage source (input), the meter (output, its *IDN? answer in Identity).
+struct TReference {
+    QString Name;     // "R500", "R5K", "UREF", "meter"
+    double Value = 0; // in Unit; unused for a meter
+    QString Unit;     // "ohm", "mV"
+    QString Identity; // the meter's *IDN? answer, the port it answered on
+};
+
+// One figure checked before (as found) and after (as left) the write.
+struct TCheck {
+    QString Name;          // "R500", "4 mA", "6 V"
+    QString Unit;          // "ohm", "mA", "V"
+    double Target = 0;     // the reference's value or the nominal output
+    double Tolerance = 0;  // ± in Unit
+    std::optional<double> AsFound, AsLeft; // none: not measured
+};
+// Within tolerance: measured, a number, and |measured - target| <= tolerance.
+bool WithinTolerance(const TCheck& c, const std::optional<double>& measured);
+
+// A value the record carried, as the device stores it.
+struct TWrittenValue {
+    QString Name;   // "OFFSET_CH0", "RREF_500_3W", "PWMForIL"
+    double Value;   // a single's value exactly as written, or an integer
+    bool Integer;
+};
+std::vector<TWrittenValue> WrittenValues(const InputCalibrationRecord& r);
+std::vector<TWrittenValue> WrittenValues(const OutputCalibrationRecord& r);
+
+// What became of the record.
+enum class TWrite : std::uint8_t {
+    NotSent,        // the device's calibration is as it was
+    Unacknowledged, // sent, but no acknowledgement: the device may hold either
+    Acknowledged,
+};
+
+struct TFacts {
+    TKind Kind = TKind::Input;
+    TDevice Device;
+    QString Port;
+    QDateTime Started, Finished;
+    QString Operator;
+    QString ToolVersion; // kvctl's (or the window's) version
+    std::vector<TReference> References;
+    std::vector<TCheck> Checks;
+    int Command = 0;                   // 2 (input) or 3 (output)
+    std::vector<std::uint8_t> Record;  // the record's bytes, as sent
+    std::vector<TWrittenValue> Written;
+    TWrite Write = TWrite::NotSent;
+    // Why the run ended before its end ("interrupted", "the device did not
+    // answer"); empty when it ran to its end.
+    QString Failure;
+    QStringList Log; // the wizard's log lines, in order
+};
+
+// The verdict and its reason in one sentence ("" when passed).
+struct TVerdict {
+    bool Passed = false;
+    QString Reason;
+};
+TVerdict Verdict(const TFacts& f);
+
+// The facts as one JSON object of the schema kSchema.
+QJsonObject ToJson(const TFacts& f);
+
+// The JSON file beside a PDF: FILE.pdf gives FILE.json, another name gets
+// ".json" appended.
+QString JsonPathFor(const QString& pdfPath);
+
+// Writes the PDF and the JSON beside it. Each is complete on disk or absent
+// (an earlier file of the same name stays until the new one is complete).
+// Needs a QGuiApplication (see CreateApplication); without one it fails with
+// a message instead of aborting. On failure `error` says which file and why.
+bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error);
+bool WritePdf(const TFacts& f, const QString& path, QString* error);
+bool WriteJson(const TFacts& f, const QString& path, QString* error);
+
+// kvctl runs where there is no display. Text in a PDF needs Qt Gui's font
+// database, which exists only under a QGuiApplication; the "offscreen"
+// platform gives one with the system's fonts (fontconfig) and never opens a
+// display. So a command that writes a certificate runs under that, any other
+// under a plain QCoreApplication.
+std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool certificate);
+
+} // namespace kv::cert
