@@ -153,6 +153,9 @@ void TOutputCalibrationRun::OnReading(std::optional<double> value, const QString
             return Force(*search_->Next());
         if (!search_->Found())
             return Fail(QStringLiteral("%1: %2").arg(StepTitle(step_), QString::fromStdString(search_->Failure())));
+        // The operator's last press: the value whose reading came closest,
+        // which Next then stores as the page's does.
+        Force(search_->Best());
         Next();
         return;
     }
