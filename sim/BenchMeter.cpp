@@ -278,7 +278,8 @@ std::string TBenchMeter::Answer(const TScpiReply& reply, const TMeterReading& ou
         }
         const bool current = p.Quantity == quantityCurrent;
         const double resolution = current ? currentResolution_ : voltageResolution_;
-        const double value = current ? output.MilliAmp / 1000.0 : output.Volt;
+        const bool connected = wiring_ == wiredBoth || (wiring_ == wiredCurrent) == current;
+        const double value = !connected ? 0.0 : current ? output.MilliAmp / 1000.0 : output.Volt;
         out += FormatReading(value + rng_.Gaussian() * noiseCounts_ * resolution, resolution);
     }
     if (!reply.Parts.empty())

@@ -29,6 +29,9 @@
 //   seeded generator: the same seed gives the same readings in the same order.
 // - A reading takes kApertureMs (one power-line cycle at 50 Hz) from the
 //   query, and is the output at the end of that time: the answer comes then.
+// - Its leads are on both outputs (as with one meter for each), or on the
+//   current loop or the voltage output alone, as a fixture connects them for
+//   a step; a quantity it is not connected to reads 0 (and its noise).
 #include "OutputStage.h"
 #include "Random.h"
 
@@ -42,6 +45,8 @@ namespace kvsim {
 
 // What a query asks the meter to measure.
 enum TMeterQuantity : std::uint8_t { quantityCurrent, quantityVoltage };
+// Where its leads are.
+enum TMeterWiring : std::uint8_t { wiredBoth, wiredCurrent, wiredVoltage };
 
 // One executed line: the answer's parts in order, each a text or a reading
 // still to take. No parts: nothing to send.
@@ -74,6 +79,8 @@ public:
     double CurrentResolution() const { return currentResolution_; }
     double VoltageResolution() const { return voltageResolution_; }
     double NoiseCounts() const { return noiseCounts_; }
+    void SetWiring(TMeterWiring w) { wiring_ = w; }
+    TMeterWiring Wiring() const { return wiring_; }
 
     // Bytes from the line; NextLine then hands out each complete line.
     void Receive(std::string_view bytes);
@@ -98,6 +105,7 @@ private:
     double currentResolution_ = kDefaultCurrentResolution;
     double voltageResolution_ = kDefaultVoltageResolution;
     double noiseCounts_ = kDefaultNoiseCounts;
+    TMeterWiring wiring_ = wiredBoth;
     std::string pending_;
     bool overrun_ = false; // throwing away the rest of a line too long
     std::deque<std::string> lines_;

@@ -30,6 +30,8 @@ const char* const kConsoleHelp =
     "                               and voltage (V) once settled; the output calibration's meter\n"
     "meter noise N                  the bench meter's noise, standard deviation in counts\n"
     "meter resolution A V           the bench meter's resolution of current (A) and voltage (V)\n"
+    "meter current|voltage|both     the bench meter's leads on the current loop, the voltage\n"
+    "                               output, or both (default); what it is not on reads 0\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "counts                         requests, answers and commands the device carried out\n"
@@ -288,10 +290,16 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
     }
     if (cmd == "meter" && w.size() == 1)
         return FormatMeter(model.Meter());
-    if (cmd == "meter" && (arg == "noise" || arg == "resolution")) {
+    if (cmd == "meter" && (arg == "noise" || arg == "resolution" || arg == "current" || arg == "voltage" || arg == "both")) {
         if (!meter)
             return "error: no bench meter here (kvsim --meter-link)";
         double a = 0, volt = 0;
+        if (arg == "current" || arg == "voltage" || arg == "both") {
+            if (w.size() != 2)
+                return "error: meter current|voltage|both";
+            meter->SetWiring(arg == "current" ? wiredCurrent : arg == "voltage" ? wiredVoltage : wiredBoth);
+            return "meter on " + std::string(arg == "both" ? "both outputs" : arg == "current" ? "the current loop" : "the voltage output");
+        }
         if (arg == "noise") {
             if (w.size() != 3 || !Number(w[2], a) || !meter->SetNoise(a))
                 return "error: meter noise wants counts from 0";

@@ -79,6 +79,7 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   board                                the board's own values, as a calibration finds them
 //   meter                                the output as a meter reads it, settled
 //   meter noise N | resolution A V       the bench meter's noise (counts) and resolutions
+//   meter current|voltage|both           where the bench meter's leads are
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list

@@ -180,6 +180,8 @@ TEST(BenchMeter, ConsoleSetsNoiseAndResolution) {
         {"meter resolution 1e-9", "error:"},
         {"meter resolution 1e-9 nan", "error:"},
         {"meter", "meter "},
+        {"meter voltage", "meter on the voltage output"},
+        {"meter current extra", "error:"},
     };
     for (const auto& row : table) {
         const std::string reply = ConsoleExecute(row.line, inj, model, act, &meter);
@@ -189,4 +191,9 @@ TEST(BenchMeter, ConsoleSetsNoiseAndResolution) {
     EXPECT_EQ(meter.CurrentResolution(), 1e-8);
     EXPECT_EQ(meter.VoltageResolution(), 1e-5);
     EXPECT_EQ(ConsoleExecute("meter noise 1", inj, model, act).rfind("error: no bench meter", 0), 0u);
+    // Leads on the voltage output only: the current reads nothing.
+    meter.SetNoise(0.0);
+    EXPECT_EQ(meter.Answer(meter.Execute("MEAS:CURR?;MEAS:VOLT?"), kOutput), "+0.000000E+00;+2.00612E+00\n");
+    ConsoleExecute("meter both", inj, model, act, &meter);
+    EXPECT_EQ(meter.Wiring(), wiredBoth);
 }
