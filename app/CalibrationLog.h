@@ -1,12 +1,11 @@
 #pragma once
 // The calibration wizards' visible log: both wizards append a step's lines
 // as Next leaves it and take exactly as many away when Back returns to it.
+#include "WizardLog.h"
+
 #include <QString>
 
 class QListWidget;
-
-// The separator line that opens a step's group of lines.
-inline constexpr const char* kCalibrationLogSeparator = "-------------------------------------------";
 
 // Appends `line` (after the separator when `separator` is set) and selects
 // the last line, which scrolls it into view.

@@ -11,6 +11,7 @@
 #include "InputCalibrationWizard.h"
 #include "OutputCalibrationWizard.h"
 #include "MBTypes.h"
+#include "PollCycle.h"
 #include "SettingsModel.h"
 
 #include "ui_DeveloperTool.h"
@@ -29,6 +30,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <optional>
+#include <vector>
 
 class TMBTimerFactory;
 class TSpeedButton;
@@ -92,9 +96,15 @@ public:
 
     // --- Link events (the poll cycle answers them).
     void MB1MBPortOpenedOrClosed(bool MBbPortOpen);
+    // Forwards to the poll cycle (device/PollCycle.h), which decides the
+    // next request and hands on what the answer carries.
     void MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString);
 
-    // --- Poll cycle and device commands (MainPoll.cpp)
+    // --- Poll cycle and device commands (MainPoll.cpp; the cycle itself,
+    // its dispatcher and late-answer rules, in device/PollCycle.h). The
+    // window gives it the poll's inputs and keeps what is pending in its
+    // toggle buttons' down state.
+    kv::TPollCycle& PollCycle() { return *m_pollCycle; }
     // Composes the poll (command 1) from the window's state and starts it.
     void StartPoll();
     // The switch forcing byte: 0x80 plus the bit of each switch that is on.
@@ -105,13 +115,18 @@ public:
     std::uint8_t PollFETControl() const;
     // The PWM value the next poll carries, by the pages shown.
     std::uint16_t PollPWMValue() const;
-    // Command composers; each clears the transmit buffer, puts its data and
-    // starts the request 20 ms later.
-    void SendWriteInputCalibration();
-    void SendWriteOutputCalibration();
-    void SendReadSettings();
-    void SendWriteSettings();
-    void SendReadFactoryDefaults();
+    // Command composers: each starts its command through the cycle (a
+    // write the window cannot compose is released unsent and a poll goes
+    // out instead).
+    void SendWriteInputCalibration() { m_pollCycle->StartCommand(kv::pendWriteInputCalibration); }
+    void SendWriteOutputCalibration() { m_pollCycle->StartCommand(kv::pendWriteOutputCalibration); }
+    void SendReadSettings() { m_pollCycle->StartCommand(kv::pendReadSettings); }
+    void SendWriteSettings() { m_pollCycle->StartCommand(kv::pendWriteSettings); }
+    void SendReadFactoryDefaults() { m_pollCycle->StartCommand(kv::pendReadFactoryDefaults); }
+    // The records the write commands carry; none withdraws the write (a
+    // calibration not computed, or one no device can use).
+    std::optional<std::vector<std::uint8_t>> InputCalibrationWriteData() const;
+    std::optional<std::vector<std::uint8_t>> OutputCalibrationWriteData() const;
     // The PC's local date, read once per poll.
     std::function<QDate()> LocalDate;
     // What command 2 writes; the input calibration wizard fills it.
@@ -129,8 +144,9 @@ public:
     // Puts a page state into the controls in the settings file's order;
     // groups whose selection changes run their click handlers.
     void ApplySettingsPage(const kv::SettingsPage& page);
-    // Decodes the settings answer in MB1's receive buffer into the page.
-    void ApplySettingsAnswer();
+    // Shows a settings record the device sent (command 5 or 6) on the page,
+    // and takes the display formats of its mode.
+    void ApplySettingsAnswer(const kv::SettingsRecord& record);
     void RadioGroup_ModeClick();
     void RadioGroup_CJCClick() { RadioGroup_ModeClick(); }
     void RadioGroup_WiresClick() { RadioGroup_ModeClick(); }
@@ -157,9 +173,8 @@ public:
     static const QString kDamagedFileText;
 
     // --- Status display (MainStatus.cpp)
-    // Reads the poll answer from MB1's receive buffer (read index at its
-    // first data byte) into the display and the stored values below.
-    void DecodePollAnswer();
+    // Shows a good poll answer: the display and the stored values below.
+    void DecodePollAnswer(const kv::PollAnswer& a);
     // The physical and calculated values, by CalibrationFlags and the
     // display formats; a value that cannot be shown leaves its label alone.
     void ShowMeasuredValues(double x);
@@ -290,6 +305,12 @@ private:
     void SetupPictures();
     void PinFontsToPixels(QWidget* root);
     void ConnectOnStart();
+
+    // What the poll cycle asks of the window, and the cycle (after them:
+    // it goes first).
+    std::unique_ptr<kv::TPollInputs> m_pollInputs;
+    std::unique_ptr<kv::TPendingRequests> m_pending;
+    std::unique_ptr<kv::TPollCycle> m_pollCycle;
 
     TFormMainOptions m_options;
     QString m_iniFileName;

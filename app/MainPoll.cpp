@@ -1,7 +1,8 @@
-// TForm_Main: the poll cycle. One request is in flight at a time; the end of
-// each transaction decides the next one: a poll, or the single command whose
-// button is down. What the user wants done lives only in the down state of
-// toggle buttons, read when a request is composed.
+// TForm_Main: the window's side of the poll cycle (device/PollCycle.h). The
+// cycle composes the requests and dispatches the ends of transactions; the
+// window gives it what the poll carries from the pages shown, keeps what is
+// pending in the down state of its toggle buttons, and shows the typed
+// records the cycle hands on.
 #include "Main.h"
 
 #include "DeviceRecords.h"
@@ -10,26 +11,75 @@
 #include "SpeedButton.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
-#include <vector>
 
 namespace {
 
-// Every request starts this long after it is composed.
-constexpr std::uint16_t kStartDelayMs = 20;
-
-void PutBytes(TMB& mb, const std::vector<std::uint8_t>& bytes) {
-    for (std::uint8_t b : bytes)
-        mb.MBPutByte(b);
+// The maintenance buttons and the bits they stand for.
+struct TMaintenanceButton {
+    TSpeedButton* button;
+    std::uint8_t bit;
+};
+std::array<TMaintenanceButton, 8> MaintenanceButtons(const TForm_Main& f) {
+    namespace m = kv::maint;
+    return {{
+        {f.SpeedButton_Rof2Wire, m::Rof2Wire},
+        {f.SpeedButton_ResetOf2Wire, m::ResetOf2Wire},
+        {f.SpeedButton_Pot0, m::Pot0},
+        {f.SpeedButton_Reset, m::Reset},
+        {f.SpeedButton_FRAMTorlesReset, m::FRAMClear},
+        {f.SpeedButton_Pot100, m::Pot100},
+        {f.SpeedButton_HomersekletMinMaxTorlese, m::TempMinMaxClear},
+        {f.SpeedButton_PotDefault, m::PotDefault},
+    }};
 }
 
-// The command's number, a cleared transmit buffer, its data, and the start.
-void StartCommand(TMB& mb, kv::TDeviceCommand command, const std::vector<std::uint8_t>& data = {}) {
-    mb.setMBMasterCommandToSlave(command);
-    mb.MBTXBufferClear();
-    PutBytes(mb, data);
-    mb.MBStartQuery(kStartDelayMs);
-}
+class TWindowPollInputs final : public kv::TPollInputs {
+public:
+    explicit TWindowPollInputs(TForm_Main& f) : f_(f) {}
+    std::uint16_t PollPWMValue() const override { return f_.PollPWMValue(); }
+    std::uint8_t PollFETControl() const override { return f_.PollFETControl(); }
+    QDate Today() const override { return f_.LocalDate ? f_.LocalDate() : QDate::currentDate(); }
+
+private:
+    TForm_Main& f_;
+};
+
+// Pending requests live only in the toggle buttons' down state.
+class TWindowPending final : public kv::TPendingRequests {
+public:
+    explicit TWindowPending(TForm_Main& f) : f_(f) {}
+    bool IsPending(kv::TPendingCommand c) const override { return Button(c)->Down(); }
+    void SetPending(kv::TPendingCommand c, bool down) override { Button(c)->setDown(down); }
+    std::optional<std::vector<std::uint8_t>> CommandData(kv::TPendingCommand c) override {
+        switch (c) {
+        case kv::pendWriteInputCalibration: return f_.InputCalibrationWriteData();
+        case kv::pendWriteOutputCalibration: return f_.OutputCalibrationWriteData();
+        case kv::pendWriteSettings: return f_.SettingsFromControls().Encode();
+        default: return std::vector<std::uint8_t>{};
+        }
+    }
+    std::uint8_t MaintenanceBits() const override { return f_.MaintenanceBits(); }
+    void ReleaseMaintenance(std::uint8_t bits) override {
+        for (const auto& [button, bit] : MaintenanceButtons(f_))
+            if (bits & bit)
+                button->setDown(false);
+    }
+
+private:
+    TSpeedButton* Button(kv::TPendingCommand c) const {
+        switch (c) {
+        case kv::pendWriteInputCalibration: return f_.SpeedButton_WriteCalibrationToKV;
+        case kv::pendWriteOutputCalibration: return f_.SpeedButton_WriteOutputCalibrationToKV;
+        case kv::pendReadSettings: return f_.SpeedButton_ReadSettingsFromInstrument;
+        case kv::pendWriteSettings: return f_.SpeedButton_WriteSettingsToInstrument;
+        case kv::pendReadFactoryDefaults: break;
+        }
+        return f_.SpeedButton_ReadFactoryDefaultsFromInstrument;
+    }
+    TForm_Main& f_;
+};
 
 } // namespace
 
@@ -37,6 +87,20 @@ void TForm_Main::SetupPollCycle() {
     LocalDate = kv::DateAskedOncePerSecond([] { return QDate::currentDate(); }, [] {
         return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
     });
+    m_pollInputs = std::make_unique<TWindowPollInputs>(*this);
+    m_pending = std::make_unique<TWindowPending>(*this);
+    m_pollCycle = std::make_unique<kv::TPollCycle>(*MB1, *m_pollInputs, *m_pending);
+    m_pollCycle->OnEnd = [this](const kv::TCommandEnd& end) {
+        if (end.Command != kv::cmdPoll)
+            return;
+        // The device's pages are shown only while it answers.
+        for (QWidget* w : {static_cast<QWidget*>(PageControl1), static_cast<QWidget*>(GroupBox_SystemData),
+                           static_cast<QWidget*>(GroupBox_Status), static_cast<QWidget*>(GroupBox_FileOperations),
+                           static_cast<QWidget*>(GroupBox_ReadWriteDevice)})
+            w->setVisible(end.Done);
+    };
+    m_pollCycle->OnPollAnswer = [this](const kv::PollAnswer& a) { DecodePollAnswer(a); };
+    m_pollCycle->OnSettingsRecord = [this](kv::TDeviceCommand, const kv::SettingsRecord& r) { ApplySettingsAnswer(r); };
 }
 
 std::uint8_t TForm_Main::FETControlByte(bool w3, bool az, bool kelvin, bool i400uA, bool potFix, bool w3Alt) {
@@ -57,24 +121,10 @@ std::uint8_t TForm_Main::FETControlByte(bool w3, bool az, bool kelvin, bool i400
 }
 
 std::uint8_t TForm_Main::MaintenanceBits() const {
-    namespace m = kv::maint;
-    const struct {
-        const TSpeedButton* button;
-        std::uint8_t bit;
-    } actions[] = {
-        {SpeedButton_Rof2Wire, m::Rof2Wire},
-        {SpeedButton_ResetOf2Wire, m::ResetOf2Wire},
-        {SpeedButton_Pot0, m::Pot0},
-        {SpeedButton_Reset, m::Reset},
-        {SpeedButton_FRAMTorlesReset, m::FRAMClear},
-        {SpeedButton_Pot100, m::Pot100},
-        {SpeedButton_HomersekletMinMaxTorlese, m::TempMinMaxClear},
-        {SpeedButton_PotDefault, m::PotDefault},
-    };
     std::uint8_t bits = 0;
-    for (const auto& a : actions)
-        if (a.button->Down())
-            bits |= a.bit;
+    for (const auto& [button, bit] : MaintenanceButtons(*this))
+        if (button->Down())
+            bits |= bit;
     return bits;
 }
 
@@ -104,54 +154,27 @@ std::uint8_t TForm_Main::PollFETControl() const {
 }
 
 void TForm_Main::StartPoll() {
-    kv::PollRequest request;
-    request.PWMForceValue = PollPWMValue();
-    request.MaintenanceBits = MaintenanceBits();
-    // One reading of the date, so that year, month and day belong together.
-    const QDate today = LocalDate ? LocalDate() : QDate::currentDate();
-    request.Year = static_cast<std::uint16_t>(std::clamp(today.year(), 0, 0xFFFF));
-    request.Month = static_cast<std::uint8_t>(today.month());
-    request.Day = static_cast<std::uint8_t>(today.day());
-    request.FETControl = PollFETControl();
-    StartCommand(*MB1, kv::cmdPoll, request.Encode());
+    m_pollCycle->StartPoll();
 }
 
-void TForm_Main::SendWriteInputCalibration() {
+std::optional<std::vector<std::uint8_t>> TForm_Main::InputCalibrationWriteData() const {
     // Values never measured, or ones no device can measure with, would
-    // replace the device's calibration: the press is released unsent.
-    if (!InputCalibrationComputed || !kv::incal::UnwritableFields(InputCalibrationToWrite).empty()) {
-        SpeedButton_WriteCalibrationToKV->setDown(false);
-        StartPoll();
-        return;
-    }
-    StartCommand(*MB1, kv::cmdWriteInputCalibration, InputCalibrationToWrite.Encode());
+    // replace the device's calibration.
+    if (!InputCalibrationComputed || !kv::incal::UnwritableFields(InputCalibrationToWrite).empty())
+        return std::nullopt;
+    return InputCalibrationToWrite.Encode();
 }
 
-void TForm_Main::SendWriteOutputCalibration() {
-    if (!OutputCalibrationComputed) {
-        SpeedButton_WriteOutputCalibrationToKV->setDown(false);
-        StartPoll();
-        return;
-    }
+std::optional<std::vector<std::uint8_t>> TForm_Main::OutputCalibrationWriteData() const {
+    if (!OutputCalibrationComputed)
+        return std::nullopt;
     // The record carries the low 16 bits of each value.
     kv::OutputCalibrationRecord record;
     record.PWMForIL = static_cast<std::uint16_t>(PWMForIL);
     record.PWMForIH = static_cast<std::uint16_t>(PWMForIH);
     record.PWMForUL = static_cast<std::uint16_t>(PWMForUL);
     record.PWMForUH = static_cast<std::uint16_t>(PWMForUH);
-    StartCommand(*MB1, kv::cmdWriteOutputCalibration, record.Encode());
-}
-
-void TForm_Main::SendWriteSettings() {
-    StartCommand(*MB1, kv::cmdWriteSettings, SettingsFromControls().Encode());
-}
-
-void TForm_Main::SendReadSettings() {
-    StartCommand(*MB1, kv::cmdReadSettings);
-}
-
-void TForm_Main::SendReadFactoryDefaults() {
-    StartCommand(*MB1, kv::cmdReadFactoryDefaults);
+    return record.Encode();
 }
 
 void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
@@ -160,77 +183,6 @@ void TForm_Main::MB1MBPortOpenedOrClosed(bool MBbPortOpen) {
 }
 
 void TForm_Main::MB1MBMasterEndOfEvent(TMBStatus MBStatus, const QString& MBStatusString) {
-    (void)MBStatusString; // the link panel shows it
-    // An answer that arrives while the next request still waits for its start
-    // answers an earlier request; the request goes out as composed.
-    if (MB1->MBQueryPending())
-        return;
-    const std::uint8_t command = MB1->MBMasterCommandToSlave();
-    // An answer whose length belongs to another command is the late answer
-    // to an earlier request: the command counts as not done, as after any
-    // failure; its own answer, when it comes, meets the same check.
-    const bool ok = MBStatus == stOK && kv::AnswerLengthFits(command, MB1->MBReceivedDataNumber());
-
-    if (command == kv::cmdPoll) {
-        // The device's pages are shown only while it answers.
-        for (QWidget* w : {static_cast<QWidget*>(PageControl1), static_cast<QWidget*>(GroupBox_SystemData),
-                           static_cast<QWidget*>(GroupBox_Status), static_cast<QWidget*>(GroupBox_FileOperations),
-                           static_cast<QWidget*>(GroupBox_ReadWriteDevice)})
-            w->setVisible(ok);
-        if (!ok) {
-            if (MB1->MBPortOpen())
-                StartPoll();
-            return;
-        }
-        DecodePollAnswer();
-        if (!MB1->MBPortOpen())
-            return;
-        // One pending command instead of the next poll, in this priority.
-        const struct {
-            const TSpeedButton* button;
-            void (TForm_Main::*send)();
-        } pending[] = {
-            {SpeedButton_WriteCalibrationToKV, &TForm_Main::SendWriteInputCalibration},
-            {SpeedButton_WriteOutputCalibrationToKV, &TForm_Main::SendWriteOutputCalibration},
-            {SpeedButton_ReadSettingsFromInstrument, &TForm_Main::SendReadSettings},
-            {SpeedButton_WriteSettingsToInstrument, &TForm_Main::SendWriteSettings},
-            {SpeedButton_ReadFactoryDefaultsFromInstrument, &TForm_Main::SendReadFactoryDefaults},
-        };
-        for (const auto& p : pending)
-            if (p.button->Down()) {
-                (this->*p.send)();
-                return;
-            }
-        StartPoll();
-        return;
-    }
-
-    // A command's success releases its button; a failure leaves it down, so
-    // the command goes out again after the next good poll.
-    if (ok) {
-        switch (command) {
-        case kv::cmdWriteInputCalibration:
-            SpeedButton_WriteCalibrationToKV->setDown(false);
-            break;
-        case kv::cmdWriteOutputCalibration:
-            SpeedButton_WriteOutputCalibrationToKV->setDown(false);
-            break;
-        case kv::cmdWriteSettings:
-            // Read back what the device stored.
-            SpeedButton_WriteSettingsToInstrument->setDown(false);
-            SpeedButton_ReadSettingsFromInstrument->setDown(true);
-            break;
-        case kv::cmdReadFactoryDefaults:
-        case kv::cmdReadSettings:
-            SpeedButton_ReadSettingsFromInstrument->setDown(false);
-            SpeedButton_ReadFactoryDefaultsFromInstrument->setDown(false);
-            ApplySettingsAnswer();
-            break;
-        default:
-            break;
-        }
-    }
-    // Every command is followed by a poll.
-    if (MB1->MBPortOpen())
-        StartPoll();
+    // The link panel shows the status text; the cycle keeps it for its end record.
+    m_pollCycle->EndOfTransaction(MBStatus, MBStatusString.toStdString());
 }

@@ -7,15 +7,13 @@
 
 #include "DeviceRecords.h"
 #include "KeyPressFilter.h"
-#include "MB.h"
 #include "NumberPicture.h"
 #include "RadioGroup.h"
+#include "SettingsActions.h"
 #include "SettingsModel.h"
 
 #include <QLineEdit>
 
-#include <algorithm>
-#include <vector>
 
 void TForm_Main::SetupSettingsPage() {
     RadioGroup_Mode->OnClick = [this] { RadioGroup_ModeClick(); };
@@ -76,15 +74,9 @@ void TForm_Main::ApplySettingsPage(const kv::SettingsPage& page) {
     Edit_FizikaiForOutH->setText(page.FizikaiForOutH);
 }
 
-void TForm_Main::ApplySettingsAnswer() {
-    // The answer's data from its first byte; what the device did not send
-    // reads as zero.
-    const std::size_t received = std::min<std::size_t>(MB1->MBReceivedDataNumber(), kv::SettingsRecord::Size);
-    std::vector<std::uint8_t> bytes(received);
-    for (auto& b : bytes)
-        b = MB1->MBGetByte();
+void TForm_Main::ApplySettingsAnswer(const kv::SettingsRecord& record) {
     kv::DisplayFormats formats{SzamitottErtekFormat, SzamitottErtekUnit, FizikaiErtekFormat, FizikaiErtekUnit};
-    const kv::SettingsPage p = kv::PageFromRecord(kv::SettingsRecord::Decode(bytes), formats);
+    const kv::SettingsPage p = kv::PageFromRecord(record, formats);
 
     RadioGroup_Mode->setItemIndex(p.Mode);
     SzamitottErtekFormat = formats.SzamitottErtekFormat;
@@ -111,42 +103,16 @@ void TForm_Main::ApplySettingsAnswer() {
 }
 
 void TForm_Main::RadioGroup_ModeClick() {
-    const int mode = RadioGroup_Mode->ItemIndex();
-    if (mode >= 0) {
-        bool wires = false, tcType = false, cjc = false, rof2Wire = false, cjcTemp = false, potCal = false;
-        bool thermocouplePlace = false;
-        switch (mode) {
-        case 0: // Pt 100, Pt 1000 and the resistances: the wiring matters,
-        case 1: // and a 2-wire sensor's wire resistance can be stored
-        case 5:
-        case 6:
-            wires = true;
-            rof2Wire = RadioGroup_Wires->ItemIndex() == 0;
-            break;
-        case 2: { // thermocouple: an external cold-junction sensor is wired
-            const int c = RadioGroup_CJC->ItemIndex();
-            tcType = true;
-            cjc = true;
-            rof2Wire = c == 1 || c == 2;
-            cjcTemp = c < 3;
-            thermocouplePlace = true;
-            break;
-        }
-        case 3: // potentiometers
-        case 4:
-            wires = true;
-            potCal = true;
-            break;
-        default: // voltage
-            break;
-        }
-        RadioGroup_Wires->setVisible(wires);
-        RadioGroup_TCType->setVisible(tcType);
-        RadioGroup_CJC->setVisible(cjc);
-        GroupBox_Rof2Wire->setVisible(rof2Wire);
-        GroupBox_CJCTemp->setVisible(cjcTemp);
-        GroupBox_PotCal->setVisible(potCal);
-        PlaceRof2WireGroup(thermocouplePlace);
+    const kv::SettingsGroups g =
+        kv::GroupsForSelection(RadioGroup_Mode->ItemIndex(), RadioGroup_Wires->ItemIndex(), RadioGroup_CJC->ItemIndex());
+    if (g.decided) {
+        RadioGroup_Wires->setVisible(g.Wires);
+        RadioGroup_TCType->setVisible(g.TCType);
+        RadioGroup_CJC->setVisible(g.CJC);
+        GroupBox_Rof2Wire->setVisible(g.Rof2Wire);
+        GroupBox_CJCTemp->setVisible(g.CJCTemp);
+        GroupBox_PotCal->setVisible(g.PotCal);
+        PlaceRof2WireGroup(g.ThermocouplePlace);
     }
     UpdateOutputLabels();
 }

@@ -1,12 +1,13 @@
-// TForm_Main: the status display. Every good poll answer rewrites the texts,
-// colours, marks and bars of the window and the values kept for the wizards.
+// TForm_Main: the status display. Every good poll answer (the poll cycle
+// hands it on as a record) rewrites the texts, colours, marks and bars of the
+// window and the values kept for the wizards.
 #include "Main.h"
 
 #include "DeviceRecords.h"
-#include "MB.h"
 #include "MBarGraph.h"
 #include "NumberPicture.h"
 #include "Rounding.h"
+#include "SettingsActions.h"
 #include "SpeedButton.h"
 #include "StatusTexts.h"
 
@@ -31,16 +32,7 @@ kv::DisplayFormats Formats(const TForm_Main& f) {
 
 } // namespace
 
-void TForm_Main::DecodePollAnswer() {
-    // The answer is taken with the link's reads, as far as the device sent
-    // it, and then laid out by the record's one definition, whose reads follow
-    // the link's rule: a field cut off at the end reads as 0 as a whole.
-    std::uint8_t bytes[kv::PollAnswer::Size];
-    std::size_t received = 0;
-    while (received < kv::PollAnswer::Size && MB1->MBMBRXDataBufferIndex() <= MB1->MBReceivedDataNumber())
-        bytes[received++] = MB1->MBGetByte();
-    const kv::PollAnswer a = kv::PollAnswer::Decode(std::span<const std::uint8_t>(bytes, received));
-
+void TForm_Main::DecodePollAnswer(const kv::PollAnswer& a) {
     // Firmware version.
     Label_FormverVerzio->setText(Text(kv::FirmwareText(a)));
 
@@ -65,24 +57,6 @@ void TForm_Main::DecodePollAnswer() {
     Label_ADCH1Overrflow->setVisible(ADStatusFlags & kv::adstat::CH1Overflow);
     Label_ADCH1Underflow->setVisible(ADStatusFlags & kv::adstat::CH1Underflow);
 
-    // A maintenance action the device has carried out is no longer pending.
-    const struct {
-        std::uint8_t bit;
-        TSpeedButton* button;
-    } acks[] = {
-        {kv::maint::Rof2Wire, SpeedButton_Rof2Wire},
-        {kv::maint::ResetOf2Wire, SpeedButton_ResetOf2Wire},
-        {kv::maint::Reset, SpeedButton_Reset},
-        {kv::maint::FRAMClear, SpeedButton_FRAMTorlesReset},
-        {kv::maint::TempMinMaxClear, SpeedButton_HomersekletMinMaxTorlese},
-        {kv::maint::Pot0, SpeedButton_Pot0},
-        {kv::maint::Pot100, SpeedButton_Pot100},
-        {kv::maint::PotDefault, SpeedButton_PotDefault},
-    };
-    for (const auto& ack : acks)
-        if (a.MaintenanceAck & ack.bit)
-            ack.button->setDown(false);
-
     AuCH0 = a.AuCH0;
     Label_AuCH0->setText(Picture(AuCH0, "0"));
 
@@ -93,15 +67,11 @@ void TForm_Main::DecodePollAnswer() {
     Label_ErrorOutputRange->setVisible(ErrorFlags & kv::errflag::OutputRange);
     Label_ErrorInputSignal->setVisible(ADStatusFlags & kv::adstat::InputOutOfRange);
 
-    // The wire resistance can be stored as 0 ohm only while the measured
-    // resistance is a plausible one for wires.
+    // The wire resistance can be stored only while the measured resistance
+    // is a plausible one for wires (the cycle has withdrawn a pending store
+    // otherwise).
     PhysicalValue = a.PhysicalValue;
-    if (PhysicalValue >= 0 && PhysicalValue <= 100) {
-        SpeedButton_Rof2Wire->setEnabled(true);
-    } else {
-        SpeedButton_Rof2Wire->setDown(false);
-        SpeedButton_Rof2Wire->setEnabled(false);
-    }
+    SpeedButton_Rof2Wire->setEnabled(kv::WireResistanceStorable(PhysicalValue));
 
     // Which board answers.
     PCBIdentityAddress = a.PCBIdentityAddress;

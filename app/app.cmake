@@ -29,12 +29,9 @@ add_library(kv_app STATIC
   # Status display and developer page
   ${CMAKE_CURRENT_LIST_DIR}/MainStatus.cpp
   ${CMAKE_CURRENT_LIST_DIR}/MainDeveloper.cpp
-  # Input calibration wizard: its arithmetic, and the pages that present it
-  ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/InputCalibrationWizard.h
+  # The calibration wizards' pages; their step tables and arithmetic are in device/
   ${CMAKE_CURRENT_LIST_DIR}/MainInputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/KeyPressFilter.h
-  # Output calibration wizard: its rules, and the page that presents them
-  ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputCalibrationWizard.h
   ${CMAKE_CURRENT_LIST_DIR}/MainOutputCalibration.cpp
   ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.cpp ${CMAKE_CURRENT_LIST_DIR}/Piszkozat.h
   ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.cpp ${CMAKE_CURRENT_LIST_DIR}/RadioGroup.h
@@ -45,7 +42,7 @@ set_target_properties(kv_app PROPERTIES AUTOUIC OFF)
 target_include_directories(kv_app PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_definitions(kv_app PRIVATE KV_VERSION="${PROJECT_VERSION}"
                                           KV_INSTALL_BINDIRS="${CMAKE_INSTALL_FULL_BINDIR}:/usr/${CMAKE_INSTALL_BINDIR}")
-target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_records kv_status kv_ini kv_settings kv_link kv_link_port kv_bargraph kv_pictures)
+target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_records kv_status kv_ini kv_settings kv_device kv_link kv_link_port kv_bargraph kv_pictures)
 
 add_executable(kvsetup ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(kvsetup PROPERTIES AUTOUIC OFF)

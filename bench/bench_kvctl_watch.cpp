@@ -35,7 +35,7 @@ void BM_KvctlWatch(benchmark::State& state) {
     kvctl::TKvCtl ctl(env);
     const QString interval = state.range(0) == 0 ? QStringLiteral("0") : QStringLiteral("1");
     ctl.Start({"--port", sim.port, "watch", "--interval", interval});
-    if (ctl.Finished() || !ctl.Session()) {
+    if (ctl.Finished() || !ctl.Cycle()) {
         state.SkipWithError("watch did not start");
         return;
     }
@@ -43,11 +43,11 @@ void BM_KvctlWatch(benchmark::State& state) {
     // The timed part waits in a plain event loop that the poll's end quits,
     // so that no waiting of the benchmark's own wakes the process.
     QEventLoop loop;
-    auto inner = ctl.Session()->OnEnd;
-    ctl.Session()->OnEnd = [&, inner](const kvctl::TKvSession::TEnd& e) {
-        if (e.command == kv::cmdPoll) {
+    auto inner = ctl.Cycle()->OnEnd;
+    ctl.Cycle()->OnEnd = [&, inner](const kv::TCommandEnd& e) {
+        if (e.Command == kv::cmdPoll) {
             ++polls;
-            if (e.status != stOK)
+            if (!e.Done)
                 ++failures;
             loop.quit();
         }

@@ -6,8 +6,10 @@
 // timer or the port.
 #include "DeviceRecords.h"
 #include "FrameTrace.h"
+#include "KvCtlPending.h"
 #include "KvLink.h"
-#include "KvSession.h"
+#include "PollCycle.h"
+#include "SettingsModel.h"
 #include "StatusTexts.h"
 
 #include <QDateTime>
@@ -59,7 +61,8 @@ public:
 
     // For tests and the benchmark.
     TKvLink* Link() { return link_.get(); }
-    TKvSession* Session() { return session_.get(); }
+    kv::TPollCycle* Cycle() { return cycle_.get(); }
+    TPendingFlags& Pending() { return pending_; }
 
     static QString HelpText(const QString& command = {});
 
@@ -91,8 +94,14 @@ private:
     void RunSettingsSet();
 
     // Shared steps.
-    void OnEnd(const TKvSession::TEnd& end);
-    void NoAnswer(const TKvSession::TEnd& end);
+    void Ended(const kv::TCommandEnd& end);
+    void NoAnswer(std::uint8_t command, TMBStatus status, const std::string& statusText = {});
+    // Answers that belonged to other requests: counted, and too many end
+    // the command (false then).
+    bool CountCrossed();
+    QString CrossedText() const;
+    // Why the settings page does not offer a maintenance action.
+    static QString NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page);
     QString WriteState() const;
     void ApplySettings(const kv::SettingsRecord& r);
     QJsonObject StatusJson(const kv::PollAnswer& a) const;
@@ -106,8 +115,19 @@ private:
     std::unique_ptr<TFrameTrace> trace_;
     std::unique_ptr<QFile> traceFile_;
     std::unique_ptr<TKvLink> link_;
-    std::unique_ptr<TKvSession> session_;
-    std::function<void(const TKvSession::TEnd&)> step_; // the command's reaction to each end
+    TPendingFlags pending_;
+    std::unique_ptr<TPollInputsNoForcing> inputs_;
+    std::unique_ptr<kv::TPollCycle> cycle_;
+    // The command's reactions to what the cycle hands on; an end that is not
+    // done has been judged by Ended (a failure ends the command) unless
+    // tolerant is set (watch).
+    struct TSteps {
+        std::function<void(const kv::TCommandEnd&)> end;
+        std::function<void(const kv::PollAnswer&)> poll;
+        std::function<void(kv::TDeviceCommand, const kv::SettingsRecord&)> settings;
+        bool tolerant = false;
+    } steps_;
+    int crossed_ = 0;
     std::optional<int> exit_;
 
     // What the window takes from the settings answer for its status display.
@@ -117,7 +137,7 @@ private:
 
     // watch
     std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_;
-    bool lineDue_ = true, silent_ = false, settingsKnown_ = false;
+    bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
     long long lines_ = 0;
     std::unique_ptr<QFile> csv_;
 

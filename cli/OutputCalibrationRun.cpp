@@ -1,6 +1,6 @@
 #include "OutputCalibrationRun.h"
 
-#include "CalibrationLog.h"
+#include "WizardLog.h"
 
 #include <cmath>
 #include <cstdio>

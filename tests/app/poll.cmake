@@ -5,7 +5,6 @@ if(TARGET kv_sim_link)
     SOURCES
       ${CMAKE_CURRENT_LIST_DIR}/AppTestMain.cpp
       ${CMAKE_CURRENT_LIST_DIR}/poll_cycle_test.cpp
-      ${CMAKE_CURRENT_LIST_DIR}/late_answer_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/settings_page_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/settings_file_test.cpp
       ${CMAKE_CURRENT_LIST_DIR}/input_calibration_test.cpp

@@ -1,5 +1,6 @@
-// The poll cycle: what a poll request carries, which request follows which,
-// and what the window shows while the device answers or not.
+// The window's side of the poll cycle: what a poll request carries from the
+// pages shown, and what the window shows while the device answers or not.
+// The cycle's own order and release rules: tests/device.
 #include "poll_support.h"
 
 #include "DeviceRecords.h"
@@ -145,27 +146,6 @@ TEST(PollRequest, SwitchesOfEveryInputCalibrationStep) {
     EXPECT_EQ(TForm_Main::FETControlByte(false, false, false, false, false, false), 0x80);
 }
 
-TEST(PollRequest, MaintenanceBitStaysUntilAcknowledged) {
-    TPollRig rig(false, false);
-    TForm_Main& f = *rig.form;
-    // The device acknowledges the restart only.
-    rig.Script([](std::uint8_t, const Bytes&) {
-        kv::PollAnswer a;
-        a.MaintenanceAck = kv::maint::Reset;
-        return TPollRig::TAnswer{0, a.Encode()};
-    });
-    f.SpeedButton_ReadSettingsFromInstrument->setDown(false);
-    f.SpeedButton_Reset->setDown(true);
-    f.SpeedButton_Pot0->setDown(true);
-    rig.Open();
-    ASSERT_TRUE(rig.Run(2));
-    EXPECT_EQ(rig.Commands(), (Bytes{1, 1}));
-    EXPECT_EQ(rig.ended[0].sent[2], 0x30);
-    EXPECT_EQ(rig.ended[1].sent[2], 0x20);
-    EXPECT_FALSE(f.SpeedButton_Reset->Down());
-    EXPECT_TRUE(f.SpeedButton_Pot0->Down());
-}
-
 TEST(PollCycle, ReadsTheSettingsAfterTheFirstPoll) {
     TPollRig rig;
     EXPECT_TRUE(rig.form->PageControl1->isHidden());
@@ -179,21 +159,6 @@ TEST(PollCycle, ReadsTheSettingsAfterTheFirstPoll) {
     EXPECT_EQ(rig.ended[0].sent, (Bytes{0, 0, 0, 0xEA, 0x07, 0x0C, 0x06, 0}));
 }
 
-TEST(PollCycle, CalibrationWriteGoesBeforeTheSettingsRead) {
-    TPollRig rig(true);
-    rig.form->InputCalibrationComputed = true;
-    rig.form->InputCalibrationToWrite = rig.device->Model().Board().Calibration();
-    rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
-    rig.Open();
-    ASSERT_TRUE(rig.Run(5));
-    EXPECT_EQ(rig.Commands(), (Bytes{1, 2, 1, 6, 1}));
-    EXPECT_EQ(rig.ended[1].sent.size(), kv::InputCalibrationRecord::Size);
-    EXPECT_FALSE(rig.form->SpeedButton_WriteCalibrationToKV->Down());
-    EXPECT_TRUE(rig.device->Model().InputCalibration().has_value());
-}
-
-// A calibration write pressed before the wizard computed anything must not
-// reach the device: it would replace its calibration with zeros.
 TEST(PollCycle, UncomputedCalibrationIsNeverWritten) {
     TPollRig rig(true);
     rig.form->SpeedButton_WriteCalibrationToKV->setDown(true);
@@ -226,41 +191,6 @@ TEST(PollCycle, WriteIsReadBackAfterTheNextPoll) {
     EXPECT_EQ(rig.device->Model().Settings().Mode, 3);
     EXPECT_EQ(f.SzamitottErtekUnit, "%");
     EXPECT_EQ(f.Label_FizikaiForOutLMeretkegyseg->text(), "%");
-}
-
-TEST(PollCycle, ButtonPressedWhileClosedIsServedAfterTheFirstGoodPoll) {
-    TPollRig rig;
-    TForm_Main& f = *rig.form;
-    f.SpeedButton_WriteSettingsToInstrument->setDown(true); // releases the read
-    EXPECT_FALSE(f.SpeedButton_ReadSettingsFromInstrument->Down());
-    rig.device->Console("silent on");
-    rig.Open();
-    ASSERT_TRUE(rig.Run(1));
-    EXPECT_NE(rig.ended[0].status, stOK);
-    rig.device->Console("silent off");
-    ASSERT_TRUE(rig.Run(4));
-    EXPECT_EQ(rig.Commands(), (Bytes{1, 1, 4, 1, 6}));
-}
-
-TEST(PollCycle, FailedCommandIsRepeatedAfterEachGoodPoll) {
-    TPollRig rig(false, false);
-    TForm_Main& f = *rig.form;
-    int writes = 0;
-    rig.Script([&](std::uint8_t command, const Bytes&) -> std::optional<TPollRig::TAnswer> {
-        if (command == kv::cmdWriteSettings)
-            return TPollRig::TAnswer{static_cast<std::uint8_t>(++writes < 3 ? 254 : 0), {}};
-        if (command == kv::cmdReadSettings)
-            return TPollRig::TAnswer{0, kv::SettingsRecord{}.Encode()};
-        return TPollRig::TAnswer{0, kv::PollAnswer{}.Encode()};
-    });
-    f.SpeedButton_WriteSettingsToInstrument->setDown(true);
-    rig.Open();
-    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteSettings, stOK));
-    EXPECT_EQ(rig.Commands(), (Bytes{1, 4, 1, 4, 1, 4}));
-    EXPECT_NE(rig.ended[1].status, stOK);
-    EXPECT_TRUE(f.SpeedButton_ReadSettingsFromInstrument->Down());
-    ASSERT_TRUE(rig.Run(2));
-    EXPECT_EQ(rig.Commands(6), (Bytes{1, 6}));
 }
 
 TEST(PollCycle, SilentDeviceHidesTheDeviceGroupsWhilePollingGoesOn) {

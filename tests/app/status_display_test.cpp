@@ -443,7 +443,9 @@ TEST(StatusAnswer, ShortAnswerReadsZeroBeyondItsEnd) {
     w.Decode(bytes);
     EXPECT_EQ(w.form.Label_ADCH0Present->text(), QStringLiteral("  0"));
 
-    w.Decode(std::vector<std::uint8_t>{});
+    // Nothing received reads as zeros (an empty answer to a poll never
+    // reaches the display: it is the acknowledgement of a write).
+    w.form.DecodePollAnswer(kv::PollAnswer::Decode({}));
     EXPECT_EQ(w.form.Label_FormverVerzio->text(), QStringLiteral("v0000-00-00"));
     EXPECT_EQ(w.form.Label_KalibralasDatuma->text(), QStringLiteral("Kalibrálatlan!"));
 }

@@ -67,7 +67,10 @@ public:
         frame.push_back(static_cast<std::uint8_t>(crc >> 8));
         form.MB1->MBParseReceived(TMBFrameCore::MBEncodeASCII('S', frame.data(), frame.size()));
         ASSERT_EQ(form.MB1->MBReceivedDataNumber(), data.size());
-        form.DecodePollAnswer();
+        // As the link's end of a poll reaches the cycle, which takes the
+        // answer, releases what it ends and hands it to the display.
+        form.MB1->setMBMasterCommandToSlave(kv::cmdPoll);
+        form.PollCycle().EndOfTransaction(stOK, "OK");
     }
     void Decode(const kv::PollAnswer& a) { Decode(a.Encode()); }
 

@@ -59,10 +59,10 @@ struct TCtlRig {
         env.envPort = QStringLiteral("/dev/ttyMEM0");
         ctl = std::make_unique<kvctl::TKvCtl>(env);
         ctl->Start(args);
-        if (kvctl::TKvSession* s = ctl->Session()) {
-            auto inner = s->OnEnd;
-            s->OnEnd = [this, inner](const kvctl::TKvSession::TEnd& e) {
-                TSent t{e.command, e.status, {}};
+        if (kv::TPollCycle* c = ctl->Cycle()) {
+            auto inner = c->OnEnd;
+            c->OnEnd = [this, inner](const kv::TCommandEnd& e) {
+                TSent t{e.Command, e.Status, {}};
                 for (int i = 1; i <= ctl->Link()->MBDataNumberToSend(); ++i)
                     t.data.push_back(ctl->Link()->MBTXDataAt(i));
                 ended.push_back(std::move(t));

@@ -206,20 +206,52 @@ TEST(Kvctl, WatchSurvivesSilenceAndHangUpAndEndsCleanOnInterrupt) {
     EXPECT_EQ(rows.count('\n'), rig.Lines() + 1);
 }
 
-TEST(Kvctl, MaintenanceIsCarriedUntilAcknowledged) {
-    TCtlRig rig;
-    ASSERT_EQ(rig.Run({"maintenance", "clear-minmax"}), 0) << S(rig.err).toStdString();
-    EXPECT_TRUE(S(rig.out).contains("clear-minmax: acknowledged by the device"));
-    ASSERT_FALSE(rig.ended.empty());
-    EXPECT_EQ(rig.ended.front().data.at(2), kv::maint::TempMinMaxClear);
-
-    // A Pt 100 at 25 °C is no pair of wires to store as 0 ohm: the window
-    // does not offer it, and nothing is carried.
-    TCtlRig wires;
-    EXPECT_EQ(wires.Run({"maintenance", "store-wire-resistance"}), 1);
-    EXPECT_TRUE(S(wires.err).contains("outside 0 to 100 ohm"));
-    for (const auto& e : wires.ended)
-        EXPECT_EQ(e.data.at(2), 0);
+// Only what the settings page offers for the device's settings is carried:
+// the settings are read first, and a refusal sends no bit at all.
+TEST(Kvctl, MaintenanceOnlyAsTheSettingsPageOffersIt) {
+    const auto settings = [](std::uint8_t mode, std::uint8_t wires, std::uint8_t cjc = 0) {
+        kv::SettingsRecord r;
+        r.Mode = mode;
+        r.Wires = wires;
+        r.CJC = cjc;
+        return r;
+    };
+    const struct {
+        const char* action;
+        kv::SettingsRecord settings;
+        double process; // in the mode's calculated unit
+        int exit;
+        const char* text;
+    } cases[] = {
+        {"clear-minmax", settings(0, 4), 25.0, 0, "clear-minmax: acknowledged by the device"},
+        {"restart", settings(7, 4), 5.0, 0, "restart: acknowledged"},
+        // A 4-wire Pt 100: the whole sensor would be stored as lead resistance.
+        {"store-wire-resistance", settings(0, 4), 25.0, 1, "with 4 wires; the settings page offers the wire resistance only"},
+        {"clear-wire-resistance", settings(6, 3), 1000.0, 1, "with 3 wires"},
+        {"store-wire-resistance", settings(2, 4, 0), 25.0, 1, "with 0 Belső cold-junction compensation"},
+        // 2 wires, but a Pt 100 at 25 °C is no pair of wires to store as 0 ohm.
+        {"store-wire-resistance", settings(0, 2), 25.0, 1, "outside 0 to 100 ohm"},
+        {"store-wire-resistance", settings(5, 2), 40.0, 0, "store-wire-resistance: acknowledged"},
+        {"clear-wire-resistance", settings(2, 4, 2), 25.0, 0, "acknowledged"},
+        {"pot-0", settings(0, 4), 25.0, 1, "potentiometer end points only in the potentiometer modes"},
+        {"pot-100", settings(4, 3), 50.0, 0, "pot-100: acknowledged"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(c.action) + " in mode " + std::to_string(c.settings.Mode));
+        TCtlRig rig;
+        rig.config.Settings = c.settings;
+        rig.config.ProcessValue = c.process;
+        EXPECT_EQ(rig.Run({"maintenance", c.action}), c.exit) << S(rig.err).toStdString();
+        EXPECT_TRUE(S(rig.out + rig.err).contains(QString::fromUtf8(c.text))) << S(rig.out + rig.err).toStdString();
+        std::uint8_t carried = 0;
+        for (const auto& e : rig.ended)
+            if (e.command == kv::cmdPoll)
+                carried |= e.data.at(2);
+        if (c.exit != 0)
+            EXPECT_EQ(carried, 0);
+        else
+            EXPECT_NE(carried, 0);
+    }
 }
 
 TEST(Kvctl, SettingsGetFactoryAndDiff) {
@@ -310,7 +342,7 @@ TEST(Kvctl, SettingsSetRefusesDryRunsAndReportsFailures) {
         rig.Start({"settings", "set", WriteKvs(dir, "s.kvs", "2", "850"), "--backup", dir.filePath("sb.kvs")});
         // Poll, read, poll: the write is the next request.
         ASSERT_TRUE(rig.RunUntil([&] { return rig.ended.size() >= 3; }));
-        ASSERT_TRUE(rig.ctl->Session()->WriteSettings);
+        ASSERT_TRUE(rig.ctl->Pending().IsPending(kv::pendWriteSettings));
         rig.device->Console("silent on");
         rig.RunUntil([&] { return rig.ctl->Finished(); });
         EXPECT_EQ(rig.ctl->ExitCode(), 3);

@@ -1,105 +1,14 @@
-// kvctl's settings commands (settings get, diff, set; factory) on the
-// settings page's rules without widgets (SettingsModel.h): the same page
-// state, the same record and the same .kvs file as the window.
+// kvctl settings set FILE: the file checked, the device's settings backed up,
+// written, read back and compared.
 #include "KvCtl.h"
 #include "KvCtlText.h"
 #include "SettingsModel.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
-#include <QTemporaryDir>
 
 namespace kvctl {
-
-void TKvCtl::ApplySettings(const kv::SettingsRecord& r) {
-    // As the settings page after a read: the selections (by the radio
-    // groups' rule) and the display formats of the device's mode.
-    deviceSettings_ = r;
-    const kv::SettingsPage page = kv::PageFromRecord(r, formats_);
-    modeIndex_ = page.Mode;
-    cjcIndex_ = page.CJC;
-    settingsKnown_ = true;
-}
-
-// ---- settings ---------------------------------------------------------------------------
-
-void TKvCtl::RunSettingsGet(bool factory) {
-    if (!OpenLink())
-        return;
-    (factory ? session_->ReadFactoryDefaults : session_->ReadSettings) = true;
-    const std::uint8_t command = factory ? kv::cmdReadFactoryDefaults : kv::cmdReadSettings;
-    step_ = [this, command](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != command)
-            return;
-        const kv::SettingsRecord r = kv::SettingsRecord::Decode(end.answer);
-        kv::DisplayFormats formats;
-        const kv::SettingsPage page = kv::PageFromRecord(r, formats);
-        const QString output = a_->output;
-        if (a_->json && output.isEmpty()) {
-            Out(QString::fromUtf8(QJsonDocument(RecordJson(r)).toJson(QJsonDocument::Indented)));
-            Finish(exitOK);
-            return;
-        }
-        QTemporaryDir dir;
-        const QString path = output.isEmpty() ? dir.filePath(QStringLiteral("settings.kvs"))
-                                              : kv::WithSettingsFileExtension(output);
-        QString error;
-        if (!kv::SaveSettingsFile(path, page, env_.now().date(), &error)) {
-            Err(QStringLiteral("kvctl: cannot write %1: %2\n").arg(path, error));
-            Finish(exitUsage);
-            return;
-        }
-        if (output.isEmpty()) {
-            QFile f(path);
-            if (f.open(QIODevice::ReadOnly))
-                Out(QString::fromUtf8(f.readAll()));
-        } else {
-            Err(QStringLiteral("saved %1\n").arg(path));
-        }
-        Finish(exitOK);
-    };
-    session_->Start();
-}
-
-void TKvCtl::RunSettingsDiff() {
-    const QString file = a_->positional.value(0);
-    const kv::SettingsFileLoad load = kv::LoadSettingsFile(file);
-    if (load.status != kv::SettingsFileLoad::Loaded) {
-        Err(QStringLiteral("kvctl: %1: %2\n").arg(file, load.reason));
-        Finish(exitUsage);
-        return;
-    }
-    for (const QString& p : load.problems)
-        Err(QStringLiteral("kvctl: %1: %2\n").arg(file, p));
-    const kv::SettingsRecord wanted = kv::RecordFromPage(load.page);
-    if (!OpenLink())
-        return;
-    session_->ReadSettings = true;
-    step_ = [this, wanted, file](const TKvSession::TEnd& end) {
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const auto diffs = DiffRecords(kv::SettingsRecord::Decode(end.answer), wanted);
-        if (a_->json)
-            Out(QString::fromUtf8(QJsonDocument(QJsonObject{{QStringLiteral("file"), file},
-                                                            {QStringLiteral("differences"), DiffJson(diffs, "device", "file")}})
-                                      .toJson(QJsonDocument::Indented)));
-        else if (diffs.empty())
-            Out(QStringLiteral("the device holds the settings of %1\n").arg(file));
-        else
-            Out(QStringLiteral("writing %1 would change:\n").arg(file) +
-                DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
-        Finish(diffs.empty() ? exitOK : exitDiffers);
-    };
-    session_->Start();
-}
 
 void TKvCtl::RunSettingsSet() {
     TArgs& a = *a_;
@@ -139,25 +48,21 @@ void TKvCtl::RunSettingsSet() {
     }
     if (!OpenLink())
         return;
-    session_->ReadSettings = true;
+    pending_.SetPending(kv::pendReadSettings, true);
     auto phase = std::make_shared<int>(0); // 0 backup read, 1 write, 2 read back
-    step_ = [this, phase, file](const TKvSession::TEnd& end) {
-        TArgs& a = *a_;
-        if (end.status != stOK) {
-            NoAnswer(end);
-            return;
-        }
-        // The poll after which the session sends the write.
-        if (end.command == kv::cmdPoll && *phase == 1)
+    // The poll after which the cycle sends the write.
+    steps_.poll = [this, phase](const kv::PollAnswer&) {
+        if (*phase == 1 && pending_.IsPending(kv::pendWriteSettings))
             writeSent_ = true;
-        if (end.command == kv::cmdWriteSettings) {
+    };
+    steps_.end = [this, phase](const kv::TCommandEnd& end) {
+        if (end.Command == kv::cmdWriteSettings && end.Done) {
             writeAcked_ = true;
             *phase = 2;
-            return;
         }
-        if (end.command != kv::cmdReadSettings)
-            return;
-        const kv::SettingsRecord device = kv::SettingsRecord::Decode(end.answer);
+    };
+    steps_.settings = [this, phase, file](kv::TDeviceCommand, const kv::SettingsRecord& device) {
+        TArgs& a = *a_;
         if (*phase == 0) {
             const auto diffs = DiffRecords(device, toWrite_);
             auto report = [&](bool written) {
@@ -198,8 +103,8 @@ void TKvCtl::RunSettingsSet() {
             wroteBackup_ = true;
             Err(QStringLiteral("backup of the device's settings: %1\n").arg(a.backup));
             *phase = 1;
-            session_->SettingsToWrite = toWrite_;
-            session_->WriteSettings = true;
+            pending_.SettingsToWrite = toWrite_;
+            pending_.SetPending(kv::pendWriteSettings, true);
             return;
         }
         if (*phase != 2)
@@ -223,7 +128,7 @@ void TKvCtl::RunSettingsSet() {
             Err(QStringLiteral("kvctl: verify failed; the settings the device held before are in %1\n").arg(a.backup));
         Finish(diffs.empty() ? exitOK : exitDiffers);
     };
-    session_->Start();
+    cycle_->StartPoll();
 }
 
 } // namespace kvctl
