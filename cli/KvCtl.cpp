@@ -33,6 +33,7 @@ TKvCtl::TKvCtl(TEnvironment env) : env_(std::move(env)), a_(std::make_unique<TAr
 TKvCtl::~TKvCtl() {
     // The link first: its events would reach the cycle.
     link_.reset();
+    calibrateOutput_.reset();
     cycle_.reset();
 }
 
@@ -99,6 +100,11 @@ QString TKvCtl::WriteState() const {
 void TKvCtl::Interrupt() {
     if (exit_)
         return;
+    if (calibrateOutput_ && calibrateOutput_->End() == TCalibrateOutput::TEnd::Running) {
+        // The forcing is ended first; the run then finishes the command.
+        calibrateOutput_->Interrupt();
+        return;
+    }
     Err(QStringLiteral("kvctl: interrupted") + WriteState() + QLatin1Char('\n'));
     Finish(exitInterrupted);
 }
@@ -120,7 +126,7 @@ void TKvCtl::Start(const QStringList& args) {
         Finish(command.isEmpty() && !a.help ? exitUsage : exitOK);
         return;
     }
-    if (command == QLatin1String("settings")) {
+    if (command == QLatin1String("settings") || command == QLatin1String("calibrate")) {
         a.sub = a.positional.value(0);
         if (!a.positional.isEmpty())
             a.positional.removeFirst();
@@ -142,6 +148,7 @@ void TKvCtl::Start(const QStringList& args) {
         {"settings", "set", 1, {"--dry-run", "--no-verify", "--backup"}},
         {"factory", "", 0, {"-o", "--output"}},
         {"maintenance", "", 1, {}},
+        {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle"}},
     };
     const TShape* shape = nullptr;
     for (const auto& s : shapes)
@@ -150,6 +157,8 @@ void TKvCtl::Start(const QStringList& args) {
     if (!shape) {
         if (command == QLatin1String("settings"))
             Err(QStringLiteral("kvctl: settings needs get, diff or set (kvctl help settings)\n"));
+        else if (command == QLatin1String("calibrate"))
+            Err(QStringLiteral("kvctl: calibrate needs output (kvctl help calibrate)\n"));
         else
             Err(QStringLiteral("kvctl: unknown command %1 (kvctl --help lists them)\n").arg(command));
         Finish(exitUsage);
@@ -195,6 +204,8 @@ void TKvCtl::Start(const QStringList& args) {
         RunMaintenance();
     else if (command == QLatin1String("factory"))
         RunSettingsGet(true);
+    else if (command == QLatin1String("calibrate"))
+        RunCalibrateOutput();
     else if (a.sub == QLatin1String("get"))
         RunSettingsGet(false);
     else if (a.sub == QLatin1String("diff"))

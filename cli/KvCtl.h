@@ -4,6 +4,7 @@
 // tests run it on an in-memory port and a manual clock, with the output
 // captured. It never blocks: every step follows a transaction's end, a
 // timer or the port.
+#include "CalibrateOutput.h"
 #include "DeviceRecords.h"
 #include "FrameTrace.h"
 #include "KvCtlPending.h"
@@ -36,6 +37,7 @@ enum TExit : int {
 struct TEnvironment {
     TMBTimerFactory* timers = nullptr;                      // null: QTimer
     std::function<std::unique_ptr<TMBPort>()> makePort;     // null: the system's port
+    std::function<std::unique_ptr<TMBPort>()> makeMeterPort; // calibrate output's meter; null: the system's port
     std::function<QDateTime()> now;                         // wall clock (timestamps, file names)
     std::function<double()> monotonic;                      // seconds, for the trace
     std::function<void(const QByteArray&)> out, err;        // null: stdout, stderr
@@ -61,7 +63,8 @@ public:
 
     // For tests and the benchmark.
     TKvLink* Link() { return link_.get(); }
-    kv::TPollCycle* Cycle() { return cycle_.get(); }
+    kv::TPollCycle* Cycle() { return calibrateOutput_ ? &calibrateOutput_->Cycle() : cycle_.get(); }
+    const TCalibrateOutput* CalibrateOutput() const { return calibrateOutput_.get(); }
     TPendingFlags& Pending() { return pending_; }
 
     static QString HelpText(const QString& command = {});
@@ -70,6 +73,9 @@ private:
     // The command line, parsed.
     struct TArgs {
         QString port, trace, command, sub, csv, output, backup;
+        QString meter, fixture, certificate, operatorName; // calibrate output
+        std::uint32_t meterBaud = 9600;
+        int settleMs = 100;
         QStringList positional;
         QStringList given; // options given, for the per-command check
         bool json = false, help = false, dryRun = false, noVerify = false;
@@ -92,6 +98,8 @@ private:
     void RunSettingsGet(bool factory);
     void RunSettingsDiff();
     void RunSettingsSet();
+    void RunCalibrateOutput();
+    void CalibrateOutputFinished();
 
     // Shared steps.
     void Ended(const kv::TCommandEnd& end);
@@ -140,6 +148,9 @@ private:
     bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
     long long lines_ = 0;
     std::unique_ptr<QFile> csv_;
+
+    // calibrate output
+    std::unique_ptr<TCalibrateOutput> calibrateOutput_;
 
     // settings set
     bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;

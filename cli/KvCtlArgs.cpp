@@ -93,6 +93,40 @@ QString TKvCtl::HelpText(const QString& command) {
             "      compare.\n"
             "      A write without acknowledgement (no answer, port gone) exits 3 and\n"
             "      says so; the backup is complete on disk before anything is written.\n");
+    if (command == QLatin1String("calibrate"))
+        return QStringLiteral(
+            "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS]\n"
+            "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+            "Runs the seven steps of the setup program's output calibration wizard without\n"
+            "a window, against a bench multimeter that speaks SCPI on a serial port (lines\n"
+            "end in \\n; 8N1, --meter-baud default 9600):\n"
+            "  steps 1, 2, 4, 5  finds the PWM value whose reading is closest to 4 mA, 20 mA,\n"
+            "                    2 V and 10 V (MEAS:CURR:DC?, MEAS:VOLT:DC?), a search of a\n"
+            "                    few readings each, and stores it as the page's Next does;\n"
+            "  steps 3, 6        forces the test values of 4, 12, 20 mA and 2, 6, 10 V and\n"
+            "                    reads them: each within 0.005 mA or 3 mV, or the run fails\n"
+            "                    and writes nothing;\n"
+            "  step 7            writes the four values (command 3);\n"
+            "then a poll without forcing. The PWM value is forced through the poll, as the\n"
+            "page forces it; before each reading a poll that carried the value must have\n"
+            "been answered, and then the output is given --settle MS (default 100) to\n"
+            "settle (its filter; kvsim's settles in 50 ms).\n\n"
+            "The meter's leads: the loop current and the voltage output both (a meter on\n"
+            "each quantity's terminals, or one whose inputs see both). --fixture (a relay\n"
+            "box switching the meter between them) is not there yet.\n\n"
+            "Forcing always ends (PWM word 0): at the end, on a failure, on Ctrl-C (a\n"
+            "second Ctrl-C leaves at once, the output maybe still forced) and when the\n"
+            "device stops answering (polls without forcing go on for 10 s in case it comes\n"
+            "back; exit 3). Progress goes to stderr.\n\n"
+            "Output: a summary (the four values, the six checks with their errors, the\n"
+            "time), or with --json the run's facts as one object of the schema\n"
+            "\"kvctl.calibration/1\" (the certificate's JSON). --certificate FILE.pdf also\n"
+            "writes the certificate (A4 PDF) and FILE.json beside it; a failed or\n"
+            "interrupted run's certificate says FAILED / NOT CALIBRATED. --operator NAME\n"
+            "goes into both.\n\n"
+            "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
+            "value, the record refused), 2 usage or the certificate not written, 3 no\n"
+            "answer from the device or the meter, 130 interrupted.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -124,6 +158,7 @@ QString TKvCtl::HelpText(const QString& command) {
                "  settings get|diff|set      the device's settings and .kvs files\n"
                "  factory                    the factory defaults\n"
                "  maintenance ACTION         restart, clear-fram, store-wire-resistance, ...\n"
+               "  calibrate output           the output calibration against a bench meter\n"
                "  help [COMMAND]             this help, or the command's\n\n") +
            globals + QLatin1Char('\n') + exits;
 }
@@ -134,7 +169,10 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--trace"),    QStringLiteral("--interval"),
                                           QStringLiteral("--csv"),      QStringLiteral("--count"),
                                           QStringLiteral("-o"),         QStringLiteral("--output"),
-                                          QStringLiteral("--backup")};
+                                          QStringLiteral("--backup"),   QStringLiteral("--meter"),
+                                          QStringLiteral("--meter-baud"), QStringLiteral("--fixture"),
+                                          QStringLiteral("--certificate"), QStringLiteral("--operator"),
+                                          QStringLiteral("--settle")};
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
         QString value;
@@ -164,6 +202,18 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.output = value;
             else if (arg == QLatin1String("--backup"))
                 a.backup = value;
+            else if (arg == QLatin1String("--meter"))
+                a.meter = value;
+            else if (arg == QLatin1String("--fixture"))
+                a.fixture = value;
+            else if (arg == QLatin1String("--certificate"))
+                a.certificate = value, ok = !value.isEmpty();
+            else if (arg == QLatin1String("--operator"))
+                a.operatorName = value;
+            else if (arg == QLatin1String("--meter-baud"))
+                a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
+            else if (arg == QLatin1String("--settle"))
+                a.settleMs = value.toInt(&ok), ok = ok && a.settleMs >= 0 && a.settleMs <= 60000;
             else if (arg == QLatin1String("--timeout"))
                 a.timeoutMs = value.toInt(&ok), ok = ok && a.timeoutMs >= 1 && a.timeoutMs <= 65535;
             else if (arg == QLatin1String("--interval"))

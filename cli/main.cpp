@@ -1,6 +1,7 @@
 // kvctl: the transmitter from the command line. The command runs on the
 // event loop; Ctrl-C (and SIGTERM, SIGHUP) reach it through a pipe, so that
 // it ends between two events with its files complete.
+#include "Certificate.h"
 #include "KvCtl.h"
 
 #include <QCoreApplication>
@@ -8,6 +9,8 @@
 
 #include <csignal>
 #include <clocale>
+#include <cstring>
+#include <memory>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -25,8 +28,13 @@ void OnSignal(int) {
 int main(int argc, char* argv[]) {
     // The locale's decimal separator, as the window takes it.
     std::setlocale(LC_ALL, "");
-    QCoreApplication app(argc, argv);
+    // A certificate's PDF needs Qt Gui's fonts (offscreen, never a display).
+    bool certificate = false;
+    for (int i = 1; i < argc; ++i)
+        certificate = certificate || std::strncmp(argv[i], "--certificate", 13) == 0;
+    const std::unique_ptr<QCoreApplication> app = kv::cert::CreateApplication(argc, argv, certificate);
     QCoreApplication::setApplicationName(QStringLiteral("kvctl"));
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV_VERSION));
 
     if (::pipe2(g_signalPipe, O_CLOEXEC | O_NONBLOCK) != 0)
         return kvctl::exitUsage;
@@ -47,9 +55,9 @@ int main(int argc, char* argv[]) {
         ctl.Interrupt();
     });
     ctl.OnFinished = [](int code) { QCoreApplication::exit(code); };
-    ctl.Start(app.arguments().mid(1));
+    ctl.Start(QCoreApplication::arguments().mid(1));
     if (ctl.Finished())
         return ctl.ExitCode();
-    app.exec();
+    QCoreApplication::exec();
     return ctl.ExitCode();
 }
