@@ -6,7 +6,7 @@
 namespace kvctl {
 
 TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
-    : link_(link), setup_(std::move(setup)), cycle_(link, *this, *this),
+    : setup_(std::move(setup)), cycle_(link, *this, *this),
       ownTimers_(setup_.Timers ? nullptr : std::make_unique<TMBQtTimerFactory>()),
       timers_(setup_.Timers ? *setup_.Timers : *ownTimers_),
       meter_(timers_, setup_.MakeMeterPort ? setup_.MakeMeterPort() : nullptr) {
@@ -73,6 +73,8 @@ bool TCalibrateOutput::Start(QString& why) {
     if (setup_.Progress)
         setup_.Progress(QStringLiteral("meter on %1 at %2 baud: asking who it is").arg(setup_.MeterPort).arg(setup_.MeterBaud));
     meter_.Identify([this](bool ok, const std::string& answer) {
+        if (end_ != TEnd::Running)
+            return; // interrupted while the meter was asked
         if (!ok) {
             // Nothing was sent to the device yet.
             meterFailed_ = true;

@@ -84,7 +84,6 @@ private:
     void StartRelease();
     void Finished();
 
-    TMBEngine& link_;
     TSetup setup_;
     TOutputCalibrationRun run_;
     kv::TPollCycle cycle_;
