@@ -50,8 +50,9 @@ public:
     using TAnswer = std::function<void(bool ok, const std::string& answerOrError)>;
     // Clears the line, then *CLS and *IDN?: the meter's identity.
     void Identify(TAnswer done);
-    // One query; the answer comes through `done` (from the event loop, never
-    // inside this call). One query at a time.
+    // One query; the answer comes through `done` from the event loop, never
+    // inside this call. One query at a time: a second one while one is under
+    // way is refused at once (inside the call).
     void Query(const std::string& command, TAnswer done);
     // One reading in amperes or volts. A text that is not a reading is
     // reported with the meter's own error (SYST:ERR?) when it has one.
