@@ -56,7 +56,17 @@ void TPollCycle::Start(TDeviceCommand command, const std::vector<std::uint8_t>& 
     link_.MBTXBufferClear();
     for (std::uint8_t b : data)
         link_.MBPutByte(b);
-    link_.MBStartQuery(kStartDelayMs);
+    std::uint16_t delay = kStartDelayMs;
+    if (resync_) {
+        // The crossed request's own answer is still on its way: it arrives
+        // while this one waits for its start, and is ignored, so that the
+        // next answer is this request's again. Without the wait every
+        // request would meet the answer to the one before it from now on.
+        delay = static_cast<std::uint16_t>(
+            std::min<std::uint32_t>(0xFFFF, kStartDelayMs + link_.MBCalculatedTimeOfSending() + link_.MBMasterTimeOut()));
+        resync_ = false;
+    }
+    link_.MBStartQuery(delay);
 }
 
 void TPollCycle::StartPoll() { Start(cmdPoll, ComposePoll().Encode()); }
@@ -92,6 +102,7 @@ void TPollCycle::EndOfTransaction(TMBStatus status, const std::string& statusTex
     const bool fits = AnswerLengthFits(end.Command, link_.MBReceivedDataNumber());
     end.Done = status == stOK && fits;
     end.Crossed = status == stOK && !fits;
+    resync_ = end.Crossed;
     // Taken now: the handlers below may start the next request.
     std::vector<std::uint8_t> answer;
     if (end.Done && (end.Command == cmdPoll || end.Command == cmdReadSettings || end.Command == cmdReadFactoryDefaults))

@@ -25,7 +25,10 @@
 //  - an answer whose length belongs to another command (a poll answered
 //    with a settings record, a settings read with a poll answer, ...) counts
 //    as a failure of the command: nothing it carries is handed on, the
-//    command stays pending;
+//    command stays pending; the request after it starts only once the
+//    crossed request's own answer has had the link's time-out to come, so
+//    that this answer is ignored by the rule above and requests and answers
+//    are in step again (as long as the device answers within the time-out);
 // and the cycle's own rules:
 //  - a failed poll is followed by a poll, never by a pending command;
 //  - after a good poll at most one pending command goes out, in this order:
@@ -144,6 +147,7 @@ private:
     TPollInputs& inputs_;
     TPendingRequests& pending_;
     bool stopped_ = false;
+    bool resync_ = false; // the next start waits out a crossed request's own answer
 };
 
 } // namespace kv

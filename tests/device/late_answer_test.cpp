@@ -111,11 +111,11 @@ TEST(LateAnswers, PollAnswersComeOnlyFromPollAnswers) {
     rig.flags.pending[kv::pendReadFactoryDefaults] = true;
     rig.LateFor(4000);
     ASSERT_TRUE(rig.RunUntilDone(kv::cmdReadFactoryDefaults));
-    ASSERT_GT(rig.polls.size(), from + 3);
+    ASSERT_GT(rig.polls.size(), from + 2);
     int crossed = 0;
     for (const auto& e : rig.ended)
         crossed += e.end.Crossed;
-    EXPECT_GT(crossed, 2);
+    EXPECT_GE(crossed, 2);
     for (std::size_t i = from; i < rig.polls.size(); ++i) {
         // The steady device's counts move by a few hundredths of a percent.
         EXPECT_NEAR(rig.polls[i].ADCH0Average, ch0, std::abs(ch0) * 0.01) << i;
@@ -195,6 +195,30 @@ TEST(LateAnswers, AnAnswerOfAnotherCommandIsAFailure) {
         EXPECT_TRUE(rig.ended[0].end.Crossed);
         EXPECT_TRUE(rig.polls.empty());
     }
+}
+
+// A device slower than usual but within the time-out: one stray answer (of
+// an earlier program on the port, say) puts every later request one answer
+// behind, unless the cycle waits out the crossed request's own answer.
+TEST(LateAnswers, OneStrayAnswerDoesNotPutTheCycleOutOfStep) {
+    TCycleRig rig;
+    rig.link.setMBMasterTimeOut(2000);
+    rig.device->Console("late on 1500");
+    rig.flags.pending[kv::pendReadSettings] = true;
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntilDone(kv::cmdReadSettings));
+    ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
+    rig.RunFor(100); // a poll is waiting for its answer now
+    ASSERT_FALSE(rig.link.MBQueryPending());
+    rig.Push(kv::cmdReadSettings, 0, kv::SettingsRecord{}.Encode());
+    rig.port.DeliverPending();
+    ASSERT_TRUE(rig.ended.back().end.Crossed);
+    const std::size_t from = rig.ended.size();
+    rig.flags.pending[kv::pendReadSettings] = true;
+    ASSERT_TRUE(rig.Run(8, 60000));
+    for (std::size_t i = from; i < rig.ended.size(); ++i)
+        EXPECT_TRUE(rig.ended[i].end.Done) << i << " command " << int(rig.ended[i].end.Command);
+    EXPECT_EQ(rig.Commands(from), (Bytes{1, 6, 1, 1, 1, 1, 1, 1}));
 }
 
 TEST(LateAnswers, LengthsThatBelongToAnotherCommand) {
