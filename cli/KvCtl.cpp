@@ -38,6 +38,7 @@ TKvCtl::TKvCtl(TEnvironment env) : env_(std::move(env)), a_(std::make_unique<TAr
 TKvCtl::~TKvCtl() {
     // The link first: its events would reach the cycle.
     link_.reset();
+    calibrateOutput_.reset();
     cycle_.reset();
     if (traceFd_ >= 0)
         ::close(traceFd_);
@@ -180,6 +181,11 @@ void TKvCtl::Interrupt(int sig) {
         calibrateInput_->Interrupt();
         return;
     }
+    if (calibrateOutput_ && calibrateOutput_->End() == TCalibrateOutput::TEnd::Running) {
+        // The forcing is ended first; the run then finishes the command.
+        calibrateOutput_->Interrupt();
+        return;
+    }
     QString what = WriteState();
     if (csv_)
         what += QStringLiteral("; %1 ends with its last whole row (%2 rows added)").arg(csv_->Path()).arg(csv_->Rows());
@@ -237,6 +243,7 @@ void TKvCtl::Start(const QStringList& args) {
         {"factory", "", 0, {"-o", "--output"}},
         {"maintenance", "", 1, {}},
         {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator"}},
+        {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle"}},
     };
     const TShape* shape = nullptr;
     for (const auto& s : shapes)
@@ -246,7 +253,7 @@ void TKvCtl::Start(const QStringList& args) {
         if (command == QLatin1String("settings"))
             Err(QStringLiteral("kvctl: settings needs get, diff or set (kvctl help settings)\n"));
         else if (command == QLatin1String("calibrate"))
-            Err(QStringLiteral("kvctl: calibrate needs input (kvctl help calibrate)\n"));
+            Err(QStringLiteral("kvctl: calibrate needs input or output (kvctl help calibrate)\n"));
         else
             Err(QStringLiteral("kvctl: unknown command %1 (kvctl --help lists them)\n").arg(command));
         Finish(exitUsage);
@@ -290,7 +297,7 @@ void TKvCtl::Start(const QStringList& args) {
     else if (command == QLatin1String("factory"))
         RunSettingsGet(true);
     else if (command == QLatin1String("calibrate"))
-        RunCalibrateInput();
+        a.sub == QLatin1String("input") ? RunCalibrateInput() : RunCalibrateOutput();
     else if (a.sub == QLatin1String("get"))
         RunSettingsGet(false);
     else if (a.sub == QLatin1String("diff"))

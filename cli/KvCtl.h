@@ -5,6 +5,7 @@
 // captured. It never blocks: every step follows a transaction's end, a
 // timer or the port.
 #include "CalibrateInput.h"
+#include "CalibrateOutput.h"
 #include "DeviceRecords.h"
 #include "Files.h"
 #include "FrameTrace.h"
@@ -34,6 +35,7 @@ bool ParseDuration(const QString& text, double& seconds);
 struct TEnvironment {
     TMBTimerFactory* timers = nullptr;                      // null: QTimer
     std::function<std::unique_ptr<TMBPort>()> makePort;     // null: the system's port
+    std::function<std::unique_ptr<TMBPort>()> makeMeterPort; // calibrate output's meter; null: the system's port
     std::function<QDateTime()> now;                         // wall clock (timestamps, file names)
     std::function<double()> monotonic;                      // seconds, for the trace
     std::function<void(const QByteArray&)> out, err;        // captures; null: stdout, stderr (checked)
@@ -65,8 +67,9 @@ public:
 
     // For tests and the benchmark.
     TKvLink* Link() { return link_.get(); }
-    kv::TPollCycle* Cycle() { return cycle_.get(); }
+    kv::TPollCycle* Cycle() { return calibrateOutput_ ? &calibrateOutput_->Cycle() : cycle_.get(); }
     TCalibrateInput* CalibrateInput() { return calibrateInput_.get(); }
+    const TCalibrateOutput* CalibrateOutput() const { return calibrateOutput_.get(); }
     // Replaces the line's fixture of calibrate input (tests: kvsim's console).
     std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> FixtureForTests;
     TPendingFlags& Pending() { return pending_; }
@@ -82,6 +85,9 @@ private:
     struct TArgs {
         QString port, trace, command, sub, csv, output, backup;
         QString fixture, references, certificate, operatorName; // calibrate
+        QString meter;                                              // calibrate output
+        std::uint32_t meterBaud = 9600;
+        int settleMs = 100;
         QStringList positional;
         QStringList given; // options given, for the per-command check
         bool json = false, help = false, dryRun = false, noVerify = false;
@@ -115,6 +121,8 @@ private:
     void RunSettingsSet();
     void RunCalibrateInput();
     void CalibrateInputDone();
+    void RunCalibrateOutput();
+    void CalibrateOutputFinished();
 
     // Shared steps.
     void Ended(const kv::TCommandEnd& end);
@@ -169,8 +177,9 @@ private:
     long long lines_ = 0;
     std::unique_ptr<TCsvLog> csv_;
 
-    // calibrate input
+    // calibrate input and output
     std::unique_ptr<TCalibrateInput> calibrateInput_;
+    std::unique_ptr<TCalibrateOutput> calibrateOutput_;
 
     // maintenance: how far the action got
     enum class TMaintenance {

@@ -130,6 +130,39 @@ QString TKvCtl::HelpText(const QString& command) {
             "the reasons, nothing sent. A scaling value may have a full stop or a comma\n"
             "(files saved under either locale); files are written with the machine's.\n"
             "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
+    const QString calibrateOutputHelp = QStringLiteral(
+            "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS]\n"
+            "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+            "Runs the seven steps of the setup program's output calibration wizard without\n"
+            "a window, against a bench multimeter that speaks SCPI on a serial port (lines\n"
+            "end in \\n; 8N1, --meter-baud default 9600):\n"
+            "  steps 1, 2, 4, 5  finds the PWM value whose reading is closest to 4 mA, 20 mA,\n"
+            "                    2 V and 10 V (MEAS:CURR:DC?, MEAS:VOLT:DC?), a search of a\n"
+            "                    few readings each, and stores it as the page's Next does;\n"
+            "  steps 3, 6        forces the test values of 4, 12, 20 mA and 2, 6, 10 V and\n"
+            "                    reads them: each within 0.005 mA or 3 mV, or the run fails\n"
+            "                    and writes nothing;\n"
+            "  step 7            writes the four values (command 3);\n"
+            "then a poll without forcing. The PWM value is forced through the poll, as the\n"
+            "page forces it; before each reading a poll that carried the value must have\n"
+            "been answered, and then the output is given --settle MS (default 100) to\n"
+            "settle (its filter; kvsim's settles in 50 ms).\n\n"
+            "The meter's leads: the loop current and the voltage output both (a meter on\n"
+            "each quantity's terminals, or one whose inputs see both). --fixture (a relay\n"
+            "box switching the meter between them) is not there yet.\n\n"
+            "Forcing always ends (PWM word 0): at the end, on a failure, on Ctrl-C (a\n"
+            "second Ctrl-C leaves at once, the output maybe still forced) and when the\n"
+            "device stops answering (polls without forcing go on for 10 s in case it comes\n"
+            "back; exit 3). Progress goes to stderr.\n\n"
+            "Output: a summary (the four values, the six checks with their errors, the\n"
+            "time), or with --json the run's facts as one object of the schema\n"
+            "\"kvctl.calibration/1\" (the certificate's JSON). --certificate FILE.pdf also\n"
+            "writes the certificate (A4 PDF) and FILE.json beside it; a failed or\n"
+            "interrupted run's certificate says FAILED / NOT CALIBRATED. --operator NAME\n"
+            "goes into both.\n\n"
+            "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
+            "value, the record refused), 2 usage or the certificate not written, 3 no\n"
+            "answer from the device or the meter, 130 interrupted.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -160,7 +193,8 @@ QString TKvCtl::HelpText(const QString& command) {
             "beside it (schema \"kvctl.calibration/1\", see README); a run that did not pass\n"
             "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object.\n"
             "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage, 3 the device\n"
-            "stopped answering, 4 the certificate could not be written, 130 interrupted.\n");
+            "stopped answering, 4 the certificate could not be written, 130 interrupted.\n\n") +
+               calibrateOutputHelp;
     if (command == QLatin1String("maintenance")) {
         QString t = QStringLiteral(
             "kvctl maintenance ACTION\n\n"
@@ -191,6 +225,7 @@ QString TKvCtl::HelpText(const QString& command) {
                "  factory                    the factory defaults\n"
                "  maintenance ACTION         restart, clear-fram, store-wire-resistance, ...\n"
                "  calibrate input            the input calibration, unattended, with a certificate\n"
+               "  calibrate output           the output calibration against a bench meter\n"
                "  help [COMMAND|json]        this help, a command's, or the JSON schemas\n\n") +
            globals + QLatin1Char('\n') + ContractText();
 }
@@ -203,7 +238,9 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("-o"),         QStringLiteral("--output"),
                                           QStringLiteral("--backup"),   QStringLiteral("--for"),
                                           QStringLiteral("--fixture"),  QStringLiteral("--references"),
-                                          QStringLiteral("--certificate"), QStringLiteral("--operator")};
+                                          QStringLiteral("--certificate"), QStringLiteral("--operator"),
+                                          QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
+                                          QStringLiteral("--settle")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -250,10 +287,16 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.fixture = value;
             else if (arg == QLatin1String("--references"))
                 a.references = value;
+            else if (arg == QLatin1String("--meter"))
+                a.meter = value;
             else if (arg == QLatin1String("--certificate"))
                 a.certificate = value, ok = !value.isEmpty();
             else if (arg == QLatin1String("--operator"))
                 a.operatorName = value;
+            else if (arg == QLatin1String("--meter-baud"))
+                a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
+            else if (arg == QLatin1String("--settle"))
+                a.settleMs = value.toInt(&ok), ok = ok && a.settleMs >= 0 && a.settleMs <= 60000;
             else if (arg == QLatin1String("--timeout"))
                 a.timeoutMs = value.toInt(&ok), ok = ok && a.timeoutMs >= 1 && a.timeoutMs <= 65535;
             else if (arg == QLatin1String("--interval"))

@@ -51,6 +51,11 @@ std::int32_t TestValue(TTestPoint point, std::span<const std::int32_t, stCount> 
     }
 }
 
+const TTarget kStoredTargets[stCount] = {
+    {true, 4e-3, "4 mA"}, {true, 20e-3, "20 mA"}, {false, 2.0, "2 V"}, {false, 10.0, "10 V"}};
+const TTarget kTestTargets[tpCount] = {{true, 4e-3, "4 mA"},  {true, 12e-3, "12 mA"}, {true, 20e-3, "20 mA"},
+                                       {false, 2.0, "2 V"},   {false, 6.0, "6 V"},    {false, 10.0, "10 V"}};
+
 // clang-format off
 const TStepRule kSteps[kStepCount] = {
     //  next   back   "PWM Force"    progress bar   "PWM Value" stored  test

@@ -61,6 +61,20 @@ enum TTestPoint : std::uint8_t { tp4mA, tp12mA, tp20mA, tp2V, tp6V, tp10V, tpCou
 // rounded ties-to-even (1000 and 1003 give 1002, 1000 and 1005 too).
 std::int32_t TestValue(TTestPoint point, std::span<const std::int32_t, stCount> stored);
 
+// --- What the meter reads at them
+
+// A step's target as the operator reads it on the meter: the loop current
+// in amperes or the voltage output in volts, named as the captions name it.
+struct TTarget {
+    bool current;
+    double value;
+    const char* name; // "4 mA"
+};
+// The targets of the four stored values (4 mA, 20 mA, 2 V, 10 V) and of the
+// test buttons (4, 12, 20 mA; 2, 6, 10 V).
+extern const TTarget kStoredTargets[stCount];
+extern const TTarget kTestTargets[tpCount];
+
 // --- The steps
 
 inline constexpr int kStepCount = 7;

@@ -41,7 +41,7 @@ TDeviceConfig TDeviceConfig::Steady() {
 }
 
 TDeviceModel::TDeviceModel(const TDeviceConfig& config)
-    : config_(config), outputStage_(TOutputCharacteristic::ForBoard(config.BoardSeed)) {
+    : config_(config), outputStage_(TOutputCharacteristic::ForBoard(config.BoardSeed)), rng_(config.Seed) {
     settings_ = Sanitize(config.Settings);
     inputCalibrated_ = config.InputCalibrated;
     outputCalibrated_ = config.OutputCalibrated;
@@ -57,13 +57,10 @@ TDeviceModel::TDeviceModel(const TDeviceConfig& config)
     if (inputCalibrated_)
         startCal_ = TBoard::FromSeed(config.ForeignCalibration ? ForeignBoardSeed(config.BoardSeed) : config.BoardSeed)
                         .Calibration();
-    // splitmix64 of the seed, so that nearby seeds give unrelated streams
-    std::uint64_t z = config.Seed + 0x9E3779B97F4A7C15ull;
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    rng_ = (z ^ (z >> 31)) | 1;
-    // Powered on long enough to have measured once.
+    // Powered on long enough to have measured once, and for the output to
+    // have settled.
     MeasureCycle();
+    outputStage_ = TOutputStage(outputStage_.Characteristic(), DrivenPWM());
     nextCycle_ = kCycleMs;
 }
 
@@ -88,18 +85,6 @@ kv::SettingsRecord TDeviceModel::Sanitize(const kv::SettingsRecord& in) {
     s.OutputMode = std::min<std::uint8_t>(s.OutputMode, 4);
     s.ErrorSignalFlags &= kv::errsig::Disabled | kv::errsig::High;
     return s;
-}
-
-double TDeviceModel::NextGaussian() {
-    auto uniform = [this] {
-        rng_ ^= rng_ >> 12;
-        rng_ ^= rng_ << 25;
-        rng_ ^= rng_ >> 27;
-        return (static_cast<double>((rng_ * 0x2545F4914F6CDD1Dull) >> 11) + 0.5) / 9007199254740992.0;
-    };
-    const double u1 = uniform();
-    const double u2 = uniform();
-    return std::sqrt(-2.0 * std::log(u1)) * std::cos(2.0 * std::numbers::pi * u2);
 }
 
 double TDeviceModel::TrueProcessValue() const {
@@ -413,8 +398,8 @@ void TDeviceModel::Advance(std::uint32_t ms) {
 }
 
 void TDeviceModel::MeasureCycle() {
-    const double n1 = NextGaussian() * config_.Noise;
-    const double n2 = NextGaussian() * config_.Noise;
+    const double n1 = rng_.Gaussian() * config_.Noise;
+    const double n2 = rng_.Gaussian() * config_.Noise;
     internalTemp_ = adcFault_ ? kv::kNoTemperature : TrueInternalTemperature() + n2;
     if (internalTemp_ <= kv::kNoTemperature) {
         // no reading: the extremes keep what they have
@@ -446,18 +431,17 @@ void TDeviceModel::MeasureCycle() {
     measured_ = true;
     ++cycles_;
     std::uint8_t flags = 0;
-    const double f = OutputFraction(last_, flags);
-    if (last_.HasCalculated && !last_.SensorFault && !(flags & kv::errflag::OutputRange))
+    const std::optional<double> value = OutputValue(last_);
+    const double f = OutputFraction(settings_, value, lastGoodOutput_, flags);
+    if (value && !(flags & kv::errflag::OutputRange))
         lastGoodOutput_ = f;
+    UpdateOutput();
 }
 
-double TDeviceModel::ErrorLevel() const {
-    const bool high = settings_.ErrorSignalFlags & kv::errsig::High;
-    switch (settings_.OutputMode) {
-    case 0: return high ? 1.125 : -0.05;  // 22 mA / 3.2 mA of 4-20 mA
-    case 3: return high ? 1.125 : -0.05;  // 11 V / 1.6 V of 2-10 V
-    default: return 1.1;                  // 22 mA, 11 V, 5.5 V: no level below a zero low end
-    }
+std::optional<double> TDeviceModel::OutputValue(const TMeasurement& m) {
+    if (!m.HasCalculated || m.SensorFault)
+        return std::nullopt;
+    return m.Calculated;
 }
 
 TOutputPoints TDeviceModel::OutputPoints() const {
@@ -466,9 +450,9 @@ TOutputPoints TDeviceModel::OutputPoints() const {
 
 double TDeviceModel::NormalOutput(std::uint8_t& errorFlags) const {
     if (measured_)
-        return OutputFraction(last_, errorFlags);
+        return OutputFraction(settings_, OutputValue(last_), lastGoodOutput_, errorFlags);
     // Nothing measured yet (after a restart): the error level, or the low end.
-    return (settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel();
+    return (settings_.ErrorSignalFlags & kv::errsig::Disabled) ? 0.0 : ErrorLevel(settings_);
 }
 
 std::uint16_t TDeviceModel::DrivenPWM() const {
@@ -476,23 +460,6 @@ std::uint16_t TDeviceModel::DrivenPWM() const {
         return pwmForce_;
     std::uint8_t errors = 0;
     return OutputPoints().PWMFor(settings_.OutputMode, NormalOutput(errors));
-}
-
-double TDeviceModel::OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const {
-    const bool signal = !(settings_.ErrorSignalFlags & kv::errsig::Disabled);
-    if (!m.HasCalculated || m.SensorFault)
-        return signal ? ErrorLevel() : lastGoodOutput_;
-    const double span = static_cast<double>(settings_.FizikaiForOutH) - settings_.FizikaiForOutL;
-    double f = (m.Calculated - settings_.FizikaiForOutL) / span;
-    if (!std::isfinite(f)) {
-        errorFlags |= kv::errflag::OutputRange;
-        return signal ? ErrorLevel() : lastGoodOutput_;
-    }
-    if (f < 0.0 || f > 1.0) {
-        errorFlags |= kv::errflag::OutputRange;
-        f = std::clamp(f, 0.0, 1.0);
-    }
-    return f;
 }
 
 std::uint16_t TDeviceModel::SwitchStates() const {
@@ -709,6 +676,9 @@ std::optional<TDeviceAnswer> TDeviceModel::Handle(std::uint8_t command, std::spa
         restartPending_ = false;
         Restart();
     }
+    // A forced PWM value, new settings or a new calibration move the output
+    // from now on.
+    UpdateOutput();
     return ans;
 }
 

@@ -58,6 +58,7 @@
 #include "FrontEnd.h"
 #include "OutputStage.h"
 #include "Physics.h"
+#include "Random.h"
 
 #include <array>
 #include <cstdint>
@@ -158,11 +159,18 @@ public:
     const TBoard& Board() const { return board_; }
     const std::optional<kv::OutputCalibrationRecord>& OutputCalibration() const { return outputCal_; }
     std::uint32_t Restarts() const { return restarts_; }
-    // What an external meter on the output reads now, and the PWM value the
-    // output is driven with.
-    TMeterReading Meter() const { return outputStage_.Read(DrivenPWM()); }
+    // What an external meter on the output reads once the output has
+    // settled (the console's "meter"), and the PWM value the output is
+    // driven with.
+    TMeterReading Meter() const { return outputStage_.Characteristic().Read(DrivenPWM()); }
     std::uint16_t DrivenPWM() const;
-    const TOutputCharacteristic& OutputStage() const { return outputStage_; }
+    // The PWM word of the last poll request: 0 when the output is not forced.
+    std::uint16_t ForcedPWM() const { return pwmForce_; }
+    // What leaves the output terminals now, through the output filter: a
+    // PWM value the device took less than TOutputStage::kSettleMs ago has
+    // not fully arrived (the bench meter reads this).
+    TMeterReading OutputNow() const { return outputStage_.At(now_); }
+    const TOutputStage& OutputStage() const { return outputStage_; }
     bool Restarting() const { return now_ < silentUntil_; }
 
     // The world around the device.
@@ -221,11 +229,12 @@ private:
     double TrueProcessValue() const;
     double TrueInternalTemperature() const;
     double RawLoopResistance() const;       // ohm of the 2-wire loop in the present mode
-    double NextGaussian();
-    double OutputFraction(const TMeasurement& m, std::uint8_t& errorFlags) const;
-    double ErrorLevel() const;
+    // The calculated value the output follows; none with a sensor fault.
+    static std::optional<double> OutputValue(const TMeasurement& m);
     // The output fraction in normal operation, from the last measurement.
     double NormalOutput(std::uint8_t& errorFlags) const;
+    // The output stage follows what the firmware drives now.
+    void UpdateOutput() { outputStage_.Drive(DrivenPWM(), now_); }
     TOutputPoints OutputPoints() const;
     std::uint16_t SwitchStates() const;
     bool PotCalibrated() const { return pot0Stored_ && pot100Stored_; }
@@ -233,7 +242,7 @@ private:
     static kv::SettingsRecord Sanitize(const kv::SettingsRecord& s);
 
     TDeviceConfig config_;
-    TOutputCharacteristic outputStage_;
+    TOutputStage outputStage_;
     kv::SettingsRecord settings_;
     TBoard board_;
     std::optional<kv::InputCalibrationRecord> inputCal_;
@@ -260,7 +269,7 @@ private:
     std::uint64_t nextCycle_ = 0;
     std::uint32_t cycles_ = 0;
     std::uint32_t restarts_ = 0;
-    std::uint64_t rng_ = 0;
+    TRandom rng_;
 
     std::uint8_t maintActive_ = 0;
     std::uint8_t fetControl_ = 0;

@@ -1,5 +1,6 @@
 #include "Faults.h"
 
+#include "BenchMeter.h"
 #include "DeviceModel.h"
 
 #include <cctype>
@@ -26,7 +27,11 @@ const char* const kConsoleHelp =
     "calibration                    the input calibration the device measures with\n"
     "board                          the board's own values (what a calibration should find)\n"
     "meter                          what a meter on the output reads: loop current (mA)\n"
-    "                               and voltage (V); the output calibration's meter\n"
+    "                               and voltage (V) once settled; the output calibration's meter\n"
+    "meter noise N                  the bench meter's noise, standard deviation in counts\n"
+    "meter resolution A V           the bench meter's resolution of current (A) and voltage (V)\n"
+    "meter current|voltage|both     the bench meter's leads on the current loop, the voltage\n"
+    "                               output, or both (default); what it is not on reads 0\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "counts                         requests, answers and commands the device carried out\n"
@@ -170,11 +175,13 @@ std::string ConsoleStatus(const TFaultInjector& inj, const TDeviceModel& model) 
       << inj.Noised << ", late " << inj.Delayed << ", errors " << inj.Errored << "; mode "
       << int(model.Settings().Mode) << ", value " << Fmt(model.ProcessValue()) << ", physical "
       << Fmt(a.PhysicalValue) << ", calculated " << Fmt(a.CalculatedValue) << ", output " << Fmt(a.OutputLevel)
-      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts();
+      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts() << ", forced PWM "
+      << model.ForcedPWM();
     return o.str();
 }
 
-std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceModel& model, TConsoleAction& action) {
+std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceModel& model, TConsoleAction& action,
+                           TBenchMeter* meter) {
     action = actNone;
     const std::vector<std::string> w = Words(line);
     if (w.empty())
@@ -283,6 +290,25 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
     }
     if (cmd == "meter" && w.size() == 1)
         return FormatMeter(model.Meter());
+    if (cmd == "meter" && (arg == "noise" || arg == "resolution" || arg == "current" || arg == "voltage" || arg == "both")) {
+        if (!meter)
+            return "error: no bench meter here (kvsim --meter-link)";
+        double a = 0, volt = 0;
+        if (arg == "current" || arg == "voltage" || arg == "both") {
+            if (w.size() != 2)
+                return "error: meter current|voltage|both";
+            meter->SetWiring(arg == "current" ? wiredCurrent : arg == "voltage" ? wiredVoltage : wiredBoth);
+            return "meter on " + std::string(arg == "both" ? "both outputs" : arg == "current" ? "the current loop" : "the voltage output");
+        }
+        if (arg == "noise") {
+            if (w.size() != 3 || !Number(w[2], a) || !meter->SetNoise(a))
+                return "error: meter noise wants counts from 0";
+            return "meter noise " + Fmt(a) + " counts";
+        }
+        if (w.size() != 4 || !Number(w[2], a) || !Number(w[3], volt) || !meter->SetResolution(a, volt))
+            return "error: meter resolution wants amperes and volts, each above 0 and at most 1";
+        return "meter resolution " + Fmt(a) + " A " + Fmt(volt) + " V";
+    }
     if (cmd == "status")
         return ConsoleStatus(inj, model);
     if (cmd == "calibration")

@@ -13,6 +13,7 @@
 
 namespace kvsim {
 
+class TBenchMeter;
 class TDeviceModel;
 
 struct TFaults {
@@ -76,12 +77,16 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
 //   calibration                          the input calibration in use, NAME=value ...
 //   board                                the board's own values, as a calibration finds them
-//   meter                                the output as a meter reads it
+//   meter                                the output as a meter reads it, settled
+//   meter noise N | resolution A V       the bench meter's noise (counts) and resolutions
+//   meter current|voltage|both           where the bench meter's leads are
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list
 //   quit                                 end the program
-std::string ConsoleExecute(std::string_view line, TFaultInjector& faults, TDeviceModel& model, TConsoleAction& action);
+// The bench meter's words need the meter (nullptr: there is none).
+std::string ConsoleExecute(std::string_view line, TFaultInjector& faults, TDeviceModel& model, TConsoleAction& action,
+                           TBenchMeter* meter = nullptr);
 std::string ConsoleStatus(const TFaultInjector& faults, const TDeviceModel& model);
 // An input calibration record as "NAME=value" pairs in record order, the
 // singles to their last digit.

@@ -66,6 +66,49 @@ TMeterReading TOutputCharacteristic::Read(std::uint16_t pwm) const {
     return r;
 }
 
+void TOutputStage::Drive(std::uint16_t pwm, std::uint64_t atMs) {
+    if (pwm == pwm_)
+        return;
+    // The filter starts from where it is now, which may still be on its way.
+    from_ = At(std::max(atMs, changedAt_));
+    pwm_ = pwm;
+    changedAt_ = std::max(atMs, changedAt_);
+}
+
+TMeterReading TOutputStage::At(std::uint64_t atMs) const {
+    const TMeterReading to = Settled();
+    const double elapsed = atMs > changedAt_ ? static_cast<double>(atMs - changedAt_) : 0.0;
+    const double left = std::exp(-elapsed / kTauMs);
+    return {to.MilliAmp + (from_.MilliAmp - to.MilliAmp) * left, to.Volt + (from_.Volt - to.Volt) * left};
+}
+
+double ErrorLevel(const kv::SettingsRecord& settings) {
+    const bool high = settings.ErrorSignalFlags & kv::errsig::High;
+    switch (settings.OutputMode) {
+    case 0: return high ? 1.125 : -0.05;  // 22 mA / 3.2 mA of 4-20 mA
+    case 3: return high ? 1.125 : -0.05;  // 11 V / 1.6 V of 2-10 V
+    default: return 1.1;                  // 22 mA, 11 V, 5.5 V: no level below a zero low end
+    }
+}
+
+double OutputFraction(const kv::SettingsRecord& settings, std::optional<double> calculated, double lastGood,
+                      std::uint8_t& errorFlags) {
+    const bool signal = !(settings.ErrorSignalFlags & kv::errsig::Disabled);
+    if (!calculated)
+        return signal ? ErrorLevel(settings) : lastGood;
+    const double span = static_cast<double>(settings.FizikaiForOutH) - settings.FizikaiForOutL;
+    double f = (*calculated - settings.FizikaiForOutL) / span;
+    if (!std::isfinite(f)) {
+        errorFlags |= kv::errflag::OutputRange;
+        return signal ? ErrorLevel(settings) : lastGood;
+    }
+    if (f < 0.0 || f > 1.0) {
+        errorFlags |= kv::errflag::OutputRange;
+        f = std::clamp(f, 0.0, 1.0);
+    }
+    return f;
+}
+
 bool IsCurrentOutput(std::uint8_t outputMode) { return outputMode <= 1; }
 
 TOutputPoints TOutputPoints::From(const kv::OutputCalibrationRecord* stored) {

@@ -15,9 +15,18 @@
 // through (and beyond) them: 4 and 20 mA for the current outputs, 2 and 10 V
 // for the voltage outputs. Without a stored calibration it uses the nominal
 // values of an ideal board.
+//
+// The PWM's ripple is smoothed by the output filter, a first-order low-pass
+// with a time constant of TOutputStage::kTauMs (2.5 ms): a new PWM value
+// reaches the terminals gradually, and only TOutputStage::kSettleMs (50 ms,
+// 20 time constants) after the change is the output within 2e-9 of the step
+// from its end value, below one count of a 6 1/2-digit meter. Whoever reads
+// the output with a meter after changing the PWM value (the calibration)
+// waits that long after the device took the new value.
 #include "DeviceRecords.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kvsim {
@@ -54,6 +63,48 @@ struct TOutputCharacteristic {
 // The output types of the settings record (0 4-20 mA, 1 0-20 mA, 2 0-10 V,
 // 3 2-10 V, 4 0-5 V).
 bool IsCurrentOutput(std::uint8_t outputMode);
+
+// The output stage of one board in time: the PWM value the firmware drives,
+// and what leaves the terminals through the output filter.
+class TOutputStage {
+public:
+    static constexpr double kTauMs = 2.5;
+    static constexpr std::uint32_t kSettleMs = 50;
+
+    // Settled at `pwm` (as a board powered on long ago).
+    explicit TOutputStage(const TOutputCharacteristic& board, std::uint16_t pwm = 0)
+        : board_(board), pwm_(pwm), from_(board.Read(pwm)) {}
+
+    const TOutputCharacteristic& Characteristic() const { return board_; }
+    // The firmware drives `pwm` from `atMs` on (the model's milliseconds, never
+    // earlier than the last change). The same value again changes nothing.
+    void Drive(std::uint16_t pwm, std::uint64_t atMs);
+    std::uint16_t Driven() const { return pwm_; }
+    std::uint64_t ChangedAt() const { return changedAt_; }
+    // What leaves the terminals at `atMs` (not before the last change).
+    TMeterReading At(std::uint64_t atMs) const;
+    // What they settle to: the driven value without the filter's lag.
+    TMeterReading Settled() const { return board_.Read(pwm_); }
+
+private:
+    TOutputCharacteristic board_;
+    std::uint16_t pwm_ = 0;
+    TMeterReading from_;          // at the last change
+    std::uint64_t changedAt_ = 0;
+};
+
+// The firmware's output in normal operation, as a fraction of the output
+// type's range (beyond 0..1 for the error levels).
+//
+// The error level of the settings' output type (22 mA or 3.2 mA of 4-20 mA,
+// as the error-signal flags choose; no level below a zero low end).
+double ErrorLevel(const kv::SettingsRecord& settings);
+// The fraction for a calculated value (nullopt: none, or a sensor fault),
+// scaled by the settings; lastGood is held when error signalling is off.
+// Sets kv::errflag::OutputRange in errorFlags when the value lies outside the
+// scaling (the output then stays at the range's end).
+double OutputFraction(const kv::SettingsRecord& settings, std::optional<double> calculated, double lastGood,
+                      std::uint8_t& errorFlags);
 
 // The four PWM values the firmware maps targets through.
 struct TOutputPoints {

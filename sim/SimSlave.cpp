@@ -26,15 +26,19 @@ void TSimSlave::Stop() {
     MBEnginePortClosed();
 }
 
+void TSimSlave::SyncModel() {
+    if (!now_)
+        return;
+    const std::int64_t t = now_();
+    if (t > modelTime_) {
+        model_.Advance(static_cast<std::uint32_t>(std::min<std::int64_t>(t - modelTime_, 0x7FFFFFFF)));
+        modelTime_ = t;
+    }
+}
+
 void TSimSlave::Handle(std::uint8_t command, std::uint16_t dataNumber) {
     ++requests_;
-    if (now_) {
-        const std::int64_t t = now_();
-        if (t > modelTime_) {
-            model_.Advance(static_cast<std::uint32_t>(std::min<std::int64_t>(t - modelTime_, 0x7FFFFFFF)));
-            modelTime_ = t;
-        }
-    }
+    SyncModel();
     fate_ = faults_.Decide();
 
     std::vector<std::uint8_t> request(dataNumber);

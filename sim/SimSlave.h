@@ -46,6 +46,11 @@ public:
     // Request line time plus turnaround of the latest request, unrounded.
     double AnswerDelayMs() const { return exactDelayMs_; }
 
+    // Moves the model's time on to the clock's now. Each request does it;
+    // whoever else looks at the model in real time (the bench meter) does it
+    // through here, so that the model's time is kept in one place.
+    void SyncModel();
+
     // A complete answer as it goes on the line (noise first, then the frame).
     std::function<void(const std::string& bytes)> OnAnswer;
 

@@ -1,6 +1,8 @@
 // kvsim: the simulated KV5510 / KV7730 transmitter on a pseudo-terminal.
+#include "BenchMeter.h"
 #include "DeviceModel.h"
 #include "Faults.h"
+#include "MeterServer.h"
 #include "PtyServer.h"
 
 #include <QCommandLineParser>
@@ -10,6 +12,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -75,6 +78,13 @@ int main(int argc, char* argv[]) {
         "step type \"meter\" here: it prints what an external meter on the output reads\n"
         "(\"meter 4.012 mA 2.006 V\"). Move the PWM value until the meter shows the step's\n"
         "target, Next; once written, the output follows the four stored PWM values.\n\n"
+        "With --meter-link PATH a bench meter on the output answers SCPI on a second\n"
+        "pseudo-terminal (lines end in \"\\n\"; it prints \"kvsim: meter on PATH\"): *IDN?, *RST,\n"
+        "*CLS, *OPC?, MEAS:CURR:DC? (the loop current in A, \"+4.012345E-03\"), MEAS:VOLT:DC?\n"
+        "(the voltage output in V) and SYST:ERR? (+0,\"No error\" or the oldest error, such as\n"
+        "-113,\"Undefined header\"). Each reading takes 20 ms and has gaussian noise of a few\n"
+        "counts, drawn from --seed. A new PWM value reaches the output through its filter\n"
+        "(time constant 2.5 ms): read it 50 ms after the poll that carries it, not sooner.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
@@ -101,8 +111,12 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption error("error", "Answer every request with this error code (254, 255).", "CODE");
     const QCommandLineOption late("late", "Answer after MS ms, beyond the master's time-out.", "MS");
     const QCommandLineOption silent("silent", "Answer nothing.");
+    const QCommandLineOption meterLink("meter-link", "Serve a bench meter on the output (SCPI) on a second pseudo-terminal, with a symbolic link PATH to it; only a link or nothing may be there.", "PATH");
+    const QCommandLineOption meterNoise("meter-noise", "The bench meter's noise, standard deviation in counts (default 2).", "N", "2");
+    const QCommandLineOption meterResolution("meter-resolution", "The bench meter's resolution of current and of voltage (default 1e-9,1e-6).", "A,V", "1e-9,1e-6");
     for (const auto* o : {&link, &baud, &turnaround, &burst, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
-                          &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent})
+                          &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent,
+                          &meterLink, &meterNoise, &meterResolution})
         p.addOption(*o);
     p.process(app);
 
@@ -157,7 +171,14 @@ int main(int argc, char* argv[]) {
 
     TDeviceModel model(config);
     TFaultInjector faults(config.Seed);
+    TBenchMeter meter(config.Seed, "SIM" + std::to_string(config.BoardSeed));
     TConsoleAction ignored = actNone;
+    for (const std::string& line : {"meter noise " + p.value(meterNoise).toStdString(),
+                                    "meter resolution " + p.value(meterResolution).replace(',', ' ').toStdString()}) {
+        const std::string reply = ConsoleExecute(line, faults, model, ignored, &meter);
+        if (reply.rfind("error:", 0) == 0)
+            return fail(QString::fromStdString(reply.substr(7)).replace("meter ", "--meter-"));
+    }
     for (const auto& [opt, word] : {std::pair{&sensor, "sensor"}, std::pair{&drop, "drop"}, std::pair{&corrupt, "corrupt"},
                                     std::pair{&noise, "noise"}, std::pair{&error, "error"}}) {
         if (!p.isSet(*opt) && opt != &sensor)
@@ -187,10 +208,33 @@ int main(int argc, char* argv[]) {
         return fail("--burst wants 1..1000 ms");
     options.BurstMs = static_cast<std::uint16_t>(v);
 
+    TPtyLine::Options meterOptions;
+    meterOptions.Link = p.value(meterLink);
+    meterOptions.LinkOption = QStringLiteral("--meter-link");
+    meterOptions.FallbackRate = 9600;
+    meterOptions.BurstMs = options.BurstMs;
+    if (QString why; p.isSet(meterLink) && !TPtyLine::LinkReplaceable(meterOptions.Link, why, meterOptions.LinkOption))
+        return fail(why);
+    if (p.isSet(meterLink) && !meterOptions.Link.isEmpty() && meterOptions.Link == options.Link)
+        return fail("--meter-link wants a path of its own, not that of --link");
+
     TPtyServer server(model, faults, options);
     QObject::connect(&server, &TPtyServer::opened, [](const QString& path) { Say("kvsim: serving on " + path.toStdString()); });
     QObject::connect(&server, &TPtyServer::hungUp, [] { Say("kvsim: hung up"); });
+    // The meter reads the output as it is now: the model is moved on to this
+    // moment first, by the same clock the device's requests use.
+    std::unique_ptr<TMeterServer> meterServer;
+    if (p.isSet(meterLink)) {
+        meterServer = std::make_unique<TMeterServer>(meter, [&] {
+            server.Slave().SyncModel();
+            return model.OutputNow();
+        }, meterOptions);
+        QObject::connect(meterServer.get(), &TMeterServer::opened, [](const QString& path) { Say("kvsim: meter on " + path.toStdString()); });
+    }
     QString openError;
+    // The meter's line first, so that its line comes before "serving on".
+    if (meterServer && !meterServer->Open(openError))
+        return fail("cannot open a pseudo-terminal for the meter: " + openError);
     if (!server.Open(openError))
         return fail("cannot open a pseudo-terminal: " + openError);
 
@@ -239,7 +283,7 @@ int main(int argc, char* argv[]) {
                 for (std::uint8_t c = 1; c <= 6; ++c)
                     reply += ", command " + std::to_string(c) + " " + std::to_string(slave.Handled(c));
             } else {
-                reply = ConsoleExecute(line, faults, model, action);
+                reply = ConsoleExecute(line, faults, model, action, &meter);
             }
             if (!reply.empty())
                 Say(reply);
@@ -251,6 +295,8 @@ int main(int argc, char* argv[]) {
     });
 
     const int rc = app.exec();
+    if (meterServer)
+        meterServer->Close();
     server.Close();
     Say("kvsim: stopped");
     return rc;

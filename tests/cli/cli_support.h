@@ -3,6 +3,7 @@
 // in-process device model: a command runs as in the program, but only when
 // the test moves the clock on. Output and errors are captured.
 #include "InProcessDevice.h"
+#include "InProcessMeter.h"
 #include "KvCtl.h"
 #include "MBMemoryPort.h"
 #include "MBTimer.h"
@@ -28,6 +29,9 @@ struct TCtlRig {
     kvsim::TDeviceConfig config = kvsim::TDeviceConfig::Steady();
     TMBMemoryPort* port = nullptr;
     std::unique_ptr<kvsim::TInProcessDevice> device;
+    // The bench meter on the device's output, for calibrate output.
+    TMBMemoryPort* meterPort = nullptr;
+    std::unique_ptr<kvsim::TInProcessMeter> meter;
     std::unique_ptr<kvctl::TKvCtl> ctl;
     QByteArray out, err;
     std::vector<TSent> ended; // every transaction, with the data it sent
@@ -35,6 +39,7 @@ struct TCtlRig {
     std::function<void(kvctl::TKvCtl&)> prepare; // before the command starts
 
     ~TCtlRig() {
+        meter.reset();
         device.reset();
         ctl.reset();
     }
@@ -48,6 +53,12 @@ struct TCtlRig {
             port = p.get();
             port->SetOpenError(openError);
             device = std::make_unique<kvsim::TInProcessDevice>(*port, clock, config);
+            return p;
+        };
+        env.makeMeterPort = [this] {
+            auto p = std::make_unique<TMBMemoryPort>();
+            meterPort = p.get();
+            meter = std::make_unique<kvsim::TInProcessMeter>(*meterPort, clock, *device);
             return p;
         };
         env.now = [this] {
@@ -80,6 +91,8 @@ struct TCtlRig {
                 QCoreApplication::processEvents();
                 if (port)
                     port->DeliverPending();
+                if (meterPort)
+                    meterPort->DeliverPending();
                 return pred();
             },
             limitMs);

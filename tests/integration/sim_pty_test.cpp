@@ -14,7 +14,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <memory>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 using simtest::TSimMaster;
 using simtest::WaitFor;
@@ -47,6 +53,41 @@ struct Link {
         started = std::chrono::steady_clock::now();
         master.Poll();
         return WaitFor([&] { return master.ends.size() > before; }, waitMs);
+    }
+};
+
+// A terminal program's side of the bench meter's line: raw, 9600 baud.
+struct MeterLine {
+    int fd = -1;
+    explicit MeterLine(const QString& path) {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::cfsetspeed(&t, B9600);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~MeterLine() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    // Sends a line and returns the answer line (empty when none came in 3 s).
+    std::string Ask(const std::string& line) {
+        if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return {};
+        std::string answer;
+        while (answer.empty() || answer.back() != '\n') {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                return {};
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return {};
+            answer.append(buf, static_cast<std::size_t>(n));
+        }
+        return answer;
     }
 };
 
@@ -189,6 +230,32 @@ TEST(SimPty, HangUpReportedOnceThenTheLinkedPortServesAgain) {
     EXPECT_EQ(again.master.ends.back().status, stOK);
 }
 
+// The bench meter on its own line reads what the console's meter shows, in
+// amperes and volts, and keeps its errors for SYST:ERR?.
+TEST(SimPty, BenchMeterAnswersOnItsOwnLine) {
+    const QString meterPath = QStringLiteral("/tmp/kvsim-test-meter-%1").arg(QCoreApplication::applicationPid());
+    Kvsim sim({"--meter-link", meterPath, "--meter-noise", "0", "--drift", "0", "--process-noise", "0"});
+    ASSERT_TRUE(sim.ok);
+    ASSERT_TRUE(sim.output.contains("kvsim: meter on " + QFileInfo(meterPath).symLinkTarget()))
+        << sim.output.join('|').toStdString();
+    MeterLine meter(meterPath);
+    ASSERT_GE(meter.fd, 0);
+    EXPECT_EQ(meter.Ask("*IDN?\n").rfind("KVSIM,BENCH METER 6.5 DIGIT (SIMULATED),", 0), 0u);
+
+    sim.Say("meter");
+    double mA = 0, volt = 0;
+    ASSERT_EQ(std::sscanf(sim.output.back().toUtf8().constData(), "meter %lf mA %lf V", &mA, &volt), 2);
+    const auto asked = std::chrono::steady_clock::now();
+    const std::string current = meter.Ask("MEAS:CURR:DC?\r\n");
+    // A reading takes its 20 ms aperture before the answer's characters.
+    EXPECT_GE(Ms(std::chrono::steady_clock::now() - asked), 20.0);
+    EXPECT_NEAR(std::strtod(current.c_str(), nullptr) * 1000.0, mA, 0.0006) << current;
+    EXPECT_NEAR(std::strtod(meter.Ask("meas:volt?\n").c_str(), nullptr), volt, 0.0006);
+
+    EXPECT_EQ(meter.Ask("FOO?;*OPC?\n*OPC?\n"), "1\n");
+    EXPECT_EQ(meter.Ask("SYST:ERR?;SYST:ERR?\n"), "-113,\"Undefined header\";+0,\"No error\"\n");
+}
+
 // --link replaces only a link or nothing: a file or folder at the name is
 // refused before anything is served, and stays as it was.
 TEST(SimPty, LinkRefusesToReplaceAnythingButALink) {
@@ -200,14 +267,18 @@ TEST(SimPty, LinkRefusesToReplaceAnythingButALink) {
         f.write("keep me\n");
     }
     QDir().mkpath(base + ".d");
-    for (const QString& path : {file, base + ".d"}) {
-        QProcess p;
-        p.start(QStringLiteral(KVSIM_PATH), {"--link", path});
-        ASSERT_TRUE(p.waitForFinished(10000));
-        EXPECT_EQ(p.exitCode(), 2) << path.toStdString();
-        const QString err = QString::fromLocal8Bit(p.readAllStandardError());
-        EXPECT_TRUE(err.contains("not a symbolic link")) << err.toStdString();
-        EXPECT_FALSE(QString::fromLocal8Bit(p.readAllStandardOutput()).contains("serving on"));
+    for (const char* option : {"--link", "--meter-link"}) {
+        for (const QString& path : {file, base + ".d"}) {
+            QProcess p;
+            p.start(QStringLiteral(KVSIM_PATH), {option, path});
+            ASSERT_TRUE(p.waitForFinished(10000));
+            EXPECT_EQ(p.exitCode(), 2) << option << " " << path.toStdString();
+            const QString err = QString::fromLocal8Bit(p.readAllStandardError());
+            EXPECT_TRUE(err.contains(QStringLiteral("%1 %2: a").arg(option, path))) << err.toStdString();
+            EXPECT_TRUE(err.contains("not a symbolic link")) << err.toStdString();
+            const QString out = QString::fromLocal8Bit(p.readAllStandardOutput());
+            EXPECT_FALSE(out.contains("serving on") || out.contains("meter on")) << out.toStdString();
+        }
     }
     QFile f(file);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

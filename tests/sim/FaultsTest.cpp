@@ -88,6 +88,7 @@ TEST(Faults, ConsoleSwitchesFaultsAndTheWorld) {
     EXPECT_EQ(model.Sensor(), sensorOpen);
     EXPECT_EQ(model.Snapshot().PCBIdentityAddress, 1);
     EXPECT_NE(ConsoleExecute("status", inj, model, act).find("silent on"), std::string::npos);
+    EXPECT_NE(ConsoleExecute("status", inj, model, act).find(", forced PWM 0"), std::string::npos);
     ConsoleExecute("clear", inj, model, act);
     EXPECT_FALSE(inj.Faults().Silent);
     EXPECT_EQ(inj.Faults().ErrorCode, -1);

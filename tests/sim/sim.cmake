@@ -5,6 +5,7 @@ kv_add_test(sim_tests
     ${CMAKE_CURRENT_LIST_DIR}/DeviceModelTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/FaultsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/OutputStageTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/BenchMeterTest.cpp
   LIBS kv_sim kv_records
   TIMEOUT 60)
 

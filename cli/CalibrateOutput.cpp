@@ -1,0 +1,188 @@
+#include "CalibrateOutput.h"
+
+#include "MBEngine.h"
+#include "MBTimer.h"
+
+namespace kvctl {
+
+TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
+    : setup_(std::move(setup)), cycle_(link, *this, *this),
+      ownTimers_(setup_.Timers ? nullptr : std::make_unique<TMBQtTimerFactory>()),
+      timers_(setup_.Timers ? *setup_.Timers : *ownTimers_),
+      meter_(timers_, setup_.MakeMeterPort ? setup_.MakeMeterPort() : nullptr) {
+    settle_ = timers_.createTimer(setup_.SettleMs, true, [] {});
+    release_ = timers_.createTimer(setup_.ReleaseMs, true, [this] {
+        // The device did not take a poll without forcing in time.
+        Finished();
+    });
+    run_.Progress = [this](const QString& line) {
+        if (setup_.Progress)
+            setup_.Progress(line);
+    };
+    run_.Measure = [this](TMeterQuantity quantity) {
+        settle_->onTimeout = [this, quantity] {
+            meter_.Measure(quantity, [this](std::optional<double> value, const std::string& error) {
+                if (!value)
+                    meterFailed_ = true;
+                run_.OnReading(value, QString::fromStdString(error));
+            });
+        };
+        settle_->start(setup_.SettleMs);
+    };
+    run_.OnFinished = [this] { Finished(); };
+    cycle_.OnEnd = [this](const kv::TCommandEnd& end) { Ended(end); };
+    cycle_.OnPollAnswer = [this](const kv::PollAnswer& a) {
+        // The answer belongs to the poll composed last: one request is in
+        // flight, and the next is composed after this.
+        run_.OnPoll(a, composed_);
+    };
+    meter_.OnHangUp = [] {}; // the query under way has failed by then
+}
+
+TCalibrateOutput::~TCalibrateOutput() {
+    run_.OnFinished = nullptr;
+    run_.Measure = nullptr;
+    cycle_.OnEnd = nullptr;
+    cycle_.OnPollAnswer = nullptr;
+    cycle_.Stop();
+}
+
+std::uint16_t TCalibrateOutput::PollPWMValue() const {
+    composed_ = run_.PWMWord();
+    return composed_;
+}
+
+QDate TCalibrateOutput::Today() const { return setup_.Today ? setup_.Today() : QDate::currentDate(); }
+
+bool TCalibrateOutput::IsPending(kv::TPendingCommand command) const {
+    return command == kv::pendWriteOutputCalibration && run_.RecordToWrite.has_value();
+}
+
+std::optional<std::vector<std::uint8_t>> TCalibrateOutput::CommandData(kv::TPendingCommand command) {
+    if (command == kv::pendWriteOutputCalibration && run_.RecordToWrite)
+        return run_.RecordToWrite->Encode();
+    return std::nullopt;
+}
+
+bool TCalibrateOutput::Start(QString& why) {
+    started_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
+    if (!meter_.Open(setup_.MeterPort, setup_.MeterBaud)) {
+        why = QStringLiteral("cannot open the meter's port %1: %2").arg(setup_.MeterPort, meter_.OpenError().simplified());
+        return false;
+    }
+    if (setup_.Progress)
+        setup_.Progress(QStringLiteral("meter on %1 at %2 baud: asking who it is").arg(setup_.MeterPort).arg(setup_.MeterBaud));
+    meter_.Identify([this](bool ok, const std::string& answer) {
+        if (end_ != TEnd::Running)
+            return; // interrupted while the meter was asked
+        if (!ok) {
+            // Nothing was sent to the device yet.
+            meterFailed_ = true;
+            run_.Facts().Failure = QString::fromStdString(answer);
+            end_ = TEnd::NoAnswer;
+            finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
+            if (OnFinished)
+                OnFinished();
+            return;
+        }
+        meterIdentity_ = answer;
+        if (setup_.Progress)
+            setup_.Progress(QStringLiteral("meter: %1").arg(QString::fromStdString(answer)));
+        run_.Start();
+        cycle_.StartPoll();
+    });
+    return true;
+}
+
+void TCalibrateOutput::Ended(const kv::TCommandEnd& end) {
+    if (end_ != TEnd::Running)
+        return;
+    if (end.Command == kv::cmdWriteOutputCalibration) {
+        run_.OnWriteEnd(end.Done);
+        return;
+    }
+    if (end.Command == kv::cmdPoll && !end.Done && !end.Crossed && !silent_) {
+        // No answer after the link's tries: the device went silent. The
+        // cycle polls on (without forcing now), in case it comes back.
+        silent_ = true;
+        lost_ = true;
+        run_.Lost(QStringLiteral("the device did not answer (%1)").arg(QString::fromStdString(end.StatusText)));
+        if (setup_.Progress)
+            setup_.Progress(QStringLiteral("the device does not answer: asking it to end the forcing for up to %1 s")
+                                .arg(setup_.ReleaseMs / 1000.0));
+        StartRelease();
+    }
+}
+
+void TCalibrateOutput::StartRelease() {
+    if (!release_->isActive())
+        release_->start(setup_.ReleaseMs);
+}
+
+void TCalibrateOutput::Interrupt() {
+    if (end_ != TEnd::Running)
+        return;
+    if (interrupted_) {
+        // A second Ctrl-C: leave now.
+        Finished();
+        return;
+    }
+    interrupted_ = true;
+    if (meterIdentity_.empty()) {
+        // Still asking the meter: the device has not been polled.
+        run_.Facts().Failure = QStringLiteral("interrupted");
+        Finished();
+        return;
+    }
+    if (setup_.Progress)
+        setup_.Progress(QStringLiteral("interrupted: ending the forcing (Ctrl-C again leaves at once)"));
+    run_.Abort(QStringLiteral("interrupted"));
+    StartRelease();
+}
+
+void TCalibrateOutput::Lost(const QString& why) {
+    if (end_ != TEnd::Running)
+        return;
+    lost_ = true;
+    run_.Lost(why);
+    Finished();
+}
+
+void TCalibrateOutput::Finished() {
+    if (end_ != TEnd::Running)
+        return;
+    release_->stop();
+    settle_->stop();
+    cycle_.Stop();
+    finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
+    if (interrupted_)
+        end_ = TEnd::Interrupted;
+    else if (lost_ || meterFailed_)
+        end_ = TEnd::NoAnswer;
+    else if (run_.Passed())
+        end_ = TEnd::Passed;
+    else
+        end_ = TEnd::Failed;
+    if (OnFinished)
+        OnFinished();
+}
+
+kv::cert::TFacts TCalibrateOutput::Facts() const {
+    kv::cert::TFacts f = run_.Facts();
+    f.Port = setup_.Port;
+    f.Operator = setup_.Operator;
+    f.ToolVersion = setup_.Version;
+    f.Started = started_;
+    f.Finished = finished_;
+    kv::cert::TReference meter;
+    meter.Name = QStringLiteral("meter");
+    meter.Identity = QString::fromStdString(meterIdentity_) + QStringLiteral(" on ") + setup_.MeterPort;
+    f.References.push_back(meter);
+    if (end_ == TEnd::Interrupted && f.Failure.isEmpty())
+        f.Failure = QStringLiteral("interrupted");
+    if (!run_.ForcingEnded() && end_ != TEnd::Running && !f.Failure.isEmpty() && !meterIdentity_.empty())
+        f.Failure += QStringLiteral("; the device's output may still be forced");
+    return f;
+}
+
+} // namespace kvctl

@@ -1,0 +1,101 @@
+#pragma once
+// TCalibrateOutput: `kvctl calibrate output` on the line: the run
+// (OutputCalibrationRun.h) on the shared poll cycle, whose polls carry the
+// run's PWM word as the window's page makes them carry its forced value and
+// whose pending command is the run's record, and the bench meter beside it
+// (MeterClient.h). The command (KvCtlCalibrateOutput.cpp) adds the output,
+// the certificate and the exit code.
+//
+// Forcing ends on every way out while the device answers: at the end of the
+// run, on a failure, on Ctrl-C (a second Ctrl-C leaves at once) and when the
+// device stops answering, in which case polls without forcing go on for
+// ReleaseMs in case it comes back. A hang-up of the device's port leaves
+// nothing to send to: the run ends at once and says so.
+#include "Certificate.h"
+#include "MeterClient.h"
+#include "OutputCalibrationRun.h"
+#include "PollCycle.h"
+
+#include <QDateTime>
+
+#include <functional>
+#include <memory>
+
+class TMBEngine;
+class TMBTimerFactory;
+
+namespace kvctl {
+
+class TCalibrateOutput : private kv::TPollInputs, private kv::TPendingRequests {
+public:
+    struct TSetup {
+        QString MeterPort;
+        std::uint32_t MeterBaud = 9600;
+        // After a poll that carried a new value was answered, how long the
+        // output is given to settle before the meter reads it.
+        int SettleMs = 100;
+        // How long polls without forcing go on after the device stopped answering.
+        int ReleaseMs = 10000;
+        QString Operator, Port, Version;
+        std::function<QDateTime()> Now;
+        std::function<QDate()> Today; // the poll's date
+        std::function<void(const QString& line)> Progress;
+        TMBTimerFactory* Timers = nullptr;
+        // The meter's port; null: the system's.
+        std::function<std::unique_ptr<TMBPort>()> MakeMeterPort;
+    };
+    enum class TEnd : std::uint8_t { Running, Passed, Failed, NoAnswer, Interrupted };
+
+    TCalibrateOutput(TMBEngine& link, TSetup setup);
+    ~TCalibrateOutput() override;
+    TCalibrateOutput(const TCalibrateOutput&) = delete;
+    TCalibrateOutput& operator=(const TCalibrateOutput&) = delete;
+
+    // Opens the meter and asks who it is, then starts the poll on the open
+    // link. False (with why) when the meter's port cannot be opened.
+    bool Start(QString& why);
+    // Ctrl-C: forcing is ended, then the run ends; a second one ends it at once.
+    void Interrupt();
+    // The device's port is gone (a hang-up): nothing more can be sent.
+    void Lost(const QString& why);
+
+    TEnd End() const { return end_; }
+    // Ended with the device's output no longer forced.
+    bool ForcingEnded() const { return run_.ForcingEnded(); }
+    std::function<void()> OnFinished;
+    // The run's facts with the port, operator, version, meter and times.
+    kv::cert::TFacts Facts() const;
+    const TOutputCalibrationRun& Run() const { return run_; }
+    kv::TPollCycle& Cycle() { return cycle_; }
+
+private:
+    // kv::TPollInputs
+    std::uint16_t PollPWMValue() const override;
+    std::uint8_t PollFETControl() const override { return 0; }
+    QDate Today() const override;
+    // kv::TPendingRequests
+    bool IsPending(kv::TPendingCommand command) const override;
+    void SetPending(kv::TPendingCommand, bool) override {}
+    std::optional<std::vector<std::uint8_t>> CommandData(kv::TPendingCommand command) override;
+    std::uint8_t MaintenanceBits() const override { return 0; }
+    void ReleaseMaintenance(std::uint8_t) override {}
+
+    void Ended(const kv::TCommandEnd& end);
+    void StartRelease();
+    void Finished();
+
+    TSetup setup_;
+    TOutputCalibrationRun run_;
+    kv::TPollCycle cycle_;
+    std::unique_ptr<TMBTimerFactory> ownTimers_; // when the setup gives none
+    TMBTimerFactory& timers_;
+    TMeterClient meter_;
+    std::unique_ptr<TMBTimer> settle_, release_;
+    std::string meterIdentity_;
+    mutable std::uint16_t composed_ = 0; // the PWM word of the poll last composed
+    QDateTime started_, finished_;
+    TEnd end_ = TEnd::Running;
+    bool interrupted_ = false, lost_ = false, meterFailed_ = false, silent_ = false;
+};
+
+} // namespace kvctl

@@ -1,0 +1,117 @@
+// kvctl's output calibration run, driven as the poll cycle and the meter
+// drive it, against a simulated board: every way out ends the forcing and
+// leaves facts that no certificate can read as a success. (A whole run, its
+// record and log against the window's: calibrate_output_test.cpp.)
+#include "OutputCalibrationRun.h"
+#include "OutputStage.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using kvctl::TOutputCalibrationRun;
+namespace oc = kv::outcal;
+
+namespace {
+
+// The poll cycle, the device's output and the meter around a run: each poll
+// carries the run's word; a reading asked for is taken at the word in force.
+struct TBench {
+    explicit TBench(std::uint32_t board) : output(kvsim::TOutputCharacteristic::ForBoard(board)) {
+        run.Measure = [this](kvctl::TMeterQuantity q) { asked = q; };
+        run.Progress = [this](const QString& line) { progress << line; };
+        run.OnFinished = [this] { ++finished; };
+    }
+    TOutputCalibrationRun run;
+    kvsim::TOutputCharacteristic output;
+    std::optional<kvctl::TMeterQuantity> asked;
+    QStringList progress;
+    int finished = 0, polls = 0, writes = 0;
+    std::vector<std::uint16_t> carried;
+    // What the bench does instead of the device and the meter.
+    std::function<bool()> acknowledge = [] { return true; };
+    std::function<std::optional<double>(std::uint16_t word, kvctl::TMeterQuantity q)> meter =
+        [this](std::uint16_t word, kvctl::TMeterQuantity q) -> std::optional<double> {
+        const kvsim::TMeterReading r = output.Read(word);
+        return q == kvctl::meterCurrent ? r.MilliAmp / 1000.0 : r.Volt;
+    };
+
+    // One turn of the cycle: a poll, then the pending write or the reading.
+    void Turn() {
+        const std::uint16_t word = run.PWMWord();
+        carried.push_back(word);
+        ++polls;
+        run.OnPoll(kv::PollAnswer{}, word);
+        if (run.RecordToWrite) {
+            ++writes;
+            run.OnWriteEnd(acknowledge());
+        }
+        if (asked) {
+            const auto q = *asked;
+            asked.reset();
+            const std::optional<double> v = meter(run.PWMWord(), q);
+            run.OnReading(v, v ? QString() : QStringLiteral("no answer from the meter"));
+        }
+    }
+    void RunToEnd(int limit = 500) {
+        for (int i = 0; i < limit && !run.Finished(); ++i)
+            Turn();
+    }
+};
+
+} // namespace
+
+TEST(OutputCalibrationRun, EveryWayOutEndsTheForcing) {
+    struct {
+        const char* what;
+        std::function<void(TBench&)> arrange;
+        int turnsBefore;                       // turns before the event below
+        std::function<void(TBench&)> event;    // null: none
+        kv::cert::TWrite write;
+        const char* failure;
+    } const table[] = {
+        {"meter silent in the search", [](TBench& b) { b.meter = [](std::uint16_t, kvctl::TMeterQuantity) { return std::nullopt; }; },
+         0, nullptr, kv::cert::TWrite::NotSent, "no answer from the meter"},
+        {"voltage check out of tolerance",
+         [](TBench& b) {
+             // A meter that reads 6 V 10 mV high: the search does not see it, the check does.
+             auto inner = b.meter;
+             b.meter = [inner](std::uint16_t w, kvctl::TMeterQuantity q) {
+                 const auto v = inner(w, q);
+                 return q == kvctl::meterVoltage && v && std::fabs(*v - 6.0) < 0.5 ? std::optional<double>(*v + 0.01) : v;
+             };
+         },
+         0, nullptr, kv::cert::TWrite::NotSent, "6 V reads"},
+        {"write never acknowledged", [](TBench& b) { b.acknowledge = [] { return false; }; }, 0, nullptr,
+         kv::cert::TWrite::Unacknowledged, "did not acknowledge the record"},
+        {"interrupted in the search", nullptr, 5, [](TBench& b) { b.run.Abort(QStringLiteral("interrupted")); },
+         kv::cert::TWrite::NotSent, "interrupted"},
+        {"device silent in the search", nullptr, 5,
+         [](TBench& b) { b.run.Lost(QStringLiteral("the device did not answer")); }, kv::cert::TWrite::NotSent,
+         "the device did not answer"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        TBench b(2);
+        if (row.arrange)
+            row.arrange(b);
+        b.run.Start();
+        for (int i = 0; i < row.turnsBefore; ++i)
+            b.Turn();
+        if (row.event) {
+            EXPECT_NE(b.run.PWMWord(), 0); // forcing under way
+            row.event(b);
+            // Forcing ends with the next poll, whatever else was going on.
+            EXPECT_EQ(b.run.PWMWord(), 0);
+        }
+        b.RunToEnd();
+        ASSERT_TRUE(b.run.Finished());
+        EXPECT_FALSE(b.run.Passed());
+        EXPECT_TRUE(b.run.ForcingEnded());
+        EXPECT_EQ(b.carried.back(), 0);
+        const kv::cert::TFacts& f = b.run.Facts();
+        EXPECT_EQ(f.Write, row.write);
+        EXPECT_NE(f.Failure.indexOf(QString::fromLatin1(row.failure)), -1) << f.Failure.toStdString();
+        EXPECT_FALSE(kv::cert::Verdict(f).Passed);
+    }
+}

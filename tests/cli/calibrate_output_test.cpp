@@ -1,0 +1,130 @@
+// kvctl calibrate output against the in-process device and bench meter on a
+// manual clock: the record and the log are the window's wizard's for the
+// same values, byte for byte; the usage and every way out without a device.
+#include "cli_support.h"
+
+#include "../app/poll_support.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QListWidget>
+
+using clitest::TCtlRig;
+
+namespace {
+
+QString S(const QByteArray& b) { return QString::fromUtf8(b); }
+
+const QStringList kCalibrate = {"calibrate", "output", "--meter", "/dev/ttyMEM1"};
+
+} // namespace
+
+// The values kvctl found, given to the window's operator on the same board:
+// the window writes the same eight bytes and leaves the same log.
+TEST(KvctlCalibrateOutput, WritesWhatTheWindowsWizardWritesForTheSameReadings) {
+    for (std::uint32_t board : {1u, 7u}) {
+        SCOPED_TRACE(board);
+        TCtlRig rig;
+        rig.config.BoardSeed = board;
+        rig.config.OutputCalibrated = false;
+        ASSERT_EQ(rig.Run(QStringList{"--json"} + kCalibrate), 0) << S(rig.err).toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
+        ASSERT_TRUE(o["passed"].toBool()) << S(rig.out).toStdString();
+        std::vector<std::uint8_t> written;
+        for (const clitest::TSent& t : rig.ended)
+            if (t.command == kv::cmdWriteOutputCalibration && t.status == stOK)
+                written = t.data;
+        ASSERT_EQ(written.size(), 8u);
+        EXPECT_EQ(QString::fromLatin1(QByteArray(reinterpret_cast<const char*>(written.data()), 8).toHex()),
+                  o["record"]["bytes"].toString());
+        EXPECT_EQ(rig.device->Model().OutputCalibration()->Encode(), written);
+        // The last poll carried no forced value.
+        ASSERT_FALSE(rig.ended.empty());
+        EXPECT_EQ(rig.device->Model().ForcedPWM(), 0);
+
+        std::array<std::int32_t, 4> values{};
+        const QJsonArray v = o["record"]["values"].toArray();
+        ASSERT_EQ(v.size(), 4);
+        for (int i = 0; i < 4; ++i)
+            values[static_cast<std::size_t>(i)] = v[i].toObject()["value"].toInt();
+
+        kvsim::TDeviceConfig config = rig.config;
+        polltest::TPollRig window(true, true, config);
+        window.Open();
+        ASSERT_TRUE(window.Run(3));
+        TForm_Main& f = *window.form;
+        f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
+        f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
+        for (int step = 1; step <= 6; ++step) {
+            if (step != 3 && step != 6) {
+                f.PWMValue = values[static_cast<std::size_t>(step - 1 - (step > 3))];
+                f.ShowPWMValue();
+            }
+            f.SpeedButton_OutputCalibrationNext->Click();
+        }
+        f.SpeedButton_WriteOutputCalibrationToKV->Click();
+        ASSERT_TRUE(window.RunUntil(kv::cmdWriteOutputCalibration));
+        EXPECT_EQ(window.ended.back().sent, written);
+        QJsonArray log;
+        for (int i = 0; i < f.ListBox_OutputCalibrated->count(); ++i)
+            log.append(f.ListBox_OutputCalibrated->item(i)->text());
+        EXPECT_EQ(log, o["log"].toArray());
+    }
+}
+
+TEST(KvctlCalibrateOutput, UsageAndAMeterThatDoesNotAnswer) {
+    struct {
+        QStringList args;
+        int exit;
+        const char* err;
+        bool touchesDevice;
+    } const table[] = {
+        {{"calibrate", "output"}, 2, "calibrate output needs --meter PORT", false},
+        {{"calibrate"}, 2, "calibrate needs input or output", false},
+        {kCalibrate + QStringList{"--fixture", "relay.sh"}, 2, "--fixture: not yet", false},
+        {kCalibrate + QStringList{"--meter-baud", "0"}, 2, "bad value for --meter-baud", false},
+        {kCalibrate + QStringList{"--csv", "x.csv"}, 2, "--csv is not an option of calibrate", false},
+    };
+    for (const auto& row : table) {
+        TCtlRig rig;
+        EXPECT_EQ(rig.Run(row.args), row.exit) << row.args.join(' ').toStdString();
+        EXPECT_TRUE(S(rig.err).contains(row.err)) << S(rig.err).toStdString();
+        EXPECT_TRUE(rig.ended.empty());
+    }
+    // A meter that does not answer: the device is never polled, so never forced.
+    TCtlRig rig;
+    rig.Start(QStringList{"--json"} + kCalibrate);
+    ASSERT_TRUE(rig.meter);
+    rig.meter->SetSilent(true);
+    rig.RunUntil([&] { return rig.ctl->Finished(); });
+    EXPECT_EQ(rig.ctl->ExitCode(), 3);
+    EXPECT_TRUE(S(rig.err).contains("no answer from the meter to *IDN?")) << S(rig.err).toStdString();
+    EXPECT_TRUE(rig.ended.empty());
+    EXPECT_FALSE(QJsonDocument::fromJson(rig.out).object()["passed"].toBool());
+}
+
+// A device that never comes back is asked on for 10 s, then kvctl says the
+// output may still be forced; a port that hangs up leaves at once.
+TEST(KvctlCalibrateOutput, ALostDeviceIsReportedAsMaybeStillForced) {
+    for (bool hangUp : {false, true}) {
+        SCOPED_TRACE(hangUp);
+        TCtlRig rig;
+        rig.Start(QStringList{"--timeout", "100"} + kCalibrate);
+        ASSERT_TRUE(rig.RunUntil([&] { return S(rig.err).contains("step 2/7"); }));
+        ASSERT_NE(rig.device->Model().ForcedPWM(), 0);
+        if (hangUp)
+            rig.device->HangUp();
+        else
+            rig.device->Console("silent on");
+        const std::int64_t from = rig.clock.now();
+        ASSERT_TRUE(rig.RunUntil([&] { return rig.ctl->Finished(); }));
+        EXPECT_EQ(rig.ctl->ExitCode(), 3);
+        EXPECT_TRUE(S(rig.err).contains("the forcing could not be ended")) << S(rig.err).toStdString();
+        if (!hangUp) {
+            EXPECT_TRUE(S(rig.err).contains("the device does not answer")) << S(rig.err).toStdString();
+            EXPECT_GE(rig.clock.now() - from, 10000);
+        }
+        EXPECT_TRUE(S(rig.out).contains("FAILED")) << S(rig.out).toStdString();
+    }
+}

@@ -1,0 +1,239 @@
+// kvctl calibrate output as a production line runs it: the kvctl program, and
+// kvsim with its bench meter, over pseudo-terminals in real time. Three
+// boards calibrated unattended, then their output in normal operation read
+// with the same meter; Ctrl-C and a device gone silent in the middle of the
+// search both leave the output unforced.
+#include "SimProcess.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+using simtest::TKvsimProcess;
+using simtest::WaitFor;
+
+namespace {
+
+struct TKvctl {
+    QProcess proc;
+    QByteArray out, err;
+    explicit TKvctl(const QStringList& args) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        proc.setProcessEnvironment(e);
+        proc.start(QStringLiteral(KVCTL_PATH), args);
+        proc.waitForStarted(5000);
+    }
+    void Collect() {
+        out += proc.readAllStandardOutput();
+        err += proc.readAllStandardError();
+    }
+    // Until stderr says `text` (or ms passed).
+    bool WaitErr(const char* text, int ms = 30000) {
+        return WaitFor([&] {
+            Collect();
+            return err.contains(text);
+        }, ms);
+    }
+    // The exit code, -1 when it did not end, 128 + N when signal N ended it.
+    int Finish(int ms = 60000) {
+        WaitFor([&] {
+            Collect();
+            return proc.state() == QProcess::NotRunning;
+        }, ms);
+        Collect();
+        if (proc.state() != QProcess::NotRunning)
+            return -1;
+        return proc.exitStatus() == QProcess::CrashExit ? 128 + SIGINT : proc.exitCode();
+    }
+};
+
+// A bench meter's line as a test reads it: raw, 9600 baud.
+struct TMeter {
+    int fd = -1;
+    explicit TMeter(const QString& path) {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::cfsetspeed(&t, B9600);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~TMeter() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    double Read(const char* query) {
+        const std::string q = std::string(query) + "\n";
+        if (::write(fd, q.data(), q.size()) != static_cast<ssize_t>(q.size()))
+            return NAN;
+        std::string answer;
+        while (answer.empty() || answer.back() != '\n') {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                return NAN;
+            char buf[64];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return NAN;
+            answer.append(buf, static_cast<std::size_t>(n));
+        }
+        return std::strtod(answer.c_str(), nullptr);
+    }
+    // Once the output has settled: readings within `within` of each other
+    // for 300 ms, three of the device's measuring cycles (a new process value
+    // reaches the output at the next one, through a 50 ms filter).
+    double Settled(const char* query, double within) {
+        QElapsedTimer stable;
+        stable.start();
+        double last = Read(query);
+        for (int i = 0; i < 200; ++i) {
+            const double now = Read(query);
+            if (!(std::fabs(now - last) <= within))
+                stable.restart();
+            else if (stable.elapsed() >= 300)
+                return now;
+            last = now;
+        }
+        return NAN;
+    }
+};
+
+QString MeterPath(const char* what) {
+    return QStringLiteral("/tmp/kvsim-test-meter-%1-%2").arg(what).arg(QCoreApplication::applicationPid());
+}
+
+// Output type `mode` written into the device's settings with kvctl.
+bool SetOutputMode(const QString& port, const QTemporaryDir& dir, int mode) {
+    TKvctl get({"--port", port, "settings", "get"});
+    if (get.Finish() != 0)
+        return false;
+    QString text = QString::fromUtf8(get.out);
+    text.replace(QRegularExpression(QStringLiteral("RadioGroup_OutputMode=\\d")), QStringLiteral("RadioGroup_OutputMode=%1").arg(mode));
+    const QByteArray kvs = text.toUtf8();
+    QFile f(dir.filePath(QStringLiteral("mode%1.kvs").arg(mode)));
+    if (!f.open(QIODevice::WriteOnly) || f.write(kvs) != kvs.size())
+        return false;
+    f.close();
+    TKvctl set({"--port", port, "settings", "set", f.fileName(), "--backup", dir.filePath(QStringLiteral("backup%1.kvs").arg(mode))});
+    return set.Finish() == 0;
+}
+
+} // namespace
+
+// Unattended on three boards; afterwards the loop current at 25, 50 and 100 %
+// of the range is within 0.005 mA of 8, 12 and 20 mA, and the voltage output
+// within 3 mV of its targets in the 0-10 V and the 2-10 V modes.
+TEST(CalibrateOutputPty, ThreeBoardsCalibratedUnattended) {
+    QTemporaryDir dir;
+    for (const char* board : {"1", "2", "3"}) {
+        SCOPED_TRACE(board);
+        const QString meterPath = MeterPath(board);
+        TKvsimProcess sim({"--board-seed", board, "--own-calibration", "--drift", "0", "--process-noise", "0",
+                           "--meter-link", meterPath});
+        ASSERT_TRUE(sim.ok);
+        QElapsedTimer took;
+        took.start();
+        TKvctl ctl({"--port", sim.port, "--json", "calibrate", "output", "--meter", meterPath, "--operator", "line 3"});
+        ASSERT_EQ(ctl.Finish(), 0) << ctl.err.toStdString();
+        const double seconds = took.elapsed() / 1000.0;
+        RecordProperty(std::string("seconds_board_") + board, std::to_string(seconds));
+        std::printf("board %s: calibrate output took %.1f s\n", board, seconds);
+        const QJsonObject o = QJsonDocument::fromJson(ctl.out).object();
+        EXPECT_EQ(o["schema"].toString(), "kvctl.calibration/1");
+        EXPECT_EQ(o["calibration"].toString(), "output");
+        EXPECT_TRUE(o["passed"].toBool());
+        EXPECT_EQ(o["operator"].toString(), "line 3");
+        EXPECT_EQ(o["record"]["state"].toString(), "acknowledged");
+        EXPECT_EQ(o["checks"].toArray().size(), 6);
+        EXPECT_TRUE(ctl.err.contains("forcing ended"));
+        sim.Say("status");
+        EXPECT_TRUE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+
+        TMeter meter(meterPath);
+        ASSERT_GE(meter.fd, 0);
+        const struct {
+            int mode;
+            const char* query;
+            double target[3]; // at 25, 50, 100 %
+            double tolerance;
+        } outputs[] = {
+            {0, "MEAS:CURR:DC?", {8e-3, 12e-3, 20e-3}, 5e-6},
+            {2, "MEAS:VOLT:DC?", {2.5, 5.0, 10.0}, 3e-3},
+            {3, "MEAS:VOLT:DC?", {4.0, 6.0, 10.0}, 3e-3},
+        };
+        for (const auto& out : outputs) {
+            if (out.mode != 0) {
+                ASSERT_TRUE(SetOutputMode(sim.port, dir, out.mode)) << out.mode;
+            }
+            const double percents[] = {25, 50, 100};
+            for (int i = 0; i < 3; ++i) {
+                sim.Say(QStringLiteral("value %1").arg(percents[i]));
+                const double v = meter.Settled(out.query, out.mode == 0 ? 1e-8 : 1e-5);
+                EXPECT_NEAR(v, out.target[i], out.tolerance) << "mode " << out.mode << " at " << percents[i] << " %";
+                std::printf("board %s, output type %d at %3.0f %%: %.6f (error %+.6f)\n", board, out.mode, percents[i],
+                            out.mode == 0 ? v * 1000.0 : v, (v - out.target[i]) * (out.mode == 0 ? 1000.0 : 1.0));
+            }
+        }
+    }
+}
+
+// Ctrl-C in the middle of the search: kvctl ends the forcing before it
+// leaves, exit 130, and the device's status shows no forced value.
+TEST(CalibrateOutputPty, CtrlCEndsTheForcing) {
+    const QString meterPath = MeterPath("int");
+    TKvsimProcess sim({"--board-seed", "4", "--meter-link", meterPath});
+    ASSERT_TRUE(sim.ok);
+    TKvctl ctl({"--port", sim.port, "calibrate", "output", "--meter", meterPath});
+    ASSERT_TRUE(ctl.WaitErr("step 2/7: the PWM value for 20 mA")) << ctl.err.toStdString();
+    sim.Say("status");
+    EXPECT_FALSE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+    ::kill(static_cast<pid_t>(ctl.proc.processId()), SIGINT);
+    EXPECT_EQ(ctl.Finish(), 130) << ctl.err.toStdString();
+    EXPECT_TRUE(ctl.err.contains("forcing ended")) << ctl.err.toStdString();
+    EXPECT_TRUE(ctl.out.contains("FAILED")) << ctl.out.toStdString();
+    sim.Say("status");
+    EXPECT_TRUE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+}
+
+// The device goes silent during the search: kvctl asks it on, without
+// forcing, until it answers again; exit 3 with the forcing ended.
+TEST(CalibrateOutputPty, ADeviceGoneSilentIsUnforcedWhenItAnswersAgain) {
+    const QString meterPath = MeterPath("silent");
+    TKvsimProcess sim({"--board-seed", "5", "--meter-link", meterPath});
+    ASSERT_TRUE(sim.ok);
+    TKvctl ctl({"--port", sim.port, "--timeout", "100", "calibrate", "output", "--meter", meterPath});
+    ASSERT_TRUE(ctl.WaitErr("step 2/7: the PWM value for 20 mA")) << ctl.err.toStdString();
+    sim.Say("silent on");
+    ASSERT_TRUE(ctl.WaitErr("the device does not answer")) << ctl.err.toStdString();
+    sim.Say("status");
+    EXPECT_FALSE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+    sim.Say("silent off");
+    EXPECT_EQ(ctl.Finish(), 3) << ctl.err.toStdString();
+    EXPECT_TRUE(ctl.err.contains("forcing ended")) << ctl.err.toStdString();
+    sim.Say("status");
+    EXPECT_TRUE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
