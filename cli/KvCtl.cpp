@@ -437,18 +437,18 @@ bool TKvCtl::OpenLink() {
         Finish(exitUsage);
         return false;
     }
-    link_ = std::make_unique<TKvLink>(env_.timers, env_.makePort ? env_.makePort() : nullptr);
+    link_ = std::make_unique<TMBLink>(env_.timers, env_.makePort ? env_.makePort() : nullptr);
     link_->setMBMasterTimeOut(static_cast<std::uint16_t>(a.timeoutMs));
-    link_->SetTrace(trace_.get());
-    if (!link_->Open(a.port)) {
-        Err(QStringLiteral("kvctl: cannot open %1: %2\n").arg(a.port, link_->OpenError().simplified()));
+    link_->MBSetWireObserver(trace_.get());
+    if (!link_->MBOpenLink(a.port)) {
+        Err(QStringLiteral("kvctl: cannot open %1: %2\n").arg(a.port, link_->MBPortDevice().ErrorText().simplified()));
         Finish(exitNoAnswer);
         return false;
     }
     session_ = std::make_unique<TKvSession>(*link_);
     session_->LocalDate = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     session_->OnEnd = [this](const TKvSession::TEnd& end) { OnEnd(end); };
-    link_->OnHangUp = [this] {
+    link_->OnMBDeviceLost = [this] {
         if (exit_)
             return;
         // The end event of the transaction under way has told the command
@@ -714,13 +714,13 @@ void TKvCtl::RunWatch() {
     }
     if (!OpenLink())
         return;
-    TMBTimerFactory& timers = link_->Timers();
+    TMBTimerFactory& timers = link_->MBTimers();
     const int intervalMs = static_cast<int>(std::lround(a.interval * 1000.0));
     // The interval counts from the first line, so that the lines keep its pace.
     if (intervalMs > 0)
         intervalTimer_ = timers.createTimer(intervalMs, false, [this] { lineDue_ = true; });
     reopenTimer_ = timers.createTimer(kReopenMs, false, [this] { WatchReopen(); });
-    link_->OnHangUp = [this] { WatchHungUp(); };
+    link_->OnMBDeviceLost = [this] { WatchHungUp(); };
 
     session_->ReadSettings = true;
     step_ = [this, intervalMs](const TKvSession::TEnd& end) {
@@ -759,7 +759,7 @@ void TKvCtl::WatchHungUp() {
 }
 
 void TKvCtl::WatchReopen() {
-    if (exit_ || !link_->Open(a_->port))
+    if (exit_ || !link_->MBOpenLink(a_->port))
         return;
     reopenTimer_->stop();
     Err(Now() + QStringLiteral("  %1 is back\n").arg(a_->port));

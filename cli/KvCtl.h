@@ -6,7 +6,7 @@
 // timer or the port.
 #include "DeviceRecords.h"
 #include "FrameTrace.h"
-#include "KvLink.h"
+#include "MBLink.h"
 #include "KvSession.h"
 #include "StatusTexts.h"
 
@@ -58,7 +58,7 @@ public:
     std::function<void(int exitCode)> OnFinished;
 
     // For tests and the benchmark.
-    TKvLink* Link() { return link_.get(); }
+    TMBLink* Link() { return link_.get(); }
     TKvSession* Session() { return session_.get(); }
 
     static QString HelpText(const QString& command = {});
@@ -105,7 +105,7 @@ private:
     std::unique_ptr<TArgs> a_;
     std::unique_ptr<TFrameTrace> trace_;
     std::unique_ptr<QFile> traceFile_;
-    std::unique_ptr<TKvLink> link_;
+    std::unique_ptr<TMBLink> link_;
     std::unique_ptr<TKvSession> session_;
     std::function<void(const TKvSession::TEnd&)> step_; // the command's reaction to each end
     std::optional<int> exit_;

@@ -9,7 +9,7 @@ namespace {
 constexpr std::uint16_t kStartDelayMs = 20;
 } // namespace
 
-TKvSession::TKvSession(TKvLink& link) : link_(link) {
+TKvSession::TKvSession(TMBLink& link) : link_(link) {
     LocalDate = [] { return QDate::currentDate(); };
     link_.OnMBMasterEndOfEvent = [this](TMBStatus s, const std::string& t) { EndOfTransaction(s, t); };
 }
@@ -48,8 +48,6 @@ void TKvSession::EndOfTransaction(TMBStatus status, const std::string& text) {
     end.command = link_.MBMasterCommandToSlave();
     end.status = status;
     end.statusText = text;
-    if (status == stTimeOut)
-        link_.TraceTimeOut();
     const bool ok = status == stOK;
     if (ok) {
         const std::size_t n = link_.MBReceivedDataNumber();

@@ -12,7 +12,7 @@
 // plain flags that the command in charge sets; every transaction's end is
 // reported so that it can decide when it is done.
 #include "DeviceRecords.h"
-#include "KvLink.h"
+#include "MBLink.h"
 
 #include <QDate>
 
@@ -23,7 +23,7 @@ namespace kvctl {
 
 class TKvSession {
 public:
-    explicit TKvSession(TKvLink& link);
+    explicit TKvSession(TMBLink& link);
     ~TKvSession();
 
     // Pending requests, as the window's buttons.
@@ -64,7 +64,7 @@ private:
     void StartPoll();
     void EndOfTransaction(TMBStatus status, const std::string& text);
 
-    TKvLink& link_;
+    TMBLink& link_;
     bool stopped_ = false;
     std::optional<kv::PollAnswer> lastPoll_;
     std::uint64_t goodPolls_ = 0;
