@@ -181,9 +181,9 @@ bool TMB::MBOpenListedPort(const QString& port, QString* why) {
     // A list with an entry enables Open, as the refresh does.
     SpeedButton_OpenClose->setEnabled(true);
     SpeedButton_OpenClose->setChecked(true);
-    MBOpenCloseToggle();
+    MBOpenCloseToggle(); // a failed open refreshes the list: `entry` is gone then
     if (!MBPortOpen())
-        return refuse(QStringLiteral("%1 cannot be opened: %2").arg(entry->text(), MBPortDevice().ErrorText().simplified()));
+        return refuse(QStringLiteral("%1 cannot be opened: %2").arg(Port(), MBPortDevice().ErrorText().simplified()));
     return true;
 }
 
