@@ -3,6 +3,7 @@
 // closes as a lost device, a hang-up reported once, no modem lines without a
 // handler, and the wire observer's view.
 #include "MBLink.h"
+#include "core_support.h"
 #include "MBMemoryPort.h"
 #include "MBTimer.h"
 
@@ -14,21 +15,7 @@
 
 namespace {
 
-std::string Frame(std::initializer_list<int> b) {
-    std::string s;
-    for (int v : b)
-        s += static_cast<char>(v);
-    const std::uint16_t crc = MBCRC16(s);
-    s += static_cast<char>(crc & 0xFF);
-    s += static_cast<char>(crc >> 8);
-    return s;
-}
-
-QByteArray Answer() {
-    const std::string f = Frame({1, 0, 5, 0, 0x2A});
-    return QByteArray::fromStdString(
-        TMBFrameCore::MBEncodeASCII('S', reinterpret_cast<const std::uint8_t*>(f.data()), f.size()));
-}
+QByteArray Answer() { return QByteArray::fromStdString(coretest::Ascii('S', coretest::Frame({1, 0, 5, 0, 0x2A}))); }
 
 // A port whose driver queue takes at most `room` bytes of a write once
 // `room` is set (-1: all of it).
