@@ -17,7 +17,7 @@ TMBLink::~TMBLink() {
 void TMBLink::ConnectDevice() {
     // The port calls back on this thread, and only while it is open.
     FDevice->OnReceive = [this](qint64 waiting) { MBReceiveChunk(waiting); };
-    FDevice->OnLineState = nullptr;
+    FDevice->OnLineState = FLineState;
     FDevice->OnHangUp = [this] {
         // From the event loop: the hang-up may be noticed in the middle of a
         // write or a receive, and the close must not run under it.
@@ -40,7 +40,10 @@ void TMBLink::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
     ConnectDevice();
 }
 
-void TMBLink::MBSetLineStateHandler(TMBLineStateEvent handler) { FDevice->OnLineState = std::move(handler); }
+void TMBLink::MBSetLineStateHandler(TMBLineStateEvent handler) {
+    FLineState = std::move(handler);
+    FDevice->OnLineState = FLineState;
+}
 
 // ---- open and close -----------------------------------------------------------------------
 

@@ -110,8 +110,9 @@ public:
     // ignored). Null: the system's port.
     void MBSetPortDevice(std::unique_ptr<TMBPort> port);
     TMBPort& MBPortDevice() { return *FDevice; }
-    // CTS, DSR, carrier, ring and line errors go to `handler`; while none is
-    // set (the default) the port does not read the modem lines at all.
+    // CTS, DSR, carrier, ring and line errors go to `handler` (also from a
+    // port handed in later); while none is set (the default) the port does
+    // not read the modem lines at all.
     void MBSetLineStateHandler(TMBLineStateEvent handler);
     // Sees the wire from now on (null: nobody). Not owned; it must outlive
     // the link or be taken away first.
@@ -142,6 +143,7 @@ private:
     std::unique_ptr<TMBPort> FDevice;
     std::unique_ptr<QObject> FContext; // receives the hang-up notices on this thread
     TMBWireObserver* FObserver = nullptr;
+    TMBLineStateEvent FLineState; // kept for a port handed in later
     QString FPort = QStringLiteral("COM1");
     QString FLastOpenError;
     bool FOpen = false; // the device is open and receiving
