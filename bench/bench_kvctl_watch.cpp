@@ -61,7 +61,7 @@ void BM_KvctlWatch(benchmark::State& state) {
     QTimer guard; // a device that stopped answering ends the wait
     guard.setSingleShot(true);
     QObject::connect(&guard, &QTimer::timeout, &loop, &QEventLoop::quit);
-    auto* serial = dynamic_cast<TMBSerialPortLinux*>(&ctl.Link()->Port());
+    auto* serial = dynamic_cast<TMBSerialPortLinux*>(&ctl.Link()->MBPortDevice());
     const std::uint64_t handOvers0 = serial ? serial->HandOversPosted() : 0;
     const auto threadCpu0 = serial ? serial->ReceiveThreadCpuTime() : std::chrono::nanoseconds{};
     const std::size_t first = polls;

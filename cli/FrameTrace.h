@@ -9,7 +9,10 @@
 // Damaged frames (bad digits, too short, bad CRC), bytes outside any frame
 // and the link's time-outs get their own lines, so a misbehaving device
 // leaves a complete record. The clock is handed in (monotonic seconds), so
-// the log is plain text processing that tests drive directly.
+// the log is plain text processing that tests drive directly. It watches the
+// link as its wire observer.
+#include "MBLink.h"
+
 #include <cstdint>
 #include <cstdio>
 #include <functional>
@@ -18,19 +21,19 @@
 
 namespace kvctl {
 
-class TFrameTrace {
+class TFrameTrace : public TMBWireObserver {
 public:
     // `out` receives whole lines; `now` gives monotonic seconds.
     TFrameTrace(std::function<void(const std::string& line)> out, std::function<double()> now);
 
     // Bytes written to the port by the try `tryNumber` of a request.
-    void Sent(std::string_view bytes, int tryNumber);
+    void Sent(std::string_view bytes, int tryNumber) override;
     // Bytes read from the port.
-    void Received(std::string_view bytes);
+    void Received(std::string_view bytes) override;
     // The try `tryNumber` got no answer in time.
-    void TimedOut(int tryNumber);
+    void TimedOut(int tryNumber) override;
     // A free note (port opened, hung up, ...).
-    void Note(const std::string& text);
+    void Note(const std::string& text) override;
 
 private:
     struct TStream {

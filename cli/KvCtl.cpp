@@ -313,11 +313,11 @@ bool TKvCtl::OpenLink() {
         Finish(exitUsage);
         return false;
     }
-    link_ = std::make_unique<TKvLink>(env_.timers, env_.makePort ? env_.makePort() : nullptr);
+    link_ = std::make_unique<TMBLink>(env_.timers, env_.makePort ? env_.makePort() : nullptr);
     link_->setMBMasterTimeOut(static_cast<std::uint16_t>(a.timeoutMs));
-    link_->SetTrace(trace_.get());
-    if (!link_->Open(a.port)) {
-        Err(QStringLiteral("kvctl: cannot open %1: %2\n").arg(a.port, link_->OpenError().simplified()));
+    link_->MBSetWireObserver(trace_.get());
+    if (!link_->MBOpenLink(a.port)) {
+        Err(QStringLiteral("kvctl: cannot open %1: %2\n").arg(a.port, link_->MBPortDevice().ErrorText().simplified()));
         Finish(exitNoAnswer);
         return false;
     }
@@ -334,7 +334,7 @@ bool TKvCtl::OpenLink() {
         if (!exit_ && steps_.settings)
             steps_.settings(command, r);
     };
-    link_->OnHangUp = [this] {
+    link_->OnMBDeviceLost = [this] {
         // The end event of the transaction under way has told the command
         // already, unless none was under way.
         if (!exit_)
@@ -351,8 +351,6 @@ void TKvCtl::Ended(const kv::TCommandEnd& end) {
     if (end.Command == kv::cmdPoll && maintenance_ == TMaintenance::Pending && link_->MBDataNumberToSend() >= 3 &&
         (link_->MBTXDataAt(3) & maintenanceBit_))
         maintenance_ = TMaintenance::Sent;
-    if (end.Status == stTimeOut)
-        link_->TraceTimeOut();
     if (!end.Done && !steps_.tolerant) {
         // The cycle would try again, as the window does; a command ends at
         // the first failure instead, and after a few crossed answers.

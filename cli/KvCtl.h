@@ -9,8 +9,8 @@
 #include "DeviceRecords.h"
 #include "Files.h"
 #include "FrameTrace.h"
+#include "MBLink.h"
 #include "KvCtlPending.h"
-#include "KvLink.h"
 #include "Output.h"
 #include "PollCycle.h"
 #include "SettingsModel.h"
@@ -66,7 +66,7 @@ public:
     std::function<void(int exitCode)> OnFinished;
 
     // For tests and the benchmark.
-    TKvLink* Link() { return link_.get(); }
+    TMBLink* Link() { return link_.get(); }
     kv::TPollCycle* Cycle() { return calibrateOutput_ ? &calibrateOutput_->Cycle() : cycle_.get(); }
     TCalibrateInput* CalibrateInput() { return calibrateInput_.get(); }
     const TCalibrateOutput* CalibrateOutput() const { return calibrateOutput_.get(); }
@@ -148,7 +148,7 @@ private:
     std::unique_ptr<TStream> traceStream_;
     int traceFd_ = -1;
     std::unique_ptr<TFrameTrace> trace_;
-    std::unique_ptr<TKvLink> link_;
+    std::unique_ptr<TMBLink> link_;
     TPendingFlags pending_;
     std::unique_ptr<TPollInputsNoForcing> inputs_;
     std::unique_ptr<kv::TPollCycle> cycle_;

@@ -65,7 +65,7 @@ void TKvCtl::RunCalibrateInput() {
     setup.Progress = [this](const QString& line) { Err(line + QLatin1Char('\n')); };
     if (!OpenLink())
         return;
-    setup.Timers = &link_->Timers();
+    setup.Timers = &link_->MBTimers();
     setup.Today = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     calibrateInput_ = std::make_unique<TCalibrateInput>(std::move(setup));
     TCalibrateInput& run = *calibrateInput_;
@@ -73,15 +73,13 @@ void TKvCtl::RunCalibrateInput() {
     cycle_ = std::make_unique<kv::TPollCycle>(*link_, run, run);
     link_->OnMBMasterEndOfEvent = [this](TMBStatus s, const std::string& t) { cycle_->EndOfTransaction(s, t); };
     cycle_->OnEnd = [this](const kv::TCommandEnd& end) {
-        if (end.Status == stTimeOut)
-            link_->TraceTimeOut();
         calibrateInput_->Ended(end);
     };
     cycle_->OnPollAnswer = [this](const kv::PollAnswer& p) { calibrateInput_->Poll(p); };
     cycle_->OnSettingsRecord = [this](kv::TDeviceCommand c, const kv::SettingsRecord& r) {
         calibrateInput_->Settings(c, r);
     };
-    link_->OnHangUp = [this] { calibrateInput_->Lost(QStringLiteral("the port hung up")); };
+    link_->OnMBDeviceLost = [this] { calibrateInput_->Lost(QStringLiteral("the port hung up")); };
     run.OnFinished = [this] {
         cycle_->Stop();
         CalibrateInputDone();

@@ -44,11 +44,9 @@ void TKvCtl::RunCalibrateOutput() {
     // The run's own cycle takes the link's ends; the hang-up of the port
     // leaves it nothing to send to.
     link_->OnMBMasterEndOfEvent = [this](TMBStatus s, const std::string& t) {
-        if (s == stTimeOut)
-            link_->TraceTimeOut();
         calibrateOutput_->Cycle().EndOfTransaction(s, t);
     };
-    link_->OnHangUp = [this] { calibrateOutput_->Lost(QStringLiteral("the port %1 hung up").arg(a_->port)); };
+    link_->OnMBDeviceLost = [this] { calibrateOutput_->Lost(QStringLiteral("the port %1 hung up").arg(a_->port)); };
     QString why;
     if (!calibrateOutput_->Start(why)) {
         Err(QStringLiteral("kvctl: %1\n").arg(why));

@@ -98,7 +98,7 @@ void TKvCtl::RunWatch() {
     }
     if (!OpenLink())
         return;
-    TMBTimerFactory& timers = link_->Timers();
+    TMBTimerFactory& timers = link_->MBTimers();
     const int intervalMs = static_cast<int>(std::lround(a.interval * 1000.0));
     // The interval counts from the first line, so that the lines keep its pace.
     if (intervalMs > 0)
@@ -109,7 +109,7 @@ void TKvCtl::RunWatch() {
                                        [this] { Finish(exitOK); });
         forTimer_->start();
     }
-    link_->OnHangUp = [this] { WatchHungUp(); };
+    link_->OnMBDeviceLost = [this] { WatchHungUp(); };
 
     pending_.SetPending(kv::pendReadSettings, true);
     // Watch goes on through every failure, as the window does.
@@ -156,7 +156,7 @@ void TKvCtl::WatchHungUp() {
 }
 
 void TKvCtl::WatchReopen() {
-    if (exit_ || !link_->Open(a_->port))
+    if (exit_ || !link_->MBOpenLink(a_->port))
         return;
     reopenTimer_->stop();
     Err(Now() + QStringLiteral("  %1 is back\n").arg(a_->port));

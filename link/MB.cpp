@@ -45,11 +45,8 @@ QFont PanelFont(const char* family) {
 TMB::TMB(QWidget* parent) : TMB(parent, nullptr, nullptr) {}
 
 TMB::TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port)
-    : QGroupBox(parent), TMBEngine(timers), FDevice(std::move(port)) {
-    if (!FDevice)
-        FDevice = MBCreateSystemPort();
+    : QGroupBox(parent), TMBLink(timers, std::move(port)) {
     MBSetPortLister(nullptr);
-    ConnectDevice();
     FTLampTimer = MBTimers().createTimer(50, true, [this] { MBTLampOff(); });
     FRLampTimer = MBTimers().createTimer(50, true, [this] { SetBackground(Label_RLamp, FFace); });
     BuildPanel();
@@ -57,11 +54,8 @@ TMB::TMB(QWidget* parent, TMBTimerFactory* timers, std::unique_ptr<TMBPort> port
 
 TMB::~TMB() {
     // Destruction closes without the close steps: no events reach an owner
-    // that is itself going away.
+    // that is itself going away. Released while the panel still exists.
     MBClosePort();
-    FDevice->OnReceive = nullptr;
-    FDevice->OnLineState = nullptr;
-    FDevice->OnHangUp = nullptr;
 }
 
 void TMB::BuildPanel() {
@@ -218,33 +212,6 @@ void TMB::BuildPanel() {
     setTabOrder(ListBox_Ports, Button_Ref);
     setTabOrder(Button_Ref, Button_ClearCounters);
     setTabOrder(Button_ClearCounters, ComboBox_Baud);
-}
-
-void TMB::ConnectDevice() {
-    // The port calls back on this (GUI) thread, and only while it is open.
-    FDevice->OnReceive = [this](qint64 waiting) { MBReceiveChunk(waiting); };
-    // CTS, DSR, carrier, ring and line errors carry no meaning for the link:
-    // without a handler the port does not read the lines at all (on a USB
-    // adapter each read is a control transfer).
-    FDevice->OnLineState = nullptr;
-    FDevice->OnHangUp = [this] {
-        // Handled from the event loop: the hang-up may be noticed in the middle
-        // of a write or a receive, and the close sequence must not run under it.
-        const int session = FSession;
-        QMetaObject::invokeMethod(this, [this, session] { DeviceHungUp(session); }, Qt::QueuedConnection);
-    };
-}
-
-void TMB::MBSetPortDevice(std::unique_ptr<TMBPort> port) {
-    if (FOpen)
-        return;
-    if (FDevice) {
-        FDevice->OnReceive = nullptr;
-        FDevice->OnLineState = nullptr;
-        FDevice->OnHangUp = nullptr;
-    }
-    FDevice = port ? std::move(port) : MBCreateSystemPort();
-    ConnectDevice();
 }
 
 void TMB::MBSetPortLister(TMBPortLister lister) {

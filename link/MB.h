@@ -1,12 +1,12 @@
 #pragma once
 // TMB: the serial link component. A group box that carries its own operator
 // panel (port list, Open/Close, lamps, counters, speed and its graph, current
-// request, last status, rate) on top of the link engine (frames, transactions,
-// modes), with the port behind the TMBPort seam.
+// request, last status, rate) on top of the link without widgets (TMBLink:
+// the engine with its port and the port steps, MBLink.h).
 //
 // The panel's logic lives in MBPanel*.cpp; its texts and the speed graph are
 // plain functions in MBPanelView.h.
-#include "MBEngine.h"
+#include "MBLink.h"
 #include "MBListPorts.h"
 #include "MBPanelView.h"
 #include "MBPort.h"
@@ -19,7 +19,6 @@
 
 #include <functional>
 #include <memory>
-#include <stdexcept>
 
 class QComboBox;
 class QFrame;
@@ -28,17 +27,11 @@ class QListWidget;
 class QPushButton;
 class QToolButton;
 
-// A port that cannot be opened. The open sequence catches it.
-class EComError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 using TPortOpenedOrClosed = std::function<void(bool MBbPortOpen)>;
 // Fills a list with the ports that can be opened now (MBListPorts by default).
 using TMBPortLister = std::function<void(QStringList* list)>;
 
-class TMB : public QGroupBox, public TMBEngine {
+class TMB : public QGroupBox, public TMBLink {
     Q_OBJECT
     Q_PROPERTY(QString Port READ Port WRITE setPort)
     Q_PROPERTY(TMBBaud MBBaud READ MBBaud WRITE setMBBaud)
@@ -61,8 +54,8 @@ public:
     ~TMB() override;
 
     // ---- published properties -------------------------------------------------
-    const QString& Port() const { return FPort; }
-    void setPort(const QString& port) { FPort = port; }
+    using TMBLink::Port;
+    using TMBLink::setPort;
     using TMBEngine::MBBaud;
     using TMBEngine::setMBBaud;
     uint WinQSizeIn() const { return FWinQSizeIn; }
@@ -90,28 +83,20 @@ public:
     void MBOpenCloseToggle();
     // If open: releases the button and runs the close sequence (with events).
     void MBClose();
-    // Opens Port at MBBaud and starts receiving; throws EComError.
-    void MBOpenPort();
-    // Stops receiving and releases the device.
-    void MBClosePort();
-    // Hands the bytes to the port in one write while the port is open.
-    void MBWriteText(const QByteArray& bytes);
-    // Reads the announced bytes and hands them to the mode's receiver.
-    void MBReceiveChunk(qint64 waiting);
+    // Opens `port` as the user would: chosen in the list (by its whole name
+    // or its device name; a port the list does not show is added when it
+    // can be opened), then Open pressed. False, with the reason in `why`,
+    // when it is not there or the link is open already; an open that fails
+    // shows as the user's would.
+    bool MBOpenListedPort(const QString& port, QString* why = nullptr);
     void MBBaudListClick();
 
     // ---- seams ------------------------------------------------------------------
-    // Replaces the port (only while closed; otherwise ignored). Null: the
-    // system's port.
-    void MBSetPortDevice(std::unique_ptr<TMBPort> port);
-    TMBPort& MBPortDevice() { return *FDevice; }
     // Replaces the port probing of the list refresh.
     void MBSetPortLister(TMBPortLister lister);
     // Where the stable names of USB serial ports are (/dev/serial/by-id): a
     // port lost to a hang-up is known again by its name there.
     void MBSetSerialIdFolder(const QString& folder) { FSerialIdFolder = folder; }
-    // The message of the last EComError the open sequence caught.
-    const QString& MBLastOpenError() const { return FLastOpenError; }
 
     // ---- display (also called by the link's logic) ---------------------------------
     void MBClearCounters() override;
@@ -147,20 +132,17 @@ public:
 
 protected:
     void paintEvent(QPaintEvent* event) override;
-    // A frame's pieces are gathered and written to the port in one write.
-    bool MBWriteToPort(const std::uint8_t* data, std::size_t n) override;
-    bool MBFlushFrame() override;
+    // The device is gone or its queue will not take the frame: close as the
+    // user would and list what is left.
+    void MBDeviceLost() override;
 
 private:
     void BuildPanel();
-    void ConnectDevice();
     void OpenSequence();
     void CloseSequence();
-    void CloseSteps();
-    void DeviceHungUp(int session);
-    // The device is gone or its queue will not take the frame: close as the
-    // user would and list what is left.
-    void DeviceLost();
+    // The panel's part of the close steps, after the link's: the list and
+    // "Ref" usable, the request line into the history, the caption "Open".
+    void ShowClosed();
     // The port list's tooltip: the ports left out of it and why.
     void ShowLeftOutPorts();
     void SetBackground(QWidget* w, const QColor& c);
@@ -196,20 +178,15 @@ private:
     std::unique_ptr<TMBTimer> FTLampTimer;
     std::unique_ptr<TMBTimer> FRLampTimer;
 
-    std::unique_ptr<TMBPort> FDevice;
     TMBPortLister FPortLister;
-    bool FOpen = false; // the device is open and receiving
-    int FSession = 0;   // counts opens, so a late hang-up of an earlier one is ignored
     bool FRefreshing = false;
 
-    QString FPort = QStringLiteral("COM1");
     uint FWinQSizeIn = 8192;
     uint FWinQSizeOut = 8192;
     QString FLastUsedPort;
     bool FThereWasOpenEvent = false;
     bool FRefreshListOnStartup = true;
     bool FBaudEditVisible = true;
-    QString FLastOpenError;
     QList<mb::TLeftOutPort> FLeftOut; // filled by the default lister
     // The remembered port was lost to a hang-up: kept until it comes back or
     // another is chosen; FLastUsedSerialId is its /dev/serial/by-id name.
@@ -217,7 +194,6 @@ private:
     QString FLastUsedSerialId;
     QString FPortSerialId; // of the open port
     QString FSerialIdFolder = QStringLiteral("/dev/serial/by-id");
-    QByteArray FTxGather; // the pieces of the frame being sent
     bool FTLampLit = false;
     // What the last-status line shows, and for which width and font: each
     // transaction sets the status, mostly to what is shown already, and

@@ -191,6 +191,7 @@ void TMBEngine::MBCalcTimeOfSending() {
 void TMBEngine::StartMasterTransaction() {
     FAnswerTimer->stop();
     MBSetBusy(true);
+    FSendingTry = 1;
     if (!MBSendFrame()) {
         EndWithClosedPort();
         return;
@@ -217,6 +218,7 @@ void TMBEngine::AnswerTimerElapsed() {
     switch (MBMode()) {
     case modeMaster:
     case modeASCIIMaster:
+        MBTryTimedOut(FMasterTryNumber);
         if (FMasterTryNumber < FMasterMaxTryNumber) {
             MasterRetry();
             return;
@@ -240,6 +242,7 @@ void TMBEngine::AnswerTimerElapsed() {
 
 void TMBEngine::MasterRetry() {
     SetTry(FMasterTryNumber + 1);
+    FSendingTry = FMasterTryNumber;
     if (!MBSendFrame()) {
         // As at the first send: the caller learns that the transaction ended.
         EndWithClosedPort();

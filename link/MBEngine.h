@@ -32,6 +32,7 @@
 //      MBDrawSpeedGraph   MBSpeed (a second tick while open)
 //      MBUpdateView       (close steps)
 //      MBShowBaud         MBBaud was assigned (select the rate, write its text)
+//      MBTryTimedOut(n)   try n of a master transaction got no answer in time
 //  - MBDeferredStart: the first tick of the one-second timer. The default
 //    runs the engine's part (MBClearCounters, MBMode assigned again); an
 //    override does the panel's start-up and calls TMBEngine::MBDeferredStart
@@ -91,6 +92,10 @@ public:
     // start replaces it): an end event raised meanwhile belongs to an earlier
     // request, since the awaited one has not been sent yet.
     bool MBQueryPending() const;
+    // The try that the master frame being written belongs to (1 for the
+    // first send of a transaction). MBMasterTryNumber is raised only after
+    // the first send, for the try display.
+    std::uint8_t MBSendingTry() const { return FSendingTry; }
 
     // ---- properties -------------------------------------------------------
     void setMBMode(TMBMode mode) override;
@@ -188,6 +193,9 @@ protected:
     virtual void MBDrawSpeedGraph() {}
     virtual void MBUpdateView() {}
     virtual void MBShowBaud() {}
+    // A master try got no answer within its time (before its retry or the
+    // end with stTimeOut).
+    virtual void MBTryTimedOut(int /*tryNumber*/) {}
 
     TMBTimerFactory& MBTimers() { return *FTimers; }
     // The engine's timers, for tests and the panel's own checks.
@@ -238,6 +246,7 @@ private:
     std::uint8_t FMasterMaxTryNumber = 5;
     std::uint8_t FMasterTryNumber = 0;
     std::uint8_t FMasterTryNumberMax = 0;
+    std::uint8_t FSendingTry = 0;
     std::uint32_t FCalculatedTimeOfSending = 0;
 
     TMBStatus FStatus = stOK;

@@ -8,7 +8,9 @@
 #include <QFileInfo>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -80,37 +82,55 @@ bool IsTtyDevice(const QString& path) {
     return subsystem.endsWith(QLatin1String("/class/tty"));
 }
 
-QString WhyNotOpenable(const QString& path, const TPortHolders& holders) {
-    if (!IsTtyDevice(path))
-        return QStringLiteral("not a serial port");
-    const QString held = HeldText(holders.Of(path, false));
-    if (!held.isEmpty())
-        return held;
-    return PermissionText(path);
+namespace {
+
+TPortState StateOf(const QString& path, const TPortHolders& holders) {
+    TPortState s{path, TPortState::Free, {}};
+    struct stat st {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0) {
+        s.state = TPortState::Missing;
+        s.reason = QString::fromLocal8Bit(std::strerror(errno));
+    } else if (!IsTtyDevice(path)) {
+        s.state = TPortState::NotSerial;
+        s.reason = QStringLiteral("not a serial port");
+    } else if (s.reason = HeldText(holders.Of(path, false)); !s.reason.isEmpty()) {
+        s.state = TPortState::Busy;
+    } else if (s.reason = PermissionText(path); !s.reason.isEmpty()) {
+        s.state = TPortState::NoPermission;
+    }
+    return s;
 }
 
-bool ProbePort(const QString& path) {
-    return WhyNotOpenable(path, TPortHolders::Scan()).isEmpty();
-}
+} // namespace
 
-void ListPorts(QStringList* list, QList<TLeftOutPort>* leftOut) {
-    if (!list)
-        return;
-    QStringList candidates = SerialPortCandidates(QStringLiteral("/sys/class/tty"));
-    candidates += ExtraPortCandidates(QString::fromLocal8Bit(qgetenv("KV_EXTRA_PORTS")));
+bool ProbePort(const QString& path) { return StateOf(path, TPortHolders::Scan()).state == TPortState::Free; }
+
+QList<TPortState> PortStates(const QString& sysClassTty, const QString& extra) {
+    const QStringList candidates = SerialPortCandidates(sysClassTty) + ExtraPortCandidates(extra);
     const TPortHolders holders = TPortHolders::Scan();
+    QList<TPortState> states;
     QStringList seen;
     for (const QString& path : candidates) {
         if (seen.contains(path))
             continue;
         seen << path;
-        if (!QFileInfo::exists(path))
-            continue; // gone: nothing to say about it
-        const QString why = WhyNotOpenable(path, holders);
-        if (why.isEmpty())
-            list->append(path);
-        else if (leftOut)
-            leftOut->append({path, why});
+        states.append(StateOf(path, holders));
+    }
+    return states;
+}
+
+QList<TPortState> PortStates() {
+    return PortStates(QStringLiteral("/sys/class/tty"), QString::fromLocal8Bit(qgetenv("KV_EXTRA_PORTS")));
+}
+
+void ListPorts(QStringList* list, QList<TLeftOutPort>* leftOut) {
+    if (!list)
+        return;
+    for (const TPortState& p : PortStates()) {
+        if (p.state == TPortState::Free)
+            list->append(p.path);
+        else if (leftOut && p.state != TPortState::Missing) // gone: nothing to say about it
+            leftOut->append({p.path, p.reason});
     }
 }
 

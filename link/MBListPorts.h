@@ -21,6 +21,26 @@ QStringList ExtraPortCandidates(const QString& list);
 // opening it, so that a device on the line sees no DTR or RTS pulse.
 bool ProbePort(const QString& path);
 
+// A candidate port and whether it can be opened now, learnt as ProbePort
+// learns it.
+struct TPortState {
+    enum TState {
+        Free,         // listed
+        Busy,         // another program (or this one) holds it
+        NoPermission, // this user may not read and write it
+        NotSerial,    // there, but not a tty
+        Missing       // named (KV_EXTRA_PORTS) but not there
+    };
+    QString path;
+    TState state = Free;
+    QString reason; // why it is not listed ("in use by minicom (process 4242)", ...)
+};
+// The candidates in probing order, each once: the machine's serial ports
+// under `sysClassTty`, then the paths of the ':'-separated `extra`.
+QList<TPortState> PortStates(const QString& sysClassTty, const QString& extra);
+// The same for this machine: /sys/class/tty and KV_EXTRA_PORTS.
+QList<TPortState> PortStates();
+
 // A candidate that is not listed, and why ("in use by minicom (process
 // 4242)", "no permission to open it: ...", "not a serial port").
 struct TLeftOutPort {

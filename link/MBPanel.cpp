@@ -100,53 +100,48 @@ void TMB::OpenSequence() {
     Button_Ref->setEnabled(false);
     ListBox_Ports->setEnabled(false);
     SetIndicator(mbpanel::kGreen);
+    QString port = Port();
     if (QListWidgetItem* item = ListBox_Ports->currentItem())
-        FPort = item->text();
+        port = item->text();
     // A long path (a by-id name, a simulator's link) keeps its distinctive
     // end in the narrow view; the whole name is in the tooltip.
     Label_OpenPortName->setText(Label_OpenPortName->fontMetrics().elidedText(
-        FPort, Qt::ElideLeft, Label_OpenPortName->width()));
-    Label_OpenPortName->setToolTip(FPort);
-    MBEnginePortOpened(false); // the one-second timer only once the device is open (step 4)
-    MBUpdateView();
+        port, Qt::ElideLeft, Label_OpenPortName->width()));
+    Label_OpenPortName->setToolTip(port);
     SpeedButton_OpenClose->setText(QStringLiteral("Close"));
-    try {
-        MBOpenPort();
-        FThereWasOpenEvent = true;
-        MBRestartSecondTimer();
-        // Opening another port after a hang-up lets the lost one go.
-        if (FKeepLastUsedPort) {
-            FLastUsedPort = FPort;
-            FKeepLastUsedPort = false;
-        }
-        FPortSerialId = mb::SerialIdOf(FPort, FSerialIdFolder);
-    } catch (const EComError& e) {
-        // Reported only by the red indicator and the closed status.
-        FLastOpenError = QString::fromUtf8(e.what());
+    if (!MBOpenLink(port)) {
+        // Reported only by the red indicator and the closed status; the
+        // link is closed again already.
         SpeedButton_OpenClose->setChecked(false);
-        CloseSteps();
-        // The button is up again, so it offers to open.
-        SpeedButton_OpenClose->setText(QStringLiteral("Open"));
-        MBClosePort();
+        ShowClosed();
         SetIndicator(mbpanel::kRed);
         MBRefreshPortList();
+        return;
     }
+    MBUpdateView();
+    FThereWasOpenEvent = true;
+    // Opening another port after a hang-up lets the lost one go.
+    if (FKeepLastUsedPort) {
+        FLastUsedPort = port;
+        FKeepLastUsedPort = false;
+    }
+    FPortSerialId = mb::SerialIdOf(port, FSerialIdFolder);
 }
 
-void TMB::CloseSteps() {
+void TMB::ShowClosed() {
     Button_Ref->setEnabled(true);
     ListBox_Ports->setEnabled(true);
-    // Answer timer, MBPortOpen, lamps and try display, busy, state, status,
-    // speed text, view, and the end event of an outstanding transaction.
-    MBEnginePortClosed();
     FRequest.Close(MBMasterAddressToSlave(), MBMasterCommandToSlave());
     ShowRequestLabels();
+    SpeedButton_OpenClose->setText(QStringLiteral("Open"));
 }
 
 void TMB::CloseSequence() {
-    CloseSteps();
-    SpeedButton_OpenClose->setText(QStringLiteral("Open"));
-    MBClosePort();
+    // Answer timer, MBPortOpen, lamps and try display, busy, state, status,
+    // speed text, view, the end event of an outstanding transaction; then
+    // the device is released.
+    MBCloseLink();
+    ShowClosed();
 }
 
 void TMB::MBClose() {
@@ -156,81 +151,52 @@ void TMB::MBClose() {
     MBOpenCloseToggle();
 }
 
-void TMB::DeviceHungUp(int session) {
-    // The device went away under an open port: close as if the user had
-    // released Open, so the application stops sending, and list what is left.
-    if (session != FSession || !MBPortOpen())
-        return;
-    DeviceLost();
+bool TMB::MBOpenListedPort(const QString& port, QString* why) {
+    auto refuse = [why](const QString& text) {
+        if (why)
+            *why = text;
+        return false;
+    };
+    if (MBPortOpen())
+        return refuse(QStringLiteral("the link has %1 open already").arg(Port()));
+    // The entry as listed, by its whole name or by its device name.
+    const auto baseName = [](const QString& p) { return p.section(QLatin1Char('/'), -1); };
+    QListWidgetItem* entry = nullptr;
+    for (int i = 0; i < ListBox_Ports->count() && !entry; ++i)
+        if (ListBox_Ports->item(i)->text() == port)
+            entry = ListBox_Ports->item(i);
+    for (int i = 0; i < ListBox_Ports->count() && !entry; ++i)
+        if (baseName(ListBox_Ports->item(i)->text()) == baseName(port))
+            entry = ListBox_Ports->item(i);
+    if (!entry) {
+        // Not among the machine's ports (a pseudo-terminal, say): listed if it opens.
+        if (!mb::ProbePort(port))
+            return refuse(QStringLiteral("%1 cannot be opened").arg(port));
+        ListBox_Ports->addItem(port);
+        entry = ListBox_Ports->item(ListBox_Ports->count() - 1);
+        entry->setToolTip(port);
+    }
+    ListBox_Ports->setCurrentItem(entry);
+    MBPortListClick();
+    // A list with an entry enables Open, as the refresh does.
+    SpeedButton_OpenClose->setEnabled(true);
+    SpeedButton_OpenClose->setChecked(true);
+    MBOpenCloseToggle(); // a failed open refreshes the list: `entry` is gone then
+    if (!MBPortOpen())
+        return refuse(QStringLiteral("%1 cannot be opened: %2").arg(Port(), MBPortDevice().ErrorText().simplified()));
+    return true;
 }
 
-void TMB::DeviceLost() {
-    // The vanished port stays the remembered one (and the INI file's), so
-    // that it is chosen again when it comes back.
-    FLastUsedPort = FPort;
+void TMB::MBDeviceLost() {
+    // The device went away under an open port: closed as if the user had
+    // released Open, so the application stops sending, and what is left is
+    // listed. The vanished port stays the remembered one (and the INI
+    // file's), so that it is chosen again when it comes back.
+    FLastUsedPort = Port();
     FLastUsedSerialId = FPortSerialId;
     FKeepLastUsedPort = true;
     MBClose();
     MBRefreshPortList();
-}
-
-void TMB::MBOpenPort() {
-    if (FOpen)
-        return;
-    if (!FDevice->Open(FPort, MBBaudRate()))
-        throw EComError((QStringLiteral("TMB : cannot open ") + FPort + QLatin1Char('\r') +
-                         FDevice->ErrorText())
-                            .toStdString());
-    ++FSession;
-    FOpen = true;
-}
-
-void TMB::MBClosePort() {
-    if (!FOpen)
-        return;
-    FOpen = false;
-    FDevice->Close();
-}
-
-void TMB::MBWriteText(const QByteArray& bytes) {
-    if (FOpen)
-        FDevice->Write(bytes);
-}
-
-bool TMB::MBWriteToPort(const std::uint8_t* data, std::size_t n) {
-    if (!FOpen) {
-        FTxGather.clear();
-        return false;
-    }
-    FTxGather.append(reinterpret_cast<const char*>(data), static_cast<qsizetype>(n));
-    return true;
-}
-
-bool TMB::MBFlushFrame() {
-    QByteArray frame;
-    frame.swap(FTxGather);
-    if (frame.isEmpty())
-        return true;
-    if (!FOpen)
-        return false;
-    // The port waits for room in a full driver queue; what it still cannot
-    // take (an error, a hang-up, a queue that does not drain in the frame's
-    // own sending time) means the device is lost. Closed here, while the
-    // frame is being sent, the transaction ends once, as on a close.
-    if (FDevice->Write(frame) == frame.size())
-        return true;
-    if (MBPortOpen())
-        DeviceLost();
-    return false;
-}
-
-void TMB::MBReceiveChunk(qint64 waiting) {
-    if (waiting <= 0)
-        return;
-    const QByteArray bytes = FDevice->Read(waiting);
-    if (FOpen && !bytes.isEmpty())
-        MBParseReceived(reinterpret_cast<const std::uint8_t*>(bytes.constData()),
-                        static_cast<std::size_t>(bytes.size()));
 }
 
 // ---- rate ---------------------------------------------------------------------------------

@@ -200,15 +200,21 @@ QString PermissionText(const QString& path) {
     return denied + QStringLiteral(": ask the administrator for read and write access to it");
 }
 
-QString SerialIdOf(const QString& path, const QString& byIdFolder) {
+QStringList SerialIdsOf(const QString& path, const QString& byIdFolder) {
+    QStringList ids;
     const QString canonical = QFileInfo(path).canonicalFilePath();
     if (canonical.isEmpty())
-        return {};
+        return ids;
     const QDir dir(byIdFolder);
     for (const QString& id : dir.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot))
         if (QFileInfo(dir.filePath(id)).canonicalFilePath() == canonical)
-            return id;
-    return {};
+            ids << id;
+    return ids;
+}
+
+QString SerialIdOf(const QString& path, const QString& byIdFolder) {
+    const QStringList ids = SerialIdsOf(path, byIdFolder);
+    return ids.isEmpty() ? QString() : ids.first();
 }
 
 bool IsSerialId(const QString& path, const QString& id, const QString& byIdFolder) {

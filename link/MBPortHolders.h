@@ -11,6 +11,7 @@
 // terminal window), not a competitor, and is not counted.
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <sys/types.h>
 
@@ -55,8 +56,10 @@ QString HeldText(const QList<TPortHolder>& holders);
 // access (the device's group), or empty when nothing stands in the way.
 QString PermissionText(const QString& path);
 
-// The name in `byIdFolder` (normally /dev/serial/by-id) that leads to the
-// same device as `path` now, or empty.
+// The names in `byIdFolder` (normally /dev/serial/by-id) that lead to the
+// same device as `path` now.
+QStringList SerialIdsOf(const QString& path, const QString& byIdFolder);
+// The first of them, or empty.
 QString SerialIdOf(const QString& path, const QString& byIdFolder);
 // Whether `byIdFolder`/`id` leads to the device at `path` now.
 bool IsSerialId(const QString& path, const QString& id, const QString& byIdFolder);

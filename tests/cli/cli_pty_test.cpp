@@ -16,6 +16,7 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <sys/inotify.h>
 #include <unistd.h>
 
 using simtest::TKvsimProcess;
@@ -124,6 +125,23 @@ TEST(KvctlPty, PortsAndASecondUserIsRefused) {
     EXPECT_EQ(second.Finish(), 3);
     EXPECT_TRUE(second.err.contains("cannot open")) << second.err.toStdString();
     ::close(held);
+}
+
+// Every open of a tty raises DTR and RTS: `ports` tells the state of each
+// port without opening any (a pty's node reports every open to inotify).
+TEST(KvctlPty, PortsOpensNoPort) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ASSERT_GE(::inotify_add_watch(watch, pty.SlavePath().c_str(), IN_OPEN), 0);
+    const QString slave = QString::fromStdString(pty.SlavePath());
+    TKvctl ports({"ports"}, {"KV_EXTRA_PORTS=" + slave});
+    ASSERT_EQ(ports.Finish(), 0);
+    EXPECT_TRUE(ports.out.contains(slave.toUtf8() + "  free")) << ports.out.toStdString();
+    char events[4096];
+    EXPECT_LT(::read(watch, events, sizeof events), 0) << "kvctl ports opened the port";
+    ::close(watch);
 }
 
 TEST(KvctlPty, WatchGoesOnAfterAHangUpAndEndsOnCtrlC) {

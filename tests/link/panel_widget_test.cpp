@@ -486,6 +486,50 @@ TEST_F(Panel, TheHungUpPortIsRememberedAndChosenAgain) {
     EXPECT_EQ(mb->MBLastUsedPort(), usb2);
 }
 
+// --connect's way in: the port chosen in the list (by its whole name or its
+// device name) and opened as the user would; a port the list cannot have
+// is refused with the reason.
+TEST_F(Panel, OpenListedPortChoosesAndOpensAsTheUser) {
+    struct Case {
+        const char* asked;
+        const char* opened; // nullptr: refused
+        const char* why;
+    } const cases[] = {
+        {"/dev/ttyMEM0", "/dev/ttyMEM0", ""},
+        {"ttyMEM0", "/dev/ttyMEM0", ""},
+        {"/nowhere/ttyMEM7", nullptr, "/nowhere/ttyMEM7 cannot be opened"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.asked);
+        PanelRig rig;
+        rig.Start();
+        QString why;
+        EXPECT_EQ(rig.mb->MBOpenListedPort(QString::fromLatin1(c.asked), &why), c.opened != nullptr);
+        EXPECT_EQ(why.toStdString(), c.why);
+        EXPECT_EQ(rig.mb->MBPortOpen(), c.opened != nullptr);
+        if (!c.opened) {
+            EXPECT_TRUE(rig.openEvents.empty());
+            continue;
+        }
+        EXPECT_EQ(rig.port->OpenedName(), c.opened);
+        EXPECT_EQ(rig.mb->MBLastUsedPort(), c.opened);
+        EXPECT_EQ(rig.openEvents, std::vector<bool>{true});
+        EXPECT_TRUE(rig.OpenClose()->isChecked());
+        EXPECT_EQ(rig.OpenClose()->text(), "Close");
+        EXPECT_FALSE(rig.mb->MBOpenListedPort(QStringLiteral("/dev/ttyMEM1"), &why));
+        EXPECT_EQ(why, "the link has /dev/ttyMEM0 open already");
+    }
+    // A port that does not open shows as the user's failed open.
+    Start();
+    port->SetOpenError(QStringLiteral("Device or resource busy"));
+    QString why;
+    EXPECT_FALSE(mb->MBOpenListedPort(QStringLiteral("/dev/ttyMEM1"), &why));
+    EXPECT_EQ(why, "/dev/ttyMEM1 cannot be opened: Device or resource busy");
+    EXPECT_EQ(Background("Shape_PortIndicator"), mbpanel::kRed);
+    EXPECT_FALSE(OpenClose()->isChecked());
+    EXPECT_TRUE(openEvents.empty());
+}
+
 TEST_F(Panel, DestructionClosesSilently) {
     Open();
     mb->setMBMasterCommandToSlave(1);

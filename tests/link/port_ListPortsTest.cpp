@@ -7,6 +7,8 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <iterator>
+
 namespace {
 
 // A fake /sys/class/tty: name, whether it has a device link, its "type" (or empty).
@@ -67,6 +69,48 @@ TEST(ListPorts, OnlyATtyThatOpensCounts) {
     EXPECT_FALSE(mb::ProbePort(root.filePath(QStringLiteral("gone"))));
     EXPECT_FALSE(mb::ProbePort(root.path()));
     MBListPorts(nullptr); // a missing list is left alone
+}
+
+// Each candidate once, in probing order, with what stands in the way; only
+// the ones that can be opened are listed, and a missing one is left out
+// silently.
+TEST(ListPorts, StatesOfTheCandidates) {
+    QTemporaryDir root;
+    ASSERT_TRUE(root.isValid());
+    const QString sys = root.filePath(QStringLiteral("sys"));
+    Build(sys, {{"ttyKV9", true, nullptr}});
+    const QString file = root.filePath(QStringLiteral("plain"));
+    QFile f(file);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.close();
+    const QString gone = root.filePath(QStringLiteral("gone"));
+    const QList<mb::TPortState> states =
+        mb::PortStates(sys, file + QLatin1Char(':') + gone + QLatin1Char(':') + file + QLatin1Char(':') + root.path());
+    struct Want {
+        QString path;
+        mb::TPortState::TState state;
+        const char* reason;
+    } const want[] = {
+        {QStringLiteral("/dev/ttyKV9"), mb::TPortState::Missing, "No such file or directory"},
+        {file, mb::TPortState::NotSerial, "not a serial port"},
+        {gone, mb::TPortState::Missing, "No such file or directory"},
+        {root.path(), mb::TPortState::NotSerial, "not a serial port"},
+    };
+    ASSERT_EQ(states.size(), std::size(want));
+    for (std::size_t i = 0; i < std::size(want); ++i) {
+        SCOPED_TRACE(want[i].path.toStdString());
+        EXPECT_EQ(states[i].path, want[i].path);
+        EXPECT_EQ(states[i].state, want[i].state);
+        EXPECT_EQ(states[i].reason.toStdString(), want[i].reason);
+    }
+
+    qputenv("KV_EXTRA_PORTS", QFile::encodeName(file + QLatin1Char(':') + gone));
+    QStringList list;
+    QList<mb::TLeftOutPort> leftOut;
+    mb::ListPorts(&list, &leftOut);
+    qunsetenv("KV_EXTRA_PORTS");
+    ASSERT_FALSE(leftOut.isEmpty());
+    EXPECT_EQ(leftOut.last().path, file); // the missing one is not mentioned
 }
 
 } // namespace
