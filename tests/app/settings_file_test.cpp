@@ -20,7 +20,6 @@
 
 #include <cctype>
 #include <map>
-#include <vector>
 
 using namespace polltest;
 
@@ -229,6 +228,26 @@ TEST(SettingsFile, AClickOnAnErrorLevelNeverUnchecksIt) {
         if (const QString shots = qEnvironmentVariable("KV_SCREENSHOT_DIR"); !shots.isEmpty())
             rig.form->GroupBox_ErrorSignal->grab().save(shots + QStringLiteral("/error_level_%1.png").arg(r.clicks));
     }
+}
+
+// Each dialog starts without a file name: a second Save does not offer the
+// last name, nor Open the last file. The folder stays where the user was.
+TEST(SettingsFile, EachDialogStartsWithoutAFileName) {
+    TFileRig rig;
+    rig.Put("first.kvs", kHeader);
+    QStringList offered;
+    rig.form->ChooseSettingsFile = [&](QFileDialog* d) {
+        offered << d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text() << d->directory().path();
+        d->setDirectory(rig.dir.path());
+        d->selectFile(rig.Path("first.kvs")); // the user picks a file
+        return rig.Path("first.kvs");
+    };
+    for (int use = 0; use < 2; ++use) {
+        rig.form->SpeedButton_SaveSettingsToFile->Click();
+        rig.form->SpeedButton_OpenSettingsFile->Click();
+    }
+    EXPECT_EQ(offered.mid(4), (QStringList{"", rig.dir.path(), "", rig.dir.path()}));
+    EXPECT_TRUE(rig.messages.isEmpty());
 }
 
 TEST(SettingsFile, LoadSendsNothingAndAWriteAfterItSendsTheFallbacks) {
