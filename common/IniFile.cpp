@@ -416,9 +416,6 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
     if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         base = 16;
         t.remove_prefix(2);
-    } else if (!t.empty() && t.front() == '$') {
-        base = 16;
-        t.remove_prefix(1);
     }
     if (t.empty())
         return false;
@@ -439,7 +436,7 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
     }
     std::int64_t v;
     if (base == 16) {
-        // Hexadecimal spells the 32 bits: $FFFFFFFF is -1.
+        // Hexadecimal spells the 32 bits: 0xFFFFFFFF is -1.
         v = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
     } else {
         v = static_cast<std::int64_t>(acc);

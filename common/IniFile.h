@@ -47,8 +47,8 @@ public:
     // Missing file, section or key: the default.
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view def) const;
-    // Decimal with an optional sign, or hexadecimal after "0x"/"0X" (also
-    // "$"); anything else, or a value outside 32 bits, gives the default.
+    // Decimal with an optional sign, or hexadecimal after "0x"/"0X";
+    // anything else, or a value outside 32 bits, gives the default.
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
     // An integer that is not 0 is true; a value that is not an integer gives
     // the default.

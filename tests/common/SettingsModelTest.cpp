@@ -130,6 +130,13 @@ TEST_F(SettingsFileTest, ReadingRules) {
              EXPECT_EQ(p.Wires, -1);
          },
          11},
+        {"no Pascal hexadecimal", "RadioGroup_Mode=$3\nRadioGroup_CJC=$0\nRadioGroup_TCType=0x3\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.Mode, -1);
+             EXPECT_EQ(p.CJC, -1);
+             EXPECT_EQ(p.TCType, 3);
+         },
+         12},
         {"texts in Windows-1250", "Edit_FizikaiForOutL=\xF5\xB0\nEdit_FizikaiForOutH=\xC5\x91\n",
          [](const SettingsPage& p) {
              EXPECT_EQ(p.FizikaiForOutL, QString::fromUtf8("ő°"));
