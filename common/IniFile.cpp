@@ -490,7 +490,14 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
     if (section.size() + key.size() + value.size() + 3 > IniFile::kMaxLineLength)
         return false;
 
-    const std::string keyLine = std::string(key) + "=" + std::string(value);
+    // New lines are classified as a reading would, so that the next edit
+    // of the same document finds them.
+    Line keyLine;
+    keyLine.text = std::string(key) + "=" + std::string(value);
+    keyLine.eol = doc.eol;
+    keyLine.kind = Kind::Key;
+    keyLine.name = key;
+    keyLine.value = value;
     const long s = FindSection(doc, section);
     const long k = FindKey(doc, s, key);
     auto terminate = [&](std::size_t i) {
@@ -501,6 +508,7 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
         Line& line = doc.lines[static_cast<std::size_t>(k)];
         // Keep the key as the file spells it.
         line.text = line.name + "=" + std::string(value);
+        line.value = value;
     } else if (s >= 0) {
         // After the section's last key line, so that comments and blank lines
         // that lead into the next section stay with it.
@@ -509,21 +517,17 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
             if (doc.lines[i].kind == Kind::Key)
                 at = i;
         terminate(at);
-        Line line;
-        line.text = keyLine;
-        line.eol = doc.eol;
-        doc.lines.insert(doc.lines.begin() + static_cast<long>(at) + 1, std::move(line));
+        doc.lines.insert(doc.lines.begin() + static_cast<long>(at) + 1, std::move(keyLine));
     } else {
         if (!doc.lines.empty())
             terminate(doc.lines.size() - 1);
         Line header;
         header.text = "[" + std::string(section) + "]";
         header.eol = doc.eol;
-        Line line;
-        line.text = keyLine;
-        line.eol = doc.eol;
+        header.kind = Kind::Section;
+        header.name = section;
         doc.lines.push_back(std::move(header));
-        doc.lines.push_back(std::move(line));
+        doc.lines.push_back(std::move(keyLine));
     }
     return true;
 }
@@ -540,9 +544,17 @@ std::string Render(const Document& doc) {
 } // namespace
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    const IniEntry entry{section, key, value};
+    return WriteStrings({&entry, 1});
+}
+
+bool IniFile::WriteStrings(std::span<const IniEntry> entries) {
     Document doc = Load(path_);
-    if (doc.tooLarge || !EditDocument(doc, section, key, value))
+    if (doc.tooLarge)
         return false;
+    for (const IniEntry& e : entries)
+        if (!EditDocument(doc, e.section, e.key, e.value))
+            return false;
     return ReplaceFile(path_, Render(doc));
 }
 

@@ -28,12 +28,20 @@
 // of this program are a few hundred bytes.
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
 namespace kv {
 
 struct IniDocument;
+
+// One key to write: its section, its name and its value.
+struct IniEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
 
 class IniFile {
 public:
@@ -62,6 +70,9 @@ public:
     // be stored in one line (empty or "="/line breaks in a name, line breaks
     // in a value, "[" or ";" leading a key). The old file is then untouched.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // Several keys in one write, in order: all of them or, on any failure
+    // (as WriteString's), none.
+    bool WriteStrings(std::span<const IniEntry> entries);
     bool WriteInteger(std::string_view section, std::string_view key, int value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
 

@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cfloat>
+#include <string>
+#include <vector>
 
 namespace kv {
 namespace {
@@ -97,6 +99,17 @@ const TTextKey kTextKeys[] = {
 
 bool IsAscii(const QString& s) {
     return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// A scaling text in the file ends at its first control character: an edit
+// holds one line of printable text, and a NUL or a line break can be
+// neither shown nor stored in a key line.
+std::string_view ScalingTextBytes(std::string_view bytes) {
+    const auto end = std::find_if(bytes.begin(), bytes.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+    return bytes.substr(0, static_cast<std::size_t>(end - bytes.begin()));
 }
 
 QString Quoted(std::string_view bytes, bool utf8) {
@@ -222,27 +235,31 @@ bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate
     const std::string name = QFile::encodeName(path).toStdString();
     // The texts go in the kind of the file that is there.
     const bool utf8 = IniSnapshot::Read(name).HasBom();
-    IniFile ini(name);
-    const auto fail = [&](const char* section, const char* key) {
-        if (error)
-            *error = QStringLiteral("could not write [%1] %2 (read-only, no space, or not a regular file)")
-                         .arg(QLatin1String(section), QLatin1String(key));
-        return false;
-    };
-    if (!ini.WriteString("Header", "KV", kSettingsFileHeader))
-        return fail("Header", "KV");
+    // The values live here until the one write below.
+    std::vector<std::string> values;
     for (const TGroupKey& g : kGroupKeys)
-        if (!ini.WriteInteger(kSettings, g.key, page.*g.field))
-            return fail(kSettings, g.key);
+        values.push_back(std::to_string(page.*g.field));
     for (const TCheckKey& c : kCheckKeys)
-        if (!ini.WriteBool(kSettings, c.key, page.*c.field))
-            return fail(kSettings, c.key);
+        values.push_back(page.*c.field ? "1" : "0");
     for (const TTextKey& t : kTextKeys)
-        if (!ini.WriteString(kSettings, t.key, EncodeSettingsText(page.*t.field, utf8)))
-            return fail(kSettings, t.key);
-    if (!ini.WriteString("Date", "Date", SettingsFileDate(date, locale).toStdString()))
-        return fail("Date", "Date");
-    return true;
+        values.emplace_back(ScalingTextBytes(EncodeSettingsText(page.*t.field, utf8)));
+    values.push_back(SettingsFileDate(date, locale).toStdString());
+
+    std::vector<IniEntry> entries{{"Header", "KV", kSettingsFileHeader}};
+    std::size_t v = 0;
+    for (const TGroupKey& g : kGroupKeys)
+        entries.push_back({kSettings, g.key, values[v++]});
+    for (const TCheckKey& c : kCheckKeys)
+        entries.push_back({kSettings, c.key, values[v++]});
+    for (const TTextKey& t : kTextKeys)
+        entries.push_back({kSettings, t.key, values[v++]});
+    entries.push_back({"Date", "Date", values[v++]});
+    // All thirteen keys in one write: a file is never left with some of them.
+    if (IniFile(name).WriteStrings(entries))
+        return true;
+    if (error)
+        *error = QStringLiteral("could not write the file (read-only, no space, unreadable, or not a regular file)");
+    return false;
 }
 
 SettingsFileLoad LoadSettingsFile(const QString& path, char sep) {
@@ -295,6 +312,10 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep) {
         std::string text;
         if (!ini.Find(kSettings, t.key, text))
             load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(t.key));
+        if (const std::size_t end = ScalingTextBytes(text).size(); end < text.size()) {
+            load.problems << QStringLiteral("%1 %2 ends at a control character").arg(QLatin1String(t.key), Quoted(text.substr(0, end), ini.HasBom()));
+            text.resize(end);
+        }
         p.*t.field = DecodeSettingsText(text, ini.HasBom());
         double v;
         if (!ParseDecimal((p.*t.field).toStdString(), sep, v))
