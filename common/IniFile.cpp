@@ -555,7 +555,11 @@ bool IniFile::WriteStrings(std::span<const IniEntry> entries) {
     for (const IniEntry& e : entries)
         if (!EditDocument(doc, e.section, e.key, e.value))
             return false;
-    return ReplaceFile(path_, Render(doc));
+    const std::string text = Render(doc);
+    // What is written can always be read back.
+    if (text.size() > kMaxFileSize)
+        return false;
+    return ReplaceFile(path_, text);
 }
 
 bool IniFile::EditText(std::string_view text, std::string_view section, std::string_view key,
@@ -565,7 +569,10 @@ bool IniFile::EditText(std::string_view text, std::string_view section, std::str
     Document doc = Parse(text);
     if (!EditDocument(doc, section, key, value))
         return false;
-    out = Render(doc);
+    std::string edited = Render(doc);
+    if (edited.size() > kMaxFileSize)
+        return false;
+    out = std::move(edited);
     return true;
 }
 

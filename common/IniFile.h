@@ -24,8 +24,8 @@
 // Damaged input never crashes the reader: lines that are neither a section
 // header nor a key line are ignored, over-long lines are kept but not
 // interpreted, and a file beyond kMaxFileSize is read only up to that size and
-// refused for writing (a rewrite would cut it off). Settings and INI files
-// of this program are a few hundred bytes.
+// refused for writing (a rewrite would cut it off). No write makes a file
+// beyond kMaxFileSize either, so whatever was written reads back.
 #include <cstddef>
 #include <memory>
 #include <span>
@@ -45,8 +45,10 @@ struct IniEntry {
 
 class IniFile {
 public:
-    static constexpr std::size_t kMaxFileSize = 1u << 20;   // 1 MiB
-    static constexpr std::size_t kMaxLineLength = 64u << 10; // 64 KiB
+    static constexpr std::size_t kMaxFileSize = 1u << 20;     // 1 MiB
+    // Room for any text an edit holds (32 767 characters of up to three
+    // bytes in UTF-8) with its key.
+    static constexpr std::size_t kMaxLineLength = 128u << 10; // 128 KiB
 
     explicit IniFile(std::string path);
 

@@ -99,8 +99,8 @@ SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& format
 
 inline constexpr char kSettingsFileHeader[] = "KV5510/KV7730";
 inline constexpr char kSettingsFileExtension[] = "kvs";
-// A settings file is a few hundred bytes; a longer file is not read.
-inline constexpr std::size_t kMaxSettingsFileSize = 64u << 10;
+// What the program writes it reads: one limit for both.
+inline constexpr std::size_t kMaxSettingsFileSize = IniFile::kMaxFileSize;
 
 // `name` with ".kvs" added when its file name has no extension.
 QString WithSettingsFileExtension(const QString& name);

@@ -194,7 +194,7 @@ TEST_F(SettingsFileTest, NotASettingsFile) {
              QFile(path).resize(100 << 20);
              return path;
          },
-         "larger than 65536 bytes"},
+         "larger than 1048576 bytes"},
         {"binary",
          [&] {
              static const char elf[] = "\x7F" "ELF\0\x01\x02[Header]\0KV=KV5510/KV7730";
@@ -235,4 +235,25 @@ TEST_F(SettingsFileTest, ScalingTextsEndAtTheirFirstControlCharacter) {
         ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
         EXPECT_EQ(Get(), QByteArray(kSaved).replace("L=0", "L=" + r.kept).replace("H=100", "H=7"));
     }
+}
+
+// Whatever the program saves it loads, up to the one limit of 1 MiB.
+TEST_F(SettingsFileTest, WhatIsSavedLoadsUpToOneLimit) {
+    Put(QByteArray(70000, ';') + "\n" + kSaved); // a long comment
+    EXPECT_EQ(kv::LoadSettingsFile(path, '.').status, kv::SettingsFileLoad::Loaded);
+    // The longest texts an edit holds, in either kind of file.
+    for (const QByteArray& start : {QByteArray(), QByteArray("\xEF\xBB\xBF")}) {
+        Put(start);
+        SettingsPage p;
+        p.FizikaiForOutL = QString(32767, QChar(0x151)); // ő
+        ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay));
+        EXPECT_EQ(kv::LoadSettingsFile(path, '.').page, p);
+    }
+    // A save that would pass the limit is refused and leaves the file.
+    const QByteArray nearly = kSaved + QByteArray(int(kv::kMaxSettingsFileSize) - int(sizeof kSaved) - 20, ';');
+    Put(nearly);
+    SettingsPage p;
+    p.FizikaiForOutL = QString(100, QLatin1Char('1'));
+    EXPECT_FALSE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+    EXPECT_EQ(Get(), nearly);
 }
