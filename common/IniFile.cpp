@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kv {
@@ -32,6 +34,7 @@ struct IniDocument {
     std::string_view eol = "\n"; // the style of the first line ending found
     bool exists = false;
     bool tooLarge = false;
+    bool unreadable = false; // something stands there that could not be read
 };
 
 namespace {
@@ -174,13 +177,17 @@ Document Parse(std::string_view rest) {
 }
 
 // Reads the file into lines; a missing or unreadable file is an empty
-// document, and one beyond kMaxFileSize is read up to it.
+// document (marked unreadable when something stands there), and one beyond
+// kMaxFileSize is read up to it.
 Document Load(const std::string& path) {
     std::string data;
     int err = 0;
     const ReadResult r = ReadBytes(path, IniFile::kMaxFileSize, data, err);
-    if (r != ReadResult::Ok && r != ReadResult::TooLarge)
-        return {};
+    if (r != ReadResult::Ok && r != ReadResult::TooLarge) {
+        Document doc;
+        doc.unreadable = r != ReadResult::Missing;
+        return doc;
+    }
     Document doc = Parse(data);
     doc.exists = true;
     doc.tooLarge = r == ReadResult::TooLarge;
@@ -325,40 +332,52 @@ bool ResolveOwnLinks(const std::string& path, std::string& target, struct stat& 
     return false;
 }
 
-// Replaces the file at path with data: temporary file in the same folder,
-// flushed, then renamed over the old one. Keeps the old file's mode and owner.
-bool ReplaceFile(const std::string& path, const std::string& data) {
-    std::string target;
-    struct stat st {};
-    bool exists = false;
-    if (!ResolveOwnLinks(path, target, st, exists))
+// True when the running user is in group gid (primary or supplementary).
+bool InGroup(gid_t gid) {
+    if (gid == ::getegid())
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    if (n <= 0)
         return false;
-    if (exists) {
-        if (!S_ISREG(st.st_mode))
-            return false;
-        // A file the user made read-only stays as it is. Root may write
-        // anything, so the permission bits are asked as well as the kernel.
-        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
-            return false;
-    }
+    std::vector<gid_t> groups(static_cast<std::size_t>(n));
+    const int got = ::getgroups(n, groups.data());
+    for (int i = 0; i < got; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
+    return false;
+}
 
-    const std::string dir = DirName(target);
+// A new file may take the old one's place only when nobody loses anything
+// by it: the folder lets us rename, the file is ours with its group and
+// mode ours to give again, it has no other name (a hard link would keep
+// the old text) and no access list a new file would lack.
+bool MayReplaceByRename(const std::string& target, const std::string& dir, const struct stat& st) {
+    const uid_t me = ::geteuid();
+    if (st.st_uid != me || st.st_nlink != 1)
+        return false;
+    if (me != 0 && !InGroup(st.st_gid))
+        return false;
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return false;
+    return ::getxattr(target.c_str(), "system.posix_acl_access", nullptr, 0) < 0;
+}
+
+// Writes data into a temporary file beside target and renames it over
+// target (or to target when nothing is there yet); the old file's owner,
+// group and mode stay. False with no trace when any step fails.
+bool ReplaceByRename(const std::string& target, const std::string& dir, const struct stat* old,
+                     const std::string& data) {
     const std::string base = BaseName(target);
     RemoveStaleTemporaries(dir, base);
     std::string tmp;
     const int fd = CreateTemporary(dir, base, tmp);
     if (fd < 0)
         return false;
-
     bool ok = WriteAll(fd, data);
-    if (ok) {
-        if (exists) {
-            (void)::fchown(fd, st.st_uid, st.st_gid); // best effort: only root may
-            ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-        } else {
-            ok = ::fchmod(fd, 0644) == 0;
-        }
-    }
+    if (ok && old)
+        ok = ::fchown(fd, old->st_uid, old->st_gid) == 0 && ::fchmod(fd, old->st_mode & 07777) == 0;
+    else if (ok)
+        ok = ::fchmod(fd, 0644) == 0;
     ok = ok && ::fsync(fd) == 0;
     ok = ok && ::rename(tmp.c_str(), target.c_str()) == 0;
     if (!ok)
@@ -373,6 +392,85 @@ bool ReplaceFile(const std::string& path, const std::string& data) {
         ::close(dfd);
     }
     return true;
+}
+
+bool PWriteAll(int fd, std::string_view data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Rewrites the file through its own inode, so that its owner, links and
+// access list stay. The room the new text needs is claimed before a byte
+// is written, and a write that fails all the same puts the old text back:
+// the file ends complete, old or new.
+bool UpdateInPlace(const std::string& target, const struct stat& st, const std::string& data) {
+    const int fd = ::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat now {};
+    std::string old;
+    bool ok = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_ino == st.st_ino && now.st_dev == st.st_dev &&
+              static_cast<std::size_t>(now.st_size) <= IniFile::kMaxFileSize;
+    if (ok) {
+        old.resize(static_cast<std::size_t>(now.st_size));
+        const ssize_t n = ::pread(fd, old.data(), old.size(), 0);
+        ok = n == static_cast<ssize_t>(old.size());
+    }
+    if (ok && data.size() > old.size()) {
+        // Blocks for the whole new length, without changing the length yet.
+        const int r = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size()));
+        if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
+            ok = false;
+        if (r != 0 && ok) {
+            // No way to claim them: ask for the room with a block to spare.
+            struct statvfs vfs {};
+            const std::uint64_t need = data.size() - old.size() + 4096;
+            ok = ::fstatvfs(fd, &vfs) == 0 &&
+                 static_cast<std::uint64_t>(::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail) * vfs.f_frsize >= need;
+        }
+    }
+    if (ok) {
+        ok = PWriteAll(fd, data) && (data.size() >= old.size() || ::ftruncate(fd, static_cast<off_t>(data.size())) == 0) &&
+             ::fsync(fd) == 0;
+        if (!ok) {
+            (void)PWriteAll(fd, old);
+            (void)::ftruncate(fd, static_cast<off_t>(old.size()));
+            (void)::fsync(fd);
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Puts data into the file at path: by a rename of a flushed temporary file
+// where that loses nothing (MayReplaceByRename), otherwise into the file
+// itself (UpdateInPlace).
+bool ReplaceFile(const std::string& path, const std::string& data) {
+    std::string target;
+    struct stat st {};
+    bool exists = false;
+    if (!ResolveOwnLinks(path, target, st, exists))
+        return false;
+    const std::string dir = DirName(target);
+    if (!exists)
+        return ReplaceByRename(target, dir, nullptr, data);
+    if (!S_ISREG(st.st_mode))
+        return false;
+    // A file the user made read-only stays as it is. Root may write
+    // anything, so the permission bits are asked as well as the kernel.
+    if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0)
+        return false;
+    if (MayReplaceByRename(target, dir, st))
+        return ReplaceByRename(target, dir, &st, data);
+    return UpdateInPlace(target, st, data);
 }
 
 bool NameStorable(std::string_view name) {
@@ -549,8 +647,10 @@ bool IniFile::WriteString(std::string_view section, std::string_view key, std::s
 }
 
 bool IniFile::WriteStrings(std::span<const IniEntry> entries) {
+    // A file that is there but could not be read, or only in part, would
+    // lose what was not read.
     Document doc = Load(path_);
-    if (doc.tooLarge)
+    if (doc.tooLarge || doc.unreadable)
         return false;
     for (const IniEntry& e : entries)
         if (!EditDocument(doc, e.section, e.key, e.value))
