@@ -21,6 +21,24 @@ public:
         }
         return m_dialog;
     }
+    // A new dialog for one use: no file name or selection is left from the
+    // last use, while its folder, history and view carry over. (A dialog
+    // cannot be emptied: it ignores an empty name to select.)
+    QFileDialog* Fresh() {
+        QByteArray state;
+        QString folder;
+        if (m_dialog) {
+            state = m_dialog->saveState();
+            folder = m_dialog->directory().absolutePath();
+            delete m_dialog.data();
+        }
+        QFileDialog* dialog = get();
+        if (!state.isEmpty()) {
+            dialog->restoreState(state);
+            dialog->setDirectory(folder);
+        }
+        return dialog;
+    }
     QFileDialog* operator->() { return get(); }
     bool Created() const { return !m_dialog.isNull(); }
 

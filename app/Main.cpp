@@ -20,6 +20,7 @@
 
 #include <cmath>
 #include <functional>
+#include <utility>
 
 namespace {
 
@@ -44,18 +45,17 @@ void SetRowHeight(QListWidget* list, int height) {
 
 // Two radio buttons of one group box: checking one unchecks the other, but
 // unchecking one leaves the other alone, so that neither may be checked (as a
-// loaded settings file can say).
+// loaded settings file can say). A click never unchecks: the button clicked
+// is checked afterwards, as in the radio groups.
 void PairRadioButtons(QRadioButton* a, QRadioButton* b) {
-    a->setAutoExclusive(false);
-    b->setAutoExclusive(false);
-    QObject::connect(a, &QRadioButton::toggled, b, [b](bool on) {
-        if (on)
-            b->setChecked(false);
-    });
-    QObject::connect(b, &QRadioButton::toggled, a, [a](bool on) {
-        if (on)
-            a->setChecked(false);
-    });
+    for (auto [self, other] : {std::pair{a, b}, std::pair{b, a}}) {
+        self->setAutoExclusive(false);
+        QObject::connect(self, &QRadioButton::toggled, other, [other](bool on) {
+            if (on)
+                other->setChecked(false);
+        });
+        QObject::connect(self, &QRadioButton::clicked, self, [self = self] { self->setChecked(true); });
+    }
 }
 
 } // namespace

@@ -228,7 +228,8 @@ public:
     void ShowPWMValue();
     // Sets the controls and the forced value for the step shown.
     void UpdateOutputCalibrationPage();
-    // Step 1 again, with an empty log; a pending write is withdrawn.
+    // Step 1 again, with an empty log and the stored values kept; a pending
+    // write stays pending until a Next changes a stored value.
     void RestartOutputCalibration();
     void SpeedButton_OutputCalibrationNextClick();
     void SpeedButton_OutputCalibrationBackClick();

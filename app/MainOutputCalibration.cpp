@@ -122,12 +122,10 @@ void TForm_Main::UpdateOutputCalibrationPage() {
 }
 
 void TForm_Main::RestartOutputCalibration() {
+    // A new run starts from the stored values of the last one, so a write
+    // still pending sends what it was pressed for until a Next changes one of
+    // them (SpeedButton_OutputCalibrationNextClick withdraws it then).
     PageControl4->setCurrentWidget(TabSheet_OutCalStep1);
-    // A new run: the log that showed what a pending write would send is
-    // gone, and the values are about to change one by one, so nothing is
-    // written until this run has reached its last step.
-    OutputCalibrationComputed = false;
-    SpeedButton_WriteOutputCalibrationToKV->setDown(false);
     UpdateOutputCalibrationPage();
 }
 
@@ -136,6 +134,14 @@ void TForm_Main::SpeedButton_OutputCalibrationNextClick() {
     if (step < 0 || step + 1 >= oc::kStepCount)
         return;
     const oc::TStepRule& r = oc::kSteps[step];
+    // A pending write must not send a record that mixes two runs: a value
+    // that changes under it withdraws it. The note goes before the step's
+    // lines, so that Back, which takes those away, leaves it.
+    if (r.stored != oc::stNone && StoredPWM(r.stored) != PWMForceValue &&
+        SpeedButton_WriteOutputCalibrationToKV->Down()) {
+        SpeedButton_WriteOutputCalibrationToKV->setDown(false);
+        AddCalibrationLogLine(ListBox_OutputCalibrated, QString::fromUtf8(oc::kWriteWithdrawnLine), false);
+    }
     // The value stored is the one the output was forced with, never 0.
     if (r.stored != oc::stNone)
         StoredPWM(r.stored) = PWMForceValue;

@@ -24,7 +24,8 @@ private:
     TSpeedButton* m_button;
 };
 
-// Prepared afresh on each use; the folder is left where the user last was.
+// Prepared on each use, on a dialog without a file name; the folder is left
+// where the user last was.
 void PrepareDialog(QFileDialog* dialog, const QString& title, const QString& filter) {
     // Qt's own dialog: the platform's needs a desktop session.
     dialog->setOption(QFileDialog::DontUseNativeDialog, true);
@@ -33,7 +34,6 @@ void PrepareDialog(QFileDialog* dialog, const QString& title, const QString& fil
     dialog->setDefaultSuffix(QLatin1String(kv::kSettingsFileExtension));
     dialog->setNameFilters({filter});
     dialog->selectNameFilter(filter);
-    dialog->selectFile(QString());
     dialog->setWindowTitle(title);
 }
 
@@ -58,7 +58,7 @@ void TForm_Main::SpeedButton_SaveSettingsToFileClick() {
     if (!SpeedButton_SaveSettingsToFile->Down())
         return;
     const TReleaseOnExit release(SpeedButton_SaveSettingsToFile);
-    QFileDialog* dialog = SaveDialog1.get();
+    QFileDialog* dialog = SaveDialog1.Fresh();
     PrepareDialog(dialog, QStringLiteral("Beállítás fájlba mentése"),
                   QStringLiteral("KV5510/KV7730 beállítás fájl (*.kvs)"));
     const QString chosen = ChooseSettingsFile(dialog);
@@ -81,7 +81,7 @@ void TForm_Main::SpeedButton_OpenSettingsFileClick() {
     if (!SpeedButton_OpenSettingsFile->Down())
         return;
     const TReleaseOnExit release(SpeedButton_OpenSettingsFile);
-    QFileDialog* dialog = OpenDialog1.get();
+    QFileDialog* dialog = OpenDialog1.Fresh();
     PrepareDialog(dialog, QStringLiteral("Beállítás fájl megnyitása"), QStringLiteral("KV5510 Beállítás fájl (*.kvs)"));
     const QString chosen = ChooseSettingsFile(dialog);
     if (chosen.isEmpty())

@@ -1,7 +1,7 @@
 #include "IniFile.h"
 
-#include <cerrno>
 #include <cstdio>
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
@@ -13,6 +13,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 namespace kv {
@@ -33,6 +35,7 @@ struct IniDocument {
     std::string_view eol = "\n"; // the style of the first line ending found
     bool exists = false;
     bool tooLarge = false;
+    bool unreadable = false; // something stands there that could not be read
 };
 
 namespace {
@@ -179,13 +182,17 @@ Document Parse(std::string_view rest) {
 }
 
 // Reads the file into lines; a missing or unreadable file is an empty
-// document, and one beyond kMaxFileSize is read up to it.
+// document (marked unreadable when something stands there), and one beyond
+// kMaxFileSize is read up to it.
 Document Load(const std::string& path) {
     std::string data;
     int err = 0;
     const ReadResult r = ReadBytes(path, IniFile::kMaxFileSize, data, err);
-    if (r != ReadResult::Ok && r != ReadResult::TooLarge)
-        return {};
+    if (r != ReadResult::Ok && r != ReadResult::TooLarge) {
+        Document doc;
+        doc.unreadable = r != ReadResult::Missing;
+        return doc;
+    }
     Document doc = Parse(data);
     doc.exists = true;
     doc.tooLarge = r == ReadResult::TooLarge;
@@ -344,37 +351,42 @@ bool RenameNoReplace(const std::string& tmp, const std::string& target) {
     return true;
 }
 
-// Replaces the file at path with data: temporary file in the same folder,
-// flushed, then renamed over the old one. Keeps the old file's mode and owner.
-// exclusive: the name must be free, and is taken only with the whole text.
-// On failure err holds the reason (an errno value).
-bool ReplaceFile(const std::string& path, std::string_view data, bool exclusive, int& err) {
-    err = 0;
-    std::string target;
-    struct stat st {};
-    bool exists = false;
-    if (!ResolveOwnLinks(path, target, st, exists)) {
-        err = EPERM; // a link of another user, or one that leads nowhere
+// True when the running user is in group gid (primary or supplementary).
+bool InGroup(gid_t gid) {
+    if (gid == ::getegid())
+        return true;
+    const int n = ::getgroups(0, nullptr);
+    if (n <= 0)
         return false;
-    }
-    if (exists && exclusive) {
-        err = EEXIST;
-        return false;
-    }
-    if (exists) {
-        if (!S_ISREG(st.st_mode)) {
-            err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            return false;
-        }
-        // A file the user made read-only stays as it is. Root may write
-        // anything, so the permission bits are asked as well as the kernel.
-        if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
-            err = EACCES;
-            return false;
-        }
-    }
+    std::vector<gid_t> groups(static_cast<std::size_t>(n));
+    const int got = ::getgroups(n, groups.data());
+    for (int i = 0; i < got; ++i)
+        if (groups[static_cast<std::size_t>(i)] == gid)
+            return true;
+    return false;
+}
 
-    const std::string dir = DirName(target);
+// A new file may take the old one's place only when nobody loses anything
+// by it: the folder lets us rename, the file is ours with its group and
+// mode ours to give again, it has no other name (a hard link would keep
+// the old text) and no access list a new file would lack.
+bool MayReplaceByRename(const std::string& target, const std::string& dir, const struct stat& st) {
+    const uid_t me = ::geteuid();
+    if (st.st_uid != me || st.st_nlink != 1)
+        return false;
+    if (me != 0 && !InGroup(st.st_gid))
+        return false;
+    if (::faccessat(AT_FDCWD, dir.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
+        return false;
+    return ::getxattr(target.c_str(), "system.posix_acl_access", nullptr, 0) < 0;
+}
+
+// Writes data into a temporary file beside target and renames it over
+// target (or to target when nothing is there yet); the old file's owner,
+// group and mode stay. False with no trace when any step fails (err: why).
+// exclusive: the name must be free, and is taken only with the whole text.
+bool ReplaceByRename(const std::string& target, const std::string& dir, const struct stat* old,
+                     std::string_view data, bool exclusive, int& err) {
     const std::string base = BaseName(target);
     RemoveStaleTemporaries(dir, base);
     std::string tmp;
@@ -383,16 +395,11 @@ bool ReplaceFile(const std::string& path, std::string_view data, bool exclusive,
         err = errno;
         return false;
     }
-
     bool ok = WriteAll(fd, data);
-    if (ok) {
-        if (exists) {
-            (void)::fchown(fd, st.st_uid, st.st_gid); // best effort: only root may
-            ok = ::fchmod(fd, st.st_mode & 07777) == 0;
-        } else {
-            ok = ::fchmod(fd, 0644) == 0;
-        }
-    }
+    if (ok && old)
+        ok = ::fchown(fd, old->st_uid, old->st_gid) == 0 && ::fchmod(fd, old->st_mode & 07777) == 0;
+    else if (ok)
+        ok = ::fchmod(fd, 0644) == 0;
     ok = ok && ::fsync(fd) == 0;
     ok = ok && (exclusive ? RenameNoReplace(tmp, target) : ::rename(tmp.c_str(), target.c_str()) == 0);
     if (!ok) {
@@ -409,6 +416,103 @@ bool ReplaceFile(const std::string& path, std::string_view data, bool exclusive,
         ::close(dfd);
     }
     return true;
+}
+
+bool PWriteAll(int fd, std::string_view data) {
+    std::size_t done = 0;
+    while (done < data.size()) {
+        const ssize_t n = ::pwrite(fd, data.data() + done, data.size() - done, static_cast<off_t>(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Rewrites the file through its own inode, so that its owner, links and
+// access list stay. The room the new text needs is claimed before a byte
+// is written, and a write that fails all the same puts the old text back:
+// the file ends complete, old or new.
+bool UpdateInPlace(const std::string& target, const struct stat& st, std::string_view data) {
+    const int fd = ::open(target.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0)
+        return false;
+    struct stat now {};
+    std::string old;
+    bool ok = ::fstat(fd, &now) == 0 && S_ISREG(now.st_mode) && now.st_ino == st.st_ino && now.st_dev == st.st_dev &&
+              static_cast<std::size_t>(now.st_size) <= IniFile::kMaxFileSize;
+    if (ok) {
+        old.resize(static_cast<std::size_t>(now.st_size));
+        const ssize_t n = ::pread(fd, old.data(), old.size(), 0);
+        ok = n == static_cast<ssize_t>(old.size());
+    }
+    if (ok && data.size() > old.size()) {
+        // Blocks for the whole new length, without changing the length yet.
+        const int r = ::fallocate(fd, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(data.size()));
+        if (r != 0 && errno != EOPNOTSUPP && errno != ENOSYS)
+            ok = false;
+        if (r != 0 && ok) {
+            // No way to claim them: ask for the room with a block to spare.
+            struct statvfs vfs {};
+            const std::uint64_t need = data.size() - old.size() + 4096;
+            ok = ::fstatvfs(fd, &vfs) == 0 &&
+                 static_cast<std::uint64_t>(::geteuid() == 0 ? vfs.f_bfree : vfs.f_bavail) * vfs.f_frsize >= need;
+        }
+    }
+    if (ok) {
+        ok = PWriteAll(fd, data) && (data.size() >= old.size() || ::ftruncate(fd, static_cast<off_t>(data.size())) == 0) &&
+             ::fsync(fd) == 0;
+        if (!ok) {
+            (void)PWriteAll(fd, old);
+            (void)::ftruncate(fd, static_cast<off_t>(old.size()));
+            (void)::fsync(fd);
+        }
+    }
+    ::close(fd);
+    return ok;
+}
+
+// Puts data into the file at path: by a rename of a flushed temporary file
+// where that loses nothing (MayReplaceByRename), otherwise into the file
+// itself (UpdateInPlace) when inPlace allows it. exclusive: the name must be
+// free, and is taken only with the whole text. On failure err holds the
+// reason (an errno value).
+bool ReplaceFile(const std::string& path, std::string_view data, bool exclusive, bool inPlace, int& err) {
+    err = 0;
+    std::string target;
+    struct stat st {};
+    bool exists = false;
+    if (!ResolveOwnLinks(path, target, st, exists)) {
+        err = EPERM; // a link of another user, or one that leads nowhere
+        return false;
+    }
+    const std::string dir = DirName(target);
+    if (!exists)
+        return ReplaceByRename(target, dir, nullptr, data, exclusive, err);
+    if (exclusive) {
+        err = EEXIST;
+        return false;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        err = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+        return false;
+    }
+    // A file the user made read-only stays as it is. Root may write
+    // anything, so the permission bits are asked as well as the kernel.
+    if ((st.st_mode & 0222) == 0 || ::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) {
+        err = EACCES;
+        return false;
+    }
+    // kvctl's files written whole never go through the old inode: a crash in
+    // the middle would leave them torn.
+    if (!inPlace || MayReplaceByRename(target, dir, st))
+        return ReplaceByRename(target, dir, &st, data, false, err);
+    if (UpdateInPlace(target, st, data))
+        return true;
+    err = errno ? errno : EIO;
+    return false;
 }
 
 bool NameStorable(std::string_view name) {
@@ -452,9 +556,6 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
     if (t.size() >= 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
         base = 16;
         t.remove_prefix(2);
-    } else if (!t.empty() && t.front() == '$') {
-        base = 16;
-        t.remove_prefix(1);
     }
     if (t.empty())
         return false;
@@ -475,7 +576,7 @@ bool IniFile::ParseInteger(std::string_view text, int& value) {
     }
     std::int64_t v;
     if (base == 16) {
-        // Hexadecimal spells the 32 bits: $FFFFFFFF is -1.
+        // Hexadecimal spells the 32 bits: 0xFFFFFFFF is -1.
         v = static_cast<std::int32_t>(static_cast<std::uint32_t>(acc));
     } else {
         v = static_cast<std::int64_t>(acc);
@@ -529,7 +630,14 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
     if (section.size() + key.size() + value.size() + 3 > IniFile::kMaxLineLength)
         return false;
 
-    const std::string keyLine = std::string(key) + "=" + std::string(value);
+    // New lines are classified as a reading would, so that the next edit
+    // of the same document finds them.
+    Line keyLine;
+    keyLine.text = std::string(key) + "=" + std::string(value);
+    keyLine.eol = doc.eol;
+    keyLine.kind = Kind::Key;
+    keyLine.name = key;
+    keyLine.value = value;
     const long s = FindSection(doc, section);
     const long k = FindKey(doc, s, key);
     auto terminate = [&](std::size_t i) {
@@ -540,6 +648,7 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
         Line& line = doc.lines[static_cast<std::size_t>(k)];
         // Keep the key as the file spells it.
         line.text = line.name + "=" + std::string(value);
+        line.value = value;
     } else if (s >= 0) {
         // After the section's last key line, so that comments and blank lines
         // that lead into the next section stay with it.
@@ -548,21 +657,17 @@ bool EditDocument(Document& doc, std::string_view section, std::string_view key,
             if (doc.lines[i].kind == Kind::Key)
                 at = i;
         terminate(at);
-        Line line;
-        line.text = keyLine;
-        line.eol = doc.eol;
-        doc.lines.insert(doc.lines.begin() + static_cast<long>(at) + 1, std::move(line));
+        doc.lines.insert(doc.lines.begin() + static_cast<long>(at) + 1, std::move(keyLine));
     } else {
         if (!doc.lines.empty())
             terminate(doc.lines.size() - 1);
         Line header;
         header.text = "[" + std::string(section) + "]";
         header.eol = doc.eol;
-        Line line;
-        line.text = keyLine;
-        line.eol = doc.eol;
+        header.kind = Kind::Section;
+        header.name = section;
         doc.lines.push_back(std::move(header));
-        doc.lines.push_back(std::move(line));
+        doc.lines.push_back(std::move(keyLine));
     }
     return true;
 }
@@ -579,16 +684,30 @@ std::string Render(const Document& doc) {
 } // namespace
 
 bool IniFile::WriteString(std::string_view section, std::string_view key, std::string_view value) {
+    const IniEntry entry{section, key, value};
+    return WriteStrings({&entry, 1});
+}
+
+bool IniFile::WriteStrings(std::span<const IniEntry> entries) {
+    // A file that is there but could not be read, or only in part, would
+    // lose what was not read.
     Document doc = Load(path_);
-    if (doc.tooLarge || !EditDocument(doc, section, key, value))
+    if (doc.tooLarge || doc.unreadable)
+        return false;
+    for (const IniEntry& e : entries)
+        if (!EditDocument(doc, e.section, e.key, e.value))
+            return false;
+    const std::string text = Render(doc);
+    // What is written can always be read back.
+    if (text.size() > kMaxFileSize)
         return false;
     int err = 0;
-    return ReplaceFile(path_, Render(doc), false, err);
+    return ReplaceFile(path_, text, false, true, err);
 }
 
 bool WriteWholeFile(const std::string& path, std::string_view data, bool exclusive, int* err) {
     int e = 0;
-    const bool ok = ReplaceFile(path, data, exclusive, e);
+    const bool ok = ReplaceFile(path, data, exclusive, false, e);
     if (err)
         *err = e;
     return ok;
@@ -601,7 +720,10 @@ bool IniFile::EditText(std::string_view text, std::string_view section, std::str
     Document doc = Parse(text);
     if (!EditDocument(doc, section, key, value))
         return false;
-    out = Render(doc);
+    std::string edited = Render(doc);
+    if (edited.size() > kMaxFileSize)
+        return false;
+    out = std::move(edited);
     return true;
 }
 

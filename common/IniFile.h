@@ -7,12 +7,19 @@
 // the first occurrence of a section or key wins. Values are text; blanks
 // around names and values are not part of them.
 //
-// A write rewrites the whole file atomically: the new text goes to a temporary
-// file in the same folder, is flushed to the disk, and then replaces the old
-// file by a rename. A crash or a full disk never leaves a torn file; a write
-// that fails returns false and leaves the old file as it was. Lines the writer
-// does not touch (comments, unknown sections and keys, damaged lines) are kept
-// byte for byte, and so are the byte order mark and the line ending style.
+// A write rewrites the whole file, old or new but never torn. Where a new
+// file can take the old one's place without loss (the folder is writable,
+// the file is ours with a group and mode we can give again, it has one
+// link and no access list), the new text goes to a temporary file in the
+// same folder, is flushed to the disk, and replaces the old file by a
+// rename. Otherwise (a read-only or sticky folder, another user's file, a
+// file with hard links) the text goes into the file itself, which keeps its
+// owner and links: the room it needs is claimed first, the text written and
+// flushed, and a write that fails all the same puts the old text back. A
+// write that fails returns false and leaves the old file as it was. Lines
+// the writer does not touch (comments, unknown sections and keys, damaged
+// lines) are kept byte for byte, and so are the byte order mark and the
+// line ending style.
 //
 // A write never follows a symbolic link that someone else could have planted:
 // it goes through a link only when every link on the way and the file it
@@ -24,10 +31,11 @@
 // Damaged input never crashes the reader: lines that are neither a section
 // header nor a key line are ignored, over-long lines are kept but not
 // interpreted, and a file beyond kMaxFileSize is read only up to that size and
-// refused for writing (a rewrite would cut it off). Settings and INI files
-// of this program are a few hundred bytes.
+// refused for writing (a rewrite would cut it off). No write makes a file
+// beyond kMaxFileSize either, so whatever was written reads back.
 #include <cstddef>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -35,10 +43,19 @@ namespace kv {
 
 struct IniDocument;
 
+// One key to write: its section, its name and its value.
+struct IniEntry {
+    std::string_view section;
+    std::string_view key;
+    std::string_view value;
+};
+
 class IniFile {
 public:
-    static constexpr std::size_t kMaxFileSize = 1u << 20;   // 1 MiB
-    static constexpr std::size_t kMaxLineLength = 64u << 10; // 64 KiB
+    static constexpr std::size_t kMaxFileSize = 1u << 20;     // 1 MiB
+    // Room for any text an edit holds (32 767 characters of up to three
+    // bytes in UTF-8) with its key.
+    static constexpr std::size_t kMaxLineLength = 128u << 10; // 128 KiB
 
     explicit IniFile(std::string path);
 
@@ -47,8 +64,8 @@ public:
     // Missing file, section or key: the default.
     std::string ReadString(std::string_view section, std::string_view key,
                            std::string_view def) const;
-    // Decimal with an optional sign, or hexadecimal after "0x"/"0X" (also
-    // "$"); anything else, or a value outside 32 bits, gives the default.
+    // Decimal with an optional sign, or hexadecimal after "0x"/"0X";
+    // anything else, or a value outside 32 bits, gives the default.
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
     // An integer that is not 0 is true; a value that is not an integer gives
     // the default.
@@ -57,11 +74,16 @@ public:
     bool SectionExists(std::string_view section) const;
     bool ValueExists(std::string_view section, std::string_view key) const;
 
-    // False when the file could not be replaced (folder not writable, disk
-    // full, read-only file, file too large, a link of another user), or when the name or value cannot
-    // be stored in one line (empty or "="/line breaks in a name, line breaks
-    // in a value, "[" or ";" leading a key). The old file is then untouched.
+    // False when the file could not be written (no room, read-only file,
+    // a file that could not be read whole, a text beyond kMaxFileSize, a
+    // new file in a folder that refuses it, a link of another user), or when
+    // the name or value cannot be stored in one line (empty or "="/line
+    // breaks in a name, line breaks or NUL in a value, "[" or ";" leading a
+    // key). The old file is then untouched.
     bool WriteString(std::string_view section, std::string_view key, std::string_view value);
+    // Several keys in one write, in order: all of them or, on any failure
+    // (as WriteString's), none.
+    bool WriteStrings(std::span<const IniEntry> entries);
     bool WriteInteger(std::string_view section, std::string_view key, int value);
     bool WriteBool(std::string_view section, std::string_view key, bool value);
 

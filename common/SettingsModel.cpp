@@ -2,10 +2,13 @@
 
 #include "IniFile.h"
 
+#include <deque>
 #include <QFile>
 
 #include <algorithm>
 #include <cfloat>
+#include <string>
+#include <vector>
 
 namespace kv {
 namespace {
@@ -97,6 +100,17 @@ const TTextKey kTextKeys[] = {
 
 bool IsAscii(const QString& s) {
     return std::all_of(s.begin(), s.end(), [](QChar c) { return c.unicode() < 0x80; });
+}
+
+// A scaling text in the file ends at its first control character: an edit
+// holds one line of printable text, and a NUL or a line break can be
+// neither shown nor stored in a key line.
+std::string_view ScalingTextBytes(std::string_view bytes) {
+    const auto end = std::find_if(bytes.begin(), bytes.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u < 0x20 || u == 0x7F;
+    });
+    return bytes.substr(0, static_cast<std::size_t>(end - bytes.begin()));
 }
 
 QString Quoted(std::string_view bytes, bool utf8) {
@@ -240,7 +254,7 @@ bool PutSettingsKeys(const SettingsPage& page, const QDate& date, const QLocale&
         if (!one(kSettings, c.key, page.*c.field ? "1" : "0"))
             return false;
     for (const TTextKey& t : kTextKeys)
-        if (!one(kSettings, t.key, EncodeSettingsText(page.*t.field, utf8)))
+        if (!one(kSettings, t.key, std::string(ScalingTextBytes(EncodeSettingsText(page.*t.field, utf8)))))
             return false;
     return one("Date", "Date", SettingsFileDate(date, locale).toStdString());
 }
@@ -252,15 +266,17 @@ bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate
     const std::string name = QFile::encodeName(path).toStdString();
     // The texts go in the kind of the file that is there.
     const bool utf8 = IniSnapshot::Read(name).HasBom();
-    IniFile ini(name);
-    QString failed;
+    // All thirteen keys in one write: a file is never left with some of them.
+    std::deque<std::string> values; // the entries look at them (a deque never moves them)
+    std::vector<IniEntry> entries;
     const auto put = [&](const char* section, const char* key, const std::string& value) {
-        return ini.WriteString(section, key, value);
+        entries.push_back({section, key, values.emplace_back(value)});
+        return true;
     };
-    if (PutSettingsKeys(page, date, locale, utf8, put, &failed))
+    if (PutSettingsKeys(page, date, locale, utf8, put, nullptr) && IniFile(name).WriteStrings(entries))
         return true;
     if (error)
-        *error = QStringLiteral("could not write %1 (read-only, no space, or not a regular file)").arg(failed);
+        *error = QStringLiteral("could not write the file (read-only, no space, unreadable, or not a regular file)");
     return false;
 }
 
@@ -329,6 +345,10 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep, FileSeparators s
         std::string text;
         if (!ini.Find(kSettings, t.key, text))
             load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(t.key));
+        if (const std::size_t end = ScalingTextBytes(text).size(); end < text.size()) {
+            load.problems << QStringLiteral("%1 %2 ends at a control character").arg(QLatin1String(t.key), Quoted(text.substr(0, end), ini.HasBom()));
+            text.resize(end);
+        }
         p.*t.field = DecodeSettingsText(text, ini.HasBom());
         if (separators == FileSeparators::Either)
             p.*t.field = WithDecimalSeparator(p.*t.field, sep);

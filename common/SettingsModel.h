@@ -99,8 +99,8 @@ SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& format
 
 inline constexpr char kSettingsFileHeader[] = "KV5510/KV7730";
 inline constexpr char kSettingsFileExtension[] = "kvs";
-// A settings file is a few hundred bytes; a longer file is not read.
-inline constexpr std::size_t kMaxSettingsFileSize = 64u << 10;
+// What the program writes it reads: one limit for both.
+inline constexpr std::size_t kMaxSettingsFileSize = IniFile::kMaxFileSize;
 
 // `name` with ".kvs" added when its file name has no extension.
 QString WithSettingsFileExtension(const QString& name);
@@ -110,10 +110,10 @@ QString WithSettingsFileExtension(const QString& name);
 QString SettingsFileDate(const QDate& date, const QLocale& locale = QLocale::system());
 
 // Writes the thirteen keys in order ([Header] KV, [Settings] the page's
-// eleven controls, [Date] Date) into the file, creating it or updating it key
-// by key, so sections and keys it does not write stay. Each key goes to the
-// file at once and atomically. False with `error` set at the first key that
-// could not be written; the keys before it stay written.
+// eleven controls, [Date] Date) into the file, creating it or updating it,
+// so sections and keys it does not write stay. All keys go to the file in
+// one write: false with `error` set leaves the file as it was. A scaling
+// text is stored up to its first control character, as it is read.
 bool SaveSettingsFile(const QString& path, const SettingsPage& page, const QDate& date,
                       QString* error = nullptr, const QLocale& locale = QLocale::system());
 
@@ -147,7 +147,8 @@ struct SettingsFileLoad {
 };
 // Reads the file with one bounded, non-blocking read. Integers are decimal
 // with a sign or "0x" hexadecimal; a missing or non-integer key reads as -1
-// (no selection, unchecked); a missing text as empty.
+// (no selection, unchecked); a missing text as empty, and a text up to its
+// first control character (bytes 0x00-0x1F and 0x7F).
 SettingsFileLoad LoadSettingsFile(const QString& path, char sep = DecimalSeparator(),
                                   FileSeparators separators = FileSeparators::Locale);
 // The same on a file already read.

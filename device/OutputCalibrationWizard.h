@@ -108,5 +108,8 @@ std::vector<TLogLine> NextLogLines(int index, std::int32_t storedValue);
 // How many lines Back from step `index` takes away: those Next left when it
 // came from the step before.
 int BackLogLineCount(int index);
+// The line a Next leaves before its own when the value it stores differs
+// from the one a pending write was pressed for, and the write is withdrawn.
+inline constexpr char kWriteWithdrawnLine[] = "Write withdrawn: value changed";
 
 } // namespace kv::outcal

@@ -28,6 +28,10 @@ class QPushButton;
 class QToolButton;
 
 using TPortOpenedOrClosed = std::function<void(bool MBbPortOpen)>;
+// Asked before an open port is closed by the Open/Close button or MBClose
+// (not after a hang-up, when the device is gone): false keeps the port open
+// for now, and the handler closes it later with MBClose.
+using TMBBeforeClose = std::function<bool()>;
 // Fills a list with the ports that can be opened now (MBListPorts by default).
 using TMBPortLister = std::function<void(QStringList* list)>;
 
@@ -74,6 +78,9 @@ public:
 
     // Raised after the Open/Close action when MBPortOpen changed.
     TPortOpenedOrClosed OnMBPortOpenedOrClosed;
+    // See TMBBeforeClose: lets the application end what it asked of the
+    // device (its last request) before the port goes.
+    TMBBeforeClose OnMBBeforeClose;
 
     // ---- port operations ------------------------------------------------------
     void MBRefreshPortList();
@@ -191,6 +198,7 @@ private:
     // The remembered port was lost to a hang-up: kept until it comes back or
     // another is chosen; FLastUsedSerialId is its /dev/serial/by-id name.
     bool FKeepLastUsedPort = false;
+    bool FHangingUp = false; // the close of a lost device asks nobody
     QString FLastUsedSerialId;
     QString FPortSerialId; // of the open port
     QString FSerialIdFolder = QStringLiteral("/dev/serial/by-id");

@@ -86,6 +86,11 @@ void TMB::MBPortListClick() {
 
 void TMB::MBOpenCloseToggle() {
     const bool wasOpen = MBPortOpen();
+    if (wasOpen && !SpeedButton_OpenClose->isChecked() && !FHangingUp)
+        if (const TMBBeforeClose h = OnMBBeforeClose; h && !h()) {
+            SpeedButton_OpenClose->setChecked(true); // still open
+            return;
+        }
     if (SpeedButton_OpenClose->isChecked())
         OpenSequence();
     else
@@ -195,7 +200,9 @@ void TMB::MBDeviceLost() {
     FLastUsedPort = Port();
     FLastUsedSerialId = FPortSerialId;
     FKeepLastUsedPort = true;
+    FHangingUp = true;
     MBClose();
+    FHangingUp = false;
     MBRefreshPortList();
 }
 

@@ -4,17 +4,22 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <sstream>
+#include <tuple>
 #include <string>
 #include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -81,7 +86,7 @@ TEST_F(IniFileTest, IntegersAndBooleans) {
         const char* text;
         int expected; // -1 = not an integer (the default)
     } cases[] = {
-        {"12", 12}, {"-7", -7}, {"+3", 3}, {"0x1F", 31}, {"0XfF", 255}, {"$10", 16},
+        {"12", 12}, {"-7", -7}, {"+3", 3}, {"0x1F", 31}, {"0XfF", 255}, {"$10", -1},
         {" 42 ", 42}, {"2147483647", 2147483647}, {"-2147483648", -2147483647 - 1},
         {"0xFFFFFFFF", -1}, {"2147483648", -1}, {"12a", -1}, {"", -1}, {"0x", -1},
         {"1.5", -1}, {"--1", -1}, {"99999999999999999999", -1},
@@ -196,10 +201,7 @@ TEST_F(IniFileTest, AWriteThatCannotReplaceTheFileFailsAndKeepsIt) {
     // A missing folder.
     EXPECT_FALSE(kv::IniFile(dir + "/missing/x.ini").WriteString("S", "K", "v"));
     if (geteuid() != 0) {
-        // A read-only folder, and a read-only file in a writable one.
-        chmod(dir.c_str(), 0500);
-        EXPECT_FALSE(kv::IniFile(path).WriteString("Com", "MBLastUsedPort", "b"));
-        chmod(dir.c_str(), 0700);
+        // A read-only file in a writable folder.
         chmod(path.c_str(), 0400);
         EXPECT_FALSE(kv::IniFile(path).WriteString("Com", "MBLastUsedPort", "b"));
     }
@@ -307,6 +309,79 @@ TEST_F(IniFileTest, StaleTemporaryFilesAreRemovedByTheNextWrite) {
     EXPECT_EQ(FilesInDir(), 4);
 }
 
+// The folder and owner rules bind every user but root: as root, `write`
+// runs in a child process as another user. 1 or 0: what it returned.
+int AsUser(const std::function<bool()>& write) {
+    if (geteuid() != 0)
+        return write();
+    const pid_t pid = fork();
+    if (pid == 0)
+        _exit(setgroups(0, nullptr) || setresgid(65534, 65534, 65534) || setresuid(65534, 65534, 65534) ? 3 : !write());
+    int status = 0;
+    return waitpid(pid, &status, 0) == pid && WIFEXITED(status) ? 1 - WEXITSTATUS(status) : -9;
+}
+
+// Where a new file in the old one's place would lose something, the write
+// goes into the file itself: inode, owner, mode and links stay.
+TEST_F(IniFileTest, WhereARenameWouldLoseSomethingTheFileItselfIsWritten) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "needs root to give the files to another user";
+    const struct {
+        const char* name;
+        mode_t folder, file;
+        uid_t owner; // the writer is 65534
+        bool secondLink, written;
+    } cases[] = {
+        {"root's 0666 file in a 0555 folder", 0555, 0666, 0, false, true},
+        {"root's 0666 file in a sticky folder", 01777, 0666, 0, false, true},
+        {"root's 0666 file in a writable folder", 0777, 0666, 0, false, true},
+        {"our file with a second link", 0777, 0644, 65534, true, true},
+        {"root's 0644 file", 0777, 0644, 0, false, false},
+    };
+    chmod(dir.c_str(), 0755);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string folder = dir + "/" + std::to_string(&c - cases), file = folder + "/a.ini";
+        ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+        std::ofstream(file) << "; kept\n[Com]\nMBLastUsedPort=a\n";
+        ASSERT_EQ(chown(file.c_str(), c.owner, c.owner), 0);
+        ASSERT_EQ(chmod(file.c_str(), c.file), 0);
+        if (c.secondLink) {
+            ASSERT_EQ(link(file.c_str(), (folder + "/b.ini").c_str()), 0);
+        }
+        ASSERT_EQ(chmod(folder.c_str(), c.folder), 0);
+        struct stat was {}, is {};
+        stat(file.c_str(), &was);
+        EXPECT_EQ(AsUser([&] { return kv::IniFile(file).WriteString("Com", "MBLastUsedPort", "b"); }), c.written);
+        stat(file.c_str(), &is);
+        EXPECT_EQ(std::tie(is.st_ino, is.st_uid, is.st_gid, is.st_mode, is.st_nlink),
+                  std::tie(was.st_ino, was.st_uid, was.st_gid, was.st_mode, was.st_nlink));
+        for (const char* name : {"/a.ini", "/b.ini"}) {
+            std::ifstream in(folder + name);
+            if (in || name[1] == 'a') {
+                EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}),
+                          c.written ? "; kept\n[Com]\nMBLastUsedPort=b\n" : "; kept\n[Com]\nMBLastUsedPort=a\n");
+            }
+        }
+    }
+}
+
+// A file written in place that runs out of room keeps its old text (a
+// file-size limit below the new text stands for the full disk).
+TEST_F(IniFileTest, AFileWrittenInPlaceIsWholeWhenTheRoomRunsOut) {
+    const std::string before = "[Com]\nMBLastUsedPort=a\n" + std::string(1000, '#') + "\n";
+    Put(before);
+    (void)!chown(path.c_str(), 65534, 65534); // the writer's own file, when root
+    chmod(dir.c_str(), 0555);                  // so it is written in place
+    EXPECT_EQ(AsUser([&] {
+                  std::signal(SIGXFSZ, SIG_IGN);
+                  const rlimit small{1536, RLIM_INFINITY};
+                  setrlimit(RLIMIT_FSIZE, &small);
+                  return kv::IniFile(path).WriteString("Com", "MBLastUsedPort", std::string(1000, 'b'));
+              }),
+              0);
+    EXPECT_EQ(Get(), before);
+}
 } // namespace
 
 // A whole file under a free name: a taken name fails with EEXIST and keeps

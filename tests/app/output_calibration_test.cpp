@@ -233,8 +233,7 @@ void RunToStep7(TForm_Main& f, const std::array<std::int32_t, 4>& values) {
 }
 
 // The record goes out after a good poll as four little-endian words, and
-// the device then reports its output calibrated. A restart of the wizard
-// withdraws a pending write: its log is gone.
+// the device then reports its output calibrated.
 TEST(OutputCalibrationWrite, TheEightByteRecordIsStored) {
     kvsim::TDeviceConfig config = kvsim::TDeviceConfig::Steady();
     config.OutputCalibrated = false;
@@ -247,14 +246,52 @@ TEST(OutputCalibrationWrite, TheEightByteRecordIsStored) {
     EXPECT_FALSE(r.f().SpeedButton_WriteOutputCalibrationToKV->Down());
     ASSERT_TRUE(r.RunUntil(kv::cmdPoll));
     EXPECT_FALSE(r.f().Image_OutputCalibrationOK->isHidden());
+}
 
-    r.f().SpeedButton_WriteOutputCalibrationToKV->Click();
-    r.f().PageControl2->setCurrentWidget(r.f().TabSheet_SystemInfo);
-    r.f().PageControl2->setCurrentWidget(r.f().TabSheet_OutputCalibration);
-    EXPECT_FALSE(r.f().SpeedButton_WriteOutputCalibrationToKV->Down());
-    const std::size_t from = r.ended.size();
-    ASSERT_TRUE(r.Run(4));
-    EXPECT_EQ(r.Commands(from), (std::vector<std::uint8_t>{1, 1, 1, 1}));
+// A write the device refuses stays pending when the operator leaves the
+// sub-page and comes back (the stored values are still those it was pressed
+// for), and goes on being sent; the first Next that changes a stored value
+// withdraws it and says so in the log, where Back leaves the note.
+TEST(OutputCalibrationWrite, PendingAcrossAReturnUntilANextChangesAValue) {
+    TPollRig rig(true, false);
+    rig.Script([&](std::uint8_t command, const std::vector<std::uint8_t>&) -> std::optional<TPollRig::TAnswer> {
+        if (command == kv::cmdPoll)
+            return TPollRig::TAnswer{0, kv::PollAnswer{}.Encode()};
+        return TPollRig::TAnswer{std::uint8_t(command == kv::cmdReadSettings ? 0 : 255), kv::SettingsRecord{}.Encode()};
+    });
+    rig.Open();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+    TForm_Main& f = *rig.form;
+    TSpeedButton* write = f.SpeedButton_WriteOutputCalibrationToKV;
+    RunToStep7(f, {11000, 54000, 10900, 54600});
+    const auto comeBack = [&] {
+        f.PageControl2->setCurrentWidget(f.TabSheet_FETControl);
+        f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
+    };
+    comeBack();
+    ASSERT_TRUE(rig.RunUntil(kv::cmdWriteOutputCalibration, stSlaveError));
+    EXPECT_EQ(Hex(rig.ended.back().sent), "F8 2A F0 D2 94 2A 48 D5");
+    // Through the steps again with the same values: still pending.
+    for (int step = 1; step <= 6; ++step)
+        f.SpeedButton_OutputCalibrationNext->Click();
+    EXPECT_TRUE(write->Down());
+    const QString shots = qEnvironmentVariable("KV_SCREENSHOT_DIR");
+    if (!shots.isEmpty())
+        f.TabSheet_OutputCalibration->grab().save(shots + QStringLiteral("/outcal_write_after_return.png"));
+    // Once more, and a new 20 mA value withdraws it.
+    comeBack();
+    f.SpeedButton_OutputCalibrationNext->Click();
+    f.Button_IP1Click();
+    f.SpeedButton_OutputCalibrationNext->Click();
+    EXPECT_FALSE(write->Down());
+    if (!shots.isEmpty())
+        f.TabSheet_OutputCalibration->grab().save(shots + QStringLiteral("/outcal_write_withdrawn.png"));
+    f.SpeedButton_OutputCalibrationBack->Click();
+    ASSERT_EQ(f.ListBox_OutputCalibrated->count(), 3);
+    EXPECT_EQ(f.ListBox_OutputCalibrated->item(2)->text(), "Write withdrawn: value changed");
+    const std::size_t from = rig.ended.size();
+    ASSERT_TRUE(rig.Run(4));
+    EXPECT_EQ(rig.Commands(from), std::vector<std::uint8_t>(4, kv::cmdPoll));
 }
 
 // A write that times out (five sends unanswered) or is refused goes out

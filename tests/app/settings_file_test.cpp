@@ -14,9 +14,11 @@
 #include <QMessageBox>
 #include <QRadioButton>
 #include <QTimer>
+#include <QtTest/QTest>
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <map>
 
 using namespace polltest;
@@ -195,6 +197,57 @@ TEST(SettingsFile, ErrorLevelsAndMissingKeys) {
     rig.form->RadioButton_ErrorLow->click();
     EXPECT_FALSE(rig.form->RadioButton_ErrorHigh->isChecked());
     EXPECT_EQ(rig.form->RadioGroup_Mode->ItemIndex(), -1); // no RadioGroup_Mode key
+}
+
+// The error levels are radio buttons: a click, by mouse or by the space bar,
+// leaves the button clicked checked and only that one. The write sends and
+// the save stores what they show.
+TEST(SettingsFile, AClickOnAnErrorLevelNeverUnchecksIt) {
+    const struct {
+        const char* clicks; // L low, H high; lower case: the space bar
+        bool high;
+    } rows[] = {{"L", false}, {"HH", true}, {"HLL", false}, {"l", false}};
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.clicks);
+        TFileRig rig(true);
+        rig.Open();
+        ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+        rig.Put("low.kvs", kHeader + "RadioButton_ErrorLow=1\nRadioButton_ErrorHigh=0\n");
+        rig.Load(rig.Path("low.kvs"));
+        for (const char* c = r.clicks; *c; ++c) {
+            QRadioButton* b = toupper(*c) == 'L' ? rig.form->RadioButton_ErrorLow : rig.form->RadioButton_ErrorHigh;
+            islower(*c) ? QTest::keyClick(b, Qt::Key_Space) : QTest::mouseClick(b, Qt::LeftButton, {}, QPoint(6, 8));
+        }
+        EXPECT_EQ(rig.form->RadioButton_ErrorLow->isChecked(), !r.high);
+        EXPECT_EQ(rig.form->RadioButton_ErrorHigh->isChecked(), r.high);
+        rig.Save(rig.Path("after.kvs"));
+        EXPECT_EQ(kv::LoadSettingsFile(rig.Path("after.kvs")).page.ErrorHigh, r.high);
+        rig.form->SpeedButton_WriteSettingsToInstrument->setDown(true);
+        ASSERT_TRUE(rig.RunUntil(kv::cmdWriteSettings));
+        EXPECT_EQ(rig.ended.back().sent.at(14), r.high ? 0x40 : 0x00);
+        if (const QString shots = qEnvironmentVariable("KV_SCREENSHOT_DIR"); !shots.isEmpty())
+            rig.form->GroupBox_ErrorSignal->grab().save(shots + QStringLiteral("/error_level_%1.png").arg(r.clicks));
+    }
+}
+
+// Each dialog starts without a file name: a second Save does not offer the
+// last name, nor Open the last file. The folder stays where the user was.
+TEST(SettingsFile, EachDialogStartsWithoutAFileName) {
+    TFileRig rig;
+    rig.Put("first.kvs", kHeader);
+    QStringList offered;
+    rig.form->ChooseSettingsFile = [&](QFileDialog* d) {
+        offered << d->findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))->text() << d->directory().path();
+        d->setDirectory(rig.dir.path());
+        d->selectFile(rig.Path("first.kvs")); // the user picks a file
+        return rig.Path("first.kvs");
+    };
+    for (int use = 0; use < 2; ++use) {
+        rig.form->SpeedButton_SaveSettingsToFile->Click();
+        rig.form->SpeedButton_OpenSettingsFile->Click();
+    }
+    EXPECT_EQ(offered.mid(4), (QStringList{"", rig.dir.path(), "", rig.dir.path()}));
+    EXPECT_TRUE(rig.messages.isEmpty());
 }
 
 TEST(SettingsFile, LoadSendsNothingAndAWriteAfterItSendsTheFallbacks) {

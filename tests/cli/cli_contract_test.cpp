@@ -282,7 +282,7 @@ TEST(KvctlContractPty, ASettingsFileFromAPipe) {
         EXPECT_TRUE(sh.err.contains(QString::fromLatin1(c.says).replace(QStringLiteral("B"), dir.filePath("b.kvs")).toUtf8()))
             << sh.err.toStdString();
     }
-    TShell big(QStringLiteral("head -c 100000 /dev/zero | \"$KVCTL\" --port %1 settings diff /dev/stdin").arg(sim.port));
+    TShell big(QStringLiteral("head -c 1100000 /dev/zero | \"$KVCTL\" --port %1 settings diff /dev/stdin").arg(sim.port));
     EXPECT_EQ(big.Finish(), 2);
     EXPECT_TRUE(big.err.contains("larger than")) << big.err.toStdString();
 }

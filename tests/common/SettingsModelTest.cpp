@@ -103,7 +103,7 @@ TEST_F(SettingsFileTest, FailedSaveLeavesTheFileWhole) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
     EXPECT_FALSE(saved);
-    EXPECT_TRUE(error.contains("[Header] KV")) << error.toStdString();
+    EXPECT_TRUE(error.startsWith("could not write the file")) << error.toStdString();
     EXPECT_EQ(Get(), before);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden).size(), 1); // no temporary left
 
@@ -130,6 +130,13 @@ TEST_F(SettingsFileTest, ReadingRules) {
              EXPECT_EQ(p.Wires, -1);
          },
          11},
+        {"no Pascal hexadecimal", "RadioGroup_Mode=$3\nRadioGroup_CJC=$0\nRadioGroup_TCType=0x3\n",
+         [](const SettingsPage& p) {
+             EXPECT_EQ(p.Mode, -1);
+             EXPECT_EQ(p.CJC, -1);
+             EXPECT_EQ(p.TCType, 3);
+         },
+         12},
         {"texts in Windows-1250", "Edit_FizikaiForOutL=\xF5\xB0\nEdit_FizikaiForOutH=\xC5\x91\n",
          [](const SettingsPage& p) {
              EXPECT_EQ(p.FizikaiForOutL, QString::fromUtf8("ő°"));
@@ -187,7 +194,7 @@ TEST_F(SettingsFileTest, NotASettingsFile) {
              QFile(path).resize(100 << 20);
              return path;
          },
-         "larger than 65536 bytes"},
+         "larger than 1048576 bytes"},
         {"binary",
          [&] {
              static const char elf[] = "\x7F" "ELF\0\x01\x02[Header]\0KV=KV5510/KV7730";
@@ -242,4 +249,45 @@ TEST_F(SettingsFileTest, FreshTextIsTheSavedFile) {
     ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
     EXPECT_EQ(QByteArray::fromStdString(kv::SettingsFileText(p, kDay, kHu)), Get());
     EXPECT_EQ(Get(), QByteArray(kSaved));
+}
+
+// A text in the file ends at its first control character, and a save stores
+// it so: a page that came from such a file, or holds one, saves whole.
+TEST_F(SettingsFileTest, ScalingTextsEndAtTheirFirstControlCharacter) {
+    const struct {
+        QByteArray stored, kept;
+    } rows[] = {
+        {QByteArray("1\0 2", 4), "1"}, {"12\x7f" "5", "12"}, {"\x01" "5", "5"}, // blanks around go first
+        {"-1\x1b[0m", "-1"}, {"\xF5\x81" "x", "\xF5\x81" "x"}, // an undefined Windows-1250 byte is no control
+    };
+    for (const auto& r : rows) {
+        SCOPED_TRACE(r.stored.toHex().toStdString());
+        Put(QByteArray(kSaved).replace("Edit_FizikaiForOutL=0", "Edit_FizikaiForOutL=" + r.stored));
+        SettingsPage p = kv::LoadSettingsFile(path, '.').page;
+        EXPECT_EQ(p.FizikaiForOutL, kv::DecodeSettingsText(r.kept.toStdString(), false));
+        p.FizikaiForOutH = QStringLiteral("7\n[Header]");
+        ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+        EXPECT_EQ(Get(), QByteArray(kSaved).replace("L=0", "L=" + r.kept).replace("H=100", "H=7"));
+    }
+}
+
+// Whatever the program saves it loads, up to the one limit of 1 MiB.
+TEST_F(SettingsFileTest, WhatIsSavedLoadsUpToOneLimit) {
+    Put(QByteArray(70000, ';') + "\n" + kSaved); // a long comment
+    EXPECT_EQ(kv::LoadSettingsFile(path, '.').status, kv::SettingsFileLoad::Loaded);
+    // The longest texts an edit holds, in either kind of file.
+    for (const QByteArray& start : {QByteArray(), QByteArray("\xEF\xBB\xBF")}) {
+        Put(start);
+        SettingsPage p;
+        p.FizikaiForOutL = QString(32767, QChar(0x151)); // ő
+        ASSERT_TRUE(kv::SaveSettingsFile(path, p, kDay));
+        EXPECT_EQ(kv::LoadSettingsFile(path, '.').page, p);
+    }
+    // A save that would pass the limit is refused and leaves the file.
+    const QByteArray nearly = kSaved + QByteArray(int(kv::kMaxSettingsFileSize) - int(sizeof kSaved) - 20, ';');
+    Put(nearly);
+    SettingsPage p;
+    p.FizikaiForOutL = QString(100, QLatin1Char('1'));
+    EXPECT_FALSE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
+    EXPECT_EQ(Get(), nearly);
 }

@@ -240,6 +240,32 @@ TEST_F(Panel, CloseWithAnOutstandingRequestEndsIt) {
     EXPECT_EQ(ends.size(), 1u);
 }
 
+// The application may hold a close back (the button and MBClose alike) and
+// close later; a hang-up asks nobody.
+TEST_F(Panel, ACloseMayBeHeldBackButNotAHangUp) {
+    int asked = 0;
+    bool allow = false;
+    mb->OnMBBeforeClose = [&] { return ++asked, allow; };
+    Open();
+    ClickOpenClose();
+    mb->MBClose();
+    EXPECT_EQ(asked, 2);
+    EXPECT_TRUE(mb->MBPortOpen());
+    EXPECT_TRUE(OpenClose()->isChecked());
+    EXPECT_EQ(openEvents, (std::vector<bool>{true}));
+    allow = true;
+    mb->MBClose();
+    EXPECT_FALSE(mb->MBPortOpen());
+    allow = false;
+    ClickOpenClose();
+    ASSERT_TRUE(mb->MBPortOpen());
+    port->HangUp();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(mb->MBPortOpen());
+    EXPECT_EQ(asked, 3);
+}
+
 TEST_F(Panel, FailedOpenLeavesARedIndicatorAndNoEvent) {
     Start();
     port->SetOpenError("No such file or directory");
