@@ -1,8 +1,5 @@
 #include "CommandLine.h"
-
-#ifndef KV_VERSION
-#define KV_VERSION "0"
-#endif
+#include "KvVersion.h"
 
 namespace kv {
 

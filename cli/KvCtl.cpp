@@ -1,5 +1,6 @@
 #include "KvCtl.h"
 #include "KvCtlText.h"
+#include "KvVersion.h"
 
 #include "LocalDate.h"
 #include "NumberPicture.h"
@@ -71,7 +72,8 @@ QString TKvCtl::HelpText(const QString& command) {
         "  --json          machine-readable output (schema: kvctl help status)\n"
         "  --timeout MS    the link's answer time-out per try (default 1000; 5 tries)\n"
         "  --trace FILE    decoded log of every frame, time-out and damaged frame\n"
-        "  -h, --help      this help, or the command's\n");
+        "  -h, --help      this help, or the command's\n"
+        "      --version   show the version and exit\n");
     if (command == QLatin1String("ports"))
         return QStringLiteral(
             "kvctl ports\n\n"
@@ -228,6 +230,8 @@ bool TKvCtl::Parse(const QStringList& args) {
             a.json = true;
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             a.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            a.version = true;
         } else if (arg == QLatin1String("--dry-run") || arg == QLatin1String("--no-verify")) {
             a.given << arg;
             (arg == QLatin1String("--dry-run") ? a.dryRun : a.noVerify) = true;
@@ -337,6 +341,11 @@ void TKvCtl::Start(const QStringList& args) {
     }
     TArgs& a = *a_;
     QString command = a.command;
+    if (a.version && !a.help) {
+        Out(QStringLiteral("kvctl " KV_VERSION "\n"));
+        Finish(exitOK);
+        return;
+    }
     if (command == QLatin1String("help")) {
         Out(HelpText(a.positional.value(0)));
         Finish(exitOK);

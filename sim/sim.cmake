@@ -24,6 +24,6 @@ if(TARGET kv_link_core AND TARGET kv_link_port)
     ${CMAKE_CURRENT_LIST_DIR}/kvsim_main.cpp
     ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
   )
-  target_link_libraries(kvsim PRIVATE kv_sim_link Qt6::Core)
+  target_link_libraries(kvsim PRIVATE kv_sim_link kv_version Qt6::Core)
   install(TARGETS kvsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -2,6 +2,7 @@
 // port, receive thread and line timing: status as JSON, ports, a port that
 // another program holds, and watch across a hang-up and the new port that
 // kvsim opens under the same link name.
+#include "KvVersion.h"
 #include "Pty.h"
 #include "SimProcess.h"
 
@@ -48,6 +49,32 @@ struct TKvctl {
 };
 
 } // namespace
+
+// The window, kvctl and kvsim print the one version of the build, without a
+// display (the tools package has none).
+TEST(KvctlPty, TheProgramsPrintOneVersion) {
+    const struct {
+        const char* program;
+        const char* expected;
+    } cases[] = {
+        {KVCTL_PATH, "kvctl " KV_VERSION "\n"},
+        {KVSIM_PATH, "kvsim " KV_VERSION "\n"},
+#ifdef KVSETUP_PATH
+        {KVSETUP_PATH, "kvsetup " KV_VERSION " "},
+#endif
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.start(QString::fromUtf8(c.program), {QStringLiteral("--version")});
+        ASSERT_TRUE(p.waitForFinished(30000)) << c.program;
+        EXPECT_EQ(p.exitCode(), 0) << c.program;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(c.expected)) << c.program;
+    }
+}
 
 TEST(KvctlPty, StatusJsonAgainstKvsim) {
     TKvsimProcess sim;
