@@ -51,12 +51,4 @@ add_executable(kvsetup ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(kvsetup PROPERTIES AUTOUIC OFF)
 target_link_libraries(kvsetup PRIVATE kv_app)
 
-# Installed: the program, its menu entry with its icon, and its AppStream
-# description, under the names of the desktop id.
 install(TARGETS kvsetup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
