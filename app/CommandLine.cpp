@@ -1,8 +1,5 @@
 #include "CommandLine.h"
-
-#ifndef KV_VERSION
-#define KV_VERSION "0"
-#endif
+#include "KvVersion.h"
 
 namespace kv {
 
@@ -39,8 +36,9 @@ std::string UsageText(const std::string& program) {
            "      --version   show the version and exit\n"
            "\n"
            "The last used port is kept in an INI file named after the program beside it\n"
-           "when that folder is writable, otherwise in $XDG_CONFIG_HOME (or ~/.config)\n"
-           "in a folder named after the program.\n";
+           "when that folder is writable and no folder of installed programs (a \"bin\"),\n"
+           "otherwise in $XDG_CONFIG_HOME (or ~/.config) in a folder named after the\n"
+           "program.\n";
 }
 
 std::string VersionText() {

@@ -87,10 +87,15 @@ public:
     static QString TitleText(bool developerAccess);
 
     // Beside the executable, named after it with ".ini", when that folder is
-    // writable and the INI file there is no symbolic link of another user;
-    // otherwise in the user's configuration folder ($XDG_CONFIG_HOME or
-    // ~/.config) in a subfolder named after the program.
+    // writable, is no installed program's folder and the INI file there is no
+    // symbolic link of another user; otherwise in the user's configuration
+    // folder ($XDG_CONFIG_HOME or ~/.config) in a subfolder named after the
+    // program.
     static QString DefaultIniFileName();
+    // An installed program's folder: the build's install folder, /usr/bin, or
+    // any folder named "bin" (~/.local/bin, /opt/kv/bin: an install with
+    // another prefix, shared with other programs).
+    static bool IsInstalledProgramFolder(const QString& folder);
     static QString IniFileNameFor(const QString& executable, bool executableFolderWritable,
                                   const QString& configHome);
 

@@ -211,15 +211,19 @@ QString TForm_Main::IniFileNameFor(const QString& executable, bool executableFol
     return configHome + QLatin1Char('/') + name + QLatin1Char('/') + name + QStringLiteral(".ini");
 }
 
+bool TForm_Main::IsInstalledProgramFolder(const QString& folder) {
+    const QString clean = QDir::cleanPath(folder);
+    return QFileInfo(clean).fileName() == QLatin1String("bin") ||
+           QString::fromUtf8(KV_INSTALL_BINDIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts).contains(clean);
+}
+
 QString TForm_Main::DefaultIniFileName() {
     const QString exe = QCoreApplication::applicationFilePath();
     const QString folder = QFileInfo(exe).absolutePath();
     // An installed program keeps its file in the user's folder even where it
-    // could write beside itself (run as root): the system's program folder is
-    // no place for one user's settings.
-    const bool installed =
-        QString::fromUtf8(KV_INSTALL_BINDIRS).split(QLatin1Char(':'), Qt::SkipEmptyParts).contains(folder);
-    bool writable = !exe.isEmpty() && !installed && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
+    // could write beside itself (run as root, or installed into ~/.local): a
+    // folder of programs is no place for one user's settings.
+    bool writable = !exe.isEmpty() && !IsInstalledProgramFolder(folder) && ::access(QFile::encodeName(folder).constData(), W_OK) == 0;
     // A link of another user in the program's folder (a shared folder beside
     // a portable copy) is neither read nor written: the user's own place serves.
     if (writable)

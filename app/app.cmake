@@ -40,20 +40,12 @@ add_library(kv_app STATIC
 )
 set_target_properties(kv_app PROPERTIES AUTOUIC OFF)
 target_include_directories(kv_app PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_BINARY_DIR})
-target_compile_definitions(kv_app PRIVATE KV_VERSION="${PROJECT_VERSION}"
-                                          KV_INSTALL_BINDIRS="${CMAKE_INSTALL_FULL_BINDIR}:/usr/${CMAKE_INSTALL_BINDIR}")
-target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_records kv_status kv_ini kv_settings kv_device kv_link kv_link_port kv_bargraph kv_pictures)
+target_compile_definitions(kv_app PRIVATE KV_INSTALL_BINDIRS="${CMAKE_INSTALL_FULL_BINDIR}:/usr/${CMAKE_INSTALL_BINDIR}")
+target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_records kv_status kv_ini kv_settings kv_device kv_link kv_link_port kv_bargraph kv_pictures
+                             PRIVATE kv_version)
 
 add_executable(kvsetup ${CMAKE_CURRENT_LIST_DIR}/main.cpp)
 set_target_properties(kvsetup PROPERTIES AUTOUIC OFF)
 target_link_libraries(kvsetup PRIVATE kv_app)
 
-# Installed: the program, its menu entry with its icon, and its AppStream
-# description, under the names of the desktop id.
 install(TARGETS kvsetup RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.desktop
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.svg
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/desktop/hu.varnel.kvsetup.metainfo.xml
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)

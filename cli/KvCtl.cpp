@@ -2,6 +2,7 @@
 // link, the output and the exit code, shared by every command.
 #include "KvCtl.h"
 #include "KvCtlText.h"
+#include "KvVersion.h"
 
 #include "LocalDate.h"
 #include "SettingsModel.h"
@@ -201,6 +202,11 @@ void TKvCtl::Start(const QStringList& args) {
     }
     TArgs& a = *a_;
     QString command = a.command;
+    if (a.version && !a.help) {
+        Out(QStringLiteral("kvctl " KV_VERSION "\n"));
+        Finish(exitOK);
+        return;
+    }
     if (command == QLatin1String("help") || a.help || command.isEmpty()) {
         const QString topic = command == QLatin1String("help") ? a.positional.value(0) : command;
         const QString text = HelpText(topic);

@@ -90,7 +90,7 @@ private:
         int settleMs = 100;
         QStringList positional;
         QStringList given; // options given, for the per-command check
-        bool json = false, help = false, dryRun = false, noVerify = false;
+        bool json = false, help = false, version = false, dryRun = false, noVerify = false;
         int timeoutMs = 1000; // the link's answer time-out per try, as the window runs it
         double interval = 1.0;
         long long count = -1;

@@ -72,6 +72,7 @@ QString TKvCtl::HelpText(const QString& command) {
         "  --timeout MS    the link's answer time-out per try (default 1000; 5 tries)\n"
         "  --trace FILE    decoded log of every frame, time-out and damaged frame\n"
         "  -h, --help      this help, or the command's\n"
+        "      --version   show the version and exit\n"
         "  --              ends the options: what follows are arguments\n");
     if (command == QLatin1String("json"))
         return JsonHelp();
@@ -316,6 +317,8 @@ bool TKvCtl::Parse(const QStringList& args) {
             a.json = true;
         } else if (arg == QLatin1String("-h") || arg == QLatin1String("--help")) {
             a.help = true;
+        } else if (arg == QLatin1String("--version")) {
+            a.version = true;
         } else if (arg == QLatin1String("--dry-run") || arg == QLatin1String("--no-verify")) {
             a.given << arg;
             (arg == QLatin1String("--dry-run") ? a.dryRun : a.noVerify) = true;

@@ -3,6 +3,7 @@
 #include "KvCtl.h"
 
 #include "Certificate.h"
+#include "KvVersion.h"
 #include "LocalDate.h"
 
 #include <QDir>
@@ -59,7 +60,7 @@ void TKvCtl::RunCalibrateInput() {
     setup.Fixture = a.fixture;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
-    setup.Version = QStringLiteral("kvctl " KVCTL_VERSION);
+    setup.Version = QStringLiteral("kvctl " KV_VERSION);
     setup.Now = env_.now;
     setup.RunFixture = FixtureForTests;
     setup.Progress = [this](const QString& line) { Err(line + QLatin1Char('\n')); };

@@ -2,6 +2,7 @@
 // against a bench meter on a serial port (CalibrateOutput.h), with its
 // summary or its JSON facts, and its certificate.
 #include "KvCtl.h"
+#include "KvVersion.h"
 
 #include "Certificate.h"
 #include "LocalDate.h"
@@ -33,7 +34,7 @@ void TKvCtl::RunCalibrateOutput() {
     setup.SettleMs = a.settleMs;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
-    setup.Version = QCoreApplication::applicationVersion();
+    setup.Version = QStringLiteral("kvctl " KV_VERSION);
     setup.Now = env_.now;
     setup.Today = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     setup.Timers = env_.timers;

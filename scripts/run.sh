@@ -36,40 +36,5 @@ if [ "$with_sim" -eq 0 ]; then
   exec "$app" "$@"
 fi
 
-work=$(mktemp -d /tmp/kvsim.XXXXXX)
-sim_pid=""
-cleanup() {
-  if [ -n "$sim_pid" ]; then
-    kill "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
-  exec 3>&- 2>/dev/null || true
-  rm -rf "$work"
-}
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-
-# The simulator's console: a FIFO the script holds open, so it never sees the
-# end of its input and anyone can write commands into it.
-mkfifo "$work/console"
-exec 3<>"$work/console"
-"$sim" --link "$work/port" <&3 >"$work/sim.log" 2>&1 &
-sim_pid=$!
-
-for _ in $(seq 1 100); do
-  [ -e "$work/port" ] && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "run: the simulator did not start:" >&2
-    cat "$work/sim.log" >&2
-    exit 1
-  fi
-  sleep 0.05
-done
-if [ ! -e "$work/port" ]; then
-  echo "run: the simulator gave no port within 5 s" >&2
-  exit 1
-fi
-
-echo "run: simulated transmitter on $work/port (log: $work/sim.log)"
-echo "run: its console: echo \"help\" > $work/console"
-KV_EXTRA_PORTS="$work/port${KV_EXTRA_PORTS:+:$KV_EXTRA_PORTS}" "$app" --connect "$work/port" "$@"
+# The same launcher that the package installs as kvsetup-sim, on this build.
+KVSETUP="$app" KVSIM="$sim" exec bash app/desktop/kvsetup-sim.sh "$@"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building, running and testing need on Debian 12, and nothing
 # when everything is already there (so it is cheap to call every time).
+# Usage: scripts/setup.sh [PACKAGE...]   (more packages to make sure of)
 set -euo pipefail
 
 PACKAGES=(
@@ -10,6 +11,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth fonts-liberation2
   clang libclang-rt-14-dev
+  "$@"
 )
 
 missing=()

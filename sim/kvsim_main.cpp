@@ -3,6 +3,7 @@
 #include "DeviceModel.h"
 #include "Faults.h"
 #include "MeterServer.h"
+#include "KvVersion.h"
 #include "PtyServer.h"
 
 #include <QCommandLineParser>
@@ -54,6 +55,7 @@ bool ParseDate(const QString& text, std::uint16_t& y, std::uint8_t& m, std::uint
 int main(int argc, char* argv[]) {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName("kvsim");
+    QCoreApplication::setApplicationVersion(QStringLiteral(KV_VERSION));
 
     QCommandLineParser p;
     p.setApplicationDescription(QStringLiteral(
@@ -87,6 +89,7 @@ int main(int argc, char* argv[]) {
         "(time constant 2.5 ms): read it 50 ms after the poll that carries it, not sooner.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
+    p.addVersionOption();
     const QCommandLineOption link("link", "Keep a symbolic link PATH to the port (for KV_EXTRA_PORTS); only a link or nothing may be there.", "PATH");
     const QCommandLineOption baud("baud", "Line rate when the port's own cannot be read (default 115200).", "RATE", "115200");
     const QCommandLineOption turnaround("turnaround", "Pause in ms between a request and its answer (default 2).", "MS", "2");

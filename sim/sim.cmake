@@ -31,6 +31,6 @@ if(TARGET kv_link_core AND TARGET kv_link_port)
     ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
     ${CMAKE_CURRENT_LIST_DIR}/MeterServer.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterServer.h
   )
-  target_link_libraries(kvsim PRIVATE kv_sim_link Qt6::Core)
+  target_link_libraries(kvsim PRIVATE kv_sim_link kv_version Qt6::Core)
   install(TARGETS kvsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 endif()

@@ -227,6 +227,23 @@ TEST(IniFile, LocationBesideTheProgramOrInTheConfigFolder) {
               QStringLiteral("/x/kvsetup.ini"));
 }
 
+// A build tree or a portable copy keeps the file beside the program; a
+// folder of installed programs (the package's, or another prefix's such as
+// ~/.local/bin) never does.
+TEST(IniFile, InstalledProgramFolders) {
+    const struct {
+        const char* folder;
+        bool installed;
+    } cases[] = {
+        {"/usr/bin", true},          {"/usr/local/bin", true}, {"/home/u/.local/bin", true},
+        {"/home/u/.local/bin/", true}, {"/opt/kv/bin", true},  {"/home/u/bin", true},
+        {"/home/u/kv/build/release/app", false}, {"/media/stick/kvsetup", false},
+        {"/home/u/binaries", false}, {"/home/u/bin/kv", false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(TForm_Main::IsInstalledProgramFolder(QString::fromLatin1(c.folder)), c.installed) << c.folder;
+}
+
 // Another user's link planted beside the program is not taken: the INI file
 // goes to the user's own configuration folder instead.
 TEST(IniFile, AForeignLinkBesideTheProgramGivesWayToTheConfigFolder) {

@@ -2,9 +2,12 @@
 // port, receive thread and line timing: status as JSON, ports, a port that
 // another program holds, and watch across a hang-up and the new port that
 // kvsim opens under the same link name.
+#include "KvVersion.h"
 #include "Pty.h"
 #include "SimProcess.h"
 
+#include <QDir>
+#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -51,6 +54,78 @@ struct TKvctl {
 };
 
 } // namespace
+
+// The window, kvctl and kvsim print the one version of the build, without a
+// display (the tools package has none).
+TEST(KvctlPty, TheProgramsPrintOneVersion) {
+    const struct {
+        const char* program;
+        const char* expected;
+    } cases[] = {
+        {KVCTL_PATH, "kvctl " KV_VERSION "\n"},
+        {KVSIM_PATH, "kvsim " KV_VERSION "\n"},
+#ifdef KVSETUP_PATH
+        {KVSETUP_PATH, "kvsetup " KV_VERSION " "},
+#endif
+    };
+    for (const auto& c : cases) {
+        QProcess p;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.remove(QStringLiteral("DISPLAY"));
+        env.remove(QStringLiteral("QT_QPA_PLATFORM"));
+        p.setProcessEnvironment(env);
+        p.start(QString::fromUtf8(c.program), {QStringLiteral("--version")});
+        ASSERT_TRUE(p.waitForFinished(30000)) << c.program;
+        EXPECT_EQ(p.exitCode(), 0) << c.program;
+        EXPECT_TRUE(p.readAllStandardOutput().startsWith(c.expected)) << c.program;
+    }
+}
+
+// kvsetup-sim (the menu entry's second action) starts kvsim, hands its port
+// to the program with --connect and in KV_EXTRA_PORTS, passes the program's
+// exit code on, and stops the simulator and removes its folder afterwards.
+// The program here is kvctl behind a small script, which needs no display.
+TEST(KvctlPty, KvsetupSimStartsTheSimulatorForTheProgram) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString program = dir.filePath(QStringLiteral("kvsetup"));
+    {
+        QFile f(program);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write("#!/bin/sh\n"
+                "[ \"$1\" = --connect ] && [ \"$KV_EXTRA_PORTS\" = \"$2\" ] && [ \"$3\" = /QORMIX ] || exit 9\n"
+                "exec \"$KVCTL\" --port \"$2\" --json status\n");
+        f.setPermissions(f.permissions() | QFileDevice::ExeOwner);
+    }
+    const struct {
+        const char* name;
+        QString sim;
+        int exit;
+        const char* output; // on stdout, or on stderr when it fails
+    } cases[] = {
+        {"the simulator answers the program", QStringLiteral(KVSIM_PATH), 0, "\"kvctl.status/1\""},
+        {"the simulator cannot start", dir.filePath(QStringLiteral("missing/kvsim")), 1, "did not start"},
+        {"no simulator anywhere", QString(), 1, "apt install kvsetup-tools"},
+    };
+    for (const auto& c : cases) {
+        QTemporaryDir tmp;
+        QProcess p;
+        QProcessEnvironment env;
+        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("TMPDIR"), tmp.path());
+        env.insert(QStringLiteral("KVSETUP"), program);
+        env.insert(QStringLiteral("KVCTL"), QStringLiteral(KVCTL_PATH));
+        if (!c.sim.isEmpty())
+            env.insert(QStringLiteral("KVSIM"), c.sim);
+        p.setProcessEnvironment(env);
+        p.start(QStringLiteral("bash"), {QStringLiteral(KVSETUP_SIM_PATH), QStringLiteral("/QORMIX")});
+        ASSERT_TRUE(p.waitForFinished(30000)) << c.name;
+        EXPECT_EQ(p.exitCode(), c.exit) << c.name;
+        const QByteArray out = c.exit == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
+        EXPECT_TRUE(out.contains(c.output)) << c.name << ": " << out.toStdString();
+        EXPECT_TRUE(QDir(tmp.path()).isEmpty()) << c.name << ": the simulator's folder is left behind";
+    }
+}
 
 TEST(KvctlPty, StatusJsonAgainstKvsim) {
     TKvsimProcess sim;

@@ -5,6 +5,7 @@
 #include "cli_support.h"
 
 #include "../app/poll_support.h"
+#include "KvVersion.h"
 
 #include "KvCtlJson.h"
 
@@ -83,6 +84,10 @@ TEST(Kvctl, UsageAndHelp) {
     } cases[] = {
         {{}, 2, "Usage: kvctl"},
         {{"--help"}, 0, "Exit codes:"},
+        {{"--version"}, 0, "kvctl " KV_VERSION "\n"},
+        {{"status", "--port", "/dev/ttyS0", "--version"}, 0, "kvctl " KV_VERSION "\n"},
+        {{"--version", "--help"}, 0, "Exit codes:"},
+        {{"--version", "--bogus"}, 2, "unknown option --bogus"},
         {{"help", "status"}, 0, "kvctl.status/1"},
         {{"watch", "--help"}, 0, "--csv FILE"},
         {{"frobnicate"}, 2, "unknown command frobnicate"},

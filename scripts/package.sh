@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Builds the Debian packages kvsetup and kvsetup-tools from a copy of this
+# tree in build/deb/ (what a fresh clone holds, with uncommitted changes) and
+# checks them with lintian: an error or a warning that debian/ does not
+# override with its reason fails. Usage: scripts/package.sh
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+# One version: project(VERSION) in CMakeLists.txt is what the programs print;
+# the changelog and the AppStream release must say the same.
+version=$(sed -n 's/^project(kvsetup VERSION \([0-9.]*\).*/\1/p' CMakeLists.txt)
+deb_version=$(dpkg-parsechangelog -S Version)
+if [ "${deb_version%-*}" != "$version" ]; then
+  echo "package: debian/changelog says $deb_version, CMakeLists.txt $version" >&2
+  exit 1
+fi
+if ! grep -q "<release version=\"$version\"" app/desktop/hu.varnel.kvsetup.metainfo.xml; then
+  echo "package: the metainfo has no <release version=\"$version\">" >&2
+  exit 1
+fi
+
+# What dpkg-buildpackage and lintian need, and the build dependencies that
+# debian/control names and this machine lacks.
+"$root/scripts/setup.sh" dpkg-dev lintian
+unmet=$(dpkg-checkbuilddeps 2>&1 >/dev/null | sed -n 's/.*Unmet build dependencies: //p' |
+        sed 's/([^)]*)//g; s/debhelper-compat/debhelper/g' || true)
+if [ -n "$unmet" ]; then
+  # shellcheck disable=SC2086  # a list of names
+  "$root/scripts/setup.sh" $unmet
+fi
+
+out=build/deb
+src=$out/kvsetup-$version
+rm -rf "$out"
+mkdir -p "$src"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z --cached --others --exclude-standard |
+    tar --null --ignore-failed-read -T - -cf - | tar -xf - -C "$src"
+else
+  tar --exclude=./build --exclude='./build-*' -cf - . | tar -xf - -C "$src"
+fi
+
+jobs=$(nproc 2>/dev/null || echo 2)
+(cd "$src" && dpkg-buildpackage -b -us -uc -j"$jobs")
+
+echo "package: lintian"
+lintian --display-info --fail-on error,warning "$out"/kvsetup_*.changes
+ls -l "$out"/*.deb
