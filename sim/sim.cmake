@@ -15,22 +15,20 @@ target_link_libraries(kv_sim PUBLIC kv_records)
 # The simulator's protocol glue (the link engine as ASCII slave, the bench
 # meter's session) and the in-process device and meter for the programs'
 # tests (memory port, manual clock).
-if(TARGET kv_link_core AND TARGET kv_link_port)
-  add_library(kv_sim_link STATIC
-    ${CMAKE_CURRENT_LIST_DIR}/SimSlave.cpp ${CMAKE_CURRENT_LIST_DIR}/SimSlave.h
-    ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.h
-    ${CMAKE_CURRENT_LIST_DIR}/MeterSession.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterSession.h
-    ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.h
-  )
-  target_include_directories(kv_sim_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-  target_link_libraries(kv_sim_link PUBLIC kv_sim kv_link_core kv_link_port)
+add_library(kv_sim_link STATIC
+  ${CMAKE_CURRENT_LIST_DIR}/SimSlave.cpp ${CMAKE_CURRENT_LIST_DIR}/SimSlave.h
+  ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessDevice.h
+  ${CMAKE_CURRENT_LIST_DIR}/MeterSession.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterSession.h
+  ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/InProcessMeter.h
+)
+target_include_directories(kv_sim_link PUBLIC ${CMAKE_CURRENT_LIST_DIR})
+target_link_libraries(kv_sim_link PUBLIC kv_sim kv_link_core kv_link_port)
 
-  add_executable(kvsim
-    ${CMAKE_CURRENT_LIST_DIR}/kvsim_main.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/PtyLine.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyLine.h
-    ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
-    ${CMAKE_CURRENT_LIST_DIR}/MeterServer.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterServer.h
-  )
-  target_link_libraries(kvsim PRIVATE kv_sim_link kv_version Qt6::Core)
-  install(TARGETS kvsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-endif()
+add_executable(kvsim
+  ${CMAKE_CURRENT_LIST_DIR}/kvsim_main.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/PtyLine.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyLine.h
+  ${CMAKE_CURRENT_LIST_DIR}/PtyServer.cpp ${CMAKE_CURRENT_LIST_DIR}/PtyServer.h
+  ${CMAKE_CURRENT_LIST_DIR}/MeterServer.cpp ${CMAKE_CURRENT_LIST_DIR}/MeterServer.h
+)
+target_link_libraries(kvsim PRIVATE kv_sim_link kv_version Qt6::Core)
+install(TARGETS kvsim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})

@@ -1,12 +1,10 @@
 # kvctl calibrate output against kvsim and its bench meter over pseudo-terminals.
-if(TARGET kvctl AND TARGET kvsim)
-  kv_add_test(calibrate_output_pty_tests
-    SOURCES ${CMAKE_CURRENT_LIST_DIR}/calibrate_output_pty_test.cpp
-    LIBS Qt6::Core
-    TIMEOUT 300
-    LABELS integration
-    NO_GTEST_MAIN)
-  target_include_directories(calibrate_output_pty_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/sim)
-  target_compile_definitions(calibrate_output_pty_tests PRIVATE KVSIM_PATH="$<TARGET_FILE:kvsim>" KVCTL_PATH="$<TARGET_FILE:kvctl>")
-  add_dependencies(calibrate_output_pty_tests kvsim kvctl)
-endif()
+kv_add_test(calibrate_output_pty_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/calibrate_output_pty_test.cpp
+  LIBS Qt6::Core
+  TIMEOUT 300
+  LABELS integration
+  NO_GTEST_MAIN)
+target_include_directories(calibrate_output_pty_tests PRIVATE ${CMAKE_SOURCE_DIR}/tests/sim)
+target_compile_definitions(calibrate_output_pty_tests PRIVATE KVSIM_PATH="$<TARGET_FILE:kvsim>" KVCTL_PATH="$<TARGET_FILE:kvctl>")
+add_dependencies(calibrate_output_pty_tests kvsim kvctl)
