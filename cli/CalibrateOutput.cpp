@@ -1,5 +1,6 @@
 #include "CalibrateOutput.h"
 
+#include "Fixture.h"
 #include "MBEngine.h"
 #include "MBTimer.h"
 
@@ -29,6 +30,20 @@ TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
         };
         settle_->start(setup_.SettleMs);
     };
+    if (!setup_.RunFixture && !setup_.Fixture.trimmed().isEmpty()) {
+        fixture_ = std::make_unique<TFixture>(setup_.Fixture, timers_);
+        fixture_->OnOutput = [this](const QString& line) {
+            if (setup_.Progress)
+                setup_.Progress(QStringLiteral("fixture: ") + line);
+        };
+        setup_.RunFixture = [this](const QStringList& words, std::function<void(const QString&)> done) {
+            fixture_->Run(words, std::move(done));
+        };
+    }
+    if (setup_.RunFixture)
+        run_.RunFixture = [this](const QStringList& words) {
+            setup_.RunFixture(words, [this](const QString& error) { run_.OnFixtureDone(error); });
+        };
     run_.OnFinished = [this] { Finished(); };
     cycle_.OnEnd = [this](const kv::TCommandEnd& end) { Ended(end); };
     cycle_.OnPollAnswer = [this](const kv::PollAnswer& a) {
@@ -40,6 +55,9 @@ TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
 }
 
 TCalibrateOutput::~TCalibrateOutput() {
+    if (fixture_)
+        fixture_->Cancel();
+    run_.RunFixture = nullptr;
     run_.OnFinished = nullptr;
     run_.Measure = nullptr;
     cycle_.OnEnd = nullptr;
@@ -128,6 +146,8 @@ void TCalibrateOutput::Interrupt() {
         return;
     }
     interrupted_ = true;
+    if (fixture_)
+        fixture_->Cancel();
     if (meterIdentity_.empty()) {
         // Still asking the meter: the device has not been polled.
         run_.Facts().Failure = QStringLiteral("interrupted");
@@ -153,6 +173,8 @@ void TCalibrateOutput::Finished() {
         return;
     release_->stop();
     settle_->stop();
+    if (fixture_)
+        fixture_->Cancel();
     cycle_.Stop();
     finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
     if (interrupted_)

@@ -10,7 +10,8 @@
 // run, on a failure, on Ctrl-C (a second Ctrl-C leaves at once) and when the
 // device stops answering, in which case polls without forcing go on for
 // ReleaseMs in case it comes back. A hang-up of the device's port leaves
-// nothing to send to: the run ends at once and says so.
+// nothing to send to: the run ends at once and says so. A fixture still
+// running then is ended.
 #include "Certificate.h"
 #include "MeterClient.h"
 #include "OutputCalibrationRun.h"
@@ -25,6 +26,8 @@ class TMBEngine;
 class TMBTimerFactory;
 
 namespace kvctl {
+
+class TFixture;
 
 class TCalibrateOutput : private kv::TPollInputs, private kv::TPendingRequests {
 public:
@@ -43,6 +46,11 @@ public:
         TMBTimerFactory* Timers = nullptr;
         // The meter's port; null: the system's.
         std::function<std::unique_ptr<TMBPort>()> MakeMeterPort;
+        // The fixture that moves the meter's leads between the current loop
+        // and the voltage output (TFixture); empty: they are on both.
+        QString Fixture;
+        // Set: runs the fixture instead of a process (tests: kvsim's console).
+        std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> RunFixture;
     };
     enum class TEnd : std::uint8_t { Running, Passed, Failed, NoAnswer, Interrupted };
 
@@ -90,6 +98,7 @@ private:
     std::unique_ptr<TMBTimerFactory> ownTimers_; // when the setup gives none
     TMBTimerFactory& timers_;
     TMeterClient meter_;
+    std::unique_ptr<TFixture> fixture_;
     std::unique_ptr<TMBTimer> settle_, release_;
     std::string meterIdentity_;
     mutable std::uint16_t composed_ = 0; // the PWM word of the poll last composed

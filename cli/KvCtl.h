@@ -70,7 +70,7 @@ public:
     kv::TPollCycle* Cycle() { return calibrateOutput_ ? &calibrateOutput_->Cycle() : cycle_.get(); }
     TCalibrateInput* CalibrateInput() { return calibrateInput_.get(); }
     const TCalibrateOutput* CalibrateOutput() const { return calibrateOutput_.get(); }
-    // Replaces the line's fixture of calibrate input (tests: kvsim's console).
+    // Replaces the line's fixture of calibrate input and output (tests: kvsim's console).
     std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> FixtureForTests;
     TPendingFlags& Pending() { return pending_; }
 

@@ -132,7 +132,7 @@ QString TKvCtl::HelpText(const QString& command) {
             "(files saved under either locale); files are written with the machine's.\n"
             "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
     const QString calibrateOutputHelp = QStringLiteral(
-            "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS]\n"
+            "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
             "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
             "Runs the seven steps of the setup program's output calibration wizard without\n"
             "a window, against a bench multimeter that speaks SCPI on a serial port (lines\n"
@@ -149,8 +149,11 @@ QString TKvCtl::HelpText(const QString& command) {
             "been answered, and then the output is given --settle MS (default 100) to\n"
             "settle (its filter; kvsim's settles in 50 ms).\n\n"
             "The meter's leads: the loop current and the voltage output both (a meter on\n"
-            "each quantity's terminals, or one whose inputs see both). --fixture (a relay\n"
-            "box switching the meter between them) is not there yet.\n\n"
+            "each quantity's terminals, or one whose inputs see both), or switched by the\n"
+            "line's relay box: --fixture CMD is run by /bin/sh with the word `current`\n"
+            "before steps 1-3 and `voltage` before steps 4-6 as its last argument; the run\n"
+            "goes on when it exits 0 (its output goes to stderr) and fails when it exits\n"
+            "otherwise or takes over 60 s. kvsim's console takes `meter current|voltage`.\n\n"
             "Forcing always ends (PWM word 0): at the end, on a failure, on Ctrl-C (a\n"
             "second Ctrl-C leaves at once, the output maybe still forced) and when the\n"
             "device stops answering (polls without forcing go on for 10 s in case it comes\n"

@@ -20,9 +20,9 @@ void TKvCtl::RunCalibrateOutput() {
         Finish(exitUsage);
         return;
     }
-    if (!a.fixture.isEmpty()) {
-        Err(QStringLiteral("kvctl: calibrate output --fixture: not yet; put the meter's leads on both outputs "
-                           "and leave --fixture out\n"));
+    if (!a.fixture.isEmpty() && a.fixture.trimmed().isEmpty()) {
+        Err(QStringLiteral("kvctl: calibrate output --fixture needs a command, or leave it out when the meter's "
+                           "leads are on both outputs\n"));
         Finish(exitUsage);
         return;
     }
@@ -39,6 +39,8 @@ void TKvCtl::RunCalibrateOutput() {
     setup.Today = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     setup.Timers = env_.timers;
     setup.MakeMeterPort = env_.makeMeterPort;
+    setup.Fixture = a.fixture;
+    setup.RunFixture = FixtureForTests;
     setup.Progress = [this](const QString& line) { Err(QStringLiteral("kvctl: ") + line + QLatin1Char('\n')); };
     calibrateOutput_ = std::make_unique<TCalibrateOutput>(*link_, setup);
     calibrateOutput_->OnFinished = [this] { CalibrateOutputFinished(); };

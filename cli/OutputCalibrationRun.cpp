@@ -61,6 +61,19 @@ void TOutputCalibrationRun::Force(std::int32_t pwm) {
 void TOutputCalibrationRun::BeginStep(int index) {
     step_ = index;
     const oc::TStepRule& rule = oc::kSteps[index];
+    if (RunFixture && (rule.stored != oc::stNone || rule.test != oc::tpNone)) {
+        const bool current = rule.stored != oc::stNone ? oc::kStoredTargets[rule.stored].current
+                                                       : oc::kTestTargets[rule.test].current;
+        if (leadsOnCurrent_ != current) {
+            phase_ = phFixture;
+            awaitingReading_ = false;
+            const QString words = current ? QStringLiteral("current") : QStringLiteral("voltage");
+            if (Progress)
+                Progress(QStringLiteral("%1: fixture: %2").arg(StepTitle(index), words));
+            RunFixture(QStringList{words});
+            return;
+        }
+    }
     if (rule.stored != oc::stNone) {
         phase_ = phSearch;
         const oc::TTarget& t = oc::kStoredTargets[rule.stored];
@@ -105,6 +118,17 @@ void TOutputCalibrationRun::BeginStep(int index) {
     facts_.Written = kv::cert::WrittenValues(record);
     if (Progress)
         Progress(QStringLiteral("%1: writing the calibration (command 3)").arg(StepTitle(index)));
+}
+
+void TOutputCalibrationRun::OnFixtureDone(const QString& error) {
+    if (phase_ != phFixture)
+        return; // the run has moved on (stopped meanwhile)
+    if (!error.isEmpty())
+        return Fail(QStringLiteral("the fixture failed: %1").arg(error));
+    const oc::TStepRule& rule = oc::kSteps[step_];
+    leadsOnCurrent_ = rule.stored != oc::stNone ? oc::kStoredTargets[rule.stored].current
+                                                : oc::kTestTargets[rule.test].current;
+    BeginStep(step_);
 }
 
 void TOutputCalibrationRun::OnPoll(const kv::PollAnswer& a, std::uint16_t carried) {

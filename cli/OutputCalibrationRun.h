@@ -13,6 +13,11 @@
 //   step 7: the record written with command 3 (up to kWriteTries ends
 //       without success);
 //   then one poll without forcing that the device answers: forcing ends.
+// With a fixture (RunFixture set), the meter's leads are moved by it before
+// the first step on each output: `current` before steps 1-3, `voltage`
+// before steps 4-6; the run reads nothing until it has exited 0, and the
+// value forced before stays forced meanwhile. Without one the leads are on
+// both outputs all along.
 // A failure or an interruption skips to the last part while the device
 // answers; a device that no longer answers keeps being asked to end the
 // forcing (the command bounds how long).
@@ -30,6 +35,7 @@
 #include "PWMSearch.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <cstdint>
@@ -72,10 +78,14 @@ public:
     // The device stopped answering: the run asks on for the end of forcing,
     // and has failed.
     void Lost(const QString& why);
+    // The fixture asked for has ended: "" when it exited 0, else why not.
+    void OnFixtureDone(const QString& error);
 
     // ---- what the run asks of the command
     // Wait the settle time, then read this quantity (OnReading).
     std::function<void(TMeterQuantity quantity)> Measure;
+    // Run the fixture with these words (OnFixtureDone); unset: no fixture.
+    std::function<void(const QStringList& words)> RunFixture;
     std::function<void(const QString& line)> Progress;
     std::function<void()> OnFinished;
 
@@ -96,6 +106,7 @@ private:
     enum TPhase : std::uint8_t {
         phIdle,
         phFirstPoll, // the device's identity and calibration date
+        phFixture,   // the fixture moves the meter's leads
         phSearch,    // steps 1, 2, 4, 5
         phCheck,     // steps 3, 6
         phWrite,     // step 7
@@ -118,6 +129,7 @@ private:
     std::uint16_t word_ = 0;       // the PWM word polls carry
     bool awaitingReading_ = false; // a poll with word_ was answered; the reading is asked for
     bool forcingEnded_ = false;
+    std::optional<bool> leadsOnCurrent_; // where the fixture put the meter's leads
     std::array<std::int32_t, kv::outcal::stCount> stored_;
     std::optional<TPWMSearch> search_;
     double stepSlope_[2] = {kNominalAmperePerCount, kNominalVoltPerCount};

@@ -82,7 +82,7 @@ TEST(KvctlCalibrateOutput, UsageAndAMeterThatDoesNotAnswer) {
     } const table[] = {
         {{"calibrate", "output"}, 2, "calibrate output needs --meter PORT", false},
         {{"calibrate"}, 2, "calibrate needs input or output", false},
-        {kCalibrate + QStringList{"--fixture", "relay.sh"}, 2, "--fixture: not yet", false},
+        {kCalibrate + QStringList{"--fixture", " "}, 2, "--fixture needs a command", false},
         {kCalibrate + QStringList{"--meter-baud", "0"}, 2, "bad value for --meter-baud", false},
         {kCalibrate + QStringList{"--csv", "x.csv"}, 2, "--csv is not an option of calibrate", false},
     };
@@ -126,5 +126,68 @@ TEST(KvctlCalibrateOutput, ALostDeviceIsReportedAsMaybeStillForced) {
             EXPECT_GE(rig.clock.now() - from, 10000);
         }
         EXPECT_TRUE(S(rig.out).contains("FAILED")) << S(rig.out).toStdString();
+    }
+}
+
+// A meter whose leads a fixture moves, as kvsim's console moves them: on the
+// voltage output alone until the fixture says `current`, so that a reading
+// taken before the fixture has exited reads 0 and fails the search. The
+// fixture's failure and Ctrl-C while it runs end the forcing and write nothing.
+TEST(KvctlCalibrateOutput, AFixtureMovesTheMetersLeadsBeforeEachOutput) {
+    struct {
+        const char* what;
+        bool fixture;
+        int exit;
+        const char* failure;
+    } const table[] = {
+        {"moved by the fixture", true, 0, ""},
+        {"no fixture, leads on the voltage output", false, 1, "step 1/7"},
+        {"the fixture fails at voltage", true, 1, "the fixture failed: \"voltage\" exited with 1"},
+        {"Ctrl-C while the fixture runs", true, 130, "interrupted"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        const std::string what = row.what;
+        TCtlRig rig;
+        rig.config.BoardSeed = 3;
+        QStringList words;
+        std::function<void(const QString&)> held;
+        if (row.fixture)
+            rig.prepare = [&](kvctl::TKvCtl& ctl) {
+                ctl.FixtureForTests = [&](const QStringList& w, std::function<void(const QString&)> done) {
+                    words += w;
+                    EXPECT_EQ(rig.meter->Meter().Wiring(), w == QStringList{"voltage"} ? kvsim::wiredCurrent
+                                                                                      : kvsim::wiredVoltage);
+                    if (what.starts_with("the fixture") && w == QStringList{"voltage"})
+                        return done(QStringLiteral("\"voltage\" exited with 1"));
+                    if (what.starts_with("Ctrl-C") && w == QStringList{"voltage"}) {
+                        held = std::move(done);
+                        EXPECT_NE(rig.device->Model().ForcedPWM(), 0); // 20 mA, the last check's
+                        rig.ctl->Interrupt();
+                        return;
+                    }
+                    rig.meter->Meter().SetWiring(w == QStringList{"current"} ? kvsim::wiredCurrent
+                                                                             : kvsim::wiredVoltage);
+                    done({});
+                };
+            };
+        rig.Start(QStringList{"--json"} + kCalibrate + (row.fixture ? QStringList{"--fixture", "relay.sh"} : QStringList{}));
+        ASSERT_TRUE(rig.meter);
+        rig.meter->Meter().SetWiring(kvsim::wiredVoltage);
+        ASSERT_TRUE(rig.RunUntil([&] { return rig.ctl->Finished(); }));
+        if (held)
+            held({}); // a fixture that ends after the run has: nothing moves on
+        EXPECT_EQ(rig.ctl->ExitCode(), row.exit) << S(rig.err).toStdString();
+        const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
+        EXPECT_EQ(o["passed"].toBool(), row.exit == 0);
+        EXPECT_TRUE(o["failure"].toString().contains(QLatin1String(row.failure))) << o["failure"].toString().toStdString();
+        EXPECT_EQ(rig.device->Model().ForcedPWM(), 0);
+        const bool written = std::any_of(rig.ended.begin(), rig.ended.end(), [](const clitest::TSent& t) {
+            return t.command == kv::cmdWriteOutputCalibration;
+        });
+        EXPECT_EQ(written, row.exit == 0);
+        if (row.fixture) {
+            EXPECT_EQ(words, (QStringList{"current", "voltage"}));
+        }
     }
 }

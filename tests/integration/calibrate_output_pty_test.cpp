@@ -2,7 +2,8 @@
 // kvsim with its bench meter, over pseudo-terminals in real time. Three
 // boards calibrated unattended, then their output in normal operation read
 // with the same meter; Ctrl-C and a device gone silent in the middle of the
-// search both leave the output unforced.
+// search both leave the output unforced; a fixture script moves the meter's
+// leads through kvsim's console.
 #include "SimProcess.h"
 
 #include <QElapsedTimer>
@@ -22,6 +23,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -230,6 +232,33 @@ TEST(CalibrateOutputPty, ADeviceGoneSilentIsUnforcedWhenItAnswersAgain) {
     EXPECT_TRUE(ctl.err.contains("forcing ended")) << ctl.err.toStdString();
     sim.Say("status");
     EXPECT_TRUE(sim.output.back().endsWith("forced PWM 0")) << sim.output.back().toStdString();
+}
+
+// The line's fixture as a shell script writing to kvsim's console, whose
+// meter starts on the voltage output alone: the current steps read the loop
+// only once the script has said `current`.
+TEST(CalibrateOutputPty, AFixtureScriptMovesTheMetersLeads) {
+    QTemporaryDir dir;
+    const QString console = dir.filePath(QStringLiteral("console"));
+    ASSERT_EQ(::mkfifo(QFile::encodeName(console).constData(), 0600), 0);
+    // Held open for writing, so that the console never sees an end between
+    // the script's lines.
+    const int keep = ::open(QFile::encodeName(console).constData(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(keep, 0);
+    const QString meterPath = MeterPath("fixture");
+    TKvsimProcess sim({"--board-seed", "6", "--meter-link", meterPath}, console);
+    ASSERT_TRUE(sim.ok);
+    const char voltage[] = "meter voltage\n";
+    ASSERT_EQ(::write(keep, voltage, sizeof voltage - 1), static_cast<ssize_t>(sizeof voltage - 1));
+    TKvctl ctl({"--port", sim.port, "--json", "calibrate", "output", "--meter", meterPath, "--fixture",
+                QStringLiteral("sh -c 'echo meter \"$*\" > %1' --").arg(console)});
+    EXPECT_EQ(ctl.Finish(), 0) << ctl.err.toStdString();
+    EXPECT_TRUE(QJsonDocument::fromJson(ctl.out).object()["passed"].toBool()) << ctl.out.toStdString();
+    EXPECT_TRUE(ctl.err.contains("step 1/7: fixture: current")) << ctl.err.toStdString();
+    EXPECT_TRUE(ctl.err.contains("step 4/7: fixture: voltage")) << ctl.err.toStdString();
+    const QByteArray said = sim.proc.readAllStandardOutput();
+    EXPECT_TRUE(said.contains("meter on the current loop")) << said.toStdString();
+    ::close(keep);
 }
 
 int main(int argc, char** argv) {

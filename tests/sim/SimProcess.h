@@ -27,9 +27,12 @@ inline bool WaitFor(const std::function<bool()>& pred, int ms) {
 
 class TKvsimProcess {
 public:
-    explicit TKvsimProcess(const QStringList& args = {}) {
+    // `console`: a file (a FIFO) its console reads instead of the test's Say.
+    explicit TKvsimProcess(const QStringList& args = {}, const QString& console = {}) {
         proc.setProgram(QStringLiteral(KVSIM_PATH));
         proc.setArguments(args);
+        if (!console.isEmpty())
+            proc.setStandardInputFile(console);
         proc.setProcessChannelMode(QProcess::SeparateChannels);
         proc.start();
         ok = proc.waitForStarted(5000) && NextPort(5000);
