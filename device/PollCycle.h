@@ -41,6 +41,8 @@
 //  - after a good poll the maintenance actions it ended are released
 //    (kv::MaintenanceEndedBy: acknowledged, or a wire resistance no longer
 //    storable).
+//  - before a close, a forced device gets one poll without forcing
+//    (EndForcing); nothing is started after it.
 // Nothing is started while the port is closed or after Stop().
 #include "DeviceRecords.h"
 #include "MBEngine.h"

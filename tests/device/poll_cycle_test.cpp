@@ -178,81 +178,42 @@ TEST(CycleOrder, NothingStartsWhenClosedOrStopped) {
     EXPECT_LE(rig.device->AnswersSent(), stopped + 1); // the one under way at most
 }
 
-// Ending the forcing before a close: one poll with PWM 0, FET 0 and no
-// maintenance action replaces whatever is under way, with a single try, and
-// nothing follows it; a silent device holds the close up by one time-out at
-// most.
+// Before a close: one poll without forcing or maintenance action replaces
+// the request under way, with a single try, and nothing follows it; a silent
+// device holds the close up by one time-out at most.
 TEST(CycleEndForcing, OneUnforcedPollThenNothing) {
-    const struct {
-        const char* name;
-        bool answers;     // the device answers the closing poll
-        std::int64_t lag; // ms after a good poll's end when the close comes
-    } cases[] = {
-        {"answering, next poll waiting for its start", true, 5},
-        {"answering, a poll under way", true, 40},
-        {"silent, next poll waiting for its start", false, 5},
-        {"silent, a poll under way", false, 40},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
+    for (const bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "answering" : "silent");
         TCycleRig rig(false);
         rig.link.setMBMasterTimeOut(300);
         std::vector<Bytes> heard;
         bool silent = false;
-        rig.Script([&](std::uint8_t command, const Bytes& data) -> std::optional<TCycleRig::TAnswer> {
+        rig.Script([&](std::uint8_t, const Bytes& data) -> std::optional<TCycleRig::TAnswer> {
             heard.push_back(data);
-            if (silent || command != kv::cmdPoll)
-                return std::nullopt;
-            return TCycleRig::TAnswer{0, kv::PollAnswer{}.Encode()};
+            return silent ? std::nullopt : std::optional(TCycleRig::TAnswer{0, kv::PollAnswer{}.Encode()});
         });
         rig.inputs.pwm = 12345;
         rig.inputs.fet = 0xAE;
         rig.flags.maintenance = kv::maint::Reset;
         rig.Open();
         ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
-        ASSERT_TRUE(rig.cycle.Forcing());
-        silent = true; // a poll started meanwhile stays under way
-        rig.RunFor(c.lag);
-        silent = !c.answers;
+        silent = true;
+        rig.RunFor(40); // the next poll is under way, unanswered
+        silent = !answers;
         const std::size_t before = heard.size();
         const std::int64_t t0 = rig.clock.now();
-        int done = 0;
-        std::int64_t doneAt = -1;
-        rig.cycle.EndForcing([&] {
-            ++done;
-            doneAt = rig.clock.now();
-        });
-        rig.cycle.EndForcing([&] { ++done; }); // a second close waits for the same end
-        EXPECT_TRUE(rig.cycle.EndingForcing());
+        std::vector<std::int64_t> done;
+        for (int i = 0; i < 2; ++i) // a second close waits for the same end
+            rig.cycle.EndForcing([&] { done.push_back(rig.clock.now()); });
         rig.RunFor(10000);
-        ASSERT_EQ(done, 2);
-        EXPECT_FALSE(rig.cycle.Forcing());
-        ASSERT_EQ(heard.size(), before + 1) << "one try, nothing after it";
-        const Bytes& last = heard.back();
-        ASSERT_EQ(last.size(), 8u);
-        EXPECT_EQ(Hex(Bytes(last.begin(), last.begin() + 3)), "00 00 00"); // PWM, maintenance
-        EXPECT_EQ(last[7], 0);                                              // FET
-        EXPECT_LE(doneAt - t0, 20 + 50 + 300) << "start delay, sending and one time-out";
+        ASSERT_EQ(done.size(), 2u);
+        EXPECT_LE(done[0] - t0, 20 + 50 + 300) << "start delay, sending and one time-out";
+        ASSERT_EQ(heard.size(), before + 1);
+        EXPECT_EQ(Hex(heard.back()), "00 00 00 EA 07 0C 06 00");
         EXPECT_EQ(rig.link.MBMasterMaxTryNumber(), 5);
+        rig.cycle.EndForcing([&] { done.push_back(-1); }); // no longer forced: at once
+        EXPECT_EQ(done.size(), 3u);
     }
-}
-
-TEST(CycleEndForcing, NotForcedOrClosedEndsAtOnce) {
-    TCycleRig rig(false);
-    rig.Script([](std::uint8_t, const Bytes&) { return TCycleRig::TAnswer{0, kv::PollAnswer{}.Encode()}; });
-    rig.Open();
-    ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
-    int done = 0;
-    rig.cycle.EndForcing([&] { ++done; });
-    EXPECT_EQ(done, 1);
-    EXPECT_FALSE(rig.cycle.EndingForcing());
-
-    rig.inputs.pwm = 100;
-    ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
-    rig.RunFor(30); // the next forcing poll is under way
-    rig.link.Close();
-    rig.cycle.EndForcing([&] { ++done; });
-    EXPECT_EQ(done, 2);
 }
 
 int main(int argc, char** argv) {
