@@ -177,6 +177,7 @@ TEST(AppEndToEnd, ClosingEndsTheForcing) {
     };
     for (const bool silent : {false, true}) {
         SCOPED_TRACE(silent ? "the window's close, a silent device" : "the port's Close");
+        f.PageControl1->setCurrentWidget(f.TabSheet_Settings); // not forcing yet
         const std::size_t from = w.ends.size();
         if (silent)
             w.OpenPort(sim.port);
@@ -197,8 +198,9 @@ TEST(AppEndToEnd, ClosingEndsTheForcing) {
         EXPECT_EQ(w.ends.back().status, silent ? stTimeOut : stOK);
         EXPECT_EQ(w.ends.back().pwm, 0);
         EXPECT_EQ(w.ends.back().fet, 0);
-        if (!silent)
+        if (!silent) {
             EXPECT_NEAR(meterMA(), normal, 0.01);
+        }
     }
 }
 
