@@ -87,6 +87,8 @@ void TPollCycle::EndForcing(std::function<void()> done) {
         return;
     }
     if (!forcing_ || stopped_ || !link_.MBPortOpen()) {
+        // Nothing can reach the device now; a close that asks again goes on.
+        forcing_ = false;
         done();
         return;
     }
