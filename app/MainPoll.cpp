@@ -101,6 +101,15 @@ void TForm_Main::SetupPollCycle() {
     };
     m_pollCycle->OnPollAnswer = [this](const kv::PollAnswer& a) { DecodePollAnswer(a); };
     m_pollCycle->OnSettingsRecord = [this](kv::TDeviceCommand, const kv::SettingsRecord& r) { ApplySettingsAnswer(r); };
+    // A transmitter left forced would drive a wrong current in its loop
+    // until someone polls it again: the port closes only after a poll that
+    // ends the forcing.
+    MB1->OnMBBeforeClose = [this] {
+        if (!m_pollCycle->Forcing() && !m_pollCycle->EndingForcing())
+            return true;
+        m_pollCycle->EndForcing([this] { MB1->MBClose(); });
+        return false;
+    };
 }
 
 std::uint8_t TForm_Main::FETControlByte(bool w3, bool az, bool kelvin, bool i400uA, bool potFix, bool w3Alt) {

@@ -177,6 +177,13 @@ void TForm_Main::FormClose() {
 }
 
 void TForm_Main::closeEvent(QCloseEvent* event) {
+    // The window waits for the poll that ends the forcing (at most the
+    // link's time-out for one try), then closes with the port.
+    if (!m_closed && MB1->MBPortOpen() && (m_pollCycle->Forcing() || m_pollCycle->EndingForcing())) {
+        event->ignore();
+        m_pollCycle->EndForcing([this] { close(); });
+        return;
+    }
     if (!m_closed) {
         m_closed = true;
         FormClose();

@@ -50,7 +50,8 @@ PollRequest TPollCycle::ComposePoll() const {
 }
 
 void TPollCycle::Start(TDeviceCommand command, const std::vector<std::uint8_t>& data) {
-    if (stopped_)
+    // The closing poll is the last request: nothing replaces it.
+    if (stopped_ || endingForcing_)
         return;
     link_.setMBMasterCommandToSlave(command);
     link_.MBTXBufferClear();
@@ -69,7 +70,41 @@ void TPollCycle::Start(TDeviceCommand command, const std::vector<std::uint8_t>& 
     link_.MBStartQuery(delay);
 }
 
-void TPollCycle::StartPoll() { Start(cmdPoll, ComposePoll().Encode()); }
+void TPollCycle::StartPoll() {
+    const PollRequest r = ComposePoll();
+    if (!stopped_)
+        forcing_ = r.PWMForceValue != 0 || r.FETControl != 0;
+    Start(cmdPoll, r.Encode());
+}
+
+void TPollCycle::EndForcing(std::function<void()> done) {
+    if (endingForcing_) {
+        // Already under way: this caller waits for the same end.
+        endingForcing_ = [first = std::move(endingForcing_), done = std::move(done)] {
+            first();
+            done();
+        };
+        return;
+    }
+    if (!forcing_ || stopped_ || !link_.MBPortOpen()) {
+        // Nothing can reach the device now; a close that asks again goes on.
+        forcing_ = false;
+        done();
+        return;
+    }
+    // The device drives its output and switches itself again; no new
+    // maintenance action is started whose acknowledgement nobody will see.
+    PollRequest r = ComposePoll();
+    r.PWMForceValue = 0;
+    r.FETControl = 0;
+    r.MaintenanceBits = 0;
+    forcing_ = false;
+    resync_ = false;
+    triesBeforeEnding_ = link_.MBMasterMaxTryNumber();
+    link_.setMBMasterMaxTryNumber(1);
+    Start(cmdPoll, r.Encode()); // delayed: its end cannot come before `done` is kept
+    endingForcing_ = std::move(done);
+}
 
 void TPollCycle::StartCommand(TPendingCommand command) {
     if (const auto data = pending_.CommandData(command)) {
@@ -95,6 +130,15 @@ void TPollCycle::EndOfTransaction(TMBStatus status, const std::string& statusTex
     // answers an earlier request; the request goes out as composed.
     if (link_.MBQueryPending())
         return;
+    if (endingForcing_) {
+        // The closing poll's end (or that of the request it replaced, which
+        // comes only after it went out): the close goes on, nothing follows.
+        link_.setMBMasterMaxTryNumber(triesBeforeEnding_);
+        const std::function<void()> done = std::move(endingForcing_);
+        endingForcing_ = nullptr;
+        done();
+        return;
+    }
     TCommandEnd end;
     end.Command = link_.MBMasterCommandToSlave();
     end.Status = status;

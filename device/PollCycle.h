@@ -41,6 +41,8 @@
 //  - after a good poll the maintenance actions it ended are released
 //    (kv::MaintenanceEndedBy: acknowledged, or a wire resistance no longer
 //    storable).
+//  - before a close, a forced device gets one poll without forcing
+//    (EndForcing); nothing is started after it.
 // Nothing is started while the port is closed or after Stop().
 #include "DeviceRecords.h"
 #include "MBEngine.h"
@@ -125,6 +127,18 @@ public:
     PollRequest ComposePoll() const;
     // The dispatcher: the link's end of a transaction.
     void EndOfTransaction(TMBStatus status, const std::string& statusText);
+    // Whether the device is forced now: the last poll started carried a PWM
+    // word or a FET byte other than 0.
+    bool Forcing() const { return forcing_; }
+    // The closing poll of EndForcing is under way.
+    bool EndingForcing() const { return static_cast<bool>(endingForcing_); }
+    // Ends the forcing before the port closes (each way of closing but a
+    // hang-up calls it first): when the device is forced and the port open,
+    // one poll with PWM word and FET byte 0 takes the place of the request
+    // under way, with a single try, and `done` runs when it ends (at most the
+    // link's time-out for one try after its start); no request follows it.
+    // Otherwise `done` runs at once.
+    void EndForcing(std::function<void()> done);
     // No request is started any more, until Resume.
     void Stop() { stopped_ = true; }
     void Resume() { stopped_ = false; }
@@ -147,6 +161,9 @@ private:
     TPollInputs& inputs_;
     TPendingRequests& pending_;
     bool stopped_ = false;
+    bool forcing_ = false;
+    std::function<void()> endingForcing_; // set while the closing poll is under way
+    std::uint8_t triesBeforeEnding_ = 0;
     bool resync_ = false; // the next start waits out a crossed request's own answer
 };
 

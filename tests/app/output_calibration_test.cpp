@@ -328,21 +328,23 @@ TEST(OutputCalibrationWrite, RepeatedAfterFailuresWithTheRecordTheLogShows) {
 }
 
 // Forcing never outlives the page: each way of leaving it stops it at the
-// next request, or no request follows at all.
+// next request; a close sends that request before the port closes, a
+// hang-up none at all.
 TEST(OutputCalibrationForcing, EndsWithEveryWayOfLeavingThePage) {
     const struct {
         const char* name;
         std::function<void(TRig&)> leave;
         std::function<void(TRig&)> comeBack; // null: the port is gone
         bool restarts;
+        bool closingPoll = false; // the port closes after one poll without forcing
     } cases[] = {
         {"another sub-page", [](TRig& r) { r.f().PageControl2->setCurrentWidget(r.f().TabSheet_FETControl); },
          [](TRig& r) { r.f().PageControl2->setCurrentWidget(r.f().TabSheet_OutputCalibration); }, true},
         {"the settings page", [](TRig& r) { r.f().PageControl1->setCurrentWidget(r.f().TabSheet_Settings); },
          [](TRig& r) { r.f().PageControl1->setCurrentWidget(r.f().TabSheet_DeveloperTool); }, false},
-        {"closing the port", [](TRig& r) { r.Close(); }, nullptr, false},
+        {"closing the port", [](TRig& r) { r.OpenClose()->click(); }, nullptr, false, true},
         {"a hang-up", [](TRig& r) { r.device->HangUp(); }, nullptr, false},
-        {"closing the window", [](TRig& r) { r.f().close(); }, nullptr, false},
+        {"closing the window", [](TRig& r) { r.f().close(); }, nullptr, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -356,7 +358,16 @@ TEST(OutputCalibrationForcing, EndsWithEveryWayOfLeavingThePage) {
             // The hang-up reaches the link through the event loop.
             QCoreApplication::processEvents();
             QCoreApplication::processEvents();
+            const std::size_t before = r.ended.size();
+            r.clock.advanceUntil([&] {
+                r.port->DeliverPending();
+                return !r.f().MB1->MBPortOpen();
+            }, 2000);
             EXPECT_FALSE(r.f().MB1->MBPortOpen());
+            if (c.closingPoll) {
+                ASSERT_EQ(r.ended.size(), before + 1);
+                EXPECT_EQ(r.ended.back().sent[0] | r.ended.back().sent[1] << 8 | r.ended.back().sent[7], 0);
+            }
             r.port->TakeWritten();
             const std::size_t ends = r.ended.size();
             r.clock.advance(10000);

@@ -178,6 +178,44 @@ TEST(CycleOrder, NothingStartsWhenClosedOrStopped) {
     EXPECT_LE(rig.device->AnswersSent(), stopped + 1); // the one under way at most
 }
 
+// Before a close: one poll without forcing or maintenance action replaces
+// the request under way, with a single try, and nothing follows it; a silent
+// device holds the close up by one time-out at most.
+TEST(CycleEndForcing, OneUnforcedPollThenNothing) {
+    for (const bool answers : {true, false}) {
+        SCOPED_TRACE(answers ? "answering" : "silent");
+        TCycleRig rig(false);
+        rig.link.setMBMasterTimeOut(300);
+        std::vector<Bytes> heard;
+        bool silent = false;
+        rig.Script([&](std::uint8_t, const Bytes& data) -> std::optional<TCycleRig::TAnswer> {
+            heard.push_back(data);
+            return silent ? std::nullopt : std::optional(TCycleRig::TAnswer{0, kv::PollAnswer{}.Encode()});
+        });
+        rig.inputs.pwm = 12345;
+        rig.inputs.fet = 0xAE;
+        rig.flags.maintenance = kv::maint::Reset;
+        rig.Open();
+        ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
+        silent = true;
+        rig.RunFor(40); // the next poll is under way, unanswered
+        silent = !answers;
+        const std::size_t before = heard.size();
+        const std::int64_t t0 = rig.clock.now();
+        std::vector<std::int64_t> done;
+        for (int i = 0; i < 2; ++i) // a second close waits for the same end
+            rig.cycle.EndForcing([&] { done.push_back(rig.clock.now()); });
+        rig.RunFor(10000);
+        ASSERT_EQ(done.size(), 2u);
+        EXPECT_LE(done[0] - t0, 20 + 50 + 300) << "start delay, sending and one time-out";
+        ASSERT_EQ(heard.size(), before + 1);
+        EXPECT_EQ(Hex(heard.back()), "00 00 00 EA 07 0C 06 00");
+        EXPECT_EQ(rig.link.MBMasterMaxTryNumber(), 5);
+        rig.cycle.EndForcing([&] { done.push_back(-1); }); // no longer forced: at once
+        EXPECT_EQ(done.size(), 3u);
+    }
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

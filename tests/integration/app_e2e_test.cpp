@@ -8,6 +8,7 @@
 #include "SpeedButton.h"
 
 #include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QApplication>
 #include <QLineEdit>
 #include <QListWidget>
@@ -17,6 +18,7 @@
 
 #include <sys/resource.h>
 
+#include <cmath>
 #include <memory>
 #include <vector>
 
@@ -34,6 +36,8 @@ double CpuSeconds() {
 struct TEnd {
     std::uint8_t command;
     TMBStatus status;
+    std::uint16_t pwm; // a poll's PWM word and FET byte
+    std::uint8_t fet;
 };
 
 // The window on kvsim's port, each finished transaction recorded.
@@ -42,14 +46,17 @@ struct TWindow {
     std::unique_ptr<TForm_Main> form;
     std::vector<TEnd> ends;
 
-    explicit TWindow(const QString& port) {
+    explicit TWindow(const QString& port, const QStringList& parameters = {}) {
         TFormMainOptions o;
         o.IniFileName = dir.filePath(QStringLiteral("kvsetup.ini"));
         o.ConnectPort = port;
+        o.Parameters = parameters;
         form = std::make_unique<TForm_Main>(o);
         auto dispatcher = form->MB1->OnMBMasterEndOfEvent;
         form->MB1->OnMBMasterEndOfEvent = [this, dispatcher](TMBStatus s, const std::string& t) {
-            ends.push_back({form->MB1->MBMasterCommandToSlave(), s});
+            const TMB& mb = *form->MB1;
+            ends.push_back({mb.MBMasterCommandToSlave(), s,
+                            static_cast<std::uint16_t>(mb.MBTXDataAt(1) | mb.MBTXDataAt(2) << 8), mb.MBTXDataAt(8)});
             dispatcher(s, t);
         };
     }
@@ -150,6 +157,51 @@ TEST(AppEndToEnd, PollCycleAgainstTheSimulator) {
     EXPECT_FALSE(f.PageControl1->isHidden());
     f.close();
     EXPECT_FALSE(f.MB1->MBPortOpen());
+}
+
+// Closing while the output calibration forces the output: the port's Close
+// and the window's close first send one poll with PWM 0 and FET 0, and the
+// device drives its output from the process value again; a silent device
+// holds the close up by one time-out at most.
+TEST(AppEndToEnd, ClosingEndsTheForcing) {
+    simtest::TKvsimProcess sim({QStringLiteral("--drift"), QStringLiteral("0"), QStringLiteral("--process-noise"),
+                                QStringLiteral("0")});
+    ASSERT_TRUE(sim.ok) << sim.output.join('\n').toStdString();
+    sim.Say(QStringLiteral("value 50"));
+    TWindow w(sim.port, {QStringLiteral("/QORMIX")});
+    TForm_Main& f = *w.form;
+    auto meterMA = [&] {
+        WaitFor([] { return false; }, 400); // the device measures every 100 ms
+        sim.Say(QStringLiteral("meter"));
+        return sim.output.back().section(QLatin1Char(' '), 1, 1).toDouble();
+    };
+    for (const bool silent : {false, true}) {
+        SCOPED_TRACE(silent ? "the window's close, a silent device" : "the port's Close");
+        f.PageControl1->setCurrentWidget(f.TabSheet_Settings); // not forcing yet
+        const std::size_t from = w.ends.size();
+        if (silent)
+            w.OpenPort(sim.port);
+        ASSERT_TRUE(WaitFor([&] { return w.Ended(kv::cmdPoll, from); }, 10000));
+        const double normal = meterMA();
+        f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
+        f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
+        ASSERT_TRUE(WaitFor([&] { return std::fabs(meterMA() - normal) > 1.0; }, 10000));
+        if (silent)
+            sim.Say(QStringLiteral("silent on"));
+        QElapsedTimer clock;
+        clock.start();
+        // Still open until the closing poll has ended.
+        EXPECT_FALSE(silent ? f.close() : (f.MB1->MBClose(), !f.MB1->MBPortOpen()));
+        ASSERT_TRUE(WaitFor([&] { return !f.MB1->MBPortOpen(); }, 10000));
+        EXPECT_LE(clock.elapsed(), f.MB1->MBMasterTimeOut() + 1000);
+        EXPECT_EQ(w.ends.back().command, kv::cmdPoll);
+        EXPECT_EQ(w.ends.back().status, silent ? stTimeOut : stOK);
+        EXPECT_EQ(w.ends.back().pwm, 0);
+        EXPECT_EQ(w.ends.back().fet, 0);
+        if (!silent) {
+            EXPECT_NEAR(meterMA(), normal, 0.01);
+        }
+    }
 }
 
 int main(int argc, char** argv) {
