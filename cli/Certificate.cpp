@@ -5,7 +5,6 @@
 #include "StatusTexts.h"
 
 #include <QCoreApplication>
-#include <QGuiApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QLocale>
@@ -255,30 +254,6 @@ bool WriteJson(const TFacts& f, const QString& path, QString* error) {
 bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error) {
     // The PDF first: a JSON file never stands beside a PDF that is missing.
     return WritePdf(f, pdfPath, error) && WriteJson(f, JsonPathFor(pdfPath), error);
-}
-
-namespace {
-QtMessageHandler g_previousHandler = nullptr;
-// Without a login session there is no XDG_RUNTIME_DIR; Qt Gui says so on
-// start-up, which would land in the middle of kvctl's own messages.
-void QuietStartHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
-    if (type == QtWarningMsg && message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR")))
-        return;
-    if (g_previousHandler)
-        g_previousHandler(type, context, message);
-}
-} // namespace
-
-std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool certificate) {
-    if (!certificate)
-        return std::make_unique<QCoreApplication>(argc, argv);
-    // Never a display: a production line's machine may have one, and the
-    // certificate must look the same with or without it.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    g_previousHandler = qInstallMessageHandler(QuietStartHandler);
-    auto app = std::make_unique<QGuiApplication>(argc, argv);
-    qInstallMessageHandler(g_previousHandler);
-    return app;
 }
 
 } // namespace kv::cert

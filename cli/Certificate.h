@@ -123,17 +123,9 @@ QString JsonPathFor(const QString& pdfPath);
 
 // Writes the PDF and the JSON beside it. Each is complete on disk or absent
 // (an earlier file of the same name stays until the new one is complete).
-// Needs a QGuiApplication (see CreateApplication); without one it fails with
-// a message instead of aborting. On failure `error` says which file and why.
+// On failure `error` says which file and why.
 bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error);
 bool WritePdf(const TFacts& f, const QString& path, QString* error);
 bool WriteJson(const TFacts& f, const QString& path, QString* error);
-
-// kvctl runs where there is no display. Text in a PDF needs Qt Gui's font
-// database, which exists only under a QGuiApplication; the "offscreen"
-// platform gives one with the system's fonts (fontconfig) and never opens a
-// display. So a command that writes a certificate runs under that, any other
-// under a plain QCoreApplication.
-std::unique_ptr<QCoreApplication> CreateApplication(int& argc, char** argv, bool certificate);
 
 } // namespace kv::cert

@@ -1,18 +1,13 @@
-// The certificate's PDF: one or two A4 pages drawn with Qt Gui's painter from
-// the facts (Certificate.h), in tenths of a millimetre.
+// The certificate's PDF: one or two A4 pages drawn from the facts
+// (Certificate.h), in tenths of a millimetre.
 #include "Certificate.h"
 
 #include "CertificateText.h"
 #include "Files.h"
 
-#include <QBuffer>
-#include <QCoreApplication>
-#include <QFont>
-#include <QFontMetricsF>
-#include <QGuiApplication>
+#include "PdfDocument.h"
+
 #include <QLocale>
-#include <QPainter>
-#include <QPdfWriter>
 
 #include <algorithm>
 #include <cmath>
@@ -35,9 +30,8 @@ QString CalibrationDateShown(const TCalibrationDate& d) {
     return d.Date.isEmpty() ? QStringLiteral("uncalibrated") : d.Date;
 }
 
-// The page drawn in tenths of a millimetre: the writer's resolution is 254
-// dots per inch, ten to the millimetre.
-constexpr int kDpi = 254;
+// The page drawn in tenths of a millimetre from the top left.
+constexpr double kPointsPerUnit = 72.0 / 254.0;
 constexpr double kPageW = 2100, kPageH = 2970;
 constexpr double kMargin = 180, kLeft = kMargin, kRight = kPageW - kMargin, kWidth = kRight - kLeft;
 constexpr double kFooter = kPageH - 120;    // baseline area of the footer
@@ -45,23 +39,25 @@ constexpr double kBottom = kFooter - 60;    // content ends above it
 constexpr int kLogColumns = 3;
 constexpr double kLogGap = 50;
 
-const QColor kPass(0x1e, 0x7b, 0x34);
-const QColor kFail(0xb0, 0x00, 0x20);
-const QColor kRule(0x99, 0x99, 0x99);
+using pdf::TColor;
+using pdf::TFont;
+constexpr TColor kBlack{};
+constexpr TColor kDarkGray{0x80, 0x80, 0x80};
+constexpr TColor kPass{0x1e, 0x7b, 0x34};
+constexpr TColor kFail{0xb0, 0x00, 0x20};
+constexpr TColor kRule{0x99, 0x99, 0x99};
+constexpr TColor Tint(TColor c, int alpha) { return {c.R, c.G, c.B, alpha}; }
 
-QFont Font(double points, bool bold = false, bool mono = false) {
-    QFont f;
-    f.setFamilies(mono ? QStringList{QStringLiteral("Liberation Mono"), QStringLiteral("DejaVu Sans Mono")}
-                       : QStringList{QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans")});
-    f.setStyleHint(mono ? QFont::Monospace : QFont::SansSerif);
-    f.setPointSizeF(points);
-    f.setBold(bold);
-    return f;
+TFont Font(double points, bool bold = false, bool mono = false) {
+    using pdf::TFace;
+    return {mono ? (bold ? TFace::MonoBold : TFace::Mono) : (bold ? TFace::SansBold : TFace::Sans), points};
 }
+
+enum class TAlign { Left, Right };
 
 class TPdfPainter {
 public:
-    TPdfPainter(QPdfWriter& pdf, QPainter& p, const TFacts& f) : pdf_(pdf), p_(p), f_(f), verdict_(Verdict(f)) {}
+    TPdfPainter(pdf::TDocument& doc, const TFacts& f) : doc_(doc), f_(f), verdict_(Verdict(f)) {}
 
     void Draw() {
         const QString kind = f_.Kind == TKind::Input ? QStringLiteral("input") : QStringLiteral("output");
@@ -104,39 +100,31 @@ public:
 private:
     static QString Or(const QString& s, const QString& dflt) { return s.isEmpty() ? dflt : s; }
 
-    // Text in a box of the given width from the top `y`; returns its height.
-    double Text(double x, double y, double w, const QString& s, const QFont& font, int flags = Qt::AlignLeft,
+    // Text wrapped in a box of the given width from the top `y`, in the
+    // current ink; returns its height.
+    double Text(double x, double y, double w, const QString& s, const TFont& font, TAlign align = TAlign::Left,
                 bool draw = true) {
-        p_.setFont(font);
-        const QRectF box(x, y, w, kPageH);
-        const QRectF used = p_.boundingRect(box, flags | Qt::TextWordWrap, s);
+        const QStringList lines = doc_.Wrap(s, font, w);
+        const double lineH = doc_.LineHeight(font);
         if (draw)
-            p_.drawText(box, flags | Qt::TextWordWrap, s);
-        return used.height();
+            for (qsizetype i = 0; i < lines.size(); ++i) {
+                const double left = align == TAlign::Right ? x + w - doc_.Width(lines[i], font) : x;
+                doc_.Text(left, y + double(i) * lineH + doc_.Ascent(font), lines[i], font, ink_);
+            }
+        return double(lines.size()) * lineH;
     }
 
-    void Line(double y, const QColor& c = kRule) {
-        p_.setPen(QPen(c, 3));
-        p_.drawLine(QPointF(kLeft, y), QPointF(kRight, y));
-        p_.setPen(Qt::black);
-    }
+    void Line(double y, TColor c = kRule) { doc_.Line(kLeft, y, kRight, y, 3, c); }
 
     // A failed run's pages carry its verdict behind everything else.
     void Background() {
-        if (verdict_.Passed)
-            return;
-        p_.save();
-        p_.translate(kPageW / 2, kPageH / 2);
-        p_.rotate(-50);
-        p_.setPen(QColor(0xb0, 0x00, 0x20, 40));
-        p_.setFont(Font(110, true));
-        p_.drawText(QRectF(-1600, -300, 3200, 600), Qt::AlignCenter, QStringLiteral("FAILED"));
-        p_.restore();
+        if (!verdict_.Passed)
+            doc_.TurnedText(kPageW / 2, kPageH / 2, 50, QStringLiteral("FAILED"), Font(110, true), Tint(kFail, 40));
     }
 
     void Title(const QString& title, const QString& sub) {
         y_ = kMargin;
-        p_.setPen(Qt::black);
+        ink_ = kBlack;
         y_ += Text(kLeft, y_, kWidth, title, Font(18, true));
         y_ += Text(kLeft, y_, kWidth, sub, Font(11)) + 40;
     }
@@ -146,23 +134,20 @@ private:
     }
 
     void VerdictBox() {
-        const QColor c = verdict_.Passed ? kPass : kFail;
+        const TColor c = verdict_.Passed ? kPass : kFail;
         const QString detail = verdict_.Passed ? QStringLiteral("The record was written and acknowledged, and every "
                                                                 "as-left figure lies within its tolerance.")
                                                : verdict_.Reason;
         const double pad = 30;
-        const double h1 = Text(kLeft + pad, 0, kWidth - 2 * pad, Headline(), Font(20, true), Qt::AlignLeft, false);
-        const double h2 = Text(kLeft + pad, 0, kWidth - 2 * pad, detail, Font(10), Qt::AlignLeft, false);
-        const QRectF box(kLeft, y_, kWidth, h1 + h2 + 3 * pad);
-        p_.setPen(QPen(c, 8));
-        p_.setBrush(QColor(c.red(), c.green(), c.blue(), 24));
-        p_.drawRect(box);
-        p_.setBrush(Qt::NoBrush);
-        p_.setPen(c);
+        const double h1 = Text(kLeft + pad, 0, kWidth - 2 * pad, Headline(), Font(20, true), TAlign::Left, false);
+        const double h2 = Text(kLeft + pad, 0, kWidth - 2 * pad, detail, Font(10), TAlign::Left, false);
+        const double h = h1 + h2 + 3 * pad;
+        doc_.Box(kLeft, y_, kWidth, h, 8, c, Tint(c, 24));
+        ink_ = c;
         Text(kLeft + pad, y_ + pad, kWidth - 2 * pad, Headline(), Font(20, true));
-        p_.setPen(Qt::black);
+        ink_ = kBlack;
         Text(kLeft + pad, y_ + 2 * pad + h1, kWidth - 2 * pad, detail, Font(10));
-        y_ = box.bottom() + 40;
+        y_ += h + 40;
     }
 
     void Section(const QString& name) {
@@ -188,7 +173,8 @@ private:
                                   QStringLiteral("Tolerance"), QStringLiteral("Result")};
         double h = 0;
         for (int i = 0; i < head.size(); ++i)
-            h = std::max(h, Text(kLeft + cols[i], y_, 220, head[i], Font(9, true)));
+            h = std::max(h, Text(kLeft + cols[i], y_, (i + 1 < head.size() ? cols[i + 1] : kWidth) - cols[i] - 10,
+                                 head[i], Font(9, true)));
         y_ += h + 8;
         if (f_.Checks.empty()) {
             y_ += Text(kLeft, y_, kWidth, QStringLiteral("none"), Font(9)) + 6;
@@ -218,12 +204,12 @@ private:
                                                                                        : QStringLiteral("FAIL")};
             h = 0;
             for (int i = 0; i < cells.size(); ++i) {
-                if (i == cells.size() - 1)
-                    p_.setPen(pass ? kPass : kFail);
+                const bool result = i == cells.size() - 1;
+                ink_ = result ? (pass ? kPass : kFail) : kBlack;
                 h = std::max(h, Text(kLeft + cols[i], y_, (i + 1 < cells.size() ? cols[i + 1] : kWidth) - cols[i] - 10,
-                                     cells[i], Font(9, i == cells.size() - 1)));
-                p_.setPen(Qt::black);
+                                     cells[i], Font(9, result)));
             }
+            ink_ = kBlack;
             y_ += h + 6;
         }
         if (foundOut)
@@ -259,12 +245,11 @@ private:
     // else on a page of its own; what that page cannot hold is named and
     // left to the JSON file, which has every line.
     void Log() {
-        const QFont font = Font(7.5, false, true);
-        const QFontMetricsF fm(font, &pdf_);
-        const double lineH = fm.lineSpacing();
+        const TFont font = Font(7.5, false, true);
+        const double lineH = doc_.LineHeight(font);
         const double colW = (kWidth - (kLogColumns - 1) * kLogGap) / kLogColumns;
         const int total = int(f_.Log.size());
-        const double headH = 30 + QFontMetricsF(Font(11, true), &pdf_).lineSpacing() + 20;
+        const double headH = 30 + doc_.LineHeight(Font(11, true)) + 20;
         auto rowsFrom = [&](double top) { return std::max(1, int((kBottom - top) / lineH)); };
         pages_ = total > rowsFrom(y_ + headH) * kLogColumns ? 2 : 1;
         Footer();
@@ -278,35 +263,32 @@ private:
         const int perColumn = rowsFrom(y_);
         const int room = perColumn * kLogColumns;
         const int shown = total > room ? room - 1 : total; // the last row names what is left out
-        auto at = [&](int i) {
-            return QPointF(kLeft + (i / perColumn) * (colW + kLogGap), y_ + (i % perColumn) * lineH + fm.ascent());
-        };
-        p_.setFont(font);
+        auto left = [&](int i) { return kLeft + (i / perColumn) * (colW + kLogGap); };
+        auto top = [&](int i) { return y_ + (i % perColumn) * lineH; };
         for (int i = 0; i < shown; ++i) {
             const QString& s = f_.Log[i];
             if (!s.isEmpty() && s.count(QLatin1Char('-')) == s.size()) {
                 // The separator line, drawn as a rule.
-                const QPointF mid = at(i) + QPointF(0, lineH / 2 - fm.ascent());
-                p_.setPen(QPen(kRule, 2));
-                p_.drawLine(mid, mid + QPointF(colW, 0));
-                p_.setPen(Qt::black);
+                const double mid = top(i) + lineH / 2;
+                doc_.Line(left(i), mid, left(i) + colW, mid, 2, kRule);
                 continue;
             }
-            p_.drawText(at(i), fm.elidedText(s, Qt::ElideRight, colW));
+            doc_.Text(left(i), top(i) + doc_.Ascent(font), doc_.Elide(s, font, colW), font);
         }
         if (shown < total)
-            p_.drawText(at(shown), fm.elidedText(QStringLiteral("... %1 more lines in the JSON file").arg(total - shown),
-                                                 Qt::ElideRight, colW));
+            doc_.Text(left(shown), top(shown) + doc_.Ascent(font),
+                      doc_.Elide(QStringLiteral("\u2026 %1 more lines in the JSON file").arg(total - shown), font, colW),
+                      font);
     }
 
     void NewPage() {
-        pdf_.newPage();
+        doc_.NewPage();
         ++page_;
         Background();
         y_ = kMargin;
-        p_.setPen(verdict_.Passed ? kPass : kFail);
+        ink_ = verdict_.Passed ? kPass : kFail;
         y_ += Text(kLeft, y_, kWidth, QStringLiteral("Calibration certificate, page 2: ") + Headline(), Font(11, true));
-        p_.setPen(Qt::black);
+        ink_ = kBlack;
         Footer();
     }
 
@@ -319,16 +301,17 @@ private:
                                       f_.Kind == TKind::Input ? QStringLiteral("input") : QStringLiteral("output"),
                                       Or(Iso(f_.Started), QStringLiteral("-")));
         Line(kFooter - 20);
-        p_.setPen(Qt::darkGray);
+        const TColor ink = ink_;
+        ink_ = kDarkGray;
         Text(kLeft, kFooter, kWidth * 0.75, left, Font(7.5));
-        Text(kLeft, kFooter, kWidth, QStringLiteral("page %1 of %2").arg(page_).arg(pages_), Font(7.5), Qt::AlignRight);
-        p_.setPen(Qt::black);
+        Text(kLeft, kFooter, kWidth, QStringLiteral("page %1 of %2").arg(page_).arg(pages_), Font(7.5), TAlign::Right);
+        ink_ = ink;
     }
 
-    QPdfWriter& pdf_;
-    QPainter& p_;
+    pdf::TDocument& doc_;
     const TFacts& f_;
     const TVerdict verdict_;
+    TColor ink_ = kBlack;
     double y_ = kMargin;
     int page_ = 1, pages_ = 1, footerDone_ = 0;
 };
@@ -336,33 +319,13 @@ private:
 } // namespace
 
 bool WritePdf(const TFacts& f, const QString& path, QString* error) {
-    auto fail = [&](const QString& why) {
-        if (error)
-            *error = QStringLiteral("%1: %2").arg(path, why);
-        return false;
-    };
-    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance()))
-        return fail(QStringLiteral("a PDF needs the program's fonts, which are not loaded in this run"));
-    // Rendered in memory, then written whole: a half-drawn PDF never stands
+    // Drawn in memory, then written whole: a half-drawn PDF never stands
     // under the name, and an earlier one stays until the new one is complete.
-    QByteArray bytes;
-    {
-        QBuffer buffer(&bytes);
-        buffer.open(QIODevice::WriteOnly);
-        QPdfWriter pdf(&buffer);
-        pdf.setPageSize(QPageSize(QPageSize::A4));
-        pdf.setPageOrientation(QPageLayout::Portrait);
-        pdf.setPageMargins(QMarginsF(0, 0, 0, 0));
-        pdf.setResolution(kDpi);
-        pdf.setTitle(QStringLiteral("Calibration certificate %1 %2").arg(f.Device.Type, Iso(f.Started)));
-        pdf.setCreator(f.ToolVersion.isEmpty() ? QStringLiteral("kvctl") : f.ToolVersion);
-        QPainter painter;
-        if (!painter.begin(&pdf))
-            return fail(QStringLiteral("cannot start the PDF"));
-        TPdfPainter(pdf, painter, f).Draw();
-        if (!painter.end())
-            return fail(QStringLiteral("cannot finish the PDF"));
-    }
+    pdf::TDocument doc(kPageW, kPageH, kPointsPerUnit);
+    TPdfPainter(doc, f).Draw();
+    const QByteArray bytes =
+        doc.Finish(QStringLiteral("Calibration certificate %1 %2").arg(f.Device.Type, Iso(f.Started)),
+                   f.ToolVersion.isEmpty() ? QStringLiteral("kvctl") : f.ToolVersion);
     return kvctl::WriteFileWhole(path, bytes, error);
 }
 

@@ -2,7 +2,6 @@
 // event loop; signals reach it through a pipe (Signals.h), so that it ends
 // between two events with its files complete, and then kvctl ends by the
 // signal it got.
-#include "Certificate.h"
 #include "KvCtl.h"
 #include "Signals.h"
 
@@ -10,7 +9,6 @@
 #include <QSocketNotifier>
 
 #include <clocale>
-#include <cstring>
 #include <memory>
 
 int main(int argc, char* argv[]) {
@@ -22,13 +20,7 @@ int main(int argc, char* argv[]) {
     std::setlocale(LC_ALL, "");
     int code = 0, endSignal = 0;
     {
-        // A certificate's PDF needs Qt Gui's fonts (the offscreen platform);
-        // any other command runs without them.
-        bool certificate = false;
-        for (int i = 1; i < argc; ++i)
-            certificate = certificate || std::strncmp(argv[i], "--certificate", 13) == 0;
-        const auto application = kv::cert::CreateApplication(argc, argv, certificate);
-        QCoreApplication& app = *application;
+        QCoreApplication app(argc, argv);
         QCoreApplication::setApplicationName(QStringLiteral("kvctl"));
 
         kvctl::TEnvironment env;
