@@ -15,14 +15,20 @@ if [ "${deb_version%-*}" != "$version" ]; then
   echo "package: debian/changelog says $deb_version, CMakeLists.txt $version" >&2
   exit 1
 fi
-if ! grep -q "<release version=\"$version\"" app/desktop/hu.varnel.kvsetup.metainfo.xml; then
-  echo "package: the metainfo has no <release version=\"$version\">" >&2
-  exit 1
-fi
+metainfo=(app/desktop/hu.varnel.kvsetup.metainfo.xml cli/hu.varnel.kvctl.metainfo.xml)
+for m in "${metainfo[@]}"; do
+  if ! grep -q "<release version=\"$version\"" "$m"; then
+    echo "package: $m has no <release version=\"$version\">" >&2
+    exit 1
+  fi
+done
 
 # What dpkg-buildpackage and lintian need, and the build dependencies that
 # debian/control names and this machine lacks.
-"$root/scripts/setup.sh" dpkg-dev lintian
+"$root/scripts/setup.sh" dpkg-dev lintian appstream desktop-file-utils
+# What software centres and menus read, as they read it.
+appstreamcli validate --no-net --pedantic "${metainfo[@]}"
+desktop-file-validate app/desktop/hu.varnel.kvsetup.desktop
 unmet=$(dpkg-checkbuilddeps 2>&1 >/dev/null | sed -n 's/.*Unmet build dependencies: //p' |
         sed 's/([^)]*)//g; s/debhelper-compat/debhelper/g' || true)
 if [ -n "$unmet" ]; then
