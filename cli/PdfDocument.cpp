@@ -153,11 +153,10 @@ QStringList TDocument::Wrap(QStringView s, const TFont& font, double width) cons
             }
             if (started)
                 lines << line;
-            // A word wider than the line is cut where it must be.
-            while (Width(word, font) > width) {
-                const qsizetype n = Fitting(word, font.Face, limit, true);
-                if (n >= word.size())
-                    break;
+            // A word wider than the line is cut where it must be (in one pass:
+            // an operator's name may be as long as the command line allows).
+            for (qsizetype n = Fitting(word, font.Face, limit, true); n < word.size();
+                 n = Fitting(word, font.Face, limit, true)) {
                 lines << word.left(n).toString();
                 word = word.mid(n);
             }
