@@ -246,8 +246,10 @@ TEST(CertificatePdf, IsA4OnOneOrTwoPagesWithTheVerdictOnEach) {
     interrupted.Checks[1].AsLeft.reset();
     interrupted.Device.After = {};
     TFacts empty;
+    TFacts hungarian = InputRun();
+    hungarian.Operator = QStringLiteral("Szőke Űrhajós Éva");
     const TCase cases[] = {
-        {"input, passed", InputRun(), 2, true},
+        {"input, passed", hungarian, 2, true},
         {"output, passed", OutputRun(), 1, true},
         {"a log longer than two pages", longLog, 2, true},
         {"interrupted", interrupted, 2, false},
@@ -278,6 +280,7 @@ TEST(CertificatePdf, IsA4OnOneOrTwoPagesWithTheVerdictOnEach) {
                 EXPECT_TRUE(text->contains(QLatin1String("+0.008"))) << text->toStdString();
                 EXPECT_TRUE(text->contains(QLatin1String("2026-12-08T01:02:03.456+01:00")));
                 EXPECT_TRUE(text->contains(QLatin1String("500.12")));
+                EXPECT_TRUE(text->contains(c.facts.Operator)) << text->toStdString();
             }
         }
         if (c.pages == 2 && std::string(c.what).starts_with("a log")) {
