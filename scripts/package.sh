@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian packages kvsetup and kvsetup-tools from a copy of this
-# tree in build/deb/ (what a fresh clone holds, with uncommitted changes) and
-# checks them with lintian: an error or a warning that debian/ does not
-# override with its reason fails. Usage: scripts/package.sh
+# Builds the Debian source package kvsetup and its binary packages kvsetup
+# and kvsetup-tools from a copy of this tree in build/deb/ (what a fresh
+# clone holds, with uncommitted changes), then checks them with lintian: an
+# error or a warning that debian/ does not override with its reason fails.
+# Usage: scripts/package.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -47,9 +48,18 @@ else
   tar --exclude=./build --exclude='./build-*' -cf - . | tar -xf - -C "$src"
 fi
 
+# The upstream tarball is the tree without debian/, packed the same way every
+# time (names sorted, one owner, the changelog's date), so that the same
+# commit gives the same .orig.tar.xz and dpkg-source can check the tree
+# against it.
+epoch=$(dpkg-parsechangelog -S Timestamp)
+(cd "$out" && tar --exclude="kvsetup-$version/debian" --sort=name \
+   --mtime="@$epoch" --owner=0 --group=0 --numeric-owner --format=gnu \
+   -cf - "kvsetup-$version" | xz -6 -T1 > "kvsetup_$version.orig.tar.xz")
+
 jobs=$(nproc 2>/dev/null || echo 2)
-(cd "$src" && dpkg-buildpackage -b -us -uc -j"$jobs")
+(cd "$src" && dpkg-buildpackage -us -uc -j"$jobs")
 
 echo "package: lintian"
 lintian --display-info --fail-on error,warning "$out"/kvsetup_*.changes
-ls -l "$out"/*.deb
+ls -l "$out"/*.deb "$out"/*.dsc "$out"/*.tar.*
