@@ -3,9 +3,17 @@
 # and kvsetup-tools from a copy of this tree in build/deb/ (what a fresh
 # clone holds, with uncommitted changes), then checks them with lintian: an
 # error or a warning that debian/ does not override with its reason fails.
-# Usage: scripts/package.sh
+# With --autopkgtest it then runs the source package's autopkgtest on this
+# machine (it installs kvsetup-tools here: for CI and throw-away machines).
+# Usage: scripts/package.sh [--autopkgtest]
 set -euo pipefail
 cd "$(dirname "$0")/.."
+autopkgtest=0
+case "${1:-}" in
+  --autopkgtest) autopkgtest=1 ;;
+  "") ;;
+  *) echo "usage: scripts/package.sh [--autopkgtest]" >&2; exit 2 ;;
+esac
 root=$(pwd)
 
 # One version: project(VERSION) in CMakeLists.txt is what the programs print;
@@ -26,7 +34,9 @@ done
 
 # What dpkg-buildpackage and lintian need, and the build dependencies that
 # debian/control names and this machine lacks.
-"$root/scripts/setup.sh" dpkg-dev lintian appstream desktop-file-utils
+extra=()
+[ "$autopkgtest" -eq 1 ] && extra=(autopkgtest)
+"$root/scripts/setup.sh" dpkg-dev lintian appstream desktop-file-utils "${extra[@]}"
 # What software centres and menus read, as they read it.
 appstreamcli validate --no-net --pedantic "${metainfo[@]}"
 desktop-file-validate app/desktop/hu.varnel.kvsetup.desktop
@@ -63,3 +73,8 @@ jobs=$(nproc 2>/dev/null || echo 2)
 echo "package: lintian"
 lintian --display-info --fail-on error,warning "$out"/kvsetup_*.changes
 ls -l "$out"/*.deb "$out"/*.dsc "$out"/*.tar.*
+
+if [ "$autopkgtest" -eq 1 ]; then
+  echo "package: autopkgtest"
+  autopkgtest "$out"/kvsetup-tools_*.deb "$out"/kvsetup_*.dsc -- null
+fi
