@@ -14,6 +14,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -107,18 +108,25 @@ TEST(KvctlPty, KvsetupSimStartsTheSimulatorForTheProgram) {
         {"the simulator cannot start", dir.filePath(QStringLiteral("missing/kvsim")), 1, "did not start"},
         {"no simulator anywhere", QString(), 1, "apt install kvsetup-tools"},
     };
+    // "Nowhere" must hold also where kvsetup-tools is installed: a PATH with
+    // only what the launcher runs before it looks for the simulator.
+    const QString bare = dir.filePath(QStringLiteral("bare-bin"));
+    ASSERT_TRUE(QDir().mkpath(bare));
+    for (const char* tool : {"dirname", "readlink"})
+        ASSERT_TRUE(QFile::link(QStandardPaths::findExecutable(QString::fromLatin1(tool)),
+                                bare + QLatin1Char('/') + QLatin1String(tool)));
     for (const auto& c : cases) {
         QTemporaryDir tmp;
         QProcess p;
         QProcessEnvironment env;
-        env.insert(QStringLiteral("PATH"), QStringLiteral("/usr/bin:/bin"));
+        env.insert(QStringLiteral("PATH"), c.sim.isEmpty() ? bare : QStringLiteral("/usr/bin:/bin"));
         env.insert(QStringLiteral("TMPDIR"), tmp.path());
         env.insert(QStringLiteral("KVSETUP"), program);
         env.insert(QStringLiteral("KVCTL"), QStringLiteral(KVCTL_PATH));
         if (!c.sim.isEmpty())
             env.insert(QStringLiteral("KVSIM"), c.sim);
         p.setProcessEnvironment(env);
-        p.start(QStringLiteral("bash"), {QStringLiteral(KVSETUP_SIM_PATH), QStringLiteral("/QORMIX")});
+        p.start(QStringLiteral("/bin/bash"), {QStringLiteral(KVSETUP_SIM_PATH), QStringLiteral("/QORMIX")});
         ASSERT_TRUE(p.waitForFinished(30000)) << c.name;
         EXPECT_EQ(p.exitCode(), c.exit) << c.name;
         const QByteArray out = c.exit == 0 ? p.readAllStandardOutput() : p.readAllStandardError();
