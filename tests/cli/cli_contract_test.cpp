@@ -46,33 +46,10 @@ QByteArray Kvs(const char* high) {
 
 // kvctl through a shell, so that its standard streams are what the line
 // says (redirections, pipes, closed descriptors, traps).
-struct TShell {
-    QProcess proc;
-    QByteArray out, err;
-    explicit TShell(const QString& script) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        e.insert(QStringLiteral("KVCTL"), QStringLiteral(KVCTL_PATH));
-        proc.setProcessEnvironment(e);
-        proc.start(QStringLiteral("bash"), {QStringLiteral("-c"), script});
-        proc.waitForStarted(5000);
-    }
-    // The script's exit code, -1 when it did not end in time.
-    int Finish(int ms = 30000) {
-        const bool ended = WaitFor([&] {
-            out += proc.readAllStandardOutput();
-            err += proc.readAllStandardError();
-            return proc.state() == QProcess::NotRunning;
-        }, ms);
-        out += proc.readAllStandardOutput();
-        err += proc.readAllStandardError();
-        if (!ended) {
-            proc.kill();
-            proc.waitForFinished(5000);
-            return -1;
-        }
-        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : 128 + proc.exitCode();
-    }
+struct TShell : simtest::TChildProcess {
+    explicit TShell(const QString& script)
+        : TChildProcess(QStringLiteral("bash"), {QStringLiteral("-c"), script},
+                        {QStringLiteral("KVCTL=" KVCTL_PATH)}) {}
 };
 
 // A small tmpfs, for a file system that fills up; unmounted at the end.

@@ -23,36 +23,12 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+using simtest::TKvctl;
 using simtest::TKvsimProcess;
 using simtest::WaitFor;
 
 namespace {
 
-struct TKvctl {
-    QProcess proc;
-    QByteArray out, err;
-    explicit TKvctl(const QStringList& args, const QStringList& env = {}) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        for (const QString& kv : env)
-            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
-        proc.setProcessEnvironment(e);
-        proc.start(QStringLiteral(KVCTL_PATH), args);
-        proc.waitForStarted(5000);
-    }
-    void Collect() {
-        out += proc.readAllStandardOutput();
-        err += proc.readAllStandardError();
-    }
-    int Finish(int ms = 30000) {
-        WaitFor([&] {
-            Collect();
-            return proc.state() == QProcess::NotRunning;
-        }, ms);
-        Collect();
-        return proc.state() == QProcess::NotRunning ? proc.exitCode() : -1;
-    }
-};
 
 } // namespace
 
@@ -242,7 +218,7 @@ TEST(KvctlPty, WatchGoesOnAfterAHangUpAndEndsOnCtrlC) {
     ASSERT_TRUE(WaitFor([&] { ctl.Collect(); return ctl.out.count('\n') >= lines + 3; }, 20000));
     ::kill(static_cast<pid_t>(ctl.proc.processId()), SIGINT);
     // Ended by the signal, after its files were complete.
-    EXPECT_EQ(ctl.Finish(), SIGINT);
+    EXPECT_EQ(ctl.Finish(), 128 + SIGINT);
     EXPECT_EQ(ctl.proc.exitStatus(), QProcess::CrashExit);
     QFile f(csv);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));

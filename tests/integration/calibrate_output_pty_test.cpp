@@ -27,77 +27,18 @@
 #include <termios.h>
 #include <unistd.h>
 
+using simtest::TKvctl;
 using simtest::TKvsimProcess;
 using simtest::WaitFor;
 
 namespace {
 
-struct TKvctl {
-    QProcess proc;
-    QByteArray out, err;
-    explicit TKvctl(const QStringList& args) {
-        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
-        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-        proc.setProcessEnvironment(e);
-        proc.start(QStringLiteral(KVCTL_PATH), args);
-        proc.waitForStarted(5000);
-    }
-    void Collect() {
-        out += proc.readAllStandardOutput();
-        err += proc.readAllStandardError();
-    }
-    // Until stderr says `text` (or ms passed).
-    bool WaitErr(const char* text, int ms = 30000) {
-        return WaitFor([&] {
-            Collect();
-            return err.contains(text);
-        }, ms);
-    }
-    // The exit code, -1 when it did not end, 128 + N when signal N ended it.
-    int Finish(int ms = 60000) {
-        WaitFor([&] {
-            Collect();
-            return proc.state() == QProcess::NotRunning;
-        }, ms);
-        Collect();
-        if (proc.state() != QProcess::NotRunning)
-            return -1;
-        return proc.exitStatus() == QProcess::CrashExit ? 128 + SIGINT : proc.exitCode();
-    }
-};
-
-// A bench meter's line as a test reads it: raw, 9600 baud.
-struct TMeter {
-    int fd = -1;
-    explicit TMeter(const QString& path) {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
-        if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::cfsetspeed(&t, B9600);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-    }
-    ~TMeter() {
-        if (fd >= 0)
-            ::close(fd);
-    }
+// kvsim's bench meter read as a line's test program reads it.
+struct TMeter : simtest::TMeterLine {
+    using TMeterLine::TMeterLine;
     double Read(const char* query) {
-        const std::string q = std::string(query) + "\n";
-        if (::write(fd, q.data(), q.size()) != static_cast<ssize_t>(q.size()))
-            return NAN;
-        std::string answer;
-        while (answer.empty() || answer.back() != '\n') {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0)
-                return NAN;
-            char buf[64];
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0)
-                return NAN;
-            answer.append(buf, static_cast<std::size_t>(n));
-        }
-        return std::strtod(answer.c_str(), nullptr);
+        const std::string answer = Ask(std::string(query) + "\n");
+        return answer.empty() ? NAN : std::strtod(answer.c_str(), nullptr);
     }
     // Once the output has settled: readings within `within` of each other
     // for 300 ms, three of the device's measuring cycles (a new process value

@@ -56,41 +56,6 @@ struct Link {
     }
 };
 
-// A terminal program's side of the bench meter's line: raw, 9600 baud.
-struct MeterLine {
-    int fd = -1;
-    explicit MeterLine(const QString& path) {
-        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
-        termios t{};
-        if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
-            ::cfmakeraw(&t);
-            ::cfsetspeed(&t, B9600);
-            ::tcsetattr(fd, TCSANOW, &t);
-        }
-    }
-    ~MeterLine() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    // Sends a line and returns the answer line (empty when none came in 3 s).
-    std::string Ask(const std::string& line) {
-        if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
-            return {};
-        std::string answer;
-        while (answer.empty() || answer.back() != '\n') {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 3000) <= 0)
-                return {};
-            char buf[256];
-            const ssize_t n = ::read(fd, buf, sizeof buf);
-            if (n <= 0)
-                return {};
-            answer.append(buf, static_cast<std::size_t>(n));
-        }
-        return answer;
-    }
-};
-
 double Ms(std::chrono::steady_clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 double Median(std::vector<double> v) {
@@ -238,7 +203,7 @@ TEST(SimPty, BenchMeterAnswersOnItsOwnLine) {
     ASSERT_TRUE(sim.ok);
     ASSERT_TRUE(sim.output.contains("kvsim: meter on " + QFileInfo(meterPath).symLinkTarget()))
         << sim.output.join('|').toStdString();
-    MeterLine meter(meterPath);
+    simtest::TMeterLine meter(meterPath);
     ASSERT_GE(meter.fd, 0);
     EXPECT_EQ(meter.Ask("*IDN?\n").rfind("KVSIM,BENCH METER 6.5 DIGIT (SIMULATED),", 0), 0u);
 

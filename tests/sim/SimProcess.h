@@ -1,13 +1,22 @@
 #pragma once
-// kvsim as a child process for the pseudo-terminal tests and the benchmark,
-// and a wait that runs the Qt event loop (no sleeping) until a condition holds.
+// kvsim, kvctl and other programs as child processes for the pseudo-terminal
+// tests and the benchmark, the bench meter's line as a terminal program sees
+// it, and a wait that runs the Qt event loop (no sleeping) until a condition
+// holds.
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QProcess>
 #include <QStringList>
 #include <QTimer>
 
 #include <functional>
+#include <string>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace simtest {
 
@@ -75,6 +84,93 @@ public:
     QString port;
     QStringList output;
     bool ok = false;
+};
+
+// A program run as a child, its output collected while the test waits.
+struct TChildProcess {
+    QProcess proc;
+    QByteArray out, err;
+    // `env`: NAME=VALUE entries over the test's own environment, in which
+    // LC_ALL=C keeps the programs' texts and numbers fixed.
+    TChildProcess(const QString& program, const QStringList& args, const QStringList& env = {}) {
+        QProcessEnvironment e = QProcessEnvironment::systemEnvironment();
+        e.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
+        for (const QString& kv : env)
+            e.insert(kv.section('=', 0, 0), kv.section('=', 1));
+        proc.setProcessEnvironment(e);
+        proc.start(program, args);
+        proc.waitForStarted(5000);
+    }
+    void Collect() {
+        out += proc.readAllStandardOutput();
+        err += proc.readAllStandardError();
+    }
+    // Until stderr says `text` (or ms passed).
+    bool WaitErr(const char* text, int ms = 30000) {
+        return WaitFor([&] {
+            Collect();
+            return err.contains(text);
+        }, ms);
+    }
+    // The exit code as a shell gives it: 128 + N when signal N ended the
+    // program; -1 when it did not end in `ms` (it is killed then).
+    int Finish(int ms = 60000) {
+        const bool ended = WaitFor([&] {
+            Collect();
+            return proc.state() == QProcess::NotRunning;
+        }, ms);
+        Collect();
+        if (!ended) {
+            proc.kill();
+            proc.waitForFinished(5000);
+            return -1;
+        }
+        return proc.exitStatus() == QProcess::NormalExit ? proc.exitCode() : 128 + proc.exitCode();
+    }
+};
+
+#ifdef KVCTL_PATH
+struct TKvctl : TChildProcess {
+    explicit TKvctl(const QStringList& args, const QStringList& env = {})
+        : TChildProcess(QStringLiteral(KVCTL_PATH), args, env) {}
+};
+#endif
+
+// A terminal program's side of kvsim's bench meter line: raw, 9600 baud.
+struct TMeterLine {
+    int fd = -1;
+    explicit TMeterLine(const QString& path) {
+        fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios t{};
+        if (fd >= 0 && ::tcgetattr(fd, &t) == 0) {
+            ::cfmakeraw(&t);
+            ::cfsetspeed(&t, B9600);
+            ::tcsetattr(fd, TCSANOW, &t);
+        }
+    }
+    ~TMeterLine() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+    TMeterLine(const TMeterLine&) = delete;
+    TMeterLine& operator=(const TMeterLine&) = delete;
+    // Sends a line and returns the answer line (empty when none came in 3 s).
+    std::string Ask(const std::string& line) {
+        if (::write(fd, line.data(), line.size()) != static_cast<ssize_t>(line.size()))
+            return {};
+        std::string answer;
+        while (answer.empty() || answer.back() != '\n') {
+            pollfd p{fd, POLLIN, 0};
+            if (::poll(&p, 1, 3000) <= 0)
+                return {};
+            char buf[256];
+            const ssize_t n = ::read(fd, buf, sizeof buf);
+            if (n <= 0)
+                return {};
+            answer.append(buf, static_cast<std::size_t>(n));
+        }
+        return answer;
+    }
 };
 
 } // namespace simtest
