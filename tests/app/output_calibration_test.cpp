@@ -218,20 +218,6 @@ TEST(OutputCalibrationSteps, NextStoresTheForcedValueAndBackTakesItsLinesAway) {
     EXPECT_EQ(r.NextPWMWord(), 32750);
 }
 
-// Steps 1 to 6 with these values for 4 mA, 20 mA, 2 V and 10 V.
-void RunToStep7(TForm_Main& f, const std::array<std::int32_t, 4>& values) {
-    f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
-    f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
-    for (int step = 1; step <= 6; ++step) {
-        if (step != 3 && step != 6) {
-            f.PWMValue = values[static_cast<std::size_t>(step - 1 - (step > 3))];
-            f.ShowPWMValue();
-        }
-        f.SpeedButton_OutputCalibrationNext->Click();
-    }
-    f.SpeedButton_WriteOutputCalibrationToKV->Click();
-}
-
 // The record goes out after a good poll as four little-endian words, and
 // the device then reports its output calibrated.
 TEST(OutputCalibrationWrite, TheEightByteRecordIsStored) {
@@ -239,7 +225,7 @@ TEST(OutputCalibrationWrite, TheEightByteRecordIsStored) {
     config.OutputCalibrated = false;
     TRig r(config);
     EXPECT_TRUE(r.f().Image_OutputCalibrationOK->isHidden());
-    RunToStep7(r.f(), {0x1234, 0xFEDC, 0x0B0A, 0xD0C0});
+    polltest::RunOutputCalibrationToStep7(r.f(), {0x1234, 0xFEDC, 0x0B0A, 0xD0C0});
     ASSERT_TRUE(r.RunUntil(kv::cmdWriteOutputCalibration));
     EXPECT_EQ(Hex(r.ended.back().sent), "34 12 DC FE 0A 0B C0 D0");
     EXPECT_EQ(*r.device->Model().OutputCalibration(), (kv::OutputCalibrationRecord{0x1234, 0xFEDC, 0x0B0A, 0xD0C0}));
@@ -263,7 +249,7 @@ TEST(OutputCalibrationWrite, PendingAcrossAReturnUntilANextChangesAValue) {
     ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
     TForm_Main& f = *rig.form;
     TSpeedButton* write = f.SpeedButton_WriteOutputCalibrationToKV;
-    RunToStep7(f, {11000, 54000, 10900, 54600});
+    polltest::RunOutputCalibrationToStep7(f, {11000, 54000, 10900, 54600});
     const auto comeBack = [&] {
         f.PageControl2->setCurrentWidget(f.TabSheet_FETControl);
         f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
@@ -311,7 +297,7 @@ TEST(OutputCalibrationWrite, RepeatedAfterFailuresWithTheRecordTheLogShows) {
     rig.Open();
     ASSERT_TRUE(rig.Run(3));
     const std::size_t from = rig.ended.size();
-    RunToStep7(*rig.form, {11000, 54000, 10900, 54600});
+    polltest::RunOutputCalibrationToStep7(*rig.form, {11000, 54000, 10900, 54600});
     ASSERT_TRUE(rig.RunUntil(kv::cmdWriteOutputCalibration, stOK));
     std::vector<std::pair<std::uint8_t, bool>> seen;
     for (std::size_t i = from; i < rig.ended.size(); ++i) {

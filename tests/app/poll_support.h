@@ -15,6 +15,8 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -179,5 +181,20 @@ struct TSeparator {
     explicit TSeparator(char sep) { kv::SetDecimalSeparator(sep); }
     ~TSeparator() { kv::SetDecimalSeparator(saved); }
 };
+
+// The window's output calibration page, steps 1 to 6 with these values for
+// 4 mA, 20 mA, 2 V and 10 V, then its write.
+inline void RunOutputCalibrationToStep7(TForm_Main& f, const std::array<std::int32_t, 4>& values) {
+    f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
+    f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
+    for (int step = 1; step <= 6; ++step) {
+        if (step != 3 && step != 6) {
+            f.PWMValue = values[static_cast<std::size_t>(step - 1 - (step > 3))];
+            f.ShowPWMValue();
+        }
+        f.SpeedButton_OutputCalibrationNext->Click();
+    }
+    f.SpeedButton_WriteOutputCalibrationToKV->Click();
+}
 
 } // namespace polltest

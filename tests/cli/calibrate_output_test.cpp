@@ -54,16 +54,7 @@ TEST(KvctlCalibrateOutput, WritesWhatTheWindowsWizardWritesForTheSameReadings) {
         window.Open();
         ASSERT_TRUE(window.Run(3));
         TForm_Main& f = *window.form;
-        f.PageControl1->setCurrentWidget(f.TabSheet_DeveloperTool);
-        f.PageControl2->setCurrentWidget(f.TabSheet_OutputCalibration);
-        for (int step = 1; step <= 6; ++step) {
-            if (step != 3 && step != 6) {
-                f.PWMValue = values[static_cast<std::size_t>(step - 1 - (step > 3))];
-                f.ShowPWMValue();
-            }
-            f.SpeedButton_OutputCalibrationNext->Click();
-        }
-        f.SpeedButton_WriteOutputCalibrationToKV->Click();
+        polltest::RunOutputCalibrationToStep7(f, values);
         ASSERT_TRUE(window.RunUntil(kv::cmdWriteOutputCalibration));
         EXPECT_EQ(window.ended.back().sent, written);
         QJsonArray log;
