@@ -63,13 +63,13 @@ QJsonValue Reading(const TCheck& c, const std::optional<double>& v) {
                        {QStringLiteral("within_tolerance"), WithinTolerance(c, v)}};
 }
 
-QString KindName(TKind k) { return k == TKind::Input ? QStringLiteral("input") : QStringLiteral("output"); }
-
 } // namespace
 
 // ---- texts the JSON and the PDF share ----------------------------------------------
 
 bool Finite(const std::optional<double>& v) { return v && std::isfinite(*v); }
+
+QString KindName(TKind k) { return k == TKind::Input ? QStringLiteral("input") : QStringLiteral("output"); }
 
 QString Iso(const QDateTime& t) {
     if (!t.isValid())

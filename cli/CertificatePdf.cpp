@@ -60,10 +60,9 @@ public:
     TPdfPainter(pdf::TDocument& doc, const TFacts& f) : doc_(doc), f_(f), verdict_(Verdict(f)) {}
 
     void Draw() {
-        const QString kind = f_.Kind == TKind::Input ? QStringLiteral("input") : QStringLiteral("output");
         Background();
         Title(QStringLiteral("Calibration certificate"),
-              QStringLiteral("%1 transmitter, %2 calibration").arg(Or(f_.Device.Type, QStringLiteral("???")), kind));
+              QStringLiteral("%1 transmitter, %2 calibration").arg(Or(f_.Device.Type, QStringLiteral("???")), KindName(f_.Kind)));
         VerdictBox();
         Section(QStringLiteral("Device"));
         Rows({{QStringLiteral("Type"), QStringLiteral("%1 (PCB identity %2)").arg(Or(f_.Device.Type, QStringLiteral("???")))
@@ -171,10 +170,10 @@ private:
         const QStringList head = {QStringLiteral("Check"),    QStringLiteral("Reference"), QStringLiteral("As found"),
                                   QStringLiteral("Error"),    QStringLiteral("As left"),   QStringLiteral("Error"),
                                   QStringLiteral("Tolerance"), QStringLiteral("Result")};
+        auto cellW = [&](int i) { return (i + 1 < head.size() ? cols[i + 1] : kWidth) - cols[i] - 10; };
         double h = 0;
         for (int i = 0; i < head.size(); ++i)
-            h = std::max(h, Text(kLeft + cols[i], y_, (i + 1 < head.size() ? cols[i + 1] : kWidth) - cols[i] - 10,
-                                 head[i], Font(9, true)));
+            h = std::max(h, Text(kLeft + cols[i], y_, cellW(i), head[i], Font(9, true)));
         y_ += h + 8;
         if (f_.Checks.empty()) {
             y_ += Text(kLeft, y_, kWidth, QStringLiteral("none"), Font(9)) + 6;
@@ -206,8 +205,7 @@ private:
             for (int i = 0; i < cells.size(); ++i) {
                 const bool result = i == cells.size() - 1;
                 ink_ = result ? (pass ? kPass : kFail) : kBlack;
-                h = std::max(h, Text(kLeft + cols[i], y_, (i + 1 < cells.size() ? cols[i + 1] : kWidth) - cols[i] - 10,
-                                     cells[i], Font(9, result)));
+                h = std::max(h, Text(kLeft + cols[i], y_, cellW(i), cells[i], Font(9, result)));
             }
             ink_ = kBlack;
             y_ += h + 6;
@@ -298,7 +296,7 @@ private:
         footerDone_ = page_;
         const QString left = QStringLiteral("%1 %2 calibration, %3")
                                  .arg(Or(f_.Device.Type, QStringLiteral("???")),
-                                      f_.Kind == TKind::Input ? QStringLiteral("input") : QStringLiteral("output"),
+                                      KindName(f_.Kind),
                                       Or(Iso(f_.Started), QStringLiteral("-")));
         Line(kFooter - 20);
         const TColor ink = ink_;

@@ -11,6 +11,8 @@
 namespace kv::cert {
 
 bool Finite(const std::optional<double>& v);
+// "input" or "output".
+QString KindName(TKind k);
 // ISO 8601 with milliseconds and the offset the time was taken in; "" when unknown.
 QString Iso(const QDateTime& t);
 // What became of the record, in a sentence.

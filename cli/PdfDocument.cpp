@@ -263,7 +263,7 @@ QByteArray TDocument::Finish(const QString& title, const QString& creator) const
         const TFace face = static_cast<TFace>(f);
         QByteArray latin, extended;
         for (int code = 32; code < 256; ++code)
-            latin += (code > 32 ? " " : "") + QByteArray::number(Mono(face) ? kMonoWidth : GlyphWidth({false, static_cast<unsigned char>(code)}, face));
+            latin += (code > 32 ? " " : "") + QByteArray::number(GlyphWidth({false, static_cast<unsigned char>(code)}, face));
         for (int code = 128; code < 256; ++code)
             extended += (code > 128 ? " " : "") + QByteArray::number(GlyphWidth({true, static_cast<unsigned char>(code)}, face));
         const QByteArray base = QByteArray("<< /Type /Font /Subtype /Type1 /BaseFont /") + kBaseFonts[f];
