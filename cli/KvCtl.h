@@ -27,6 +27,9 @@
 
 namespace kvctl {
 
+// The calibration station (station/) runs the calibrations; kvctl presents them.
+using namespace kv::station;
+
 // A duration: seconds, or a number with ms, s, m, h or d; false when it is
 // none (or not above 0).
 bool ParseDuration(const QString& text, double& seconds);

@@ -4,33 +4,9 @@
 #include <cstring>
 
 #include <fcntl.h>
-#include <poll.h>
 #include <unistd.h>
 
 namespace kvctl {
-
-bool WriteAll(int fd, const char* data, qsizetype size, int& err) {
-    err = 0;
-    qsizetype done = 0;
-    while (done < size) {
-        const ssize_t n = ::write(fd, data + done, static_cast<std::size_t>(size - done));
-        if (n >= 0) {
-            done += n;
-            continue;
-        }
-        if (errno == EINTR)
-            continue;
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            // A descriptor shared with a parent that made it non-blocking.
-            pollfd p{fd, POLLOUT, 0};
-            if (::poll(&p, 1, -1) >= 0 || errno == EINTR)
-                continue;
-        }
-        err = errno;
-        return false;
-    }
-    return true;
-}
 
 void ReserveStandardDescriptors() {
     for (int fd = 0; fd <= 2; ++fd) {

@@ -6,7 +6,17 @@
 #include <QByteArray>
 #include <QString>
 
+#include "Files.h"
+
 namespace kvctl {
+
+// The whole-file writes and the CSV log live below kvctl (the certificates
+// of the calibration station write through them too).
+using kv::IsStandardOutput;
+using kv::TCsvLog;
+using kv::WriteAll;
+using kv::WriteFileWhole;
+using kv::WriteNewFile;
 
 // Exit codes. Ended by a signal, kvctl ends by that same signal after its
 // cleanup (the shell sees 128 + its number: 129 SIGHUP, 130 SIGINT, 141
@@ -19,11 +29,6 @@ enum TExit : int {
     exitOutput = 4,    // an output could not be written (stdout, stderr, -o, --csv, --trace, a backup)
     exitInterrupted = 130, // SIGINT, where no signal can end the process (in-process runs)
 };
-
-// Writes all of data to fd: through interrupted and short writes, waiting
-// on a descriptor that a parent left non-blocking. False with err (an errno
-// value) when the descriptor refuses; EPIPE for a reader that went away.
-bool WriteAll(int fd, const char* data, qsizetype size, int& err);
 
 // Descriptors 0, 1 and 2 that the parent left closed are opened on
 // /dev/null the wrong way round (stdin for writing, stdout and stderr for

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""Prints cli/PdfFontWidths.cpp: the advance widths (1/1000 em) of the two
+"""Prints station/PdfFontWidths.cpp: the advance widths (1/1000 em) of the two
 sans faces a certificate's PDF names, for the characters it can encode.
 
 The PDF names the viewer's standard sans and mono faces instead of carrying a
@@ -8,7 +8,7 @@ and hands them to the viewer in each font's /Widths. They are read from the
 metric-compatible AFM files of Debian's fonts-urw-base35 (build-time only:
 run it again when the encodable set changes).
 
-Usage: scripts/pdf-font-widths.py > cli/PdfFontWidths.cpp
+Usage: scripts/pdf-font-widths.py > station/PdfFontWidths.cpp
 """
 import sys
 

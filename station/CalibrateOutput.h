@@ -25,7 +25,7 @@
 class TMBEngine;
 class TMBTimerFactory;
 
-namespace kvctl {
+namespace kv::station {
 
 class TFixture;
 
@@ -107,4 +107,4 @@ private:
     bool interrupted_ = false, lost_ = false, meterFailed_ = false, silent_ = false;
 };
 
-} // namespace kvctl
+} // namespace kv::station

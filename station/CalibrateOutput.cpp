@@ -4,7 +4,7 @@
 #include "MBEngine.h"
 #include "MBTimer.h"
 
-namespace kvctl {
+namespace kv::station {
 
 TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
     : setup_(std::move(setup)), cycle_(link, *this, *this),
@@ -207,4 +207,4 @@ kv::cert::TFacts TCalibrateOutput::Facts() const {
     return f;
 }
 
-} // namespace kvctl
+} // namespace kv::station

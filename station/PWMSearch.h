@@ -20,7 +20,7 @@
 #include <optional>
 #include <string>
 
-namespace kvctl {
+namespace kv::station {
 
 // How messages name readings: reading × scale in unit (mA of amperes: 1000).
 struct TReadingUnit {
@@ -71,4 +71,4 @@ private:
     std::string failure_;
 };
 
-} // namespace kvctl
+} // namespace kv::station

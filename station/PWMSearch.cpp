@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <iterator>
 
-namespace kvctl {
+namespace kv::station {
 
 namespace {
 
@@ -108,4 +108,4 @@ void TPWMSearch::Decide() {
     End();
 }
 
-} // namespace kvctl
+} // namespace kv::station

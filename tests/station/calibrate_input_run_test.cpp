@@ -9,8 +9,8 @@
 #include <cmath>
 #include <functional>
 
-using kvctl::TInputCalibrationRun;
-using kvctl::TInputReferences;
+using kv::station::TInputCalibrationRun;
+using kv::station::TInputReferences;
 
 namespace {
 
@@ -37,7 +37,7 @@ TEST(CalibrateInputReferences, ParsedOrRefusedWithTheReason) {
     };
     for (const TCase& c : cases) {
         TInputReferences r;
-        const QString error = kvctl::ParseReferences(QString::fromLatin1(c.text), r);
+        const QString error = kv::station::ParseReferences(QString::fromLatin1(c.text), r);
         if (*c.error == 0) {
             EXPECT_TRUE(error.isEmpty()) << c.text << ": " << error.toStdString();
             EXPECT_EQ(r.R500, c.r500) << c.text;

@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-namespace kvctl {
+namespace kv::station {
 
 class TFixture {
 public:
@@ -48,4 +48,4 @@ private:
     std::function<void(const QString&)> done_;
 };
 
-} // namespace kvctl
+} // namespace kv::station

@@ -247,7 +247,7 @@ QString JsonPathFor(const QString& pdfPath) {
 // ---- files ---------------------------------------------------------------------------
 
 bool WriteJson(const TFacts& f, const QString& path, QString* error) {
-    return kvctl::WriteFileWhole(path, QJsonDocument(ToJson(f)).toJson(QJsonDocument::Indented), error);
+    return kv::WriteFileWhole(path, QJsonDocument(ToJson(f)).toJson(QJsonDocument::Indented), error);
 }
 
 

@@ -9,7 +9,7 @@
 
 #include <cmath>
 
-using kvctl::TOutputCalibrationRun;
+using kv::station::TOutputCalibrationRun;
 namespace oc = kv::outcal;
 
 namespace {
@@ -18,22 +18,22 @@ namespace {
 // carries the run's word; a reading asked for is taken at the word in force.
 struct TBench {
     explicit TBench(std::uint32_t board) : output(kvsim::TOutputCharacteristic::ForBoard(board)) {
-        run.Measure = [this](kvctl::TMeterQuantity q) { asked = q; };
+        run.Measure = [this](kv::station::TMeterQuantity q) { asked = q; };
         run.Progress = [this](const QString& line) { progress << line; };
         run.OnFinished = [this] { ++finished; };
     }
     TOutputCalibrationRun run;
     kvsim::TOutputCharacteristic output;
-    std::optional<kvctl::TMeterQuantity> asked;
+    std::optional<kv::station::TMeterQuantity> asked;
     QStringList progress;
     int finished = 0, polls = 0, writes = 0;
     std::vector<std::uint16_t> carried;
     // What the bench does instead of the device and the meter.
     std::function<bool()> acknowledge = [] { return true; };
-    std::function<std::optional<double>(std::uint16_t word, kvctl::TMeterQuantity q)> meter =
-        [this](std::uint16_t word, kvctl::TMeterQuantity q) -> std::optional<double> {
+    std::function<std::optional<double>(std::uint16_t word, kv::station::TMeterQuantity q)> meter =
+        [this](std::uint16_t word, kv::station::TMeterQuantity q) -> std::optional<double> {
         const kvsim::TMeterReading r = output.Read(word);
-        return q == kvctl::meterCurrent ? r.MilliAmp / 1000.0 : r.Volt;
+        return q == kv::station::meterCurrent ? r.MilliAmp / 1000.0 : r.Volt;
     };
 
     // One turn of the cycle: a poll, then the pending write or the reading.
@@ -70,15 +70,15 @@ TEST(OutputCalibrationRun, EveryWayOutEndsTheForcing) {
         kv::cert::TWrite write;
         const char* failure;
     } const table[] = {
-        {"meter silent in the search", [](TBench& b) { b.meter = [](std::uint16_t, kvctl::TMeterQuantity) { return std::nullopt; }; },
+        {"meter silent in the search", [](TBench& b) { b.meter = [](std::uint16_t, kv::station::TMeterQuantity) { return std::nullopt; }; },
          0, nullptr, kv::cert::TWrite::NotSent, "no answer from the meter"},
         {"voltage check out of tolerance",
          [](TBench& b) {
              // A meter that reads 6 V 10 mV high: the search does not see it, the check does.
              auto inner = b.meter;
-             b.meter = [inner](std::uint16_t w, kvctl::TMeterQuantity q) {
+             b.meter = [inner](std::uint16_t w, kv::station::TMeterQuantity q) {
                  const auto v = inner(w, q);
-                 return q == kvctl::meterVoltage && v && std::fabs(*v - 6.0) < 0.5 ? std::optional<double>(*v + 0.01) : v;
+                 return q == kv::station::meterVoltage && v && std::fabs(*v - 6.0) < 0.5 ? std::optional<double>(*v + 0.01) : v;
              };
          },
          0, nullptr, kv::cert::TWrite::NotSent, "6 V reads"},

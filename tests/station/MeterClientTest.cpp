@@ -12,7 +12,7 @@
 #include <cmath>
 #include <optional>
 
-using kvctl::TMeterClient;
+using kv::station::TMeterClient;
 
 namespace {
 
@@ -60,7 +60,7 @@ struct TRig {
     TResult Identify() {
         return Ask([&](TResult& r) { client->Identify([&r](bool ok, const std::string& t) { r = {true, ok, t, {}}; }); });
     }
-    TResult Measure(kvctl::TMeterQuantity q) {
+    TResult Measure(kv::station::TMeterQuantity q) {
         return Ask([&](TResult& r) {
             client->Measure(q, [&r](std::optional<double> v, const std::string& e) { r = {true, v.has_value(), e, v}; });
         });
@@ -79,7 +79,7 @@ TEST(MeterClient, ReadingsAreParsedOrRefused) {
         {"4.0 mA", std::nullopt}, {"nan", std::nullopt}, {"inf", std::nullopt}, {"0x10", std::nullopt},
     };
     for (const auto& row : table)
-        EXPECT_EQ(kvctl::ParseMeterReading(row.text), row.value) << row.text;
+        EXPECT_EQ(kv::station::ParseMeterReading(row.text), row.value) << row.text;
 }
 
 TEST(MeterClient, IdentifiesTheMeterAfterThrowingAwayAnEarlierProgramsAnswer) {
@@ -96,10 +96,10 @@ TEST(MeterClient, IdentifiesTheMeterAfterThrowingAwayAnEarlierProgramsAnswer) {
 TEST(MeterClient, ReadsTheOutputAsItIsWhenTheReadingEnds) {
     TRig rig;
     ASSERT_TRUE(rig.Identify().ok);
-    const auto current = rig.Measure(kvctl::meterCurrent);
+    const auto current = rig.Measure(kv::station::meterCurrent);
     ASSERT_TRUE(current.ok) << current.text;
     EXPECT_NEAR(*current.value * 1000.0, rig.device.Model().Meter().MilliAmp, 1e-6);
-    const auto voltage = rig.Measure(kvctl::meterVoltage);
+    const auto voltage = rig.Measure(kv::station::meterVoltage);
     ASSERT_TRUE(voltage.ok) << voltage.text;
     EXPECT_NEAR(*voltage.value, rig.device.Model().Meter().Volt, 1e-6);
 }
@@ -126,7 +126,7 @@ TEST(MeterClient, FailuresSayWhy) {
         ASSERT_TRUE(rig.Identify().ok) << row.what;
         row.arrange(rig);
         const std::int64_t from = rig.clock.now();
-        const auto r = rig.Measure(kvctl::meterCurrent);
+        const auto r = rig.Measure(kv::station::meterCurrent);
         EXPECT_TRUE(r.done) << row.what;
         EXPECT_FALSE(r.ok) << row.what;
         EXPECT_NE(r.text.find(row.error), std::string::npos) << row.what << ": " << r.text;

@@ -2,7 +2,7 @@
 
 #include "Fixture.h"
 
-namespace kvctl {
+namespace kv::station {
 
 TCalibrateInput::TCalibrateInput(TSetup setup) : setup_(std::move(setup)), run_(setup_.References) {
     if (!setup_.RunFixture) {
@@ -115,4 +115,4 @@ kv::cert::TFacts TCalibrateInput::Facts() const {
     return f;
 }
 
-} // namespace kvctl
+} // namespace kv::station

@@ -324,7 +324,7 @@ bool WritePdf(const TFacts& f, const QString& path, QString* error) {
     const QByteArray bytes =
         doc.Finish(QStringLiteral("Calibration certificate %1 %2").arg(f.Device.Type, Iso(f.Started)),
                    f.ToolVersion.isEmpty() ? QStringLiteral("kvctl") : f.ToolVersion);
-    return kvctl::WriteFileWhole(path, bytes, error);
+    return kv::WriteFileWhole(path, bytes, error);
 }
 
 } // namespace kv::cert

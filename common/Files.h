@@ -1,5 +1,5 @@
 #pragma once
-// The files kvctl writes. Every one is written whole or not at all: a
+// The files kvctl and the calibration station write. Every one is written whole or not at all: a
 // settings file, a backup and an -o output go to a temporary file in the
 // same folder, flushed to the disk and renamed (the INI file's writer, see
 // IniFile.h), so a full disk or a crash never leaves a torn or empty file and
@@ -12,7 +12,13 @@
 
 #include <memory>
 
-namespace kvctl {
+namespace kv {
+
+// Writes all of data to fd: through interrupted and short writes, waiting
+// on a descriptor that a parent left non-blocking. False with err (an errno
+// value) when the descriptor refuses; EPIPE for a reader that went away.
+bool WriteAll(int fd, const char* data, qsizetype size, int& err);
+
 
 // "-" for an output file means the standard output.
 inline bool IsStandardOutput(const QString& path) { return path == QLatin1String("-"); }
@@ -65,4 +71,4 @@ private:
     QString error_;
 };
 
-} // namespace kvctl
+} // namespace kv

@@ -16,7 +16,7 @@
 
 class TMBTimerFactory;
 
-namespace kvctl {
+namespace kv::station {
 
 class TFixture;
 
@@ -81,4 +81,4 @@ private:
     bool interrupted_ = false, lost_ = false;
 };
 
-} // namespace kvctl
+} // namespace kv::station

@@ -3,7 +3,7 @@
 #include <charconv>
 #include <cmath>
 
-namespace kvctl {
+namespace kv::station {
 
 namespace {
 
@@ -198,4 +198,4 @@ void TMeterClient::Answer(const std::string& line) {
         done(true, line);
 }
 
-} // namespace kvctl
+} // namespace kv::station

@@ -20,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-namespace kvctl {
+namespace kv::station {
 
 enum TMeterQuantity : std::uint8_t { meterCurrent, meterVoltage };
 
@@ -78,4 +78,4 @@ private:
     int session_ = 0;
 };
 
-} // namespace kvctl
+} // namespace kv::station

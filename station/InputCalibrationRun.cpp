@@ -6,7 +6,7 @@
 #include <cmath>
 #include <limits>
 
-namespace kvctl {
+namespace kv::station {
 
 namespace incal = kv::incal;
 using kv::cert::TCheck;
@@ -412,4 +412,4 @@ void TInputCalibrationRun::Finish() {
         OnFinished();
 }
 
-} // namespace kvctl
+} // namespace kv::station

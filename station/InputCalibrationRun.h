@@ -38,7 +38,7 @@
 #include <optional>
 #include <vector>
 
-namespace kvctl {
+namespace kv::station {
 
 // The references of the line, as the wizard's edits would hold them.
 struct TInputReferences {
@@ -143,4 +143,4 @@ private:
     int releasePolls_ = 0;
 };
 
-} // namespace kvctl
+} // namespace kv::station

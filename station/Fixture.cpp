@@ -1,6 +1,6 @@
 #include "Fixture.h"
 
-namespace kvctl {
+namespace kv::station {
 
 TFixture::TFixture(const QString& command, TMBTimerFactory& timers) {
     // The shell reads the command line as the line's own script would be
@@ -79,4 +79,4 @@ void TFixture::End(const QString& error) {
         done(error);
 }
 
-} // namespace kvctl
+} // namespace kv::station

@@ -9,7 +9,7 @@
 #include <cmath>
 #include <functional>
 
-using kvctl::TPWMSearch;
+using kv::station::TPWMSearch;
 
 namespace {
 

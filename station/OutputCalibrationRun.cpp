@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace kvctl {
+namespace kv::station {
 
 namespace oc = kv::outcal;
 
@@ -262,4 +262,4 @@ void TOutputCalibrationRun::Abort(const QString& why) { Fail(why); }
 
 void TOutputCalibrationRun::Lost(const QString& why) { Fail(why); }
 
-} // namespace kvctl
+} // namespace kv::station

@@ -42,7 +42,7 @@
 #include <functional>
 #include <optional>
 
-namespace kvctl {
+namespace kv::station {
 
 class TOutputCalibrationRun {
 public:
@@ -138,4 +138,4 @@ private:
     int readings_ = 0;
 };
 
-} // namespace kvctl
+} // namespace kv::station
