@@ -115,7 +115,7 @@ struct TSettling {
     double CurrentFloor = 0.5e-6; // A
     double VoltageFloor = 0.2e-3; // V
     int Readings = 3;
-    int MinSpanMs = 250;
+    int MinSpanMs = 200;
     int TimeoutMs = 30000;
 };
 

@@ -38,7 +38,7 @@ public:
         // After a poll that carried a new value was answered, the least
         // time the output is given before the meter reads it; then readings
         // are taken until they agree (Settling).
-        int SettleMs = 100;
+        int SettleMs = 20;
         TSettling Settling;
         // Seconds of a monotonic clock (the readings' times); null: the system's.
         std::function<double()> Monotonic;
