@@ -49,6 +49,15 @@
 //   the terminals (no leads) and an open input carries no current, so the
 //   channels read their offsets. Without forcing, an open sensor drives
 //   channel 0 to its overflow (sensor break).
+// - Without forcing, a resistor or voltage of any value put in place of the
+//   sensor (SetSensor, a verification's source) hangs on the sensor's leads
+//   as the sensor would: their whole loop resistance stays in a 2-wire
+//   measurement until the wire resistance is stored, their mismatch in a
+//   3-wire one, nothing in a 4-wire one. Millivolts at the terminals are a
+//   thermocouple's with its cold junction there, at the internal temperature.
+// - The measuring cycle (kCycleMs) runs in Advance; whoever holds the model
+//   (TSimSlave) advances it at each cycle's due time, so the output follows
+//   the process value whether a master polls or not.
 // - The averaged counts of the answer are the mean of the last 4
 //   measurements in the present switch configuration, started afresh when
 //   the configuration changes.
