@@ -15,7 +15,9 @@ namespace {
 // buffer has its end.
 constexpr std::size_t kInputBuffer = 4096;
 
-enum TAction : std::uint8_t { actIdentify, actReset, actClear, actComplete, actError, actCurrent, actVoltage };
+enum TAction : std::uint8_t {
+    actIdentify, actReset, actClear, actComplete, actError, actRemote, actLocal, actCurrent, actVoltage
+};
 
 // The command tree: each header as its nodes, long form with the short form
 // in capitals, optional nodes in brackets, a query ending in "?".
@@ -25,12 +27,14 @@ struct TCommand {
     bool takesRangeAndResolution;
 };
 
-constexpr std::array<TCommand, 7> kCommands{{
+constexpr std::array<TCommand, 9> kCommands{{
     {"*IDN?", actIdentify, false},
     {"*RST", actReset, false},
     {"*CLS", actClear, false},
     {"*OPC?", actComplete, false},
     {"SYSTem:ERRor[:NEXT]?", actError, false},
+    {"SYSTem:REMote", actRemote, false},
+    {"SYSTem:LOCal", actLocal, false},
     {"MEASure:CURRent[:DC]?", actCurrent, true},
     {"MEASure:VOLTage[:DC]?", actVoltage, true},
 }};
@@ -148,11 +152,39 @@ bool TBenchMeter::SetNoise(double counts) {
     return true;
 }
 
+bool TBenchMeter::SetIntegration(std::uint32_t ms) {
+    if (ms < 1 || ms > kMaxIntegrationMs)
+        return false;
+    integrationMs_ = ms;
+    return true;
+}
+
+void TBenchMeter::RequireRemote(bool on) {
+    remoteRequired_ = on;
+    if (on)
+        remote_ = false;
+}
+
+bool TBenchMeter::SetDrift(double ppmPerSecond, std::uint64_t sinceMs) {
+    if (!(std::fabs(ppmPerSecond) <= kMaxDriftPPM)) // also NaN
+        return false;
+    driftPPM_ = ppmPerSecond;
+    driftSince_ = sinceMs;
+    return true;
+}
+
+std::string TBenchMeter::Prompt() const {
+    if (!terminal_)
+        return {};
+    return lineError_ == 0 ? "=>\n" : lineError_ == 1 ? "?>\n" : "!>\n";
+}
+
 std::string TBenchMeter::Identity() const {
     return "KVSIM,BENCH METER 6.5 DIGIT (SIMULATED)," + serial_ + ",1.0";
 }
 
 void TBenchMeter::Error(int code, const char* text) {
+    lineError_ = std::max(lineError_, code <= -100 && code > -200 ? 1 : 2);
     if (errors_.size() >= kErrorQueue) {
         errors_.back() = "-350,\"Queue overflow\"";
         return;
@@ -164,14 +196,15 @@ void TBenchMeter::Error(int code, const char* text) {
 
 void TBenchMeter::Receive(std::string_view bytes) {
     std::size_t queued = pending_.size();
-    for (const std::string& l : lines_)
-        queued += l.size();
+    for (const TLine& l : lines_)
+        queued += l.Text.size();
     for (char c : bytes) {
         if (c == '\n') {
             if (!overrun_) {
-                if (!pending_.empty() && pending_.back() == '\r')
+                const bool cr = !pending_.empty() && pending_.back() == '\r';
+                if (cr)
                     pending_.pop_back();
-                lines_.push_back(std::move(pending_));
+                lines_.push_back({std::move(pending_), cr});
             }
             pending_.clear();
             overrun_ = false;
@@ -191,16 +224,20 @@ void TBenchMeter::Receive(std::string_view bytes) {
     }
 }
 
-bool TBenchMeter::NextLine(std::string& line) {
+bool TBenchMeter::NextLine(std::string& line, std::string* ending) {
     if (lines_.empty())
         return false;
-    line = std::move(lines_.front());
+    line = std::move(lines_.front().Text);
+    if (ending)
+        *ending = lines_.front().CarriageReturn ? "\r\n" : "\n";
     lines_.pop_front();
     return true;
 }
 
 TScpiReply TBenchMeter::Execute(std::string_view line) {
     TScpiReply reply;
+    lineError_ = 0;
+    bool heard = !Local(); // a blank line too, unless the meter is deaf to it
     for (std::string_view unit : Split(line, ';')) {
         unit = Trim(unit);
         if (unit.empty())
@@ -210,10 +247,7 @@ TScpiReply TBenchMeter::Execute(std::string_view line) {
             ++end;
         std::string_view header = unit.substr(0, end);
         const std::string_view rest = Trim(unit.substr(end));
-        if (!std::all_of(header.begin(), header.end(), HeaderCharacter)) {
-            Error(-102, "Syntax error");
-            return reply;
-        }
+        const bool wellFormed = std::all_of(header.begin(), header.end(), HeaderCharacter);
         const bool query = !header.empty() && header.back() == '?';
         if (query)
             header.remove_suffix(1);
@@ -225,26 +259,33 @@ TScpiReply TBenchMeter::Execute(std::string_view line) {
             const bool patternQuery = pattern.back() == '?';
             if (patternQuery)
                 pattern.remove_suffix(1);
-            if (patternQuery == query && !header.empty() && HeaderMatches(pattern, header)) {
+            if (wellFormed && patternQuery == query && !header.empty() && HeaderMatches(pattern, header)) {
                 found = &c;
                 break;
             }
         }
+        // Local while remote is required: nothing but the remote command
+        // reaches the meter from its serial line.
+        if (Local() && !(found && found->action == actRemote))
+            continue;
+        heard = true;
+        if (!wellFormed) {
+            Error(-102, "Syntax error");
+            break;
+        }
         if (!found) {
             Error(-113, "Undefined header");
-            return reply;
+            break;
         }
         if (!rest.empty()) {
             const std::vector<std::string_view> params = Split(rest, ',');
             if (!found->takesRangeAndResolution || params.size() > 2) {
                 Error(-108, "Parameter not allowed");
-                return reply;
+                break;
             }
-            for (std::string_view p : params) {
-                if (!RangeParameter(Trim(p))) {
-                    Error(-224, "Illegal parameter value");
-                    return reply;
-                }
+            if (!std::all_of(params.begin(), params.end(), [](std::string_view p) { return RangeParameter(Trim(p)); })) {
+                Error(-224, "Illegal parameter value");
+                break;
             }
         }
         switch (found->action) {
@@ -260,14 +301,17 @@ TScpiReply TBenchMeter::Execute(std::string_view line) {
                 errors_.pop_front();
             }
             break;
+        case actRemote: remote_ = true; break;
+        case actLocal: remote_ = false; break;
         case actCurrent: reply.Parts.push_back({{}, true, quantityCurrent}); break;
         case actVoltage: reply.Parts.push_back({{}, true, quantityVoltage}); break;
         }
     }
+    reply.Ignored = !heard;
     return reply;
 }
 
-std::string TBenchMeter::Answer(const TScpiReply& reply, const TMeterReading& output) {
+std::string TBenchMeter::Answer(const TScpiReply& reply, const TMeterSample& sample) {
     std::string out;
     for (const TScpiReply::TPart& p : reply.Parts) {
         if (!out.empty())
@@ -279,8 +323,15 @@ std::string TBenchMeter::Answer(const TScpiReply& reply, const TMeterReading& ou
         const bool current = p.Quantity == quantityCurrent;
         const double resolution = current ? currentResolution_ : voltageResolution_;
         const bool connected = wiring_ == wiredBoth || (wiring_ == wiredCurrent) == current;
-        const double value = !connected ? 0.0 : current ? output.MilliAmp / 1000.0 : output.Volt;
-        out += FormatReading(value + rng_.Gaussian() * noiseCounts_ * resolution, resolution);
+        double value = !connected ? 0.0 : current ? sample.Output.MilliAmp / 1000.0 : sample.Output.Volt;
+        if (sample.AtMs > driftSince_)
+            value *= 1.0 + driftPPM_ * 1e-6 * static_cast<double>(sample.AtMs - driftSince_) / 1000.0;
+        // Drawn also on an overload, so that the readings after it are the
+        // same as without it.
+        const double noise = rng_.Gaussian() * noiseCounts_ * resolution;
+        out += FormatReading(overload_ ? NAN : value + noise, resolution);
+        if (errorsOnReadings_)
+            Error(-221, "Settings conflict");
     }
     if (!reply.Parts.empty())
         out += '\n';

@@ -64,6 +64,20 @@ TDeviceModel::TDeviceModel(const TDeviceConfig& config)
     nextCycle_ = kCycleMs;
 }
 
+void TDeviceModel::SetOutputBow(double microAmp) {
+    TOutputCharacteristic c = outputStage_.Characteristic();
+    c.SetBow(microAmp);
+    outputStage_.SetCharacteristic(c, now_);
+}
+
+bool TDeviceModel::SetLeads(double ohm, double mismatch) {
+    if (!(ohm >= 0.0 && ohm <= 1e6 && std::fabs(mismatch) <= 1.0)) // also NaN
+        return false;
+    config_.LeadResistance = ohm;
+    config_.LeadMismatch = mismatch;
+    return true;
+}
+
 void TDeviceModel::SetFirmwareDate(std::uint16_t y, std::uint8_t m, std::uint8_t d) {
     config_.FirmwareYear = y;
     config_.FirmwareMonth = m;
@@ -195,12 +209,13 @@ TInput TDeviceModel::Input(const TTerminals& t) const {
     in.Open = t.Open;
     in.Ohm = t.Ohm;
     in.MilliVolt = t.MilliVolt;
-    // A calibration connects its references at the terminals; a sensor
-    // hangs on its leads: in the loop with 2 wires, one on each side with 3
-    // (matched to 1 %), sensed away with 4.
+    // A calibration connects its references at the terminals; a sensor (or
+    // a reference in its place) hangs on its leads: in the loop with 2
+    // wires, one on each side with 3 (their mismatch left over), sensed away
+    // with 4.
     if (!(fetControl_ & kv::fet::Force) && !IsPotMode(settings_.Mode)) {
         const double half = config_.LeadResistance / 2.0;
-        const double mismatch = settings_.Wires == 3 ? 0.005 * config_.LeadResistance : 0.0;
+        const double mismatch = settings_.Wires == 3 ? config_.LeadMismatch * half : 0.0;
         in.Lead1 = half + mismatch;
         in.Lead4 = half - mismatch;
     }
@@ -233,7 +248,9 @@ TDeviceModel::TMeasurement TDeviceModel::Measure(double pn, double tn) const {
     TMeasurement m;
     const std::uint8_t mode = settings_.Mode;
     const double x = TrueProcessValue() + pn;
-    const double lead = settings_.Wires == 2 ? config_.LeadResistance : settings_.Wires == 3 ? 0.01 * config_.LeadResistance : 0.0;
+    const double lead = settings_.Wires == 2   ? config_.LeadResistance
+                        : settings_.Wires == 3 ? config_.LeadMismatch * config_.LeadResistance
+                                               : 0.0;
     const double wire = settings_.Wires == 2 ? wireResistance_ : 0.0;
     const bool forced = fetControl_ & kv::fet::Force;
     std::uint8_t& ad = m.ADStatus;

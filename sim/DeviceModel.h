@@ -49,6 +49,15 @@
 //   the terminals (no leads) and an open input carries no current, so the
 //   channels read their offsets. Without forcing, an open sensor drives
 //   channel 0 to its overflow (sensor break).
+// - Without forcing, a resistor or voltage of any value put in place of the
+//   sensor (SetSensor, a verification's source) hangs on the sensor's leads
+//   as the sensor would: their whole loop resistance stays in a 2-wire
+//   measurement until the wire resistance is stored, their mismatch in a
+//   3-wire one, nothing in a 4-wire one. Millivolts at the terminals are a
+//   thermocouple's with its cold junction there, at the internal temperature.
+// - The measuring cycle (kCycleMs) runs in Advance; whoever holds the model
+//   (TSimSlave) advances it at each cycle's due time, so the output follows
+//   the process value whether a master polls or not.
 // - The averaged counts of the answer are the mean of the last 4
 //   measurements in the present switch configuration, started afresh when
 //   the configuration changes.
@@ -106,7 +115,11 @@ struct TDeviceConfig {
     double Ambient = 23.0;            // °C; the terminals sit at the internal temperature
     double WarmUp = 6.0;              // °C the electronics warm the housing by
     double WarmUpMinutes = 5.0;       // time constant of the warm-up
-    double LeadResistance = 0.6;      // ohm, loop resistance of a 2-wire sensor's leads
+    double LeadResistance = 0.6;      // ohm, loop resistance of a sensor's leads
+    // How much the lead at terminal 1 exceeds the one at terminal 4, as a
+    // share of the loop (0.01: matched to 1 %): what a 3-wire measurement
+    // cannot take out.
+    double LeadMismatch = 0.01;
     // Stored state at start.
     bool InputCalibrated = true;
     bool OutputCalibrated = true;
@@ -139,9 +152,13 @@ public:
     // Answers one request. No answer (nullopt) while the device restarts.
     std::optional<TDeviceAnswer> Handle(std::uint8_t command, std::span<const std::uint8_t> data);
 
-    // Moves the device's time on.
+    // Moves the device's time on: its measuring cycles (every kCycleMs) run
+    // on the way, and the output follows each of them.
     void Advance(std::uint32_t ms);
     std::uint64_t Now() const { return now_; }
+    // When the next measuring cycle falls due (a server that keeps the
+    // device's time runs it then, polled or not).
+    std::uint64_t NextCycle() const { return nextCycle_; }
 
     // The poll answer the device would give now, without a request.
     kv::PollAnswer Snapshot() const { return Compose(0); }
@@ -167,10 +184,20 @@ public:
     // The PWM word of the last poll request: 0 when the output is not forced.
     std::uint16_t ForcedPWM() const { return pwmForce_; }
     // What leaves the output terminals now, through the output filter: a
-    // PWM value the device took less than TOutputStage::kSettleMs ago has
-    // not fully arrived (the bench meter reads this).
+    // PWM value the device took less than OutputStage().SettleMs() ago has
+    // not fully arrived.
     TMeterReading OutputNow() const { return outputStage_.At(now_); }
+    // Its mean over the last `ms` (at most TOutputStage::kHistoryMs): what an
+    // integrating meter reads (the bench meter's reading ends now).
+    TMeterReading OutputAverage(std::uint32_t ms) const {
+        return outputStage_.Average(now_ > ms ? now_ - ms : 0, now_);
+    }
     const TOutputStage& OutputStage() const { return outputStage_; }
+    // The board's output filter and bow, changed from now on (the console's
+    // "output tau" and "output bow"). The time constant is above 0 and at
+    // most TOutputStage::kMaxTauMs; false otherwise.
+    bool SetOutputTau(double ms) { return outputStage_.SetTau(ms, now_); }
+    void SetOutputBow(double microAmp);
     bool Restarting() const { return now_ < silentUntil_; }
 
     // The world around the device.
@@ -184,6 +211,11 @@ public:
     double Connected() const { return connected_; }
     TSensorState Sensor() const { return sensor_; }
     void SetAmbient(double celsius) { config_.Ambient = celsius; }
+    // The sensor's leads: their loop resistance and mismatch (TDeviceConfig);
+    // false, and nothing changed, unless ohm >= 0 and |mismatch| <= 1.
+    bool SetLeads(double ohm, double mismatch);
+    double LeadResistance() const { return config_.LeadResistance; }
+    double LeadMismatch() const { return config_.LeadMismatch; }
     // Hardware faults: a failed converter or FRAM.
     void SetADCFault(bool on) { adcFault_ = on; }
     void SetFRAMFault(bool on) { framFault_ = on; }

@@ -3,6 +3,7 @@
 #include "BenchMeter.h"
 #include "DeviceModel.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -20,8 +21,13 @@ const char* const kConsoleHelp =
     "value X                        process value (degC, %, ohm or mV by the mode)\n"
     "drift A N                      drift amplitude and noise of the process value\n"
     "sensor ok|open|short           the sensor's state\n"
-    "sensor resistor OHM            a reference resistor in place of the sensor\n"
-    "sensor voltage MV              a reference voltage source in place of the sensor\n"
+    "sensor resistor OHM            a resistor of any value in place of the sensor, on its leads\n"
+    "sensor voltage MV              a voltage source of any value in place of the sensor; in the\n"
+    "                               thermocouple mode the cold junction is the terminals, at the\n"
+    "                               device's internal temperature\n"
+    "sensor leads OHM [MISMATCH%]   the sensor's leads: their loop resistance (default 0.6), in the\n"
+    "                               loop with 2 wires (until the wire resistance is stored), the\n"
+    "                               mismatch (default 1 %) left over with 3, nothing with 4\n"
     "adc on|off | fram on|off       converter or FRAM failure\n"
     "ident 0|1                      PCB identity address (0 KV7730, 1 KV5510)\n"
     "calibration                    the input calibration the device measures with\n"
@@ -32,6 +38,18 @@ const char* const kConsoleHelp =
     "meter resolution A V           the bench meter's resolution of current (A) and voltage (V)\n"
     "meter current|voltage|both     the bench meter's leads on the current loop, the voltage\n"
     "                               output, or both (default); what it is not on reads 0\n"
+    "meter integration MS           each reading is the output's mean over MS ms from the query,\n"
+    "                               answered at its end (default 20)\n"
+    "meter remote on|off            it answers nothing (no echo, no error) until SYST:REM;\n"
+    "                               SYST:LOC makes it deaf again (default off)\n"
+    "meter terminal on|off          it echoes each line, answers, then prompts \"=>\" (\"?>\" after\n"
+    "                               a command error, \"!>\" after another) on a line (default off)\n"
+    "meter errors on|off            every reading also queues -221,\"Settings conflict\"\n"
+    "meter drift PPM                readings drift by PPM parts per million a second from now\n"
+    "meter overload on|off          every reading is +9.90000000E+37 (leads on nothing)\n"
+    "output tau MS                  the output filter's time constant (default 2.5 ms)\n"
+    "output bow UA                  the output's bow at half scale in uA (0.5 mV a uA on the\n"
+    "                               voltage); the board's own until set\n"
     "clear                          all line faults off\n"
     "status                         show everything\n"
     "counts                         requests, answers and commands the device carried out\n"
@@ -146,6 +164,67 @@ std::string Fmt(double v) {
 
 } // namespace
 
+namespace {
+
+// The bench meter's console words ("meter" and more).
+std::string MeterWord(const std::vector<std::string>& w, const TDeviceModel& model, TBenchMeter* meter) {
+    const std::string& arg = w[1];
+    static const char* const kWords[] = {"noise", "resolution", "current", "voltage", "both", "remote",
+                                         "terminal", "integration", "errors", "drift", "overload"};
+    if (std::find(std::begin(kWords), std::end(kWords), arg) == std::end(kWords))
+        return "error: unknown meter word \"" + arg + "\" (help lists them)";
+    if (!meter)
+        return "error: no bench meter here (kvsim --meter-link)";
+    double a = 0, volt = 0;
+    bool b = false;
+    if (arg == "current" || arg == "voltage" || arg == "both") {
+        if (w.size() != 2)
+            return "error: meter current|voltage|both";
+        meter->SetWiring(arg == "current" ? wiredCurrent : arg == "voltage" ? wiredVoltage : wiredBoth);
+        return "meter on " + std::string(arg == "both" ? "both outputs" : arg == "current" ? "the current loop" : "the voltage output");
+    }
+    if (arg == "noise") {
+        if (w.size() != 3 || !Number(w[2], a) || !meter->SetNoise(a))
+            return "error: meter noise wants counts from 0";
+        return "meter noise " + Fmt(a) + " counts";
+    }
+    if (arg == "resolution") {
+        if (w.size() != 4 || !Number(w[2], a) || !Number(w[3], volt) || !meter->SetResolution(a, volt))
+            return "error: meter resolution wants amperes and volts, each above 0 and at most 1";
+        return "meter resolution " + Fmt(a) + " A " + Fmt(volt) + " V";
+    }
+    if (arg == "integration") {
+        if (w.size() != 3 || !Number(w[2], a) || a != std::floor(a) || a < 1 || a > TBenchMeter::kMaxIntegrationMs ||
+            !meter->SetIntegration(static_cast<std::uint32_t>(a)))
+            return "error: meter integration wants whole milliseconds 1.." + std::to_string(TBenchMeter::kMaxIntegrationMs);
+        return "meter integration " + Fmt(a) + " ms: a reading is the mean over that time, answered at its end";
+    }
+    if (arg == "drift") {
+        if (w.size() != 3 || !Number(w[2], a) || !meter->SetDrift(a, model.Now()))
+            return "error: meter drift wants parts per million a second (at most 1e6 either way)";
+        return "meter drift " + Fmt(a) + " ppm/s from now";
+    }
+    if (w.size() != 3 || !OnOff(w[2], b))
+        return "error: meter " + arg + " on|off";
+    const std::string state = b ? " on" : " off";
+    if (arg == "remote") {
+        meter->RequireRemote(b);
+        return "meter remote" + state + (b ? ": it answers nothing until SYST:REM" : std::string());
+    }
+    if (arg == "terminal") {
+        meter->SetTerminal(b);
+        return "meter terminal" + state + (b ? ": it echoes each line and prompts \"=>\"" : std::string());
+    }
+    if (arg == "errors") {
+        meter->SetErrorsOnReadings(b);
+        return "meter errors" + state + (b ? ": every reading queues -221 \"Settings conflict\"" : std::string());
+    }
+    meter->SetOverload(b);
+    return "meter overload" + state + (b ? ": every reading is +9.90000000E+37" : std::string());
+}
+
+} // namespace
+
 std::string CalibrationText(const kv::InputCalibrationRecord& r) {
     std::ostringstream o;
     const auto single = [](float v) {
@@ -175,8 +254,9 @@ std::string ConsoleStatus(const TFaultInjector& inj, const TDeviceModel& model) 
       << inj.Noised << ", late " << inj.Delayed << ", errors " << inj.Errored << "; mode "
       << int(model.Settings().Mode) << ", value " << Fmt(model.ProcessValue()) << ", physical "
       << Fmt(a.PhysicalValue) << ", calculated " << Fmt(a.CalculatedValue) << ", output " << Fmt(a.OutputLevel)
-      << ", status " << int(a.StatusCode) << ", restarts " << model.Restarts() << ", forced PWM "
-      << model.ForcedPWM();
+      << ", status " << int(a.StatusCode) << ", output tau " << Fmt(model.OutputStage().Tau()) << " ms, bow "
+      << Fmt(model.OutputStage().Characteristic().BowMicroAmp()) << " uA, leads " << Fmt(model.LeadResistance())
+      << " ohm, restarts " << model.Restarts() << ", forced PWM " << model.ForcedPWM();
     return o.str();
 }
 
@@ -258,6 +338,13 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
         model.SetDrift(v, n);
         return "drift " + Fmt(v) + " noise " + Fmt(n);
     }
+    if (cmd == "sensor" && arg == "leads") {
+        double percent = 100.0 * model.LeadMismatch();
+        if (w.size() < 3 || w.size() > 4 || !Number(w[2], v) || (w.size() == 4 && !Number(w[3], percent)) ||
+            !model.SetLeads(v, percent / 100.0))
+            return "error: sensor leads OHM [MISMATCH%] (from 0 ohm; mismatch at most 100 % either way)";
+        return "sensor leads " + Fmt(v) + " ohm, mismatch " + Fmt(percent) + " %";
+    }
     if (cmd == "sensor") {
         if (w.size() == 2 && arg == "ok")
             model.SetSensor(sensorOK);
@@ -290,25 +377,23 @@ std::string ConsoleExecute(std::string_view line, TFaultInjector& inj, TDeviceMo
     }
     if (cmd == "meter" && w.size() == 1)
         return FormatMeter(model.Meter());
-    if (cmd == "meter" && (arg == "noise" || arg == "resolution" || arg == "current" || arg == "voltage" || arg == "both")) {
-        if (!meter)
-            return "error: no bench meter here (kvsim --meter-link)";
-        double a = 0, volt = 0;
-        if (arg == "current" || arg == "voltage" || arg == "both") {
-            if (w.size() != 2)
-                return "error: meter current|voltage|both";
-            meter->SetWiring(arg == "current" ? wiredCurrent : arg == "voltage" ? wiredVoltage : wiredBoth);
-            return "meter on " + std::string(arg == "both" ? "both outputs" : arg == "current" ? "the current loop" : "the voltage output");
-        }
-        if (arg == "noise") {
-            if (w.size() != 3 || !Number(w[2], a) || !meter->SetNoise(a))
-                return "error: meter noise wants counts from 0";
-            return "meter noise " + Fmt(a) + " counts";
-        }
-        if (w.size() != 4 || !Number(w[2], a) || !Number(w[3], volt) || !meter->SetResolution(a, volt))
-            return "error: meter resolution wants amperes and volts, each above 0 and at most 1";
-        return "meter resolution " + Fmt(a) + " A " + Fmt(volt) + " V";
+    if (cmd == "meter")
+        return MeterWord(w, model, meter);
+    if (cmd == "output" && arg == "tau") {
+        if (w.size() != 3 || !Number(w[2], v) || !model.SetOutputTau(v))
+            return "error: output tau wants milliseconds above 0, at most " + Fmt(TOutputStage::kMaxTauMs);
+        return "output tau " + Fmt(v) + " ms: a step settles within a meter's count in " +
+               std::to_string(model.OutputStage().SettleMs()) + " ms";
     }
+    if (cmd == "output" && arg == "bow") {
+        if (w.size() != 3 || !Number(w[2], v) || std::fabs(v) > 10000.0)
+            return "error: output bow wants microamperes, at most 10000 either way";
+        model.SetOutputBow(v);
+        return "output bow " + Fmt(v) + " uA (" + Fmt(model.OutputStage().Characteristic().VoltageBow * 1000.0) +
+               " mV) at half scale";
+    }
+    if (cmd == "output")
+        return "error: output tau MS | output bow UA";
     if (cmd == "status")
         return ConsoleStatus(inj, model);
     if (cmd == "calibration")

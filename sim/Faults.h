@@ -72,7 +72,8 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   value X                              process value (°C, %, ohm or mV by mode)
 //   drift A N                            drift amplitude and noise
 //   sensor ok|open|short                 the sensor's state
-//   sensor resistor OHM | voltage MV     a reference in place of the sensor
+//   sensor resistor OHM | voltage MV     a reference in place of the sensor (any value)
+//   sensor leads OHM [MISMATCH%]         the sensor's leads (loop resistance, 3-wire mismatch)
 //   adc on|off | fram on|off             hardware faults
 //   ident 0|1                            PCB identity (0 KV7730, 1 KV5510)
 //   calibration                          the input calibration in use, NAME=value ...
@@ -80,6 +81,10 @@ enum TConsoleAction { actNone, actHangUp, actQuit };
 //   meter                                the output as a meter reads it, settled
 //   meter noise N | resolution A V       the bench meter's noise (counts) and resolutions
 //   meter current|voltage|both           where the bench meter's leads are
+//   meter integration MS                 the bench meter's integration time
+//   meter remote|terminal|errors|overload on|off   the behaviours of other meters
+//   meter drift PPM                      its readings' drift a second
+//   output tau MS | output bow UA        the output stage's filter and bow
 //   clear                                all line faults off
 //   status                               one line with everything
 //   help                                 this list

@@ -53,9 +53,10 @@ void TInProcessDevice::HangUp() {
     port_.HangUp();
 }
 
-std::string TInProcessDevice::Console(const std::string& line) {
+std::string TInProcessDevice::Console(const std::string& line, TBenchMeter* meter) {
+    slave_.SyncModel(); // the line acts now, not when the model was last looked at
     TConsoleAction action = actNone;
-    std::string reply = ConsoleExecute(line, faults_, model_, action);
+    std::string reply = ConsoleExecute(line, faults_, model_, action, meter);
     if (action == actHangUp)
         HangUp();
     return reply;

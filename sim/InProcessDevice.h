@@ -41,8 +41,9 @@ public:
     // The device vanishes from the line (the port reports the hang-up once).
     void HangUp();
     // A console line as kvsim takes it on its standard input ("drop 0.3",
-    // "error 254", "hangup", ...); returns the reply.
-    std::string Console(const std::string& line);
+    // "error 254", "hangup", ...), at the clock's time; returns the reply.
+    // The bench meter's words need the meter.
+    std::string Console(const std::string& line, TBenchMeter* meter = nullptr);
     // What an external meter on the device's output reads (kvsim's "meter").
     TMeterReading Meter() const { return model_.Meter(); }
 

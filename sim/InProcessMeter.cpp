@@ -8,9 +8,9 @@
 namespace kvsim {
 
 TInProcessMeter::TInProcessMeter(TMBMemoryPort& port, TMBManualClock& clock, TInProcessDevice& device, std::uint64_t seed)
-    : port_(port), clock_(clock), meter_(seed), session_(meter_, clock, [&device] {
+    : port_(port), clock_(clock), meter_(seed), session_(meter_, clock, [&device](std::uint32_t integrationMs) {
           device.Slave().SyncModel();
-          return device.Model().OutputNow();
+          return TMeterSample{device.Model().OutputAverage(integrationMs), device.Model().Now()};
       }) {
     session_.OnAnswer = [this](const std::string& answer) {
         if (silent_)

@@ -1,8 +1,8 @@
 #pragma once
 // TInProcessMeter: kvsim's bench meter on an in-memory port, for the tests of
 // the programs that read it: a TMeterSession on the test's TMBManualClock,
-// reading the output of an in-process device at the clock's time (the
-// device's model is moved on to it first). An answer reaches the port when
+// reading the output of an in-process device over its integration up to the
+// clock's time (the device's model is moved on to it first). An answer reaches the port when
 // its last character would have at the port's rate.
 // The TInProcessMeter must not outlive the port, the clock and the device.
 #include "BenchMeter.h"

@@ -2,7 +2,7 @@
 
 namespace kvsim {
 
-TMeterServer::TMeterServer(TBenchMeter& meter, std::function<TMeterReading()> output, const TPtyLine::Options& options,
+TMeterServer::TMeterServer(TBenchMeter& meter, TMeterOutput output, const TPtyLine::Options& options,
                            QObject* parent)
     : QObject(parent), session_(meter, timers_, std::move(output)), line_(options) {
     session_.OnAnswer = [this](const std::string& answer) { line_.Send(answer); };

@@ -14,8 +14,8 @@ namespace kvsim {
 class TMeterServer : public QObject {
     Q_OBJECT
 public:
-    // output: what leaves the transmitter's terminals now.
-    TMeterServer(TBenchMeter& meter, std::function<TMeterReading()> output, const TPtyLine::Options& options,
+    // output: what left the transmitter's terminals over the integration.
+    TMeterServer(TBenchMeter& meter, TMeterOutput output, const TPtyLine::Options& options,
                  QObject* parent = nullptr);
     ~TMeterServer() override;
 

@@ -2,9 +2,9 @@
 
 namespace kvsim {
 
-TMeterSession::TMeterSession(TBenchMeter& meter, TMBTimerFactory& timers, std::function<TMeterReading()> output)
+TMeterSession::TMeterSession(TBenchMeter& meter, TMBTimerFactory& timers, TMeterOutput output)
     : meter_(meter), output_(std::move(output)) {
-    aperture_ = timers.createTimer(static_cast<int>(TBenchMeter::kApertureMs), true, [this] { Finish(); });
+    integration_ = timers.createTimer(static_cast<int>(TBenchMeter::kDefaultIntegrationMs), true, [this] { Finish(); });
 }
 
 void TMeterSession::Receive(std::string_view bytes) {
@@ -13,33 +13,40 @@ void TMeterSession::Receive(std::string_view bytes) {
 }
 
 void TMeterSession::Reset() {
-    aperture_->stop();
+    integration_->stop();
     measuring_ = {};
     std::string dropped;
     while (meter_.NextLine(dropped)) {
     }
 }
 
+void TMeterSession::Send(const std::string& bytes) {
+    if (!bytes.empty() && OnAnswer)
+        OnAnswer(bytes);
+}
+
 void TMeterSession::Next() {
-    std::string line;
-    while (!aperture_->isActive() && meter_.NextLine(line)) {
+    std::string line, ending;
+    while (!integration_->isActive() && meter_.NextLine(line, &ending)) {
         TScpiReply reply = meter_.Execute(line);
+        if (reply.Ignored)
+            continue;
+        const std::string echo = meter_.Terminal() ? line + ending : std::string();
         if (reply.Measures()) {
+            Send(echo);
             measuring_ = std::move(reply);
-            aperture_->start();
+            integratingMs_ = meter_.IntegrationMs();
+            integration_->start(static_cast<int>(integratingMs_));
             return;
         }
-        const std::string answer = meter_.Answer(reply, {});
-        if (!answer.empty() && OnAnswer)
-            OnAnswer(answer);
+        Send(echo + meter_.Answer(reply, {}) + meter_.Prompt());
     }
 }
 
 void TMeterSession::Finish() {
-    const std::string answer = meter_.Answer(measuring_, output_());
+    const std::string answer = meter_.Answer(measuring_, output_(integratingMs_)) + meter_.Prompt();
     measuring_ = {};
-    if (OnAnswer)
-        OnAnswer(answer);
+    Send(answer);
     Next();
 }
 

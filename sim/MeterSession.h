@@ -2,10 +2,12 @@
 // TMeterSession: the bench meter (BenchMeter.h) at work on a line, whatever
 // carries the bytes (kvsim's pseudo-terminal, a test's memory port). Command
 // lines are executed one at a time in the order they came; a line with a
-// measurement is answered TBenchMeter::kApertureMs after it was taken up,
-// with the output as it is then, and the lines that came meanwhile wait for
-// it, as on a meter that reads one command at a time. The aperture runs on a
-// timer of the link's timer seam (real time in kvsim, a manual clock in tests).
+// measurement is answered the meter's integration time after it was taken
+// up, with the output's mean over that time, and the lines that came
+// meanwhile wait for it, as on a meter that reads one command at a time. In
+// terminal mode the line's echo goes out when it is taken up, the answer and
+// the prompt after it. The integration runs on a timer of the link's timer
+// seam (real time in kvsim, a manual clock in tests).
 #include "BenchMeter.h"
 #include "MBTimer.h"
 
@@ -16,25 +18,31 @@
 
 namespace kvsim {
 
+// The output's mean over the last `integrationMs` up to the moment of the
+// call, and that moment: what leaves the transmitter's terminals.
+using TMeterOutput = std::function<TMeterSample(std::uint32_t integrationMs)>;
+
 class TMeterSession {
 public:
-    // output: what leaves the transmitter's terminals at the moment of the call.
-    TMeterSession(TBenchMeter& meter, TMBTimerFactory& timers, std::function<TMeterReading()> output);
+    TMeterSession(TBenchMeter& meter, TMBTimerFactory& timers, TMeterOutput output);
 
     // Bytes from the line.
     void Receive(std::string_view bytes);
-    // The line went away: whatever was half-said or waiting is forgotten.
+    // The line went away: whatever was half-said or waiting is forgotten
+    // (the meter's own state, remote or local, stays).
     void Reset();
-    // Each answer line, with its end, to go on the line.
-    std::function<void(const std::string& answer)> OnAnswer;
+    // What goes on the line (answers with their ends, echoes, prompts).
+    std::function<void(const std::string& bytes)> OnAnswer;
 
 private:
     void Next();
     void Finish();
+    void Send(const std::string& bytes);
 
     TBenchMeter& meter_;
-    std::function<TMeterReading()> output_;
-    std::unique_ptr<TMBTimer> aperture_;
+    TMeterOutput output_;
+    std::unique_ptr<TMBTimer> integration_;
+    std::uint32_t integratingMs_ = 0;
     TScpiReply measuring_;
 };
 

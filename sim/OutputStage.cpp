@@ -66,20 +66,95 @@ TMeterReading TOutputCharacteristic::Read(std::uint16_t pwm) const {
     return r;
 }
 
+TOutputStage::TOutputStage(const TOutputCharacteristic& board, std::uint16_t pwm) : board_(board), pwm_(pwm) {
+    const TMeterReading settled = board.Read(pwm);
+    segments_.push_back({0, settled, settled, kDefaultTauMs});
+}
+
+TMeterReading TOutputStage::TSegment::Value(double t) const {
+    const double left = std::exp(-(t - static_cast<double>(At)) / Tau);
+    return {To.MilliAmp + (From.MilliAmp - To.MilliAmp) * left, To.Volt + (From.Volt - To.Volt) * left};
+}
+
+TMeterReading TOutputStage::TSegment::Integral(double a, double b) const {
+    // The end value all the way, and the part of the step still left, which
+    // falls away as e^-t/tau.
+    const double at = static_cast<double>(At);
+    const double fading = Tau * (std::exp(-(a - at) / Tau) - std::exp(-(b - at) / Tau));
+    return {To.MilliAmp * (b - a) + (From.MilliAmp - To.MilliAmp) * fading,
+            To.Volt * (b - a) + (From.Volt - To.Volt) * fading};
+}
+
+void TOutputStage::Change(const TMeterReading& to, double tau, std::uint64_t atMs) {
+    const std::uint64_t at = std::max(atMs, ChangedAt());
+    // The filter starts from where it is now, which may still be on its way.
+    // A second change in the same millisecond replaces the first, which
+    // had no time to move the output.
+    if (segments_.back().At == at) {
+        segments_.back().To = to;
+        segments_.back().Tau = tau;
+    } else {
+        segments_.push_back({at, At(at), to, tau});
+    }
+    // What no integration can reach any more is forgotten.
+    while (segments_.size() > 1 && segments_[1].At + kHistoryMs <= at)
+        segments_.pop_front();
+}
+
+void TOutputCharacteristic::SetBow(double microAmp) {
+    CurrentBow = microAmp / 1000.0;
+    VoltageBow = CurrentBow / kCurrentFullScale * kVoltageFullScale;
+}
+
 void TOutputStage::Drive(std::uint16_t pwm, std::uint64_t atMs) {
     if (pwm == pwm_)
         return;
-    // The filter starts from where it is now, which may still be on its way.
-    from_ = At(std::max(atMs, changedAt_));
     pwm_ = pwm;
-    changedAt_ = std::max(atMs, changedAt_);
+    Change(board_.Read(pwm), Tau(), atMs);
+}
+
+bool TOutputStage::SetTau(double ms, std::uint64_t atMs) {
+    if (!(ms > 0.0 && ms <= kMaxTauMs)) // also NaN
+        return false;
+    Change(Settled(), ms, atMs);
+    return true;
+}
+
+std::uint32_t TOutputStage::SettleMs() const { return static_cast<std::uint32_t>(std::ceil(20.0 * Tau())); }
+
+void TOutputStage::SetCharacteristic(const TOutputCharacteristic& board, std::uint64_t atMs) {
+    board_ = board;
+    Change(Settled(), Tau(), atMs);
 }
 
 TMeterReading TOutputStage::At(std::uint64_t atMs) const {
-    const TMeterReading to = Settled();
-    const double elapsed = atMs > changedAt_ ? static_cast<double>(atMs - changedAt_) : 0.0;
-    const double left = std::exp(-elapsed / kTauMs);
-    return {to.MilliAmp + (from_.MilliAmp - to.MilliAmp) * left, to.Volt + (from_.Volt - to.Volt) * left};
+    const TSegment& s = segments_.back();
+    return s.Value(static_cast<double>(std::max(atMs, s.At)));
+}
+
+TMeterReading TOutputStage::Average(std::uint64_t fromMs, std::uint64_t toMs) const {
+    toMs = std::max(toMs, ChangedAt());
+    if (fromMs >= toMs)
+        return At(toMs);
+    TMeterReading sum;
+    const double from = static_cast<double>(fromMs), to = static_cast<double>(toMs);
+    // Before the history's first segment the output was where that one started.
+    const TSegment& first = segments_.front();
+    if (from < static_cast<double>(first.At)) {
+        const double before = std::min(to, static_cast<double>(first.At)) - from;
+        sum.MilliAmp += first.From.MilliAmp * before;
+        sum.Volt += first.From.Volt * before;
+    }
+    for (std::size_t i = 0; i < segments_.size(); ++i) {
+        const double a = std::max(from, static_cast<double>(segments_[i].At));
+        const double b = i + 1 < segments_.size() ? std::min(to, static_cast<double>(segments_[i + 1].At)) : to;
+        if (b <= a)
+            continue;
+        const TMeterReading part = segments_[i].Integral(a, b);
+        sum.MilliAmp += part.MilliAmp;
+        sum.Volt += part.Volt;
+    }
+    return {sum.MilliAmp / (to - from), sum.Volt / (to - from)};
 }
 
 double ErrorLevel(const kv::SettingsRecord& settings) {

@@ -17,15 +17,22 @@
 // values of an ideal board.
 //
 // The PWM's ripple is smoothed by the output filter, a first-order low-pass
-// with a time constant of TOutputStage::kTauMs (2.5 ms): a new PWM value
-// reaches the terminals gradually, and only TOutputStage::kSettleMs (50 ms,
-// 20 time constants) after the change is the output within 2e-9 of the step
-// from its end value, below one count of a 6 1/2-digit meter. Whoever reads
-// the output with a meter after changing the PWM value (the calibration)
-// waits that long after the device took the new value.
+// whose time constant is the board's (TOutputStage::kDefaultTauMs, 2.5 ms,
+// unless set otherwise: a slower board's filter takes tens of milliseconds).
+// A new PWM value reaches the terminals gradually: only SettleMs() after the
+// change (20 time constants, 50 ms at the default) is the output within 2e-9
+// of the step from its end value, below one count of a 6 1/2-digit meter;
+// n time constants leave e^-n of the step (14 leave less than 1e-6 of it).
+// Whoever reads the output with a meter after changing the PWM value (the
+// calibration) waits that long after the device took the new value.
+//
+// The stage remembers how its output went over the last kHistoryMs, so that
+// an integrating meter can take the output's mean over its integration time
+// (Average), exactly, however often the PWM value changed meanwhile.
 #include "DeviceRecords.h"
 
 #include <cstdint>
+#include <deque>
 #include <optional>
 #include <string>
 
@@ -58,6 +65,10 @@ struct TOutputCharacteristic {
     static TOutputCharacteristic Ideal() { return {}; }
 
     TMeterReading Read(std::uint16_t pwm) const;
+    // Another bow: `microAmp` at half scale, the voltage's the same share of
+    // its full scale (0.5 mV a microampere).
+    void SetBow(double microAmp);
+    double BowMicroAmp() const { return CurrentBow * 1000.0; }
 };
 
 // The output types of the settings record (0 4-20 mA, 1 0-20 mA, 2 0-10 V,
@@ -65,32 +76,59 @@ struct TOutputCharacteristic {
 bool IsCurrentOutput(std::uint8_t outputMode);
 
 // The output stage of one board in time: the PWM value the firmware drives,
-// and what leaves the terminals through the output filter.
+// and what leaves the terminals through the output filter. Times are the
+// model's milliseconds; each call's time is never earlier than the last
+// change's (an earlier one counts as that moment).
 class TOutputStage {
 public:
-    static constexpr double kTauMs = 2.5;
-    static constexpr std::uint32_t kSettleMs = 50;
+    static constexpr double kDefaultTauMs = 2.5;
+    static constexpr double kMaxTauMs = 10000.0;
+    // How far back Average can look: the longest integration of a meter.
+    static constexpr std::uint32_t kHistoryMs = 10000;
 
     // Settled at `pwm` (as a board powered on long ago).
-    explicit TOutputStage(const TOutputCharacteristic& board, std::uint16_t pwm = 0)
-        : board_(board), pwm_(pwm), from_(board.Read(pwm)) {}
+    explicit TOutputStage(const TOutputCharacteristic& board, std::uint16_t pwm = 0);
 
     const TOutputCharacteristic& Characteristic() const { return board_; }
-    // The firmware drives `pwm` from `atMs` on (the model's milliseconds, never
-    // earlier than the last change). The same value again changes nothing.
+    // The firmware drives `pwm` from `atMs` on. The same value again changes
+    // nothing.
     void Drive(std::uint16_t pwm, std::uint64_t atMs);
     std::uint16_t Driven() const { return pwm_; }
-    std::uint64_t ChangedAt() const { return changedAt_; }
+    std::uint64_t ChangedAt() const { return segments_.back().At; }
     // What leaves the terminals at `atMs` (not before the last change).
     TMeterReading At(std::uint64_t atMs) const;
     // What they settle to: the driven value without the filter's lag.
     TMeterReading Settled() const { return board_.Read(pwm_); }
+    // The mean of what left the terminals from `fromMs` to `toMs` (the value
+    // at `toMs` when they are the same moment). Before the remembered
+    // history the output counts as it was at its start.
+    TMeterReading Average(std::uint64_t fromMs, std::uint64_t toMs) const;
+
+    // The filter's time constant in ms (above 0, at most kMaxTauMs; false
+    // otherwise), from `atMs` on: the output goes on from where it is.
+    bool SetTau(double ms, std::uint64_t atMs);
+    double Tau() const { return segments_.back().Tau; }
+    // 20 time constants, rounded up to whole milliseconds.
+    std::uint32_t SettleMs() const;
+    // Another characteristic from `atMs` on (the console's bow), reached
+    // through the filter like a new PWM value.
+    void SetCharacteristic(const TOutputCharacteristic& board, std::uint64_t atMs);
 
 private:
+    // From At on, the output goes from From towards To with time constant Tau.
+    struct TSegment {
+        std::uint64_t At;
+        TMeterReading From, To;
+        double Tau;
+        TMeterReading Value(double t) const;          // t >= At
+        TMeterReading Integral(double a, double b) const; // At <= a <= b
+    };
+    // A new segment from `atMs` on towards `to`, starting where the output is.
+    void Change(const TMeterReading& to, double tau, std::uint64_t atMs);
+
     TOutputCharacteristic board_;
     std::uint16_t pwm_ = 0;
-    TMeterReading from_;          // at the last change
-    std::uint64_t changedAt_ = 0;
+    std::deque<TSegment> segments_; // the last is the present one
 };
 
 // The firmware's output in normal operation, as a fraction of the output

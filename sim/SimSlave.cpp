@@ -10,6 +10,21 @@ TSimSlave::TSimSlave(TDeviceModel& model, TFaultInjector& faults, TMBTimerFactor
     : TMBEngine(timers), model_(model), faults_(faults), now_(std::move(now)) {
     modelTime_ = now_ ? now_() : 0;
     OnMBSlaveReceivedCommand = [this](std::uint8_t command, bool, std::uint16_t dataNumber) { Handle(command, dataNumber); };
+    if (now_ && timers) {
+        cycle_ = MBTimers().createTimer(static_cast<int>(TDeviceModel::kCycleMs), false, [this] {
+            SyncModel();
+            ArmCycle();
+        });
+        ArmCycle();
+    }
+}
+
+void TSimSlave::ArmCycle() {
+    // The model's cycles are due at its own times (a restart shifts them);
+    // the timer is set anew each time to meet the next one.
+    const std::uint64_t now = model_.Now(), due = model_.NextCycle();
+    const std::uint64_t wait = due > now ? due - now : 1;
+    cycle_->start(static_cast<int>(std::min<std::uint64_t>(wait, 0x7FFFFFFF)));
 }
 
 void TSimSlave::Start() {

@@ -7,6 +7,9 @@
 // (dropped, corrupted, noise in front). The turnaround, and the time the
 // request itself took on the line, are waited on the engine's own slave delay
 // timer, so the answer leaves as late as it would from a real device.
+// The slave also keeps the device's time: its measuring cycle runs when due
+// on a timer of the same seam (the clock's, in tests the manual clock's), so
+// the loop current follows the process value whether a master polls or not.
 #include "DeviceModel.h"
 #include "Faults.h"
 #include "MBEngine.h"
@@ -46,9 +49,10 @@ public:
     // Request line time plus turnaround of the latest request, unrounded.
     double AnswerDelayMs() const { return exactDelayMs_; }
 
-    // Moves the model's time on to the clock's now. Each request does it;
-    // whoever else looks at the model in real time (the bench meter) does it
-    // through here, so that the model's time is kept in one place.
+    // Moves the model's time on to the clock's now. Each request and each
+    // measuring cycle does it; whoever else looks at the model in real time
+    // (the bench meter, the console) does it through here, so that the
+    // model's time is kept in one place.
     void SyncModel();
 
     // A complete answer as it goes on the line (noise first, then the frame).
@@ -65,6 +69,8 @@ protected:
 
 private:
     void Handle(std::uint8_t command, std::uint16_t dataNumber);
+    // The device's next measuring cycle, on the cycle timer.
+    void ArmCycle();
     void Emit(const std::string& bytes);
 
     TDeviceModel& model_;
@@ -85,6 +91,8 @@ private:
     std::uint64_t requests_ = 0;
     std::uint64_t answers_ = 0;
     std::array<std::uint64_t, 256> handled_{};
+    // Periodic, so that a test's runUntilIdle does not wait for it to end.
+    std::unique_ptr<TMBTimer> cycle_;
 };
 
 } // namespace kvsim

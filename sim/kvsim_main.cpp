@@ -83,10 +83,21 @@ int main(int argc, char* argv[]) {
         "With --meter-link PATH a bench meter on the output answers SCPI on a second\n"
         "pseudo-terminal (lines end in \"\\n\"; it prints \"kvsim: meter on PATH\"): *IDN?, *RST,\n"
         "*CLS, *OPC?, MEAS:CURR:DC? (the loop current in A, \"+4.012345E-03\"), MEAS:VOLT:DC?\n"
-        "(the voltage output in V) and SYST:ERR? (+0,\"No error\" or the oldest error, such as\n"
-        "-113,\"Undefined header\"). Each reading takes 20 ms and has gaussian noise of a few\n"
-        "counts, drawn from --seed. A new PWM value reaches the output through its filter\n"
-        "(time constant 2.5 ms): read it 50 ms after the poll that carries it, not sooner.\n\n"
+        "(the voltage output in V), SYST:REM, SYST:LOC and SYST:ERR? (+0,\"No error\" or the\n"
+        "oldest error, such as -113,\"Undefined header\"). A reading is the output's mean over\n"
+        "the integration time from the query (--meter-integration, 20 ms), answered at its end,\n"
+        "with gaussian noise of a few counts drawn from --seed. It can play other meters: one\n"
+        "that answers nothing until SYST:REM (--meter-remote), one in terminal mode that echoes\n"
+        "and prompts (--meter-terminal), one that queues an error with every reading\n"
+        "(--meter-errors), drifts (--meter-drift) or reads an overload (--meter-overload).\n\n"
+        "The transmitter's output follows the process value on its own, every measuring cycle\n"
+        "(100 ms), polled or not. A new PWM value reaches the output through its filter (time\n"
+        "constant 2.5 ms, --output-tau): within a meter's count after 20 time constants (50 ms\n"
+        "at the default; within 1e-6 of the step after 14), not sooner.\n\n"
+        "\"sensor resistor OHM\" and \"sensor voltage MV\" take any value: the device measures it\n"
+        "as a sensor of its mode and wiring, on the sensor's leads (--leads): their whole\n"
+        "resistance with 2 wires until the wire resistance is stored, their mismatch with 3,\n"
+        "nothing with 4; a thermocouple's cold junction is at the device's internal temperature.\n\n"
         "Lines typed on the standard input change it while it runs:\n") + QString::fromUtf8(kConsoleHelp));
     p.addHelpOption();
     p.addVersionOption();
@@ -117,9 +128,19 @@ int main(int argc, char* argv[]) {
     const QCommandLineOption meterLink("meter-link", "Serve a bench meter on the output (SCPI) on a second pseudo-terminal, with a symbolic link PATH to it; only a link or nothing may be there.", "PATH");
     const QCommandLineOption meterNoise("meter-noise", "The bench meter's noise, standard deviation in counts (default 2).", "N", "2");
     const QCommandLineOption meterResolution("meter-resolution", "The bench meter's resolution of current and of voltage (default 1e-9,1e-6).", "A,V", "1e-9,1e-6");
+    const QCommandLineOption meterIntegration("meter-integration", "The bench meter's integration: each reading is the output's mean over MS ms from the query, answered at its end (default 20, at most 10000).", "MS", "20");
+    const QCommandLineOption meterRemote("meter-remote", "The bench meter answers nothing (no answer, no error) until it receives SYST:REM; SYST:LOC makes it deaf again.");
+    const QCommandLineOption meterTerminal("meter-terminal", "The bench meter is in terminal mode: it echoes each line, then answers, then prompts \"=>\" (\"?>\" after a command error, \"!>\" after another) on a line of its own.");
+    const QCommandLineOption meterErrors("meter-errors", "Every reading of the bench meter also queues -221,\"Settings conflict\".");
+    const QCommandLineOption meterDrift("meter-drift", "The bench meter's readings drift by PPM parts per million of the reading a second from the start (default 0).", "PPM", "0");
+    const QCommandLineOption meterOverload("meter-overload", "Every reading of the bench meter is +9.90000000E+37.");
+    const QCommandLineOption outputTau("output-tau", "Time constant of the output stage's filter (default 2.5, at most 10000).", "MS", "2.5");
+    const QCommandLineOption outputBow("output-bow", "Bow of the output stage at half scale, in microamperes, 0.5 mV a microampere on the voltage (default: the board's own, a few uA).", "UA");
+    const QCommandLineOption leads("leads", "The sensor's leads: their loop resistance in ohms and, after a comma, the mismatch of a 3-wire sensor's leads in per cent (default 0.6,1).", "OHM[,PERCENT]", "0.6,1");
     for (const auto* o : {&link, &baud, &turnaround, &burst, &ident, &firmware, &mode, &wires, &tc, &cjc, &value, &drift, &jitter,
                           &seed, &boardSeed, &ownCal, &uncal, &sensor, &drop, &corrupt, &noise, &error, &late, &silent,
-                          &meterLink, &meterNoise, &meterResolution})
+                          &meterLink, &meterNoise, &meterResolution, &meterIntegration, &meterRemote, &meterTerminal,
+                          &meterErrors, &meterDrift, &meterOverload, &outputTau, &outputBow, &leads})
         p.addOption(*o);
     p.process(app);
 
@@ -176,11 +197,28 @@ int main(int argc, char* argv[]) {
     TFaultInjector faults(config.Seed);
     TBenchMeter meter(config.Seed, "SIM" + std::to_string(config.BoardSeed));
     TConsoleAction ignored = actNone;
-    for (const std::string& line : {"meter noise " + p.value(meterNoise).toStdString(),
-                                    "meter resolution " + p.value(meterResolution).replace(',', ' ').toStdString()}) {
-        const std::string reply = ConsoleExecute(line, faults, model, ignored, &meter);
+    // The options that are console words: each is typed as its word, and a
+    // refusal names the option.
+    const auto onOff = [&p](const QCommandLineOption& o) { return QString(p.isSet(o) ? "on" : "off"); };
+    const std::pair<const QCommandLineOption*, QString> words[] = {
+        {&meterNoise, "meter noise " + p.value(meterNoise)},
+        {&meterResolution, "meter resolution " + p.value(meterResolution).replace(',', ' ')},
+        {&meterIntegration, "meter integration " + p.value(meterIntegration)},
+        {&meterRemote, "meter remote " + onOff(meterRemote)},
+        {&meterTerminal, "meter terminal " + onOff(meterTerminal)},
+        {&meterErrors, "meter errors " + onOff(meterErrors)},
+        {&meterDrift, "meter drift " + p.value(meterDrift)},
+        {&meterOverload, "meter overload " + onOff(meterOverload)},
+        {&outputTau, "output tau " + p.value(outputTau)},
+        {&outputBow, p.isSet(outputBow) ? "output bow " + p.value(outputBow) : QString()},
+        {&leads, "sensor leads " + p.value(leads).replace(',', ' ')},
+    };
+    for (const auto& [option, line] : words) {
+        if (line.isEmpty())
+            continue;
+        const std::string reply = ConsoleExecute(line.toStdString(), faults, model, ignored, &meter);
         if (reply.rfind("error:", 0) == 0)
-            return fail(QString::fromStdString(reply.substr(7)).replace("meter ", "--meter-"));
+            return fail("--" + option->names().constFirst() + ": " + QString::fromStdString(reply.substr(7)));
     }
     for (const auto& [opt, word] : {std::pair{&sensor, "sensor"}, std::pair{&drop, "drop"}, std::pair{&corrupt, "corrupt"},
                                     std::pair{&noise, "noise"}, std::pair{&error, "error"}}) {
@@ -228,9 +266,9 @@ int main(int argc, char* argv[]) {
     // moment first, by the same clock the device's requests use.
     std::unique_ptr<TMeterServer> meterServer;
     if (p.isSet(meterLink)) {
-        meterServer = std::make_unique<TMeterServer>(meter, [&] {
+        meterServer = std::make_unique<TMeterServer>(meter, [&](std::uint32_t integrationMs) {
             server.Slave().SyncModel();
-            return model.OutputNow();
+            return TMeterSample{model.OutputAverage(integrationMs), model.Now()};
         }, meterOptions);
         QObject::connect(meterServer.get(), &TMeterServer::opened, [](const QString& path) { Say("kvsim: meter on " + path.toStdString()); });
     }
@@ -286,6 +324,7 @@ int main(int argc, char* argv[]) {
                 for (std::uint8_t c = 1; c <= 6; ++c)
                     reply += ", command " + std::to_string(c) + " " + std::to_string(slave.Handled(c));
             } else {
+                server.Slave().SyncModel(); // the line acts now, not when the model was last looked at
                 reply = ConsoleExecute(line, faults, model, action, &meter);
             }
             if (!reply.empty())

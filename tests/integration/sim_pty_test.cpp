@@ -13,6 +13,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -219,6 +220,60 @@ TEST(SimPty, BenchMeterAnswersOnItsOwnLine) {
 
     EXPECT_EQ(meter.Ask("FOO?;*OPC?\n*OPC?\n"), "1\n");
     EXPECT_EQ(meter.Ask("SYST:ERR?;SYST:ERR?\n"), "-113,\"Undefined header\";+0,\"No error\"\n");
+}
+
+// The meters of other benches from the command line: deaf until SYST:REM,
+// echoing and prompting, integrating for 400 ms; and the transmitter's
+// output following a new process value with nobody polling it.
+TEST(SimPty, OtherMetersAndAnUnpolledOutput) {
+    const QString meterPath = QStringLiteral("/tmp/kvsim-test-meter2-%1").arg(QCoreApplication::applicationPid());
+    Kvsim sim({"--meter-link", meterPath, "--meter-noise", "0", "--drift", "0", "--process-noise", "0", "--meter-remote",
+               "--meter-terminal", "--meter-integration", "400"});
+    ASSERT_TRUE(sim.ok);
+    simtest::TMeterLine meter(meterPath);
+    ASSERT_GE(meter.fd, 0);
+    // Sends a line and collects what comes until a prompt ends it (or ms).
+    auto exchange = [&](const std::string& line, int ms) {
+        EXPECT_EQ(::write(meter.fd, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+        std::string got;
+        WaitFor([&] {
+            pollfd p{meter.fd, POLLIN, 0};
+            char buf[256];
+            ssize_t n = 0;
+            if (::poll(&p, 1, 10) > 0 && (n = ::read(meter.fd, buf, sizeof buf)) > 0)
+                got.append(buf, static_cast<std::size_t>(n));
+            // A prompt ("=>", "?>", "!>") on a line of its own.
+            const std::size_t n3 = got.size();
+            return n3 >= 3 && got.compare(n3 - 2, 2, ">\n") == 0 && (n3 == 3 || got[n3 - 4] == '\n');
+        }, ms);
+        return got;
+    };
+    EXPECT_EQ(exchange("*IDN?\n", 500), "");
+    EXPECT_EQ(exchange("SYST:REM\n", 3000), "SYST:REM\n=>\n");
+    EXPECT_EQ(exchange("BAD?\r\n", 3000), "BAD?\r\n?>\n");
+
+    // The settled output the console shows moves at the next measuring cycle.
+    auto settled = [&] {
+        sim.Say("meter");
+        double mA = 0, volt = 0;
+        EXPECT_EQ(std::sscanf(sim.output.back().toUtf8().constData(), "meter %lf mA %lf V", &mA, &volt), 2);
+        return mA;
+    };
+    const double at25 = settled();
+    sim.Say("value 75");
+    double mA = at25;
+    EXPECT_TRUE(WaitFor([&] { return (mA = settled()) > at25 + 7.9; }, 5000)) << mA;
+    double read = 0;
+    double slowest = 0;
+    EXPECT_TRUE(WaitFor([&] {
+        const auto asked = std::chrono::steady_clock::now();
+        const std::string got = exchange("MEAS:CURR?\n", 3000);
+        slowest = std::max(slowest, Ms(std::chrono::steady_clock::now() - asked));
+        EXPECT_EQ(got.rfind("MEAS:CURR?\n+", 0), 0u) << got;
+        read = std::strtod(got.c_str() + 11, nullptr) * 1000.0;
+        return std::fabs(read - mA) < 0.0006;
+    }, 10000)) << read << " " << mA;
+    EXPECT_GE(slowest, 400.0);
 }
 
 // --link replaces only a link or nothing: a file or folder at the name is

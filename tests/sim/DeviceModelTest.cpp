@@ -594,3 +594,96 @@ TEST(DeviceModel, GarbledRequestsNeverBreakIt) {
         EXPECT_TRUE(std::isfinite(s.FizikaiForOutL) && std::isfinite(s.FizikaiForOutH));
     }
 }
+
+// Whatever a verification sources in place of the sensor (a resistance from
+// the platinum tables, a thermocouple's millivolts), the device measures it
+// as it would that sensor on its leads: 4 wires sense them away, 3 leave
+// their mismatch, 2 their whole resistance until it is stored.
+TEST(DeviceModel, AnySourcedValueIsMeasuredOnTheLeadsOfItsWiring) {
+    struct {
+        std::uint8_t mode;
+        double ohm;
+    } const sources[] = {
+        {0, PtResistance(100.0, -199.5)}, {0, PtResistance(100.0, -38.25)}, {0, PtResistance(100.0, 0.0)},
+        {0, PtResistance(100.0, 156.6)},  {0, PtResistance(100.0, 419.5)},  {1, PtResistance(1000.0, -50.0)},
+        {1, PtResistance(1000.0, 231.9)}, {1, PtResistance(1000.0, 660.3)}, {5, 12.34},
+        {5, 487.0},                       {6, 1234.5},                      {6, 4999.0},
+    };
+    const double leads = 1.6, mismatch = 0.02;
+    for (const auto& src : sources) {
+        for (std::uint8_t wires : {2, 3, 4}) {
+            SCOPED_TRACE(testing::Message() << "mode " << int(src.mode) << ", " << src.ohm << " ohm, " << int(wires) << " wires");
+            TDeviceConfig c = TDeviceConfig::Steady();
+            c.BoardSeed = 11; // its own calibration: it measures right
+            c.Settings.Mode = src.mode;
+            c.Settings.Wires = wires;
+            Device d(c);
+            ASSERT_TRUE(d.model.SetLeads(leads, mismatch));
+            d.model.SetSensor(sensorResistor, src.ohm);
+            d.model.Advance(TDeviceModel::kCycleMs);
+            const double left = wires == 2 ? leads : wires == 3 ? leads * mismatch : 0.0;
+            PollAnswer a = d.Poll();
+            // The record's and the answer's singles carry 7 digits.
+            const double digits = 1e-4 + 1e-7 * src.ohm;
+            EXPECT_NEAR(a.PhysicalValue, src.ohm + left, digits);
+            const double r0 = src.mode == 0 ? 100.0 : 1000.0;
+            double expected = src.ohm + left;
+            if (src.mode <= 1) {
+                ASSERT_TRUE(PtTemperature(r0, src.ohm + left, expected));
+            }
+            EXPECT_NEAR(a.CalculatedValue, expected, 1e-3);
+            if (wires != 2)
+                continue;
+            // The leads shorted at the sensor's end, their resistance stored:
+            // from then on 2 wires measure the source itself.
+            d.model.SetSensor(sensorShorted);
+            d.model.Advance(TDeviceModel::kCycleMs);
+            EXPECT_NEAR(d.Poll(kv::maint::Rof2Wire).WireResistance, leads, 1e-4);
+            d.model.SetSensor(sensorResistor, src.ohm);
+            d.model.Advance(TDeviceModel::kCycleMs);
+            a = d.Poll();
+            EXPECT_NEAR(a.PhysicalValue, src.ohm, digits);
+        }
+    }
+    TDeviceModel m;
+    EXPECT_FALSE(m.SetLeads(-0.1, 0.0));
+    EXPECT_FALSE(m.SetLeads(1.0, 1.5));
+    EXPECT_FALSE(m.SetLeads(std::nan(""), 0.0));
+    EXPECT_EQ(m.LeadResistance(), TDeviceConfig{}.LeadResistance);
+}
+
+// Millivolts at the terminals: the thermocouple mode adds the cold
+// junction's EMF at the device's internal temperature (internal
+// compensation), or at 0 °C without compensation; the millivolt mode reads
+// them as they are.
+TEST(DeviceModel, AnySourcedMillivoltsAreMeasuredWithTheColdJunctionAtTheTerminals) {
+    struct {
+        std::uint8_t mode, type, cjc;
+        double mv;
+    } const table[] = {
+        {2, tcK, 0, -5.0}, {2, tcK, 0, 0.0},   {2, tcK, 0, 4.096}, {2, tcK, 0, 41.276}, {2, tcJ, 0, 21.848},
+        {2, tcT, 0, -3.5}, {2, tcS, 0, 9.587}, {2, tcK, 3, 4.096}, {2, tcN, 3, 12.0},   {7, tcK, 0, -73.25},
+        {7, tcK, 0, 0.125}, {7, tcK, 0, 99.9},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(testing::Message() << "mode " << int(row.mode) << " type " << int(row.type) << " cjc "
+                                        << int(row.cjc) << " " << row.mv << " mV");
+        TDeviceConfig c = TDeviceConfig::Steady();
+        c.Settings.Mode = row.mode;
+        c.Settings.TCType = row.type;
+        c.Settings.CJC = row.cjc;
+        c.Ambient = 27.5; // the internal temperature, without warm-up
+        Device d(c);
+        d.model.SetSensor(sensorVoltage, row.mv);
+        d.model.Advance(TDeviceModel::kCycleMs);
+        const PollAnswer a = d.Poll();
+        EXPECT_NEAR(a.PhysicalValue, row.mv, 1e-4);
+        double expected = row.mv;
+        if (row.mode == 2) {
+            const auto type = static_cast<TThermocouple>(row.type);
+            const double junction = row.cjc == 0 ? 27.5 : 0.0;
+            ASSERT_TRUE(ThermocoupleTemperature(type, row.mv + ThermocoupleEmf(type, junction), expected));
+        }
+        EXPECT_NEAR(a.CalculatedValue, expected, 2e-3);
+    }
+}

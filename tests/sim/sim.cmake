@@ -15,3 +15,9 @@ kv_add_test(sim_inprocess_tests
   TIMEOUT 60
   NO_GTEST_MAIN)
 target_include_directories(sim_inprocess_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
+
+kv_add_test(sim_meter_session_tests
+  SOURCES ${CMAKE_CURRENT_LIST_DIR}/MeterSessionTest.cpp
+  LIBS kv_sim_link Qt6::Core
+  TIMEOUT 60
+  NO_GTEST_MAIN)
