@@ -186,7 +186,8 @@ double Rounded(double v, int decimals, int steps = 0) {
     const double scale = std::pow(10.0, decimals);
     // Divided, not multiplied by the step: 138506 / 1000 is the double
     // nearest 138.506, whose shortest decimal the fixture is sent.
-    return (std::round(v * scale) + steps) / scale;
+    const double r = (std::round(v * scale) + steps) / scale;
+    return r == 0.0 ? 0.0 : r; // never "-0" to the fixture
 }
 
 TVerificationPoint Point(const SettingsRecord& s, const TModeMath& m, TInputPath path, double percent,

@@ -165,6 +165,10 @@ TEST(VerificationPoints, NominalIsComputedBackFromTheRoundedSource) {
     ASSERT_TRUE(end.Output);
     EXPECT_FALSE(end.Output->Expected.Clamped);
 
+    // A junction at 0 °C and no compensation: 0 °C is 0 mV, never "-0".
+    const TVerificationPoint zero = OnePoint(Thermocouple(tcK, 3, -0.0001f, 100), Report(0.0), 0);
+    EXPECT_EQ(zero.Words.join(QLatin1Char(' ')).toStdString(), "voltage 0");
+
     const TVerificationPoint tc = OnePoint(Thermocouple(tcK, 1, 0, 1000), Report(23.4), 25);
     EXPECT_NEAR(ThermocoupleEmf(tcK, tc.Nominal) - ThermocoupleEmf(tcK, 23.4), tc.Source, 1e-9);
 }
