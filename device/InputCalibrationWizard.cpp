@@ -179,18 +179,25 @@ TStepOutcome Next(std::size_t index, std::int32_t ch0, std::int32_t ch1, TValues
     return s.out;
 }
 
+namespace {
+// The shortest decimal that reads back as the same double, with a full stop.
+std::string FixtureNumber(double v) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, v);
+    return std::string(buf, r.ptr);
+}
+} // namespace
+
+std::vector<std::string> ResistorWords(double ohm) { return {"resistor", FixtureNumber(ohm)}; }
+std::vector<std::string> VoltageWords(double milliVolt) { return {"voltage", FixtureNumber(milliVolt)}; }
+
 std::vector<std::string> ConnectionWords(TConnection c, double r500, double r5K, double urefMilliVolt) {
-    auto number = [](double v) {
-        char buf[32];
-        const auto r = std::to_chars(buf, buf + sizeof buf, v);
-        return std::string(buf, r.ptr);
-    };
     switch (c) {
     case connOpen: return {"open"};
-    case conn500: return {"resistor", number(r500)};
-    case conn5K: return {"resistor", number(r5K)};
+    case conn500: return ResistorWords(r500);
+    case conn5K: return ResistorWords(r5K);
     case connShort: return {"short"};
-    case connUref: return {"voltage", number(urefMilliVolt)};
+    case connUref: return VoltageWords(urefMilliVolt);
     case connNone: break;
     }
     return {};

@@ -74,6 +74,10 @@ inline constexpr std::size_t kLastStep = kSteps.size() - 1;
 // "voltage 125", the numbers being the references' values (ohm, mV) as the
 // shortest decimal with a full stop. None for connNone.
 std::vector<std::string> ConnectionWords(TConnection c, double r500, double r5K, double urefMilliVolt);
+// The same words for a resistor or a voltage of any value (a verification
+// point's): "resistor 138.506", "voltage 4.096".
+std::vector<std::string> ResistorWords(double ohm);
+std::vector<std::string> VoltageWords(double milliVolt);
 
 // Every value the wizard computes or keeps; all 0 at start.
 struct TValues {

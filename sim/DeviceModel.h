@@ -77,6 +77,14 @@
 
 namespace kvsim {
 
+// The sensors' physics are shared with the calibration station (kv_physics).
+using kv::PtResistance;
+using kv::PtTemperature;
+using kv::ThermocoupleEmf;
+using kv::ThermocoupleTemperature;
+using kv::TThermocouple;
+using enum kv::TThermocouple;
+
 // What is connected to the input terminals: the sensor of the mode (driven
 // by the process value), the sensor broken or shorted, or, as for a
 // calibration, a reference resistor or voltage source of a given value.

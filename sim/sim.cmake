@@ -2,7 +2,6 @@
 # its measuring physics, its output stage and the bench meter on it.
 add_library(kv_sim STATIC
   ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.cpp ${CMAKE_CURRENT_LIST_DIR}/DeviceModel.h
-  ${CMAKE_CURRENT_LIST_DIR}/Physics.cpp ${CMAKE_CURRENT_LIST_DIR}/Physics.h
   ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.cpp ${CMAKE_CURRENT_LIST_DIR}/FrontEnd.h
   ${CMAKE_CURRENT_LIST_DIR}/OutputStage.cpp ${CMAKE_CURRENT_LIST_DIR}/OutputStage.h
   ${CMAKE_CURRENT_LIST_DIR}/BenchMeter.cpp ${CMAKE_CURRENT_LIST_DIR}/BenchMeter.h
@@ -10,7 +9,7 @@ add_library(kv_sim STATIC
   ${CMAKE_CURRENT_LIST_DIR}/Faults.cpp ${CMAKE_CURRENT_LIST_DIR}/Faults.h
 )
 target_include_directories(kv_sim PUBLIC ${CMAKE_CURRENT_LIST_DIR})
-target_link_libraries(kv_sim PUBLIC kv_records)
+target_link_libraries(kv_sim PUBLIC kv_records kv_physics)
 
 # The simulator's protocol glue (the link engine as ASCII slave, the bench
 # meter's session) and the in-process device and meter for the programs'

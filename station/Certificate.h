@@ -16,6 +16,7 @@
 // ISO 8601 times with their offset. Both files are written whole or not at
 // all (a temporary file beside the target, renamed when complete).
 #include "DeviceRecords.h"
+#include "Verdict.h"
 
 #include <QDateTime>
 #include <QJsonObject>
@@ -81,12 +82,8 @@ struct TWrittenValue {
 std::vector<TWrittenValue> WrittenValues(const InputCalibrationRecord& r);
 std::vector<TWrittenValue> WrittenValues(const OutputCalibrationRecord& r);
 
-// What became of the record.
-enum class TWrite : std::uint8_t {
-    NotSent,        // the device's calibration is as it was
-    Unacknowledged, // sent, but no acknowledgement: the device may hold either
-    Acknowledged,
-};
+// What became of the record (Verdict.h).
+using TWrite = kv::station::TWrite;
 
 struct TFacts {
     TKind Kind = TKind::Input;

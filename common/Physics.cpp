@@ -4,7 +4,7 @@
 #include <cmath>
 #include <span>
 
-namespace kvsim {
+namespace kv {
 
 namespace {
 
@@ -134,6 +134,13 @@ double PtResistance(double r0, double t) {
     return r0 * f;
 }
 
+double PtSlope(double r0, double t) {
+    double d = kA + 2.0 * kB * t;
+    if (t < 0.0)
+        d += kC * (4.0 * t * t * t - 300.0 * t * t);
+    return r0 * d;
+}
+
 bool PtTemperature(double r0, double ohm, double& celsius) {
     if (!(r0 > 0.0) || !std::isfinite(ohm))
         return false;
@@ -145,8 +152,7 @@ bool PtTemperature(double r0, double ohm, double& celsius) {
     if (t < 0.0) {
         for (int i = 0; i < 20; ++i) {
             const double f = PtResistance(r0, t) / r0 - q;
-            const double d = kA + 2 * kB * t + kC * (4 * t * t * t - 300.0 * t * t);
-            const double step = f / d;
+            const double step = f / (PtSlope(r0, t) / r0);
             t -= step;
             if (std::fabs(step) < 1e-9)
                 break;
@@ -156,7 +162,7 @@ bool PtTemperature(double r0, double ohm, double& celsius) {
     return true;
 }
 
-TRange ThermocoupleRange(TThermocouple type) {
+TTemperatureRange ThermocoupleRange(TThermocouple type) {
     switch (type) {
     case tcB: return {50.0, 1820.0}; // below 50 °C the type B EMF is not monotonic
     case tcE: return {-270.0, 1000.0};
@@ -194,7 +200,7 @@ double ThermocoupleEmf(TThermocouple type, double t) {
 bool ThermocoupleTemperature(TThermocouple type, double mv, double& celsius) {
     if (type >= tcCount || !std::isfinite(mv))
         return false;
-    const TRange r = ThermocoupleRange(type);
+    const TTemperatureRange r = ThermocoupleRange(type);
     double lo = r.Low, hi = r.High;
     // A hair of slack at the ends: the polynomials are not monotonic in their
     // last bits.
@@ -214,4 +220,14 @@ bool ThermocoupleTemperature(TThermocouple type, double mv, double& celsius) {
     return true;
 }
 
-} // namespace kvsim
+double ThermocoupleSeebeck(TThermocouple type, double t) {
+    // A central difference: the functions are smooth polynomials (splines
+    // for L and U), so over 0.01 °C it is exact to far below a microvolt
+    // per kelvin.
+    constexpr double h = 0.005;
+    return (ThermocoupleEmf(type, t + h) - ThermocoupleEmf(type, t - h)) / (2.0 * h);
+}
+
+char ThermocoupleLetter(TThermocouple type) { return type < tcCount ? "BEJKLNRSTU"[type] : '?'; }
+
+} // namespace kv
