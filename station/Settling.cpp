@@ -27,20 +27,37 @@ TSettledReading::TState TSettledReading::Add(double value, std::int64_t askedMs,
         return state_;
     ++taken_;
     window_.push_back({value, askedMs, nowMs});
-    // The shortest recent window that still has enough readings over enough
-    // time: older readings only show how the output got there.
     const auto span = [this](std::size_t from) { return window_.back().Answered - window_[from].Asked; };
-    while (static_cast<int>(window_.size()) > rule_.Readings && span(1) >= rule_.MinSpanMs)
-        window_.pop_front();
-    if (static_cast<int>(window_.size()) >= rule_.Readings && span(0) >= rule_.MinSpanMs) {
+    const auto settled = [this] {
         const double mean = std::accumulate(window_.begin(), window_.end(), 0.0,
                                             [](double s, const TReading& r) { return s + r.Value; }) /
                             static_cast<double>(window_.size());
-        if (Spread() <= BandFor(mean)) {
-            value_ = mean;
-            return state_ = TState::Settled;
+        if (Spread() > BandFor(mean))
+            return false;
+        value_ = mean;
+        return true;
+    };
+    // The last readings alone count when they do not all move one way: an
+    // output still on its exponential moves one way from reading to
+    // reading, one at rest only by the meter's noise (or not at all).
+    if (static_cast<int>(window_.size()) >= rule_.Readings) {
+        const std::deque<TReading> all = window_;
+        window_.erase(window_.begin(), window_.end() - rule_.Readings);
+        bool rising = true, falling = true;
+        for (std::size_t i = 1; i < window_.size(); ++i) {
+            rising = rising && window_[i].Value > window_[i - 1].Value;
+            falling = falling && window_[i].Value < window_[i - 1].Value;
         }
+        if (!rising && !falling && settled())
+            return state_ = TState::Settled;
+        window_ = all;
     }
+    // Otherwise the shortest recent window that still has enough readings
+    // over enough time: older readings only show how the output got there.
+    while (static_cast<int>(window_.size()) > rule_.Readings && span(1) >= rule_.MinSpanMs)
+        window_.pop_front();
+    if (static_cast<int>(window_.size()) >= rule_.Readings && span(0) >= rule_.MinSpanMs && settled())
+        return state_ = TState::Settled;
     if (nowMs - start_ >= rule_.TimeoutMs)
         return state_ = TState::TimedOut;
     return state_;

@@ -10,10 +10,13 @@
 //   - the last Readings readings agree: the spread between the largest and
 //     the smallest is within the band, Band of the reading or the quantity's
 //     floor, whichever is larger;
-//   - and they span at least MinSpanMs from the first one's request to the
-//     last one's answer. Readings taken close together on a slow exponential
-//     agree while it still moves; over a window as long as the slowest time
-//     constant, what is left of the step is at most about 1.6 times the band.
+//   - and either they do not all move one way (an output at rest moves only
+//     by the meter's noise, or not at all; one still on its exponential moves
+//     the same way from reading to reading), or they span at least MinSpanMs
+//     from the first one's request to the last one's answer. Readings taken
+//     close together on a slow exponential agree while it still moves; over
+//     a window of twice the slowest time constant, what is left of the step
+//     is at most about 1.2 times the band.
 //
 // The result is the mean of the agreeing readings, and their spread and
 // standard deviation go to the uncertainty budget as the repeatability.

@@ -8,6 +8,7 @@
 
 #include <cmath>
 #include <functional>
+#include <random>
 
 using kv::station::TSettledReading;
 using kv::station::TSettling;
@@ -137,4 +138,26 @@ TEST(Settling, TheRepeatabilityIsTheStandardDeviationOfTheWindowsMean) {
     // s = 0.000258198 (n - 1 = 3), of the mean: / 2.
     EXPECT_NEAR(s.StandardDeviationOfMean(), 0.000129099, 1e-9);
     EXPECT_NEAR(s.Spread(), 0.0006, 1e-12);
+}
+
+// A 6 1/2-digit meter's noise (2 counts of 1 nA) on slow stages: readings
+// that stop moving one way count early, and what is left of the step is
+// still far below a microampere; a fast stage needs only a few readings.
+TEST(Settling, NoisyReadingsOfASlowStageCountOnlyOnceTheyStopMovingOneWay) {
+    const TSettling rule;
+    for (const double tau : {2.5, 30.0, 100.0})
+        for (unsigned seed = 1; seed <= 20; ++seed) {
+            SCOPED_TRACE(testing::Message() << "tau " << tau << " seed " << seed);
+            std::mt19937 gen(seed);
+            std::normal_distribution<double> noise(0.0, 2.0);
+            const TStep step{4e-3, 20e-3, tau};
+            const TResult r = Read(rule, rule.CurrentFloor, 20, 20, [&](double t0) {
+                return std::round(step.Averaged(t0, 20) / 1e-9 + noise(gen)) * 1e-9;
+            });
+            ASSERT_EQ(r.state, TSettledReading::TState::Settled);
+            EXPECT_LE(std::fabs(r.value - step.to), 0.3e-6) << (r.value - step.to) * 1e6 << " uA";
+            if (tau <= 2.5) {
+                EXPECT_LE(r.at, 300);
+            }
+        }
 }
