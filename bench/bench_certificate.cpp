@@ -1,0 +1,50 @@
+// Figures of the calibration certificate: the time to draw and write one
+// PDF (written whole, with its disk sync) and its size in bytes, for the
+// one-page output certificate, the two-page input certificate, and one whose
+// operator's name is Cyrillic, Polish and Greek.
+#include "Certificate.h"
+#include "certificate_facts.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QTemporaryDir>
+
+#include <benchmark/benchmark.h>
+
+namespace {
+
+using namespace kv::cert;
+
+void Write(benchmark::State& state, const TFacts& facts) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("c.pdf"));
+    QString error;
+    for (auto _ : state)
+        if (!WritePdf(facts, path, &error)) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+    state.counters["bytes"] = double(QFileInfo(path).size());
+}
+
+void OutputCertificate(benchmark::State& state) { Write(state, samples::OutputRun()); }
+void InputCertificate(benchmark::State& state) { Write(state, samples::InputRun()); }
+void ForeignNames(benchmark::State& state) {
+    TFacts f = samples::InputRun();
+    f.Operator = QStringLiteral("Дмитрий Łukasz Żółć, Σωκράτης");
+    Write(state, f);
+}
+
+BENCHMARK(OutputCertificate)->Unit(benchmark::kMillisecond);
+BENCHMARK(InputCertificate)->Unit(benchmark::kMillisecond);
+BENCHMARK(ForeignNames)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
