@@ -195,8 +195,11 @@ TEST(CertificatePdf, IsA4OnOneOrTwoPagesWithTheVerdictOnEach) {
     TFacts empty;
     TFacts hungarian = InputRun();
     hungarian.Operator = QStringLiteral("Szőke Űrhajós Éva");
+    TFacts foreign = InputRun();
+    foreign.Operator = QStringLiteral("Дмитрий Łukasz Żółć");
     const TCase cases[] = {
         {"input, passed", hungarian, 2, true},
+        {"operator in Cyrillic and Polish letters", foreign, 2, true},
         {"output, passed", OutputRun(), 1, true},
         {"a log longer than two pages", longLog, 2, true},
         {"interrupted", interrupted, 2, false},
@@ -240,6 +243,44 @@ TEST(CertificatePdf, IsA4OnOneOrTwoPagesWithTheVerdictOnEach) {
     }
     QLocale::setDefault(QLocale::c());
     kv::SetDecimalSeparator('.');
+}
+
+TEST(CertificatePdf, CarriesItsFontsAndNamesTheOperatorAsTyped) {
+    struct TCase {
+        const char* what;
+        TFacts facts;
+        const char* typed; // the operator's name as given
+        const char* read;  // as the PDF's text reads back
+    };
+    TFacts output = OutputRun();
+    output.Failure = QStringLiteral("interrupted"); // the verdict across the page
+    const TCase cases[] = {
+        {"input", InputRun(), "Дмитрий Łukasz Żółć", "Дмитрий Łukasz Żółć"},
+        {"output, failed", output, "Σωκράτης Ame\xCC\x81lie", "Σωκράτης Amélie"},
+    };
+    QTemporaryDir dir;
+    for (TCase c : cases) {
+        c.facts.Operator = QString::fromUtf8(c.typed);
+        const QString path = dir.filePath(QStringLiteral("c.pdf"));
+        QString error;
+        ASSERT_TRUE(WritePdf(c.facts, path, &error)) << c.what << ": " << error.toStdString();
+        const QByteArray pdf = ReadAll(path);
+        // A typical certificate stays small: its four faces are subsets.
+        EXPECT_LT(pdf.size(), 60000) << c.what;
+        const auto read = PdfText(path, 1);
+        QString errors;
+        const auto fonts = PdfFonts(path, &errors);
+        if (!read || !fonts)
+            GTEST_SKIP() << "poppler-utils is not installed";
+        EXPECT_TRUE(read->Text.contains(QString::fromUtf8(c.read))) << c.what << ": " << read->Text.toStdString();
+        EXPECT_EQ(errors, QString()) << c.what;
+        ASSERT_EQ(fonts->size(), 4u) << c.what << ": sans and mono, regular and bold";
+        for (const TPdfFont& f : *fonts) {
+            EXPECT_EQ(f.Type, QStringLiteral("CID TrueType")) << c.what << " " << f.Name.toStdString();
+            EXPECT_EQ(f.Embedded, QStringLiteral("yes")) << c.what << " " << f.Name.toStdString();
+            EXPECT_EQ(f.ToUnicode, QStringLiteral("yes")) << c.what << " " << f.Name.toStdString();
+        }
+    }
 }
 
 TEST(CertificateFiles, AreWrittenWholeOrNotAtAll) {
