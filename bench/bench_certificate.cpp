@@ -1,8 +1,10 @@
 // Figures of the calibration certificate: the time to draw and write one
 // PDF (written whole, with its disk sync) and its size in bytes, for the
 // one-page output certificate, the two-page input certificate, and one whose
-// operator's name is Cyrillic, Polish and Greek.
+// operator's name is Cyrillic, Polish and Greek; and the time to read the
+// four font files, which a program does once before its first certificate.
 #include "Certificate.h"
+#include "PdfDocument.h"
 #include "certificate_facts.h"
 
 #include <QCoreApplication>
@@ -35,6 +37,16 @@ void ForeignNames(benchmark::State& state) {
     Write(state, f);
 }
 
+void ReadFonts(benchmark::State& state) {
+    QString error;
+    for (auto _ : state)
+        if (!kv::pdf::TFonts::Load(kv::pdf::TFonts::SystemFolders(), &error)) {
+            state.SkipWithError(qPrintable(error));
+            return;
+        }
+}
+
+BENCHMARK(ReadFonts)->Unit(benchmark::kMillisecond);
 BENCHMARK(OutputCertificate)->Unit(benchmark::kMillisecond);
 BENCHMARK(InputCertificate)->Unit(benchmark::kMillisecond);
 BENCHMARK(ForeignNames)->Unit(benchmark::kMillisecond);

@@ -123,8 +123,10 @@ QString MetadataText(const QString& t) {
             continue;
         }
         const char16_t u = c.unicode();
-        const bool allowed = u == '\t' || u == '\n' || u == '\r' || (u >= 0x20 && u < 0xFFFE && !c.isSurrogate());
-        clean += allowed ? c : QChar(QChar::ReplacementCharacter);
+        if (u == '\t' || u == '\n' || u == '\r') // XML would change a line's end: a blank for each
+            clean += u' ';
+        else
+            clean += u >= 0x20 && u < 0xFFFE && !c.isSurrogate() ? c : QChar(QChar::ReplacementCharacter);
     }
     return clean;
 }

@@ -15,8 +15,9 @@ QByteArray SrgbProfile();
 // The name the profile is known by in an output intent.
 inline constexpr char kSrgbName[] = "sRGB IEC61966-2.1";
 
-// `t` as the file's information and its XMP both carry it: NFC, and no
-// character that XML cannot hold (each such is U+FFFD).
+// `t` as the file's information and its XMP both carry it: NFC, a blank
+// for each tab and line end, and U+FFFD for each character that XML cannot
+// hold.
 QString MetadataText(const QString& t);
 // `when` to the second, with its offset from UTC: "D:20261208010203+01'00'".
 QByteArray PdfDate(const QDateTime& when);

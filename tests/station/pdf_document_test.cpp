@@ -398,4 +398,36 @@ TEST(PdfArchive, TheSrgbProfileIsAWellFormedVersion2DisplayProfile) {
     EXPECT_EQ(tags["gTRC"], curve);
 }
 
+TEST(PdfArchive, InformationTextAndDatesAgreeWithTheXmp) {
+    const struct {
+        QString text, clean;
+    } texts[] = {
+        {QStringLiteral("KV7730 2026-12-08"), QStringLiteral("KV7730 2026-12-08")},
+        {QStringLiteral("Jose\u0301"), QStringLiteral("José")},
+        {QStringLiteral("a\tb\r\nc"), QStringLiteral("a b  c")},
+        {QStringLiteral("a\x01" "b\uFFFF"), QStringLiteral("a\uFFFDb\uFFFD")},
+        {QString(QChar(0xD800)) + u'x', QStringLiteral("\uFFFDx")},
+        {QString::fromUtf8("\xF0\x9F\x98\x80"), QString::fromUtf8("\xF0\x9F\x98\x80")},
+    };
+    for (const auto& t : texts)
+        EXPECT_EQ(MetadataText(t.text), t.clean) << t.text.toStdString();
+
+    const struct {
+        QDateTime when;
+        const char* pdf;
+        const char* xmp;
+    } dates[] = {
+        {QDateTime(QDate(2026, 12, 8), QTime(1, 2, 3, 999), QTimeZone(3600)), "D:20261208010203+01'00'",
+         "2026-12-08T01:02:03+01:00"},
+        {QDateTime(QDate(2026, 1, 2), QTime(23, 59, 59), QTimeZone(-(3 * 3600 + 1800))), "D:20260102235959-03'30'",
+         "2026-01-02T23:59:59-03:30"},
+        {QDateTime(QDate(2026, 6, 1), QTime(12, 0), QTimeZone::utc()), "D:20260601120000+00'00'",
+         "2026-06-01T12:00:00+00:00"},
+    };
+    for (const auto& d : dates) {
+        EXPECT_EQ(PdfDate(d.when), d.pdf);
+        EXPECT_EQ(XmpDate(d.when), d.xmp);
+    }
+}
+
 } // namespace
