@@ -170,6 +170,9 @@ TShown TFonts::Shown(char32_t c, TFace face) const {
     s.Covered = s.Glyph != 0;
     if (!s.Covered)
         s.Glyph = box_[std::size_t(face)];
+    s.Skipped = !s.Covered && !rightToLeft &&
+                (category == QChar::Other_Format || (s.Text >= 0xFE00 && s.Text <= 0xFE0F) ||
+                 (s.Text >= 0xE0100 && s.Text <= 0xE01EF));
     s.Mark = s.Covered && (category == QChar::Mark_NonSpacing || category == QChar::Mark_Enclosing);
     return s;
 }
@@ -195,7 +198,7 @@ double TDocument::Advances(QStringView normalised, TFace face) const {
     qsizetype units = 1;
     for (qsizetype i = 0; i < normalised.size(); i += units) {
         const TShown s = fonts_->Shown(CodePointAt(normalised, i, &units), face);
-        if (!s.Mark || i == 0) // an accent takes the room of the character it sits on
+        if ((!s.Mark || i == 0) && !s.Skipped) // an accent takes the room of the character it sits on
             w += fonts_->Advance(s, face);
     }
     return w;
@@ -223,7 +226,7 @@ qsizetype TDocument::Fitting(QStringView normalised, TFace face, double limit, b
     qsizetype i = 0, units = 1;
     while (i < normalised.size()) {
         const TShown s = fonts_->Shown(CodePointAt(normalised, i, &units), face);
-        if (!s.Mark || i == 0)
+        if ((!s.Mark || i == 0) && !s.Skipped)
             used += fonts_->Advance(s, face);
         if (used > limit && (i > 0 || !atLeastOne))
             break;
@@ -309,6 +312,8 @@ void TDocument::TextOperators(QStringView normalised, const TFont& font) {
     qsizetype units = 1;
     for (qsizetype i = 0; i < normalised.size(); i += units) {
         const TShown s = fonts_->Shown(CodePointAt(normalised, i, &units), face);
+        if (s.Skipped)
+            continue;
         const quint16 code = Code(s, face);
         const bool accent = s.Mark && before >= 0;
         // An accent's outline is centred on the character before it: back

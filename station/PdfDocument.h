@@ -13,7 +13,9 @@
 // accent is the accented letter; an accent left over (no such letter) is
 // centred on the character before it. A character the fonts lack, and any
 // of a right-to-left script, is drawn as a white square (□); a text
-// extractor still reads the character itself back.
+// extractor still reads the character itself back. Invisible format
+// characters the fonts lack (a byte order mark, a variation selector) are
+// left out.
 #include "TrueTypeFont.h"
 
 #include <QByteArray>
@@ -48,6 +50,7 @@ struct TShown {
     TGlyphId Glyph = 0; // the glyph drawn
     bool Covered = false; // false: drawn as the white square
     bool Mark = false;    // an accent drawn on the character before it, taking no room of its own
+    bool Skipped = false; // an invisible format character the font lacks (a byte order mark): not drawn
 };
 
 // The four faces' fonts.

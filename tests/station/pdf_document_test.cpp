@@ -61,16 +61,17 @@ TEST(PdfDocument, ReadsBackLatinGreekAndCyrillicInEveryFaceAndMarksWhatTheFontsL
         {"a\xF0\x9F\x98\x80z", "a\xF0\x9F\x98\x80z", false}, // outside the fonts: a white square, read back as itself
         {"王秀英", "王秀英", false},
         {"a\x01z", "a\xEF\xBF\xBDz", false}, // a control character: U+FFFD
+        {"\xEF\xBB\xBF" "Kov\xC3\xA1" "cs\xE2\x81\xA0", "Kovács", false}, // invisible format characters left out
     };
     const auto fonts = Fonts();
     ASSERT_TRUE(fonts);
     TDocument doc(595, 842, 1, fonts);
     const TFace faces[] = {TFace::Sans, TFace::SansBold, TFace::Mono, TFace::MonoBold};
-    double y = 30;
+    double y = 20;
     for (TFace face : faces)
         for (const TCase& c : cases) {
             doc.Text(20, y, QString::fromUtf8(c.text), {face, 8});
-            y += 16;
+            y += 15; // every line on the page
             bool covered = true;
             for (char32_t ch : QString::fromUtf8(c.text).normalized(QString::NormalizationForm_C).toUcs4())
                 covered = covered && (ch == '\t' || fonts->Shown(ch, face).Covered);
