@@ -297,10 +297,9 @@ quint16 TDocument::Code(const TShown& s, TFace face) {
     return code;
 }
 
-void TDocument::TextOperators(QStringView normalised, const TFont& font) {
+QByteArray TDocument::TextOperators(QStringView normalised, const TFont& font) {
     const TFace face = font.Face;
     const TTrueTypeFont& f = fonts_->Font(face);
-    Page() += "/F" + QByteArray::number(int(face)) + ' ' + Num(font.Size) + " Tf ";
     QByteArray shown, run;
     bool moved = false;
     auto flush = [&] {
@@ -335,22 +334,24 @@ void TDocument::TextOperators(QStringView normalised, const TFont& font) {
         }
     }
     flush();
-    Page() += moved ? '[' + shown + "] TJ " : shown + " Tj ";
+    if (shown.isEmpty())
+        return {};
+    return "/F" + QByteArray::number(int(face)) + ' ' + Num(font.Size) + " Tf " +
+           (moved ? '[' + shown + "] TJ " : shown + " Tj ");
 }
 
 void TDocument::Text(double x, double baseline, QStringView s, const TFont& font, TColor color) {
-    const QString text = Normalised(s);
-    if (text.isEmpty())
+    const QByteArray shown = TextOperators(Normalised(s), font);
+    if (shown.isEmpty())
         return;
     Page() += "q " + (color.Alpha < 255 ? Alpha(color.Alpha) : QByteArray()) + Rgb(color) + " rg BT 1 0 0 1 " +
-              Num(X(x)) + ' ' + Num(Y(baseline)) + " Tm ";
-    TextOperators(text, font);
-    Page() += "ET Q\n";
+              Num(X(x)) + ' ' + Num(Y(baseline)) + " Tm " + shown + "ET Q\n";
 }
 
 void TDocument::TurnedText(double cx, double cy, double degrees, QStringView s, const TFont& font, TColor color) {
     const QString text = Normalised(s);
-    if (text.isEmpty())
+    const QByteArray shown = TextOperators(text, font);
+    if (shown.isEmpty())
         return;
     const TTrueTypeFont& f = fonts_->Font(font.Face);
     const double a = degrees * std::numbers::pi / 180.0;
@@ -358,9 +359,7 @@ void TDocument::TurnedText(double cx, double cy, double degrees, QStringView s, 
     Page() += "q " + (color.Alpha < 255 ? Alpha(color.Alpha) : QByteArray()) + Rgb(color) + " rg " + Num(c) + ' ' +
               Num(sn) + ' ' + Num(-sn) + ' ' + Num(c) + ' ' + Num(X(cx)) + ' ' + Num(Y(cy)) + " cm BT 1 0 0 1 " +
               Num(-Advances(text, font.Face) * font.Size / 1000.0 / 2) + ' ' +
-              Num(-double(f.CapHeight()) / f.UnitsPerEm() * font.Size / 2) + " Tm ";
-    TextOperators(text, font);
-    Page() += "ET Q\n";
+              Num(-double(f.CapHeight()) / f.UnitsPerEm() * font.Size / 2) + " Tm " + shown + "ET Q\n";
 }
 
 void TDocument::Line(double x1, double y1, double x2, double y2, double lineWidth, TColor color) {

@@ -116,7 +116,8 @@ private:
     double Advances(QStringView normalised, TFace face) const; // 1/1000 em
     qsizetype Fitting(QStringView normalised, TFace face, double limit, bool atLeastOne) const;
     quint16 Code(const TShown& s, TFace face);
-    void TextOperators(QStringView normalised, const TFont& font);
+    // The operators that show a line (empty when nothing in it is drawn).
+    QByteArray TextOperators(QStringView normalised, const TFont& font);
     QByteArray FontObjects(TFace face, const std::vector<int>& numbers, std::vector<QByteArray>& objects) const;
     QByteArray& Page() { return pages_.back(); }
     QByteArray Alpha(int alpha);

@@ -136,12 +136,20 @@ TEST(PdfDocument, EmbedsEveryFaceItUsesAsASubsetWithItsWayBackToText) {
     // Four faces of a few characters each: the whole font files are 1.4 MB.
     EXPECT_LT(pdf.size(), 40000);
 
-    // A face no text uses is not carried.
+    // A face no text uses is not carried; nor is one whose text has
+    // nothing to draw.
     TDocument one(595, 842, 1, fonts);
     one.Text(10, 20, QStringLiteral("x"), {TFace::Sans, 10});
-    const auto single = PdfFonts(Written(one.Finish(QStringLiteral("t"), QStringLiteral("c")), dir), &errors);
+    one.Text(10, 40, QStringLiteral("\uFEFF"), {TFace::Mono, 10});
+    one.TurnedText(100, 100, 30, QString(), {TFace::MonoBold, 10}, {});
+    const QString path = Written(one.Finish(QStringLiteral("t"), QStringLiteral("c")), dir);
+    const auto single = PdfFonts(path, &errors);
     ASSERT_TRUE(single);
     EXPECT_EQ(single->size(), 1u);
+    const auto text = PdfText(path, 1, false);
+    ASSERT_TRUE(text);
+    EXPECT_EQ(text->Errors, QString());
+    EXPECT_EQ(text->Text.trimmed(), QStringLiteral("x"));
 }
 
 TEST(TrueTypeFont, SubsetKeepsTheUsedGlyphsTheirPartsAndIdsAndNothingElse) {
