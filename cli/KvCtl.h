@@ -124,6 +124,9 @@ private:
     void RunSettingsSet();
     void RunCalibrateInput();
     void CalibrateInputDone();
+    // Whether --certificate's PDF can be written (its folder, the fonts it
+    // embeds), asked before the device is touched; false: said, and ended.
+    bool CertificateCanBeWritten();
     void RunCalibrateOutput();
     void CalibrateOutputFinished();
 

@@ -29,6 +29,25 @@ QString Figure(const std::optional<double>& v, const kv::cert::TCheck& c) {
 
 } // namespace
 
+bool TKvCtl::CertificateCanBeWritten() {
+    const QString& path = a_->certificate;
+    if (path.isEmpty())
+        return true;
+    // The certificate's folder and fonts must be there before the device
+    // is touched: a run that ends without its certificate has lost it.
+    QString why;
+    const QFileInfo pdf(path);
+    if (!pdf.absoluteDir().exists() || pdf.isDir())
+        why = QStringLiteral("no such folder, or a folder of that name");
+    else
+        kv::cert::PdfFontsReady(&why); // says why when they are not
+    if (why.isEmpty())
+        return true;
+    Err(QStringLiteral("kvctl: cannot write the certificate %1: %2; nothing was sent\n").arg(path, why));
+    Finish(exitUsage);
+    return false;
+}
+
 void TKvCtl::RunCalibrateInput() {
     const TArgs& a = *a_;
     TCalibrateInput::TSetup setup;
@@ -46,17 +65,8 @@ void TKvCtl::RunCalibrateInput() {
         Finish(exitUsage);
         return;
     }
-    // The certificate's folder must be there before the device is touched.
-    if (!a.certificate.isEmpty()) {
-        const QFileInfo pdf(a.certificate);
-        if (!pdf.absoluteDir().exists() || pdf.isDir()) {
-            Err(QStringLiteral("kvctl: cannot write the certificate %1: no such folder, or a folder of that name; "
-                               "nothing was sent\n")
-                    .arg(a.certificate));
-            Finish(exitUsage);
-            return;
-        }
-    }
+    if (!CertificateCanBeWritten())
+        return;
     setup.Fixture = a.fixture;
     setup.Operator = a.operatorName;
     setup.Port = a.port;

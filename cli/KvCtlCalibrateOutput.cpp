@@ -26,6 +26,8 @@ void TKvCtl::RunCalibrateOutput() {
         Finish(exitUsage);
         return;
     }
+    if (!CertificateCanBeWritten())
+        return;
     if (!OpenLink())
         return;
     TCalibrateOutput::TSetup setup;

@@ -9,7 +9,8 @@ PACKAGES=(
   qt6-base-dev qt6-qpa-plugins
   libjpeg62-turbo-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth fonts-liberation2
+  xvfb xauth
+  fonts-liberation2 # the window's font; the fonts the certificates embed
   clang libclang-rt-14-dev
   "$@"
 )

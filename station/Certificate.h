@@ -123,6 +123,9 @@ QString JsonPathFor(const QString& pdfPath);
 // On failure `error` says which file and why.
 bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error);
 bool WritePdf(const TFacts& f, const QString& path, QString* error);
+// Whether the PDF's fonts are there to be embedded (else why not): asked
+// before a run touches the device, so that its certificate can be written.
+bool PdfFontsReady(QString* error);
 bool WriteJson(const TFacts& f, const QString& path, QString* error);
 
 } // namespace kv::cert

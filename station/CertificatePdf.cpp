@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace kv::cert {
 
@@ -316,10 +317,15 @@ private:
 
 } // namespace
 
+bool PdfFontsReady(QString* error) { return pdf::TFonts::System(error) != nullptr; }
+
 bool WritePdf(const TFacts& f, const QString& path, QString* error) {
+    auto fonts = pdf::TFonts::System(error);
+    if (!fonts)
+        return false;
     // Drawn in memory, then written whole: a half-drawn PDF never stands
     // under the name, and an earlier one stays until the new one is complete.
-    pdf::TDocument doc(kPageW, kPageH, kPointsPerUnit);
+    pdf::TDocument doc(kPageW, kPageH, kPointsPerUnit, std::move(fonts));
     TPdfPainter(doc, f).Draw();
     const QByteArray bytes =
         doc.Finish(QStringLiteral("Calibration certificate %1 %2").arg(f.Device.Type, Iso(f.Started)),

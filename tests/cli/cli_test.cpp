@@ -97,6 +97,10 @@ TEST(Kvctl, UsageAndHelp) {
         {{"settings", "set"}, 2, "wrong number of arguments"},
         {{"maintenance", "fly"}, 2, "unknown maintenance action fly"},
         {{"settings", "set", "/nonexistent/x.kvs"}, 2, "nothing was sent"},
+        {{"calibrate", "input", "--fixture", "true", "--certificate", "/nonexistent/c.pdf"}, 2,
+         "cannot write the certificate /nonexistent/c.pdf: no such folder"},
+        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "/nonexistent/c.pdf"}, 2,
+         "cannot write the certificate /nonexistent/c.pdf: no such folder"},
     };
     for (const auto& c : cases) {
         TCtlRig rig;
