@@ -90,7 +90,7 @@ private:
         QString fixture, references, certificate, operatorName; // calibrate
         QString meter;                                              // calibrate output
         std::uint32_t meterBaud = 9600;
-        int settleMs = 100;
+        int settleMs = 20;
         QStringList positional;
         QStringList given; // options given, for the per-command check
         bool json = false, help = false, version = false, dryRun = false, noVerify = false;

@@ -34,6 +34,7 @@ void TKvCtl::RunCalibrateOutput() {
     setup.MeterPort = a.meter;
     setup.MeterBaud = a.meterBaud;
     setup.SettleMs = a.settleMs;
+    setup.Monotonic = env_.monotonic;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
     setup.Version = QStringLiteral("kvctl " KV_VERSION);
@@ -103,7 +104,7 @@ void TKvCtl::CalibrateOutputFinished() {
     if (reachedDevice && !run.ForcingEnded())
         Err(QStringLiteral("kvctl: the forcing could not be ended: the device's output may still be forced "
                            "(PWM word %1 was the last one it took)\n")
-                .arg(calibrateOutput_->Run().PWMWord()));
+                .arg(calibrateOutput_->Run().LastTaken()));
     else if (reachedDevice)
         Err(QStringLiteral("kvctl: forcing ended\n"));
 

@@ -105,15 +105,18 @@ struct TStation {
     QString Lab, Address, Station, Procedure;
 };
 
-// When a reading counts: Readings consecutive readings agree within Band
-// (relative, of the reading) or BandFloor (absolute, base unit), whichever
-// is larger, within TimeoutMs.
+// When a reading counts (Settling.h): Readings consecutive readings,
+// spanning at least MinSpanMs, agree within Band (relative, of the reading)
+// or the quantity's floor (absolute, base unit), whichever is larger, within
+// TimeoutMs. The defaults hold for output stages with time constants from 2
+// to 100 ms and meters that integrate for up to 0.5 s.
 struct TSettling {
     double Band = 20e-6;
-    double CurrentFloor = 0.2e-6; // A
-    double VoltageFloor = 0.1e-3; // V
+    double CurrentFloor = 0.5e-6; // A
+    double VoltageFloor = 0.2e-3; // V
     int Readings = 3;
-    int TimeoutMs = 20000;
+    int MinSpanMs = 200;
+    int TimeoutMs = 30000;
 };
 
 enum class TDecisionRule : std::uint8_t {

@@ -4,6 +4,9 @@
 #include "MBEngine.h"
 #include "MBTimer.h"
 
+#include <chrono>
+#include <cmath>
+
 namespace kv::station {
 
 TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
@@ -22,11 +25,10 @@ TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
     };
     run_.Measure = [this](TMeterQuantity quantity) {
         settle_->onTimeout = [this, quantity] {
-            meter_.Measure(quantity, [this](std::optional<double> value, const std::string& error) {
-                if (!value)
-                    meterFailed_ = true;
-                run_.OnReading(value, QString::fromStdString(error));
-            });
+            settling_.emplace(setup_.Settling, quantity == meterCurrent ? setup_.Settling.CurrentFloor
+                                                                         : setup_.Settling.VoltageFloor);
+            settling_->Start(NowMs());
+            ReadOnce(quantity);
         };
         settle_->start(setup_.SettleMs);
     };
@@ -63,6 +65,45 @@ TCalibrateOutput::~TCalibrateOutput() {
     cycle_.OnEnd = nullptr;
     cycle_.OnPollAnswer = nullptr;
     cycle_.Stop();
+}
+
+std::int64_t TCalibrateOutput::NowMs() const {
+    if (setup_.Monotonic)
+        return static_cast<std::int64_t>(std::llround(setup_.Monotonic() * 1000.0));
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void TCalibrateOutput::ReadOnce(TMeterQuantity quantity) {
+    const std::int64_t asked = NowMs();
+    meter_.Measure(quantity, [this, quantity, asked](std::optional<double> value, const std::string& error) {
+        if (!settling_ || end_ != TEnd::Running)
+            return;
+        if (!value) {
+            meterFailed_ = true;
+            settling_.reset();
+            run_.OnReading(value, QString::fromStdString(error));
+            return;
+        }
+        const bool current = quantity == meterCurrent;
+        switch (settling_->Add(*value, asked, NowMs())) {
+        case TSettledReading::TState::More:
+            return ReadOnce(quantity);
+        case TSettledReading::TState::TimedOut: {
+            const QString why = QStringLiteral("the output does not settle: %1")
+                                    .arg(QString::fromStdString(settling_->Failure(current ? 1000.0 : 1.0,
+                                                                                   current ? "mA" : "V")));
+            settling_.reset();
+            run_.OnReading(std::nullopt, why);
+            return;
+        }
+        case TSettledReading::TState::Settled: {
+            const double settled = settling_->Value(), band = settling_->Band();
+            settling_.reset();
+            run_.OnReading(settled, {}, band);
+            return;
+        }
+        }
+    });
 }
 
 std::uint16_t TCalibrateOutput::PollPWMValue() const {
@@ -173,6 +214,7 @@ void TCalibrateOutput::Finished() {
         return;
     release_->stop();
     settle_->stop();
+    settling_.reset();
     if (fixture_)
         fixture_->Cancel();
     cycle_.Stop();

@@ -15,6 +15,7 @@
 #include "Certificate.h"
 #include "MeterClient.h"
 #include "OutputCalibrationRun.h"
+#include "Settling.h"
 #include "PollCycle.h"
 
 #include <QDateTime>
@@ -34,9 +35,13 @@ public:
     struct TSetup {
         QString MeterPort;
         std::uint32_t MeterBaud = 9600;
-        // After a poll that carried a new value was answered, how long the
-        // output is given to settle before the meter reads it.
-        int SettleMs = 100;
+        // After a poll that carried a new value was answered, the least
+        // time the output is given before the meter reads it; then readings
+        // are taken until they agree (Settling).
+        int SettleMs = 20;
+        TSettling Settling;
+        // Seconds of a monotonic clock (the readings' times); null: the system's.
+        std::function<double()> Monotonic;
         // How long polls without forcing go on after the device stopped answering.
         int ReleaseMs = 10000;
         QString Operator, Port, Version;
@@ -89,6 +94,9 @@ private:
     void ReleaseMaintenance(std::uint8_t) override {}
 
     void Ended(const kv::TCommandEnd& end);
+    // One more reading towards a settled one.
+    void ReadOnce(TMeterQuantity quantity);
+    std::int64_t NowMs() const;
     void StartRelease();
     void Finished();
 
@@ -100,6 +108,7 @@ private:
     TMeterClient meter_;
     std::unique_ptr<TFixture> fixture_;
     std::unique_ptr<TMBTimer> settle_, release_;
+    std::optional<TSettledReading> settling_;
     std::string meterIdentity_;
     mutable std::uint16_t composed_ = 0; // the PWM word of the poll last composed
     QDateTime started_, finished_;

@@ -2,6 +2,7 @@
 
 #include "CalibrationLogSeparator.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -61,18 +62,11 @@ void TOutputCalibrationRun::Force(std::int32_t pwm) {
 void TOutputCalibrationRun::BeginStep(int index) {
     step_ = index;
     const oc::TStepRule& rule = oc::kSteps[index];
-    if (RunFixture && (rule.stored != oc::stNone || rule.test != oc::tpNone)) {
+    if (rule.stored != oc::stNone || rule.test != oc::tpNone) {
         const bool current = rule.stored != oc::stNone ? oc::kStoredTargets[rule.stored].current
                                                        : oc::kTestTargets[rule.test].current;
-        if (leadsOnCurrent_ != current) {
-            phase_ = phFixture;
-            awaitingReading_ = false;
-            const QString words = current ? QStringLiteral("current") : QStringLiteral("voltage");
-            if (Progress)
-                Progress(QStringLiteral("%1: fixture: %2").arg(StepTitle(index), words));
-            RunFixture(QStringList{words});
+        if (MoveLeads(current, StepTitle(index)))
             return;
-        }
     }
     if (rule.stored != oc::stNone) {
         phase_ = phSearch;
@@ -106,7 +100,10 @@ void TOutputCalibrationRun::BeginStep(int index) {
         Force(oc::TestValue(checks_.front(), stored_));
         return;
     }
-    // Step 7: the record, as the window's write sends it.
+    // Step 7: every check point read again first (drift), then the record,
+    // as the window's write sends it.
+    if (phase_ != phRecheck)
+        return BeginRecheck();
     phase_ = phWrite;
     kv::OutputCalibrationRecord record;
     record.PWMForIL = static_cast<std::uint16_t>(stored_[oc::stIL]);
@@ -120,18 +117,57 @@ void TOutputCalibrationRun::BeginStep(int index) {
         Progress(QStringLiteral("%1: writing the calibration (command 3)").arg(StepTitle(index)));
 }
 
+bool TOutputCalibrationRun::MoveLeads(bool current, const QString& title) {
+    if (!RunFixture || leadsOnCurrent_ == current)
+        return false;
+    afterFixture_ = phase_ == phRecheck ? phRecheck : phSearch;
+    phase_ = phFixture;
+    leadsWanted_ = current;
+    awaitingReading_ = false;
+    const QString words = current ? QStringLiteral("current") : QStringLiteral("voltage");
+    if (Progress)
+        Progress(QStringLiteral("%1: fixture: %2").arg(title, words));
+    RunFixture(QStringList{words});
+    return true;
+}
+
 void TOutputCalibrationRun::OnFixtureDone(const QString& error) {
     if (phase_ != phFixture)
         return; // the run has moved on (stopped meanwhile)
     if (!error.isEmpty())
         return Fail(QStringLiteral("the fixture failed: %1").arg(error));
-    const oc::TStepRule& rule = oc::kSteps[step_];
-    leadsOnCurrent_ = rule.stored != oc::stNone ? oc::kStoredTargets[rule.stored].current
-                                                : oc::kTestTargets[rule.test].current;
+    leadsOnCurrent_ = leadsWanted_;
+    if (afterFixture_ == phRecheck) {
+        phase_ = phRecheck;
+        return RecheckNext();
+    }
     BeginStep(step_);
 }
 
+void TOutputCalibrationRun::BeginRecheck() {
+    phase_ = phRecheck;
+    checks_.clear();
+    // The points on the quantity the leads are on first: one fixture move.
+    const bool first = leadsOnCurrent_.value_or(false);
+    for (const bool current : {first, !first})
+        for (int p = 0; p < oc::tpCount; ++p)
+            if (oc::kTestTargets[p].current == current)
+                checks_.push_back(static_cast<oc::TTestPoint>(p));
+    if (Progress)
+        Progress(QStringLiteral("%1: reading every check point again (drift)").arg(StepTitle(step_)));
+    RecheckNext();
+}
+
+void TOutputCalibrationRun::RecheckNext() {
+    if (checks_.empty())
+        return BeginStep(step_);
+    if (MoveLeads(oc::kTestTargets[checks_.front()].current, StepTitle(step_)))
+        return;
+    Force(oc::TestValue(checks_.front(), stored_));
+}
+
 void TOutputCalibrationRun::OnPoll(const kv::PollAnswer& a, std::uint16_t carried) {
+    lastTaken_ = carried;
     switch (phase_) {
     case phFirstPoll:
         facts_.Device = kv::cert::DeviceOf(a);
@@ -140,6 +176,7 @@ void TOutputCalibrationRun::OnPoll(const kv::PollAnswer& a, std::uint16_t carrie
         break;
     case phSearch:
     case phCheck:
+    case phRecheck:
         if (!awaitingReading_ && carried == word_ && word_ != 0) {
             // The device drives the value: once the output has settled, read it.
             awaitingReading_ = true;
@@ -164,13 +201,28 @@ void TOutputCalibrationRun::OnPoll(const kv::PollAnswer& a, std::uint16_t carrie
     }
 }
 
-void TOutputCalibrationRun::OnReading(std::optional<double> value, const QString& error) {
-    if (!awaitingReading_ || (phase_ != phSearch && phase_ != phCheck))
+void TOutputCalibrationRun::OnReading(std::optional<double> value, const QString& error, double band) {
+    if (!awaitingReading_ || (phase_ != phSearch && phase_ != phCheck && phase_ != phRecheck))
         return;
     awaitingReading_ = false;
     if (!value)
         return Fail(error);
     ++readings_;
+    const bool current = phase_ == phSearch ? oc::kStoredTargets[oc::kSteps[step_].stored].current
+                                            : oc::kTestTargets[checks_.front()].current;
+    if (band > 0) {
+        const auto [earlier, fresh] = seen_.try_emplace(std::pair(word_, current), *value, band);
+        if (!fresh && std::fabs(*value - earlier->second.first) > std::max(band, earlier->second.second))
+            return Fail(QStringLiteral("the meter or the output drifts: PWM %1 read %2, and %3 when read again "
+                                       "(they may differ by %4)")
+                            .arg(word_)
+                            .arg(Reading(earlier->second.first, current), Reading(*value, current),
+                                 Reading(std::max(band, earlier->second.second), current)));
+    }
+    if (phase_ == phRecheck) {
+        checks_.erase(checks_.begin());
+        return RecheckNext();
+    }
     if (phase_ == phSearch) {
         search_->Reading(*value);
         if (!search_->Ended())
@@ -185,7 +237,6 @@ void TOutputCalibrationRun::OnReading(std::optional<double> value, const QString
     }
     // A check: its reading, its error, on to the next point.
     const oc::TTestPoint point = checks_.front();
-    const bool current = oc::kTestTargets[point].current;
     kv::cert::TCheck& c = facts_.Checks[point];
     c.AsLeft = *value * (current ? 1000.0 : 1.0);
     const bool within = kv::cert::WithinTolerance(c, c.AsLeft);

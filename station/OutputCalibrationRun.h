@@ -23,8 +23,15 @@
 // forcing (the command bounds how long).
 //
 // Before each reading the forced value must have reached the output: a poll
-// that carried it has been answered, and then the command waits its settle
-// time (the output filter's) before it asks the meter.
+// that carried it has been answered; then the command waits its least settle
+// time and reads until the readings agree (Settling.h), and hands the run
+// their mean with the band they agreed in.
+//
+// Drift: after the check steps every check point is forced and read again
+// before the record is written (the leads moved back where a fixture moved
+// them). Two settled readings of the same forced PWM value, anywhere in the
+// run, that lie farther apart than their band fail it: the meter or the
+// output drifts, and what was found for the record cannot be trusted.
 //
 // No clock and no I/O: the command feeds it the cycle's events and the
 // meter's readings and takes the readings it asks for.
@@ -40,6 +47,7 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 
 namespace kv::station {
@@ -68,8 +76,9 @@ public:
     void Start();
     // A good poll answer; `carried`: the PWM word that poll carried.
     void OnPoll(const kv::PollAnswer& a, std::uint16_t carried);
-    // The reading asked for: amperes or volts, or why there is none.
-    void OnReading(std::optional<double> value, const QString& error);
+    // The reading asked for: amperes or volts, or why there is none; `band`:
+    // how far apart two readings of the same value may lie (0: not compared).
+    void OnReading(std::optional<double> value, const QString& error, double band = 0);
     // The end of a command 3 (`done`: acknowledged).
     void OnWriteEnd(bool done);
     // Stops the run (Ctrl-C, a fault of the meter): forcing is ended first,
@@ -101,6 +110,9 @@ public:
     // holds them, starting with its start-up values.
     const std::array<std::int32_t, kv::outcal::stCount>& Stored() const { return stored_; }
     int Readings() const { return readings_; }
+    // The PWM word of the last poll the device answered (0: not forced): what
+    // the device drives while it no longer answers.
+    std::uint16_t LastTaken() const { return lastTaken_; }
 
 private:
     enum TPhase : std::uint8_t {
@@ -109,6 +121,7 @@ private:
         phFixture,   // the fixture moves the meter's leads
         phSearch,    // steps 1, 2, 4, 5
         phCheck,     // steps 3, 6
+        phRecheck,   // every check point read again: drift
         phWrite,     // step 7
         phDateAfter, // the calibration date the write left
         phRelease,   // a poll without forcing
@@ -118,7 +131,10 @@ private:
     void BeginStep(int index);
     void Force(std::int32_t pwm);
     void Next();
-    void CheckNext();
+    void BeginRecheck();
+    void RecheckNext();
+    // The fixture moves the leads to `current`; false when they are there already.
+    bool MoveLeads(bool current, const QString& title);
     void BeginRelease();
     void Fail(const QString& why);
     void Log(const std::vector<kv::outcal::TLogLine>& lines);
@@ -130,12 +146,18 @@ private:
     bool awaitingReading_ = false; // a poll with word_ was answered; the reading is asked for
     bool forcingEnded_ = false;
     std::optional<bool> leadsOnCurrent_; // where the fixture put the meter's leads
+    bool leadsWanted_ = false;           // where the fixture under way puts them
+    TPhase afterFixture_ = phSearch;     // phSearch: the step begins; phRecheck: the drift check goes on
     std::array<std::int32_t, kv::outcal::stCount> stored_;
     std::optional<TPWMSearch> search_;
     double stepSlope_[2] = {kNominalAmperePerCount, kNominalVoltPerCount};
     std::vector<kv::outcal::TTestPoint> checks_; // the check step's points still to read
     int writeFailures_ = 0;
     int readings_ = 0;
+    std::uint16_t lastTaken_ = 0;
+    // Settled readings by the PWM word forced and the quantity read (true:
+    // current): value and band.
+    std::map<std::pair<std::uint16_t, bool>, std::pair<double, double>> seen_;
 };
 
 } // namespace kv::station

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 using kv::station::TOutputCalibrationRun;
@@ -28,6 +29,8 @@ struct TBench {
     QStringList progress;
     int finished = 0, polls = 0, writes = 0;
     std::vector<std::uint16_t> carried;
+    // The band a settled reading agrees within (null: readings not compared).
+    std::function<double(double)> band;
     // What the bench does instead of the device and the meter.
     std::function<bool()> acknowledge = [] { return true; };
     std::function<std::optional<double>(std::uint16_t word, kv::station::TMeterQuantity q)> meter =
@@ -50,7 +53,7 @@ struct TBench {
             const auto q = *asked;
             asked.reset();
             const std::optional<double> v = meter(run.PWMWord(), q);
-            run.OnReading(v, v ? QString() : QStringLiteral("no answer from the meter"));
+            run.OnReading(v, v ? QString() : QStringLiteral("no answer from the meter"), v && band ? band(*v) : 0.0);
         }
     }
     void RunToEnd(int limit = 500) {
@@ -114,4 +117,90 @@ TEST(OutputCalibrationRun, EveryWayOutEndsTheForcing) {
         EXPECT_NE(f.Failure.indexOf(QString::fromLatin1(row.failure)), -1) << f.Failure.toStdString();
         EXPECT_FALSE(kv::cert::Verdict(f).Passed);
     }
+}
+
+// Two settled readings of the same forced value must agree within their
+// band: a meter (or an output) that drifts 50 ppm/s reads the 10 V point
+// about 1 mV apart between its check and its second reading at the end, and
+// the run fails instead of writing what it found. Without drift it passes,
+// having read every check point twice.
+TEST(OutputCalibrationRun, ADriftingMeterFailsTheRunBeforeTheWrite) {
+    struct {
+        double ppmPerSecond;
+        bool passes;
+    } const table[] = {{0, true}, {0.5, true}, {50, false}, {-50, false}};
+    for (const auto& row : table) {
+        SCOPED_TRACE(testing::Message() << row.ppmPerSecond << " ppm/s");
+        TBench b(2);
+        double seconds = 0;
+        auto inner = b.meter;
+        b.meter = [&, inner](std::uint16_t w, kv::station::TMeterQuantity q) -> std::optional<double> {
+            seconds += 1.0; // a settled reading takes about a second on a slow bench
+            const auto v = inner(w, q);
+            return *v * (1 + row.ppmPerSecond * 1e-6 * seconds);
+        };
+        b.band = [](double v) { return std::max(20e-6 * std::fabs(v), 0.5e-6); };
+        b.run.Start();
+        b.RunToEnd();
+        ASSERT_TRUE(b.run.Finished());
+        EXPECT_EQ(b.run.Passed(), row.passes) << b.run.Facts().Failure.toStdString();
+        EXPECT_TRUE(b.run.ForcingEnded());
+        if (row.passes) {
+            EXPECT_EQ(b.run.Facts().Write, kv::cert::TWrite::Acknowledged);
+            // Six checks, each read twice.
+            EXPECT_TRUE(b.progress.join('\n').contains(QLatin1String("reading every check point again")));
+        } else {
+            EXPECT_EQ(b.run.Facts().Write, kv::cert::TWrite::NotSent);
+            EXPECT_TRUE(b.run.Facts().Failure.contains(QLatin1String("the meter or the output drifts")))
+                << b.run.Facts().Failure.toStdString();
+        }
+    }
+}
+
+// The meter may read only what the device drives: a poll answered after the
+// run forced a new value may have been composed before it, carrying the old
+// one. Here every answer carries the word of the poll before (one request in
+// flight), and the device drives the word of the last answered poll. A run
+// that asked for a reading on an answer that did not carry its value would
+// read the previous value's output.
+TEST(OutputCalibrationRun, ReadsOnlyAfterAnAnswerThatCarriedTheForcedValue) {
+    TBench b(2);
+    std::uint16_t inFlight = 0, driven = 0;
+    int mismatches = 0;
+    b.run.Start();
+    for (int i = 0; i < 800 && !b.run.Finished(); ++i) {
+        // The answer to the poll composed a turn ago arrives; the next poll
+        // is composed with the run's word now.
+        const std::uint16_t answered = inFlight;
+        inFlight = b.run.PWMWord();
+        driven = answered;
+        b.run.OnPoll(kv::PollAnswer{}, answered);
+        if (b.run.RecordToWrite)
+            b.run.OnWriteEnd(true);
+        if (b.asked) {
+            const auto q = *b.asked;
+            b.asked.reset();
+            if (driven != b.run.PWMWord())
+                ++mismatches;
+            const auto v = b.meter(driven, q);
+            b.run.OnReading(v, {});
+        }
+    }
+    ASSERT_TRUE(b.run.Finished());
+    EXPECT_EQ(mismatches, 0) << "the meter was asked to read while the device still drove another PWM value";
+    EXPECT_TRUE(b.run.Passed()) << b.run.Facts().Failure.toStdString();
+}
+
+// When the device stops answering, what it drives is the word of the last
+// poll it answered, not the run's word (ended to 0 by then).
+TEST(OutputCalibrationRun, NamesTheWordOfTheLastAnsweredPollWhenTheDeviceIsLost) {
+    TBench b(2);
+    b.run.Start();
+    for (int i = 0; i < 6; ++i)
+        b.Turn();
+    const std::uint16_t forced = b.carried.back();
+    ASSERT_NE(forced, 0);
+    b.run.Lost(QStringLiteral("the device did not answer"));
+    EXPECT_EQ(b.run.PWMWord(), 0);
+    EXPECT_EQ(b.run.LastTaken(), forced);
 }

@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <functional>
+#include <map>
+#include <vector>
 
 using kv::station::TPWMSearch;
 
@@ -82,5 +84,36 @@ TEST(PWMSearch, EndsWithoutAValueWhenTheOutputCannotGiveIt) {
         EXPECT_FALSE(s.Found()) << row.what;
         EXPECT_NE(s.Failure().find(row.failure), std::string::npos) << row.what << ": " << s.Failure();
         EXPECT_LE(s.Readings(), TPWMSearch::kMaxReadings) << row.what;
+    }
+}
+
+// The value found is decided between the two neighbours that bracket the
+// target: after landing, the search reads the neighbour on the target's
+// other side (a neighbour on the same side could never be closer, and the
+// one that could be is then never read).
+TEST(PWMSearch, DecidesBetweenTheNeighboursOnBothSidesOfTheTarget) {
+    for (std::uint32_t board : {1u, 2u, 3u, 5u, 8u, 13u, 21u}) {
+        const kvsim::TOutputCharacteristic c = kvsim::TOutputCharacteristic::ForBoard(board);
+        for (const bool current : {true, false})
+            for (const double target : current ? std::vector<double>{4e-3, 12e-3, 20e-3} : std::vector<double>{2.0, 6.0, 10.0}) {
+                SCOPED_TRACE(testing::Message() << "board " << board << " target " << target);
+                const double slope = current ? 24e-3 / 65535 : 12.0 / 65535;
+                auto exact = [&](std::int32_t p) {
+                    const kvsim::TMeterReading r = c.Read(static_cast<std::uint16_t>(p));
+                    return current ? r.MilliAmp / 1000.0 : r.Volt;
+                };
+                std::map<std::int32_t, double> read;
+                const TPWMSearch s = Search(target, static_cast<std::int32_t>(target / slope), slope, [&](std::int32_t p) {
+                    return read[p] = exact(p);
+                });
+                ASSERT_TRUE(s.Found()) << s.Failure();
+                const std::int32_t low = exact(s.Best()) <= target ? s.Best() : s.Best() - 1;
+                ASSERT_TRUE(read.count(low) && read.count(low + 1))
+                    << "the search ended at " << s.Best() << " without reading both " << low << " and " << low + 1
+                    << ", the neighbours around the target";
+                EXPECT_LE(read[low], target);
+                EXPECT_GE(read[low + 1], target);
+                EXPECT_EQ(s.Best(), std::fabs(read[low] - target) <= std::fabs(read[low + 1] - target) ? low : low + 1);
+            }
     }
 }
