@@ -244,7 +244,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--fixture"),  QStringLiteral("--references"),
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
-                                          QStringLiteral("--settle")};
+                                          QStringLiteral("--settle"),   QStringLiteral("--bench"),
+                                          QStringLiteral("--fixture-timeout")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -299,7 +300,13 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
-            else if (arg == QLatin1String("--settle"))
+            else if (arg == QLatin1String("--bench"))
+                a.bench = value, ok = !value.isEmpty();
+            else if (arg == QLatin1String("--fixture-timeout")) {
+                const int s = value.toInt(&ok);
+                ok = ok && s >= 1 && s <= 3600;
+                a.fixtureTimeoutS = s;
+            } else if (arg == QLatin1String("--settle"))
                 a.settleMs = value.toInt(&ok), ok = ok && a.settleMs >= 0 && a.settleMs <= 60000;
             else if (arg == QLatin1String("--timeout"))
                 a.timeoutMs = value.toInt(&ok), ok = ok && a.timeoutMs >= 1 && a.timeoutMs <= 65535;

@@ -552,6 +552,26 @@ void NeedTrace(QStringList& problems, const QString& what, const TTraceability& 
 
 } // namespace
 
+QStringList LoadBench(const QString& path, const TBenchOverrides& overrides, const QDate& today,
+                      const TBenchNeeds& needs, TBench& bench) {
+    bench = TBench{};
+    if (!path.isEmpty()) {
+        QStringList problems = ReadBench(path, bench);
+        if (!problems.isEmpty()) {
+            for (QString& p : problems)
+                p = path + QStringLiteral(": ") + p;
+            return problems;
+        }
+    }
+    if (QStringList problems = ApplyOverrides(bench, overrides); !problems.isEmpty())
+        return problems;
+    QStringList problems = BenchProblems(bench, today, needs);
+    if (!path.isEmpty())
+        for (QString& p : problems)
+            p = path + QStringLiteral(": ") + p;
+    return problems;
+}
+
 QString ReferenceUnit(const QString& name) {
     if (name == QLatin1String("R500") || name == QLatin1String("R5K"))
         return QStringLiteral("ohm");

@@ -200,6 +200,12 @@ struct TBenchNeeds {
 // the certificate then names none. Empty: the run may start.
 QStringList BenchProblems(const TBench& bench, const QDate& today, const TBenchNeeds& needs);
 
+// The bench a run uses: the file at `path` (none when empty) with the
+// options over it, judged by BenchProblems. The problems, each a sentence
+// (the file's with its name and line), or none: the run may start.
+QStringList LoadBench(const QString& path, const TBenchOverrides& overrides, const QDate& today,
+                      const TBenchNeeds& needs, TBench& bench);
+
 // The unit a named reference's value is in: "ohm" for R500 and R5K, "mV"
 // for UREF; others take the base unit of the value as written.
 QString ReferenceUnit(const QString& name);

@@ -97,6 +97,7 @@ public:
     // The run's facts for the certificate: the command adds the port, the
     // operator, the version and the times.
     const kv::cert::TFacts& Facts() const { return facts_; }
+    kv::cert::TFacts& Facts() { return facts_; }
     const kv::incal::TValues& Values() const { return values_; }
 
 private:
