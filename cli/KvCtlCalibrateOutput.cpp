@@ -122,6 +122,8 @@ void TKvCtl::CalibrateOutputFinished() {
         Err(QStringLiteral("kvctl: calibrate output refused: %1; nothing was sent to the device\n").arg(facts.Failure));
     else if (!verdict.Passed && run.End() != TCalibrateOutput::TEnd::Interrupted)
         Err(QStringLiteral("kvctl: calibrate output failed: %1\n").arg(verdict.Reason));
+    if (MeterAnswered(run.MeterFault()))
+        Err(QStringLiteral("kvctl: the meter answered: a fault of the wiring or of the bench, not of the line\n"));
 
     if (!a.certificate.isEmpty()) {
         if (!reachedDevice) {

@@ -80,6 +80,8 @@ public:
     TEnd End() const { return end_; }
     // Ended with the device's output no longer forced.
     bool ForcingEnded() const { return run_.ForcingEnded(); }
+    // The meter's fault the run ended on, if any.
+    TMeterFault MeterFault() const { return meterFault_; }
     std::function<void()> OnFinished;
     // The run's facts with the port, operator, version, meter and times.
     kv::cert::TFacts Facts() const;

@@ -125,6 +125,8 @@ void TFixture::Run(const QStringList& words, std::function<void(const QString& e
     });
     QObject::connect(p, &QProcess::finished, [this](int code, QProcess::ExitStatus status) {
         Output(true);
+        // What it left running in the background is ended with it.
+        EndGroup(false);
         if (!done_)
             return; // ended by a time-out or a cancel, said then
         const QString what = QStringLiteral("\"%1\"").arg(words_.join(QLatin1Char(' ')));

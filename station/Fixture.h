@@ -11,7 +11,8 @@
 //
 // The fixture runs in a process group of its own: a time-out or an
 // interruption ends the whole group (SIGTERM, then SIGKILL after kGraceMs),
-// whatever the script started, so that nothing of it is left running; and a
+// whatever the script started, so that nothing of it is left running, and
+// so does its end (what it left in the background goes with it); and a
 // Ctrl-C at the terminal reaches kvctl, which ends the fixture itself,
 // rather than the fixture in the middle of switching. The group still ending
 // when the object goes is ended before it goes.
