@@ -248,8 +248,9 @@ void TKvCtl::Start(const QStringList& args) {
         {"settings", "set", 1, {"--dry-run", "--no-verify", "--backup"}},
         {"factory", "", 0, {"-o", "--output"}},
         {"maintenance", "", 1, {}},
-        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator"}},
-        {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle"}},
+        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout"}},
+        {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle", "--bench",
+                                    "--fixture-timeout"}},
     };
     const TShape* shape = nullptr;
     for (const auto& s : shapes)

@@ -88,6 +88,8 @@ private:
     struct TArgs {
         QString port, trace, command, sub, csv, output, backup;
         QString fixture, references, certificate, operatorName; // calibrate
+        QString bench;                                              // calibrate: the bench file
+        std::optional<int> fixtureTimeoutS;                         // calibrate: --fixture-timeout
         QString meter;                                              // calibrate output
         std::uint32_t meterBaud = 9600;
         int settleMs = 20;
@@ -129,6 +131,10 @@ private:
     bool CertificateCanBeWritten();
     void RunCalibrateOutput();
     void CalibrateOutputFinished();
+    // The calibrations' bench: --bench FILE with the options over it,
+    // judged for what the run needs; false (exit 2, the reasons said,
+    // nothing sent) when it is refused.
+    bool CalibrationBench(const TBenchNeeds& needs, TBench& bench);
 
     // Shared steps.
     void Ended(const kv::TCommandEnd& end);

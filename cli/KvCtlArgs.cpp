@@ -133,10 +133,14 @@ QString TKvCtl::HelpText(const QString& command) {
             "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
     const QString calibrateOutputHelp = QStringLiteral(
             "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
+            "                       [--fixture-timeout SECONDS] [--bench FILE]\n"
             "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
             "Runs the seven steps of the setup program's output calibration wizard without\n"
-            "a window, against a bench multimeter that speaks SCPI on a serial port (lines\n"
-            "end in \\n; 8N1, --meter-baud default 9600):\n"
+            "a window, against a bench multimeter that speaks SCPI on a serial port (by\n"
+            "default 8N1, no handshake, lines ending in \\n, --meter-baud 9600; a bench\n"
+            "file gives its manual's line, remote command and identity, see --bench).\n"
+            "Every reading is followed by the meter's error queue (SYST:ERR?): an error\n"
+            "fails it, and an overload (+9.9E+37) is a wiring fault:\n"
             "  steps 1, 2, 4, 5  finds the PWM value whose reading is closest to 4 mA, 20 mA,\n"
             "                    2 V and 10 V (MEAS:CURR:DC?, MEAS:VOLT:DC?), a search of a\n"
             "                    few readings each, and stores it as the page's Next does;\n"
@@ -157,7 +161,8 @@ QString TKvCtl::HelpText(const QString& command) {
             "line's relay box: --fixture CMD is run by /bin/sh with the word `current`\n"
             "before steps 1-3 and `voltage` before steps 4-6 as its last argument; the run\n"
             "goes on when it exits 0 (its output goes to stderr) and fails when it exits\n"
-            "otherwise or takes over 60 s. kvsim's console takes `meter current|voltage`.\n\n"
+            "otherwise or takes over --fixture-timeout SECONDS (default 60): then it is\n"
+            "ended with all it started. kvsim's console takes `meter current|voltage`.\n\n"
             "Forcing always ends (PWM word 0): at the end, on a failure, on Ctrl-C (a\n"
             "second Ctrl-C leaves at once, the output maybe still forced) and when the\n"
             "device stops answering (polls without forcing go on for 10 s in case it comes\n"
@@ -169,8 +174,18 @@ QString TKvCtl::HelpText(const QString& command) {
             "interrupted run's certificate says FAILED / NOT CALIBRATED. --operator NAME\n"
             "goes into both.\n\n"
             "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
-            "value, the record refused), 2 usage or the certificate not written, 3 no\n"
-            "answer from the device or the meter, 130 interrupted.\n");
+            "value, the record refused, the meter answered with an error, an overload or\n"
+            "an echo), 2 usage, a bench refused or the certificate not written (the\n"
+            "meter not the bench's, nothing sent), 3 no answer from the device or the\n"
+            "meter, 130 interrupted.\n\n"
+            "--bench FILE (both calibrations): the bench as an INI file: [Station], [Meter]\n"
+            "(Port, Baud, DataBits, Parity, StopBits, Handshake none|dtr-dsr|rts-cts,\n"
+            "Terminator lf|crlf, DTR, RTS, Remote, Local, Identity, Echo, Prompt, Serial,\n"
+            "Certificate, Due, DCI, DCV), [Reference NAME] (Value, Uncertainty, Serial,\n"
+            "Certificate, Due), [Source], [Fixture] (Command, Timeout), [Settling],\n"
+            "[Verification] (README, \"The bench file\"). The options above win over it. A\n"
+            "file that does not read, an instrument past its due date or without what the\n"
+            "run needs: exit 2 before anything is sent.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -180,6 +195,7 @@ QString TKvCtl::HelpText(const QString& command) {
     if (command == QLatin1String("calibrate"))
         return QStringLiteral(
             "kvctl calibrate input --fixture CMD [--references R500=OHM,R5K=OHM,UREF=MV]\n"
+            "                      [--fixture-timeout SECONDS] [--bench FILE]\n"
             "                      [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
             "Runs the 23 steps of the setup program's input calibration wizard without a\n"
             "window, on the same step table, arithmetic, log lines and record:\n"
@@ -188,8 +204,11 @@ QString TKvCtl::HelpText(const QString& command) {
             "   measurement only; 8 measurements averaged);\n"
             " - before each step runs CMD with the words of what the step connects: open,\n"
             "   resistor OHM, short, voltage MV (the numbers from --references, default\n"
-            "   500, 5000 and 125); CMD must exit 0 once connected; the poll forces the\n"
-            "   step's switches; when the averages have settled, computes as the wizard;\n"
+            "   500, 5000 and 125); CMD must exit 0 once connected, within\n"
+            "   --fixture-timeout SECONDS (default 60; then it is ended with all it\n"
+            "   started); its output and exit status go into the certificate's log; the\n"
+            "   poll forces the step's switches; when the averages have settled, computes\n"
+            "   as the wizard;\n"
             " - writes the record (command 2); measures both references as left;\n"
             " - gives the device its own settings back and ends the forcing, also after a\n"
             "   failure or Ctrl-C while the device answers.\n"
@@ -200,8 +219,9 @@ QString TKvCtl::HelpText(const QString& command) {
             "--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
             "beside it (schema \"kvctl.calibration/1\", see README); a run that did not pass\n"
             "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object.\n"
-            "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage, 3 the device\n"
-            "stopped answering, 4 the certificate could not be written, 130 interrupted.\n\n") +
+            "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
+            "refused (nothing sent), 3 the device stopped answering, 4 the certificate\n"
+            "could not be written, 130 interrupted.\n\n") +
                calibrateOutputHelp;
     if (command == QLatin1String("maintenance")) {
         QString t = QStringLiteral(
@@ -248,7 +268,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--fixture"),  QStringLiteral("--references"),
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
-                                          QStringLiteral("--settle")};
+                                          QStringLiteral("--settle"),   QStringLiteral("--bench"),
+                                          QStringLiteral("--fixture-timeout")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -303,7 +324,13 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
-            else if (arg == QLatin1String("--settle"))
+            else if (arg == QLatin1String("--bench"))
+                a.bench = value, ok = !value.isEmpty();
+            else if (arg == QLatin1String("--fixture-timeout")) {
+                const int s = value.toInt(&ok);
+                ok = ok && s >= 1 && s <= 3600;
+                a.fixtureTimeoutS = s;
+            } else if (arg == QLatin1String("--settle"))
                 a.settleMs = value.toInt(&ok), ok = ok && a.settleMs >= 0 && a.settleMs <= 60000;
             else if (arg == QLatin1String("--timeout"))
                 a.timeoutMs = value.toInt(&ok), ok = ok && a.timeoutMs >= 1 && a.timeoutMs <= 65535;

@@ -51,23 +51,25 @@ bool TKvCtl::CertificateCanBeWritten() {
 void TKvCtl::RunCalibrateInput() {
     const TArgs& a = *a_;
     TCalibrateInput::TSetup setup;
-    if (!a.references.isEmpty()) {
-        const QString error = ParseReferences(a.references, setup.References);
-        if (!error.isEmpty()) {
-            Err(QStringLiteral("kvctl: --references: %1; nothing was sent\n").arg(error));
-            Finish(exitUsage);
-            return;
-        }
-    }
-    if (a.fixture.trimmed().isEmpty() && !FixtureForTests) {
+    if (a.bench.isEmpty() && a.fixture.trimmed().isEmpty() && !FixtureForTests) {
         Err(QStringLiteral("kvctl: calibrate input needs --fixture CMD, the command that connects the references "
-                           "(kvctl help calibrate); nothing was sent\n"));
+                           "(kvctl help calibrate), or a bench file (--bench); nothing was sent\n"));
         Finish(exitUsage);
         return;
     }
+    TBenchNeeds needs;
+    needs.References = {QStringLiteral("R500"), QStringLiteral("R5K"), QStringLiteral("UREF")};
+    needs.Fixture = !FixtureForTests;
+    TBench bench;
+    if (!CalibrationBench(needs, bench))
+        return;
+    setup.References = InputReferencesOf(bench);
+    if (!bench.Path.isEmpty())
+        setup.BenchReferences = bench.References;
     if (!CertificateCanBeWritten())
         return;
-    setup.Fixture = a.fixture;
+    setup.Fixture = bench.FixtureCommand;
+    setup.FixtureTimeoutS = bench.FixtureTimeoutS;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
     setup.Version = QStringLiteral("kvctl " KV_VERSION);

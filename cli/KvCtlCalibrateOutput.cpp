@@ -14,26 +14,31 @@ namespace kvctl {
 
 void TKvCtl::RunCalibrateOutput() {
     TArgs& a = *a_;
-    if (a.meter.isEmpty()) {
-        Err(QStringLiteral("kvctl: calibrate output needs --meter PORT, the bench meter's serial port "
-                           "(kvctl help calibrate)\n"));
+    if (a.meter.isEmpty() && a.bench.isEmpty()) {
+        Err(QStringLiteral("kvctl: calibrate output needs --meter PORT, the bench meter's serial port, or a bench "
+                           "file (--bench) (kvctl help calibrate)\n"));
         Finish(exitUsage);
         return;
     }
-    if (!a.fixture.isEmpty() && a.fixture.trimmed().isEmpty()) {
+    if (a.given.contains(QStringLiteral("--fixture")) && a.fixture.trimmed().isEmpty()) {
         Err(QStringLiteral("kvctl: calibrate output --fixture needs a command, or leave it out when the meter's "
                            "leads are on both outputs\n"));
         Finish(exitUsage);
         return;
     }
+    TBenchNeeds needs;
+    needs.Meter = needs.MeterCurrent = needs.MeterVoltage = true;
+    TBench bench;
+    if (!CalibrationBench(needs, bench))
+        return;
     if (!CertificateCanBeWritten())
         return;
     if (!OpenLink())
         return;
     TCalibrateOutput::TSetup setup;
-    setup.MeterPort = a.meter;
-    setup.MeterBaud = a.meterBaud;
+    setup.Meter = *bench.Meter;
     setup.SettleMs = a.settleMs;
+    setup.Settling = bench.Settling;
     setup.Monotonic = env_.monotonic;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
@@ -42,7 +47,8 @@ void TKvCtl::RunCalibrateOutput() {
     setup.Today = kv::DateAskedOncePerSecond([this] { return env_.now().date(); }, env_.monotonic);
     setup.Timers = env_.timers;
     setup.MakeMeterPort = env_.makeMeterPort;
-    setup.Fixture = a.fixture;
+    setup.Fixture = bench.FixtureCommand;
+    setup.FixtureTimeoutS = bench.FixtureTimeoutS;
     setup.RunFixture = FixtureForTests;
     setup.Progress = [this](const QString& line) { Err(QStringLiteral("kvctl: ") + line + QLatin1Char('\n')); };
     calibrateOutput_ = std::make_unique<TCalibrateOutput>(*link_, setup);
@@ -113,10 +119,15 @@ void TKvCtl::CalibrateOutputFinished() {
     case TCalibrateOutput::TEnd::Passed: code = exitOK; break;
     case TCalibrateOutput::TEnd::NoAnswer: code = exitNoAnswer; break;
     case TCalibrateOutput::TEnd::Interrupted: code = exitInterrupted; break;
+    case TCalibrateOutput::TEnd::Refused: code = exitUsage; break;
     default: break;
     }
-    if (!verdict.Passed && run.End() != TCalibrateOutput::TEnd::Interrupted)
+    if (run.End() == TCalibrateOutput::TEnd::Refused)
+        Err(QStringLiteral("kvctl: calibrate output refused: %1; nothing was sent to the device\n").arg(facts.Failure));
+    else if (!verdict.Passed && run.End() != TCalibrateOutput::TEnd::Interrupted)
         Err(QStringLiteral("kvctl: calibrate output failed: %1\n").arg(verdict.Reason));
+    if (MeterAnswered(run.MeterFault()))
+        Err(QStringLiteral("kvctl: the meter answered: a fault of the wiring or of the bench, not of the line\n"));
 
     if (!a.certificate.isEmpty()) {
         if (!reachedDevice) {

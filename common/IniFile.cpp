@@ -790,4 +790,22 @@ bool IniSnapshot::ReadBool(std::string_view section, std::string_view key, bool 
     return ReadInteger(section, key, def ? 1 : 0) != 0;
 }
 
+std::vector<IniSnapshot::Item> IniSnapshot::Items() const {
+    std::vector<Item> items;
+    int number = 0;
+    for (const Line& line : doc_->lines) {
+        ++number;
+        if (line.kind == Kind::Section)
+            items.push_back({Item::Section, number, line.name, {}});
+        else if (line.kind == Kind::Key)
+            items.push_back({Item::Key, number, line.name, line.value});
+        else {
+            const std::string_view t = Trim(line.text);
+            if (!t.empty() && t.front() != ';' && t.front() != '#')
+                items.push_back({Item::Damaged, number, {}, std::string(t.substr(0, 80))});
+        }
+    }
+    return items;
+}
+
 } // namespace kv

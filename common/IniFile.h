@@ -38,6 +38,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kv {
 
@@ -143,6 +144,17 @@ public:
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+    // Every line that is not blank or a comment, in order, for a reader that
+    // must refuse what the lookups pass over: a key given twice, a section
+    // twice, a name it does not know, a damaged line.
+    struct Item {
+        enum Kind { Section, Key, Damaged } kind;
+        int line;          // from 1
+        std::string name;  // the section's or the key's (blanks around removed)
+        std::string value; // a key's value, a damaged line's text
+    };
+    std::vector<Item> Items() const;
 
 private:
     std::shared_ptr<const IniDocument> doc_;

@@ -152,11 +152,15 @@ TCommThread::~TCommThread() {
         m_context.release()->deleteLater();
 }
 
-bool TCommThread::Configure(std::uint32_t rate) {
+bool TCommThread::Configure(std::uint32_t rate, const TMBLineSettings& line) {
     if (m_fd < 0)
         return false;
     if (rate == 0) { // 0 would mean "hang up the line"
         m_errorText = SystemText(EINVAL);
+        return false;
+    }
+    if (const QString problem = MBLineSettingsProblem(line); !problem.isEmpty()) {
+        m_errorText = SystemText(EINVAL) + " (" + problem.toStdString() + ")";
         return false;
     }
     termios2 t{};
@@ -164,10 +168,19 @@ bool TCommThread::Configure(std::uint32_t rate) {
         m_errorText = SystemText(errno);
         return false;
     }
-    t.c_iflag = 0; // no parity marking, no break or CR/NL translation, no XON/XOFF
+    // No break or CR/NL translation, no XON/XOFF; with parity, a damaged
+    // character arrives as NUL rather than vanishing (a reading with a digit
+    // missing would still parse).
+    t.c_iflag = line.Parity == TMBParity::None ? 0 : INPCK;
     t.c_oflag = 0;
     t.c_lflag = 0;
-    t.c_cflag = CS8 | CREAD | CLOCAL | BOTHER; // input rate follows the output rate
+    // Carrier ignored: the modem lines are ours to hold, not a hang-up.
+    tcflag_t frame = (line.DataBits == 7 ? CS7 : CS8) | (line.StopBits == 2 ? CSTOPB : 0);
+    if (line.Parity != TMBParity::None)
+        frame |= PARENB | (line.Parity == TMBParity::Odd ? PARODD : 0);
+    if (line.Handshake == TMBHandshake::RtsCts)
+        frame |= CRTSCTS;
+    t.c_cflag = frame | CREAD | CLOCAL | BOTHER; // input rate follows the output rate
     t.c_ospeed = rate;
     t.c_ispeed = rate;
     t.c_cc[VMIN] = 1; // "no data" is EAGAIN; 0 or EIO then means the device is gone
@@ -181,6 +194,22 @@ bool TCommThread::Configure(std::uint32_t rate) {
         m_errorText = SystemText(errno);
         return false;
     }
+    // A driver may keep what it cannot do (a UART without 7-bit frames, an
+    // adapter without hardware handshake) and still say yes.
+    constexpr tcflag_t kFrameBits = CSIZE | CSTOPB | PARENB | PARODD | CRTSCTS;
+    if ((back.c_cflag & kFrameBits) != (frame & kFrameBits)) {
+        TMBLineSettings kept = line;
+        kept.DataBits = (back.c_cflag & CSIZE) == CS7 ? 7 : (back.c_cflag & CSIZE) == CS8 ? 8 : 0;
+        kept.StopBits = (back.c_cflag & CSTOPB) ? 2 : 1;
+        kept.Parity = !(back.c_cflag & PARENB) ? TMBParity::None
+                      : (back.c_cflag & PARODD) ? TMBParity::Odd
+                                                : TMBParity::Even;
+        const auto rtsCts = [](bool on) { return on ? std::string(" with RTS/CTS") : std::string(); };
+        m_errorText = SystemText(EINVAL) + " (the driver keeps " + MBFrameText(kept).toStdString() +
+                      rtsCts(back.c_cflag & CRTSCTS) + " instead of " + MBFrameText(line).toStdString() +
+                      rtsCts(frame & CRTSCTS) + ")";
+        return false;
+    }
     m_rate = back.c_ospeed;
     const std::uint64_t diff = m_rate > rate ? m_rate - rate : rate - m_rate;
     if (diff * 50 > rate) { // more than 2 %: the far end would read garbage
@@ -188,14 +217,34 @@ bool TCommThread::Configure(std::uint32_t rate) {
                       " bits / second instead of " + std::to_string(rate) + ")";
         return false;
     }
+    m_handshake = line.Handshake;
     return true;
 }
 
-void TCommThread::ClearModemLines() {
+void TCommThread::SetModemLines(const TMBLineSettings& line) {
     if (m_fd < 0)
         return;
-    const int bits = TIOCM_DTR | TIOCM_RTS;
-    ::ioctl(m_fd, TIOCMBIC, &bits); // ENOTTY on a pseudo-terminal
+    // ENOTTY on a pseudo-terminal. With RTS/CTS the driver holds RTS itself.
+    const bool ownRts = line.Handshake != TMBHandshake::RtsCts;
+    const int on = (line.Dtr ? TIOCM_DTR : 0) | (ownRts && line.Rts ? TIOCM_RTS : 0);
+    const int off = (line.Dtr ? 0 : TIOCM_DTR) | (ownRts && !line.Rts ? TIOCM_RTS : 0);
+    if (on)
+        ::ioctl(m_fd, TIOCMBIS, &on);
+    if (off)
+        ::ioctl(m_fd, TIOCMBIC, &off);
+}
+
+bool TCommThread::AwaitDsr(std::int64_t deadline) {
+    for (;;) {
+        int lines = 0;
+        if (::ioctl(m_fd, TIOCMGET, &lines) != 0)
+            return true; // no modem lines (a pseudo-terminal): nothing holds us off
+        if (lines & TIOCM_DSR)
+            return true;
+        if (NowMs() >= deadline)
+            return false;
+        ::usleep(2000);
+    }
 }
 
 void TCommThread::RequestLowLatency() {
@@ -220,6 +269,13 @@ qint64 TCommThread::Write(const char* data, qint64 size) {
         return -1;
     qint64 done = 0;
     std::int64_t deadline = -1;
+    if (m_handshake == TMBHandshake::DtrDsr && size > 0) {
+        // The far end raises DSR when it can take characters; a short line
+        // (a meter's command) waits as long as it would for a full queue.
+        const std::uint32_t rate = m_rate ? m_rate : 300;
+        if (!AwaitDsr(NowMs() + size * 10 * 1000 / rate + 1 + kFullQueueMarginMs))
+            return 0;
+    }
     while (done < size) {
         const ssize_t n = ::write(m_fd, data + done, static_cast<size_t>(size - done));
         if (n > 0) {

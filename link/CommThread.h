@@ -19,6 +19,8 @@
 //
 // Create, use and destroy on the GUI thread; each open creates a new object
 // and a thread is never restarted.
+#include "MBPort.h"
+
 #include <QtGlobal>
 
 #include <atomic>
@@ -50,14 +52,19 @@ public:
     bool IsOpen() const { return m_fd >= 0; }
     const std::string& ErrorText() const { return m_errorText; }
 
-    // Raw 8N1 at `rate` (any rate, set as BOTHER in one TCSETS2), receiver on,
-    // modem lines ignored, no flow control, VMIN 1 / VTIME 0; reads the rate
-    // back. Fails (with ErrorText) when the driver refuses or runs at a rate
-    // more than 2 % away.
-    bool Configure(std::uint32_t rate);
+    // Raw at `rate` (any rate, set as BOTHER in one TCSETS2) with the line's
+    // data bits, parity (checked on input: a damaged character reads as
+    // NUL) and stop bits, receiver on, carrier ignored, RTS/CTS flow control
+    // when the line has it, VMIN 1 / VTIME 0; reads the settings back. Fails
+    // (with ErrorText) when the driver refuses, keeps another frame or runs
+    // at a rate more than 2 % away.
+    bool Configure(std::uint32_t rate, const TMBLineSettings& line = {});
     std::uint32_t Rate() const { return m_rate; }
-    // DTR and RTS inactive. A pseudo-terminal has no modem lines: not an error.
-    void ClearModemLines();
+    // DTR and RTS as the line holds them. A pseudo-terminal has no modem
+    // lines: not an error.
+    void SetModemLines(const TMBLineSettings& line);
+    // DTR and RTS inactive (the transmitter's line).
+    void ClearModemLines() { SetModemLines(TMBLineSettings{}); }
     // Asks the driver to pass received bytes on at once (ASYNC_LOW_LATENCY).
     void RequestLowLatency();
     // Discards both driver queues.
@@ -65,7 +72,10 @@ public:
 
     // Writes all bytes. A full driver queue is waited on (POLLOUT) for as
     // long as the line needs to send what is queued and the rest, plus a
-    // margin; then the count written so far is returned. -1: an error or a
+    // margin; then the count written so far is returned. With the DTR/DSR
+    // handshake nothing is written while DSR is inactive; it is waited for
+    // as long, then 0 is returned (one modem-line read per write when DSR
+    // is active, which is the far end's usual state). -1: an error or a
     // hang-up (also while waiting).
     qint64 Write(const char* data, qint64 size);
     qint64 Read(char* data, qint64 size);
@@ -115,6 +125,9 @@ private:
     int m_fd = -1;
     std::string m_errorText;
     std::uint32_t m_rate = 0;
+    TMBHandshake m_handshake = TMBHandshake::None;
+    // DTR/DSR: waits until DSR is active or the deadline passed; false then.
+    bool AwaitDsr(std::int64_t deadline);
     std::atomic<std::uint64_t> m_fullQueueWaits{0};
     std::uint64_t m_readTotal = 0; // bytes read so far: did the receiver take its chunk?
     // What a dispatch read from the device for its receiver and the receiver

@@ -19,15 +19,22 @@ TMBMemoryPort::TMBMemoryPort() : m_context(std::make_unique<QObject>()) {}
 
 TMBMemoryPort::~TMBMemoryPort() { Close(); }
 
-bool TMBMemoryPort::Open(const QString& name, std::uint32_t rate) {
+bool TMBMemoryPort::Open(const QString& name, std::uint32_t rate, const TMBLineSettings& line) {
     Close();
     m_errorText.clear();
     if (!m_openError.isEmpty()) {
         m_errorText = m_openError;
         return false;
     }
+    if (const QString problem = MBLineSettingsProblem(line); !problem.isEmpty()) {
+        m_errorText = QStringLiteral("Invalid argument: ") + problem;
+        return false;
+    }
     m_name = name;
     m_rate = rate;
+    m_line = line;
+    m_modemLineCalls << (line.Dtr ? QStringLiteral("DTR on") : QStringLiteral("DTR off"))
+                     << (line.Rts ? QStringLiteral("RTS on") : QStringLiteral("RTS off"));
     m_open = true;
     m_hungUp = false;
     m_hangUpRaised = false;
@@ -47,6 +54,10 @@ qint64 TMBMemoryPort::Write(const char* data, qint64 size) {
     if (!m_open || m_hungUp)
         return -1;
     if (size <= 0)
+        return 0;
+    // The far end holds us off: nothing leaves (a real port waits a while first).
+    if ((m_line.Handshake == TMBHandshake::DtrDsr && !(m_modemStatus & msDSR)) ||
+        (m_line.Handshake == TMBHandshake::RtsCts && !(m_modemStatus & msCTS)))
         return 0;
     const QByteArray bytes(data, size);
     m_written += bytes;
@@ -72,6 +83,12 @@ qint64 TMBMemoryPort::Read(char* data, qint64 size) {
 qint64 TMBMemoryPort::BytesWaiting() const {
     QMutexLocker lock(&m_mutex);
     return m_received.size();
+}
+
+QStringList TMBMemoryPort::TakeModemLineCalls() {
+    QStringList calls;
+    calls.swap(m_modemLineCalls);
+    return calls;
 }
 
 QByteArray TMBMemoryPort::TakeWritten() {

@@ -23,7 +23,8 @@ public:
     TMBMemoryPort();
     ~TMBMemoryPort() override;
 
-    bool Open(const QString& name, std::uint32_t rate) override;
+    bool Open(const QString& name, std::uint32_t rate, const TMBLineSettings& line) override;
+    using TMBPort::Open;
     bool IsOpen() const override { return m_open; }
     void Close() override;
     qint64 Write(const char* data, qint64 size) override;
@@ -41,6 +42,15 @@ public:
     const QString& OpenedName() const { return m_name; }
     std::uint32_t OpenedRate() const { return m_rate; }
     int OpenCount() const { return m_openCount; }
+    // The line settings of the last successful Open(), and what was done to
+    // the modem lines since the last TakeModemLineCalls(), in order
+    // ("DTR on", "RTS off"), as a real port would set them.
+    const TMBLineSettings& OpenedLine() const { return m_line; }
+    QStringList TakeModemLineCalls();
+    // The far end's modem lines (msDSR, msCTS; both active at first). With
+    // the DTR/DSR handshake a write takes nothing while DSR is inactive,
+    // with RTS/CTS nothing while CTS is.
+    void SetModemStatus(std::uint32_t status) { m_modemStatus = status; }
 
     // Everything written since the last TakeWritten().
     const QByteArray& Written() const { return m_written; }
@@ -67,6 +77,9 @@ private:
     QString m_openError;
     QString m_name;
     std::uint32_t m_rate = 0;
+    TMBLineSettings m_line;
+    QStringList m_modemLineCalls;
+    std::uint32_t m_modemStatus = msDSR | msCTS;
     int m_openCount = 0;
     bool m_open = false;
     bool m_hungUp = false;

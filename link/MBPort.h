@@ -34,6 +34,35 @@ enum TMBModemStatus : std::uint32_t {
     msRLSD = 0x0080
 };
 
+// A line's character frame, its handshake and who holds the modem lines.
+// The default is the transmitter's line: 8N1, no handshake, DTR and RTS
+// inactive after the open (a device powered or reset by those lines sees
+// nothing more than the kernel's pulse at the open). Instruments wire their
+// lines as their manuals say: a bench meter may want 7 data bits, parity,
+// 2 stop bits, its DSR (our DTR) held true before it sends, and hardware
+// handshake.
+enum class TMBParity : std::uint8_t { None, Even, Odd };
+enum class TMBHandshake : std::uint8_t {
+    None,
+    DtrDsr, // we hold DTR true and send only while DSR is true
+    RtsCts, // the driver's hardware flow control (CRTSCTS)
+};
+struct TMBLineSettings {
+    int DataBits = 8; // 7 or 8
+    TMBParity Parity = TMBParity::None;
+    int StopBits = 1; // 1 or 2
+    TMBHandshake Handshake = TMBHandshake::None;
+    // The modem lines held after the open (true: active). DtrDsr needs DTR,
+    // RtsCts leaves RTS to the driver.
+    bool Dtr = false, Rts = false;
+    bool operator==(const TMBLineSettings&) const = default;
+};
+// "8N1", "7E2": data bits, parity, stop bits.
+QString MBFrameText(const TMBLineSettings& line);
+// Why the settings cannot be set ("7 or 8 data bits", "DTR/DSR handshake
+// needs DTR held"), or empty.
+QString MBLineSettingsProblem(const TMBLineSettings& line);
+
 // Received bytes are waiting: read exactly `waiting` of them with Read().
 using TMBReceiveEvent = std::function<void(qint64 waiting)>;
 // A line event happened (mask of TMBLineEvent) with the modem status at that time.
@@ -49,11 +78,15 @@ public:
     TMBPort(const TMBPort&) = delete;
     TMBPort& operator=(const TMBPort&) = delete;
 
-    // Opens `name` exclusively at `rate` bits per second, 8N1, raw, no flow
-    // control, DTR and RTS inactive, both queues purged, and starts receiving.
-    // An open port is closed first. On failure returns false and ErrorText()
-    // holds the system's text of the error.
-    virtual bool Open(const QString& name, std::uint32_t rate) = 0;
+    // Opens `name` exclusively at `rate` bits per second with the line's
+    // frame and handshake, raw, the modem lines as the settings hold them,
+    // both queues purged, and starts receiving. The settings are read back:
+    // a driver that runs otherwise fails the open. An open port is closed
+    // first. On failure returns false and ErrorText() holds the system's
+    // text of the error.
+    virtual bool Open(const QString& name, std::uint32_t rate, const TMBLineSettings& line) = 0;
+    // The transmitter's line: 8N1, no flow control, DTR and RTS inactive.
+    bool Open(const QString& name, std::uint32_t rate) { return Open(name, rate, TMBLineSettings{}); }
     virtual bool IsOpen() const = 0;
     // Stops receiving (waits for the receive thread to end) and releases the
     // device. Harmless when closed.
@@ -61,7 +94,8 @@ public:
 
     // Hands the bytes to the driver without waiting for them to leave.
     // Returns the count the driver took (may be short when its queue is
-    // full), or -1 when the port is closed or the write failed.
+    // full, or when a DTR/DSR line's DSR stays inactive), or -1 when the
+    // port is closed or the write failed.
     virtual qint64 Write(const char* data, qint64 size) = 0;
     qint64 Write(const QByteArray& bytes) { return Write(bytes.constData(), bytes.size()); }
 

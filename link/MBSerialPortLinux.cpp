@@ -8,16 +8,16 @@ TMBSerialPortLinux::TMBSerialPortLinux() = default;
 
 TMBSerialPortLinux::~TMBSerialPortLinux() { Close(); }
 
-bool TMBSerialPortLinux::Open(const QString& name, std::uint32_t rate) {
+bool TMBSerialPortLinux::Open(const QString& name, std::uint32_t rate, const TMBLineSettings& line) {
     Close();
     m_errorText.clear();
     const QString path = name.contains(u'/') ? name : QStringLiteral("/dev/") + name;
     auto thread = std::make_unique<TCommThread>(path.toStdString());
-    if (!thread->IsOpen() || !thread->Configure(rate)) {
+    if (!thread->IsOpen() || !thread->Configure(rate, line)) {
         m_errorText = QString::fromStdString(thread->ErrorText());
         return false;
     }
-    thread->ClearModemLines();
+    thread->SetModemLines(line);
     thread->RequestLowLatency();
     thread->Purge();
     // The callbacks are looked up at each dispatch, so the owner may assign

@@ -13,7 +13,8 @@ public:
     ~TMBSerialPortLinux() override;
 
     // A name without a '/' is taken from /dev ("ttyUSB0" is /dev/ttyUSB0).
-    bool Open(const QString& name, std::uint32_t rate) override;
+    bool Open(const QString& name, std::uint32_t rate, const TMBLineSettings& line) override;
+    using TMBPort::Open;
     bool IsOpen() const override;
     void Close() override;
     qint64 Write(const char* data, qint64 size) override;

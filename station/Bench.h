@@ -11,6 +11,8 @@
 // certificate is ever written against an instrument that may not be used.
 //
 // No widgets, no I/O beyond reading the file.
+#include "MBPort.h"
+
 #include <QDate>
 #include <QString>
 #include <QStringList>
@@ -59,8 +61,9 @@ struct TFunctionAccuracy {
     bool Empty() const { return Ranges.empty(); }
 };
 
-enum class TParity : std::uint8_t { None, Even, Odd };
-enum class THandshake : std::uint8_t { None, DtrDsr, RtsCts };
+// The port layer's, so that a bench's line goes to the port as it is.
+using TParity = TMBParity;
+using THandshake = TMBHandshake;
 
 // The meter's serial line as its manual wires it.
 struct TMeterLine {
@@ -71,6 +74,11 @@ struct TMeterLine {
     int StopBits = 1;            // 1 or 2
     THandshake Handshake = THandshake::None;
     QString Terminator = QStringLiteral("\n"); // "\n" (lf) or "\r\n" (crlf)
+    // The modem lines the PC holds: a meter port raises both (a meter may
+    // take its power for the interface from them, or send only while its
+    // DSR, our DTR, is true), unless the bench says otherwise.
+    bool Dtr = true, Rts = true;
+    TMBLineSettings Settings() const { return {DataBits, Parity, StopBits, Handshake, Dtr, Rts}; }
 };
 
 struct TBenchMeter {
@@ -78,6 +86,11 @@ struct TBenchMeter {
     QString Remote;   // sent after opening ("SYST:REM"); empty: nothing
     QString Local;    // sent at the end ("SYST:LOC"); empty: nothing
     QString Identity; // a regular expression the *IDN? answer must match; empty: any
+    // A terminal mode: the meter echoes every command line, and may show a
+    // prompt ("=>") before or after its answers. Without Echo an echo is a
+    // fault named as such.
+    bool Echo = false;
+    QString Prompt;
     TTraceability Trace;
     TFunctionAccuracy Current; // DC current, A
     TFunctionAccuracy Voltage; // DC voltage, V
@@ -144,5 +157,60 @@ struct TBench {
     TSettling Settling;
     TVerification Verification;
 };
+
+// ---- Reading the file
+
+// Reads a bench file: every problem found (a line that is not INI, a
+// section or key unknown or given twice, a value that does not read), each
+// with its line; empty when the file reads. `bench` holds what could be
+// read, Path set. What a run needs of it is BenchProblems'.
+QStringList ReadBench(const QString& path, TBench& bench);
+// The same on a text (tests, and a file already read).
+QStringList ParseBench(const QString& text, TBench& bench);
+
+// Options given on the command line, which win over the file.
+struct TBenchOverrides {
+    std::optional<QString> MeterPort;          // --meter
+    std::optional<std::uint32_t> MeterBaud;    // --meter-baud
+    QString References;                        // --references R500=OHM,R5K=OHM,UREF=MV
+    std::optional<QString> FixtureCommand;     // --fixture
+    std::optional<int> FixtureTimeoutS;        // --fixture-timeout
+};
+// Applies them; the problems of a --references that does not read.
+QStringList ApplyOverrides(TBench& bench, const TBenchOverrides& overrides);
+
+// "R500=500.012,R5K=4999.87,UREF=125.000": each name at most once (one of
+// `names` when given), numbers with a full stop, above 0. Empty on success,
+// else the reason ("\"X\" is not " + form); `values` then holds the names
+// given, upper case.
+QString ParseReferenceValues(const QString& text, std::map<QString, double>& values, const QStringList& names = {},
+                             const QString& form = QStringLiteral("NAME=VALUE"));
+
+// What a run takes from the bench.
+struct TBenchNeeds {
+    bool Meter = false;          // its port
+    bool MeterCurrent = false;   // its DC current accuracy (from a file)
+    bool MeterVoltage = false;   // its DC voltage accuracy (from a file)
+    QStringList References;      // "R500", "R5K", "UREF", ...: their values
+    bool Source = false;
+    bool Fixture = false;        // a command
+};
+// Why the run may not start with this bench on `today`, each reason a
+// sentence: a reference, the meter or the source past its due date, a field
+// the run needs missing. A bench read from a file must name each instrument
+// the run uses with its serial, certificate and due date, and each
+// reference's uncertainty; options alone (no file) give values only, and
+// the certificate then names none. Empty: the run may start.
+QStringList BenchProblems(const TBench& bench, const QDate& today, const TBenchNeeds& needs);
+
+// The bench a run uses: the file at `path` (none when empty) with the
+// options over it, judged by BenchProblems. The problems, each a sentence
+// (the file's with its name and line), or none: the run may start.
+QStringList LoadBench(const QString& path, const TBenchOverrides& overrides, const QDate& today,
+                      const TBenchNeeds& needs, TBench& bench);
+
+// The unit a named reference's value is in: "ohm" for R500 and R5K, "mV"
+// for UREF; others take the base unit of the value as written.
+QString ReferenceUnit(const QString& name);
 
 } // namespace kv::station

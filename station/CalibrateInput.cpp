@@ -6,8 +6,10 @@ namespace kv::station {
 
 TCalibrateInput::TCalibrateInput(TSetup setup) : setup_(std::move(setup)), run_(setup_.References) {
     if (!setup_.RunFixture) {
-        fixture_ = std::make_unique<TFixture>(setup_.Fixture, *setup_.Timers);
+        fixture_ = std::make_unique<TFixture>(setup_.Fixture, *setup_.Timers, setup_.FixtureTimeoutS * 1000);
         fixture_->OnOutput = [this](const QString& line) {
+            // What the fixture did goes into the run's log, the certificate's.
+            run_.Facts().Log << QStringLiteral("fixture: ") + line;
             if (setup_.Progress)
                 setup_.Progress(QStringLiteral("fixture: ") + line);
         };
@@ -112,6 +114,13 @@ kv::cert::TFacts TCalibrateInput::Facts() const {
     f.ToolVersion = setup_.Version;
     f.Started = started_;
     f.Finished = finished_;
+    for (kv::cert::TReference& r : f.References)
+        if (const auto it = setup_.BenchReferences.find(r.Name); it != setup_.BenchReferences.end()) {
+            r.Uncertainty = it->second.Uncertainty;
+            r.Serial = it->second.Trace.Serial;
+            r.Certificate = it->second.Trace.Certificate;
+            r.Due = it->second.Trace.Due;
+        }
     return f;
 }
 

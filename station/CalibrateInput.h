@@ -24,7 +24,11 @@ class TCalibrateInput final : public kv::TPollInputs, public kv::TPendingRequest
 public:
     struct TSetup {
         TInputReferences References;
+        // The bench file's references by name, for their traceability on
+        // the certificate; empty from options alone.
+        std::map<QString, TBenchReference> BenchReferences;
         QString Fixture;  // the fixture's command line
+        int FixtureTimeoutS = 60;
         QString Operator, Port, Version;
         std::function<QDateTime()> Now;
         std::function<QDate()> Today; // the poll's date

@@ -33,8 +33,10 @@ TCalibrateOutput::TCalibrateOutput(TMBEngine& link, TSetup setup)
         settle_->start(setup_.SettleMs);
     };
     if (!setup_.RunFixture && !setup_.Fixture.trimmed().isEmpty()) {
-        fixture_ = std::make_unique<TFixture>(setup_.Fixture, timers_);
+        fixture_ = std::make_unique<TFixture>(setup_.Fixture, timers_, setup_.FixtureTimeoutS * 1000);
         fixture_->OnOutput = [this](const QString& line) {
+            // What the fixture did goes into the run's log, the certificate's.
+            run_.Facts().Log << QStringLiteral("fixture: ") + line;
             if (setup_.Progress)
                 setup_.Progress(QStringLiteral("fixture: ") + line);
         };
@@ -75,17 +77,18 @@ std::int64_t TCalibrateOutput::NowMs() const {
 
 void TCalibrateOutput::ReadOnce(TMeterQuantity quantity) {
     const std::int64_t asked = NowMs();
-    meter_.Measure(quantity, [this, quantity, asked](std::optional<double> value, const std::string& error) {
+    meter_.Measure(quantity, [this, quantity, asked](const TMeterReply& r) {
         if (!settling_ || end_ != TEnd::Running)
             return;
-        if (!value) {
-            meterFailed_ = true;
+        if (!r.Ok() || !r.Value) {
+            if (!r.Ok() && meterFault_ == TMeterFault::None)
+                meterFault_ = r.Fault;
             settling_.reset();
-            run_.OnReading(value, QString::fromStdString(error));
+            run_.OnReading(std::nullopt, QString::fromStdString(r.Text));
             return;
         }
         const bool current = quantity == meterCurrent;
-        switch (settling_->Add(*value, asked, NowMs())) {
+        switch (settling_->Add(*r.Value, asked, NowMs())) {
         case TSettledReading::TState::More:
             return ReadOnce(quantity);
         case TSettledReading::TState::TimedOut: {
@@ -125,25 +128,36 @@ std::optional<std::vector<std::uint8_t>> TCalibrateOutput::CommandData(kv::TPend
 
 bool TCalibrateOutput::Start(QString& why) {
     started_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
-    if (!meter_.Open(setup_.MeterPort, setup_.MeterBaud)) {
-        why = QStringLiteral("cannot open the meter's port %1: %2").arg(setup_.MeterPort, meter_.OpenError().simplified());
+    const TMeterLine& line = setup_.Meter.Line;
+    if (!meter_.Open(setup_.Meter)) {
+        why = QStringLiteral("cannot open the meter's port %1 (%2 baud, %3): %4")
+                  .arg(line.Port)
+                  .arg(line.Baud)
+                  .arg(MBFrameText(line.Settings()), meter_.OpenError().simplified());
         return false;
     }
     if (setup_.Progress)
-        setup_.Progress(QStringLiteral("meter on %1 at %2 baud: asking who it is").arg(setup_.MeterPort).arg(setup_.MeterBaud));
-    meter_.Identify([this](bool ok, const std::string& answer) {
+        setup_.Progress(QStringLiteral("meter on %1 at %2 baud, %3: asking who it is")
+                            .arg(line.Port)
+                            .arg(line.Baud)
+                            .arg(MBFrameText(line.Settings())));
+    meter_.Identify([this](const TMeterReply& r) {
         if (end_ != TEnd::Running)
             return; // interrupted while the meter was asked
-        if (!ok) {
+        if (!r.Ok()) {
             // Nothing was sent to the device yet.
-            meterFailed_ = true;
-            run_.Facts().Failure = QString::fromStdString(answer);
-            end_ = TEnd::NoAnswer;
+            meterFault_ = r.Fault;
+            run_.Facts().Failure = QString::fromStdString(r.Text);
+            end_ = r.Fault == TMeterFault::Identity ? TEnd::Refused
+                   : MeterAnswered(r.Fault)         ? TEnd::Failed
+                                                    : TEnd::NoAnswer;
+            meter_.Release();
             finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
             if (OnFinished)
                 OnFinished();
             return;
         }
+        const std::string& answer = r.Text;
         meterIdentity_ = answer;
         if (setup_.Progress)
             setup_.Progress(QStringLiteral("meter: %1").arg(QString::fromStdString(answer)));
@@ -218,10 +232,11 @@ void TCalibrateOutput::Finished() {
     if (fixture_)
         fixture_->Cancel();
     cycle_.Stop();
+    meter_.Release();
     finished_ = setup_.Now ? setup_.Now() : QDateTime::currentDateTime();
     if (interrupted_)
         end_ = TEnd::Interrupted;
-    else if (lost_ || meterFailed_)
+    else if (lost_ || meterFault_ == TMeterFault::NoAnswer)
         end_ = TEnd::NoAnswer;
     else if (run_.Passed())
         end_ = TEnd::Passed;
@@ -240,7 +255,10 @@ kv::cert::TFacts TCalibrateOutput::Facts() const {
     f.Finished = finished_;
     kv::cert::TReference meter;
     meter.Name = QStringLiteral("meter");
-    meter.Identity = QString::fromStdString(meterIdentity_) + QStringLiteral(" on ") + setup_.MeterPort;
+    meter.Identity = QString::fromStdString(meterIdentity_) + QStringLiteral(" on ") + setup_.Meter.Line.Port;
+    meter.Serial = setup_.Meter.Trace.Serial;
+    meter.Certificate = setup_.Meter.Trace.Certificate;
+    meter.Due = setup_.Meter.Trace.Due;
     f.References.push_back(meter);
     if (end_ == TEnd::Interrupted && f.Failure.isEmpty())
         f.Failure = QStringLiteral("interrupted");

@@ -11,7 +11,11 @@
 // device stops answering, in which case polls without forcing go on for
 // ReleaseMs in case it comes back. A hang-up of the device's port leaves
 // nothing to send to: the run ends at once and says so. A fixture still
-// running then is ended.
+// running then is ended, and the meter is given its local command.
+//
+// A meter that answered but not with a reading (an overload, an error in its
+// queue, an echo) fails the run (Failed: the meter answered, a fault of the
+// wiring or the bench); a meter that answered nothing ends it as NoAnswer.
 #include "Certificate.h"
 #include "MeterClient.h"
 #include "OutputCalibrationRun.h"
@@ -33,8 +37,9 @@ class TFixture;
 class TCalibrateOutput : private kv::TPollInputs, private kv::TPendingRequests {
 public:
     struct TSetup {
-        QString MeterPort;
-        std::uint32_t MeterBaud = 9600;
+        // The bench meter as the bench describes it (its port, line, remote
+        // and local commands, identity and traceability).
+        TBenchMeter Meter;
         // After a poll that carried a new value was answered, the least
         // time the output is given before the meter reads it; then readings
         // are taken until they agree (Settling).
@@ -54,10 +59,13 @@ public:
         // The fixture that moves the meter's leads between the current loop
         // and the voltage output (TFixture); empty: they are on both.
         QString Fixture;
+        int FixtureTimeoutS = 60;
         // Set: runs the fixture instead of a process (tests: kvsim's console).
         std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> RunFixture;
     };
-    enum class TEnd : std::uint8_t { Running, Passed, Failed, NoAnswer, Interrupted };
+    // Refused: the meter on the port is not the bench's (its identity):
+    // nothing was sent to the device.
+    enum class TEnd : std::uint8_t { Running, Passed, Failed, NoAnswer, Interrupted, Refused };
 
     TCalibrateOutput(TMBEngine& link, TSetup setup);
     ~TCalibrateOutput() override;
@@ -65,7 +73,9 @@ public:
     TCalibrateOutput& operator=(const TCalibrateOutput&) = delete;
 
     // Opens the meter and asks who it is, then starts the poll on the open
-    // link. False (with why) when the meter's port cannot be opened.
+    // link. False (with why) when the meter's port cannot be opened. A meter
+    // that does not answer, or is not the bench's, ends the run before the
+    // device is polled.
     bool Start(QString& why);
     // Ctrl-C: forcing is ended, then the run ends; a second one ends it at once.
     void Interrupt();
@@ -75,6 +85,8 @@ public:
     TEnd End() const { return end_; }
     // Ended with the device's output no longer forced.
     bool ForcingEnded() const { return run_.ForcingEnded(); }
+    // The meter's fault the run ended on, if any.
+    TMeterFault MeterFault() const { return meterFault_; }
     std::function<void()> OnFinished;
     // The run's facts with the port, operator, version, meter and times.
     kv::cert::TFacts Facts() const;
@@ -113,7 +125,8 @@ private:
     mutable std::uint16_t composed_ = 0; // the PWM word of the poll last composed
     QDateTime started_, finished_;
     TEnd end_ = TEnd::Running;
-    bool interrupted_ = false, lost_ = false, meterFailed_ = false, silent_ = false;
+    TMeterFault meterFault_ = TMeterFault::None; // the first the run ended on
+    bool interrupted_ = false, lost_ = false, silent_ = false;
 };
 
 } // namespace kv::station

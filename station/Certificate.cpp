@@ -178,6 +178,19 @@ TVerdict Verdict(const TFacts& f) {
     return {true, {}};
 }
 
+QString TraceabilityText(const TReference& r) {
+    QStringList parts;
+    if (r.Uncertainty > 0)
+        parts << QStringLiteral("± %1 %2 (k = 2)").arg(QString::number(r.Uncertainty, 'g', 6), r.Unit);
+    if (!r.Serial.isEmpty())
+        parts << QStringLiteral("serial %1").arg(r.Serial);
+    if (!r.Certificate.isEmpty())
+        parts << QStringLiteral("certificate %1").arg(r.Certificate);
+    if (r.Due.isValid())
+        parts << QStringLiteral("due %1").arg(r.Due.toString(Qt::ISODate));
+    return parts.join(QStringLiteral(", "));
+}
+
 QJsonObject ToJson(const TFacts& f) {
     const TVerdict v = Verdict(f);
     QJsonArray refs;
@@ -189,6 +202,15 @@ QJsonObject ToJson(const TFacts& f) {
         } else {
             o[QStringLiteral("identity")] = r.Identity;
         }
+        // Traceability: present when the bench file gave it.
+        if (r.Uncertainty > 0)
+            o[QStringLiteral("uncertainty")] = Number(r.Uncertainty);
+        if (!r.Serial.isEmpty())
+            o[QStringLiteral("serial")] = r.Serial;
+        if (!r.Certificate.isEmpty())
+            o[QStringLiteral("certificate")] = r.Certificate;
+        if (r.Due.isValid())
+            o[QStringLiteral("due")] = r.Due.toString(Qt::ISODate);
         refs.append(o);
     }
     QJsonArray checks;

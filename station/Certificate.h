@@ -60,7 +60,14 @@ struct TReference {
     double Value = 0; // in Unit; unused for a meter
     QString Unit;     // "ohm", "mV"
     QString Identity; // the meter's *IDN? answer, the port it answered on
+    // Its traceability, from the bench file (none from options alone).
+    double Uncertainty = 0; // expanded, k = 2, in Unit; 0: not given
+    QString Serial{}, Certificate{};
+    QDate Due{};
 };
+// "± 0.002 ohm (k = 2), serial R1, certificate C-18, due 2027-01-01": what
+// is given of it; empty for none.
+QString TraceabilityText(const TReference& r);
 
 // One figure checked before (as found) and after (as left) the write.
 struct TCheck {

@@ -83,9 +83,12 @@ public:
               {QStringLiteral("Record"), WriteStateText(f_)}});
         Section(QStringLiteral("References"));
         std::vector<std::pair<QString, QString>> refs;
-        for (const TReference& r : f_.References)
-            refs.push_back({r.Name, r.Identity.isEmpty() ? QStringLiteral("%1 %2").arg(QString::number(r.Value, 'g', 10), r.Unit)
-                                                         : r.Identity});
+        for (const TReference& r : f_.References) {
+            const QString trace = TraceabilityText(r);
+            refs.push_back({r.Name, (r.Identity.isEmpty() ? QStringLiteral("%1 %2").arg(QString::number(r.Value, 'g', 10), r.Unit)
+                                                          : r.Identity) +
+                                        (trace.isEmpty() ? QString() : QStringLiteral("; ") + trace)});
+        }
         if (refs.empty())
             refs.push_back({QStringLiteral("-"), QStringLiteral("none recorded")});
         Rows(refs);

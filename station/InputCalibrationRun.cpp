@@ -34,22 +34,31 @@ private:
 } // namespace
 
 QString ParseReferences(const QString& text, TInputReferences& refs) {
-    bool seen[3] = {false, false, false};
-    for (const QString& item : text.split(QLatin1Char(','))) {
-        const qsizetype eq = item.indexOf(QLatin1Char('='));
-        const QString key = item.left(eq).trimmed();
-        double value = 0;
-        int which = key == QLatin1String("R500") ? 0 : key == QLatin1String("R5K") ? 1 : key == QLatin1String("UREF") ? 2 : -1;
-        if (eq < 0 || which < 0)
-            return QStringLiteral("\"%1\" is not R500=OHM, R5K=OHM or UREF=MV").arg(item);
-        if (seen[which])
-            return QStringLiteral("%1 is given twice").arg(key);
-        seen[which] = true;
-        if (!kv::ParseDecimal(item.mid(eq + 1).toStdString(), '.', value) || !std::isfinite(value) || !(value > 0))
-            return QStringLiteral("%1 needs a number above 0 with a full stop, not \"%2\"").arg(key, item.mid(eq + 1));
-        (which == 0 ? refs.R500 : which == 1 ? refs.R5K : refs.UrefMilliVolt) = value;
-    }
+    std::map<QString, double> values;
+    const QString error = ParseReferenceValues(text, values, {QStringLiteral("R500"), QStringLiteral("R5K"), QStringLiteral("UREF")},
+                                               QStringLiteral("R500=OHM, R5K=OHM or UREF=MV"));
+    if (!error.isEmpty())
+        return error;
+    const auto take = [&](const char* name, double& out) {
+        if (const auto it = values.find(QLatin1String(name)); it != values.end())
+            out = it->second;
+    };
+    take("R500", refs.R500);
+    take("R5K", refs.R5K);
+    take("UREF", refs.UrefMilliVolt);
     return {};
+}
+
+TInputReferences InputReferencesOf(const TBench& bench) {
+    TInputReferences refs;
+    const auto take = [&](const char* name, double& out) {
+        if (const auto it = bench.References.find(QLatin1String(name)); it != bench.References.end() && it->second.Value > 0)
+            out = it->second.Value;
+    };
+    take("R500", refs.R500);
+    take("R5K", refs.R5K);
+    take("UREF", refs.UrefMilliVolt);
+    return refs;
 }
 
 QStringList ConnectionWords(kv::incal::TConnection connection, const TInputReferences& refs) {

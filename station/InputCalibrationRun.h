@@ -26,6 +26,7 @@
 //
 // No clock and no I/O: the command feeds it the cycle's events and runs the
 // fixture it asks for.
+#include "Bench.h"
 #include "Certificate.h"
 #include "DeviceRecords.h"
 #include "InputCalibrationWizard.h"
@@ -49,6 +50,8 @@ struct TInputReferences {
 // "R500=500.012,R5K=4999.87,UREF=125.000": any of the three, each once,
 // numbers with a full stop, above 0. Empty on success, else the reason.
 QString ParseReferences(const QString& text, TInputReferences& refs);
+// The bench's three references; a value it does not give keeps its default.
+TInputReferences InputReferencesOf(const TBench& bench);
 
 // What a step's picture connects, as the fixture's words ("resistor 500");
 // the same words kvsim's console takes after "sensor".
@@ -94,6 +97,7 @@ public:
     // The run's facts for the certificate: the command adds the port, the
     // operator, the version and the times.
     const kv::cert::TFacts& Facts() const { return facts_; }
+    kv::cert::TFacts& Facts() { return facts_; }
     const kv::incal::TValues& Values() const { return values_; }
 
 private:

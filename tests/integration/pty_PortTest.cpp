@@ -182,6 +182,58 @@ TEST(PtyPort, EveryRateIsSetAsANumberAndReadBack) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+// An instrument's line as its manual wires it: the frame and the handshake
+// reach the driver and are read back from it. A pseudo-terminal keeps stop
+// bits and RTS/CTS as set but forces 8 data bits without parity, as a UART
+// without 7-bit frames would: the read-back refuses the open rather than
+// talk to the instrument in another frame. It has no modem lines to show
+// DTR and RTS, and a DTR/DSR line writes on it (nothing holds it off). The
+// transmitter's next open is 8N1 again.
+TEST(PtyPort, AnInstrumentsFrameAndHandshakeAreSetAndReadBack) {
+    kvtest::Pty pty;
+    ASSERT_TRUE(pty.IsOpen());
+    struct {
+        TMBLineSettings line;
+        const char* frame;
+        bool rtsCts;
+        const char* refused; // the driver keeps another frame
+    } const table[] = {
+        {{8, TMBParity::None, 2, TMBHandshake::DtrDsr, true, true}, "8N2", false, nullptr},
+        {{8, TMBParity::None, 1, TMBHandshake::RtsCts, true, true}, "8N1", true, nullptr},
+        {{8, TMBParity::None, 2, TMBHandshake::None, false, false}, "8N2", false, nullptr},
+        {{7, TMBParity::Even, 1, TMBHandshake::None, true, true}, "7E1", false, "the driver keeps 8N1 instead of 7E1"},
+        {{8, TMBParity::Odd, 2, TMBHandshake::RtsCts, true, true}, "8O2", true,
+         "the driver keeps 8N2 with RTS/CTS instead of 8O2 with RTS/CTS"},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.frame);
+        TMBSerialPortLinux port;
+        if (row.refused) {
+            EXPECT_FALSE(port.Open(Slave(pty), 9600, row.line));
+            EXPECT_NE(port.ErrorText().indexOf(QLatin1String(row.refused)), -1) << port.ErrorText().toStdString();
+            EXPECT_FALSE(port.IsOpen());
+            continue;
+        }
+        ASSERT_TRUE(port.Open(Slave(pty), 9600, row.line)) << port.ErrorText().toStdString();
+        const kvtest::PtyLineSettings line = pty.SlaveSettings();
+        EXPECT_EQ(line.frame, row.frame);
+        EXPECT_EQ(line.rtsCts, row.rtsCts);
+        EXPECT_TRUE(line.localReceive);
+        EXPECT_EQ(line.outputRate, 9600u);
+        EXPECT_EQ(port.Write(QByteArray("*IDN?\n")), 6);
+        EXPECT_EQ(pty.Read(6, 5s), "*IDN?\n");
+        port.Close();
+        ASSERT_TRUE(port.Open(Slave(pty), 9600));
+        EXPECT_TRUE(pty.SlaveSettings().raw8N1);
+    }
+    // Settings no driver is asked for.
+    TMBSerialPortLinux port;
+    EXPECT_FALSE(port.Open(Slave(pty), 9600, {6, TMBParity::None, 1, TMBHandshake::None, true, true}));
+    EXPECT_NE(port.ErrorText().indexOf(QLatin1String("7 or 8")), -1) << port.ErrorText().toStdString();
+    EXPECT_FALSE(port.Open(Slave(pty), 9600, {8, TMBParity::None, 1, TMBHandshake::DtrDsr, false, true}));
+    EXPECT_FALSE(port.IsOpen());
+}
+
 TEST(PtyPort, AHangUpIsReportedOnceAndTheThreadThenRests) {
     auto pty = std::make_unique<kvtest::Pty>();
     ASSERT_TRUE(pty->IsOpen());

@@ -58,6 +58,36 @@ TEST(MemoryPort, WritesAreCapturedAndForwardedOnlyWhileOpen) {
     EXPECT_TRUE(port.Written().isEmpty());
 }
 
+// The memory port keeps what a line was opened with and what was done to
+// its modem lines, and plays the far end's handshake lines: a DTR/DSR line
+// sends nothing while DSR is inactive, an RTS/CTS line nothing while CTS is.
+TEST(MemoryPort, LineSettingsModemLinesAndHandshakeAreRecordedAndPlayed) {
+    struct {
+        TMBLineSettings line;
+        std::uint32_t farEnd;
+        bool sends;
+        QStringList calls;
+    } const table[] = {
+        {{}, 0, true, {"DTR off", "RTS off"}}, // the transmitter's line ignores the far end's lines
+        {{8, TMBParity::None, 2, TMBHandshake::DtrDsr, true, true}, msDSR, true, {"DTR on", "RTS on"}},
+        {{8, TMBParity::None, 2, TMBHandshake::DtrDsr, true, true}, msCTS, false, {"DTR on", "RTS on"}},
+        {{7, TMBParity::Even, 1, TMBHandshake::RtsCts, true, true}, msDSR, false, {"DTR on", "RTS on"}},
+        {{7, TMBParity::Even, 1, TMBHandshake::RtsCts, false, true}, msCTS, true, {"DTR off", "RTS on"}},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(MBFrameText(row.line).toStdString() + " " + std::to_string(int(row.line.Handshake)));
+        TMBMemoryPort port;
+        port.SetModemStatus(row.farEnd);
+        ASSERT_TRUE(port.Open(QStringLiteral("meter"), 9600, row.line));
+        EXPECT_EQ(port.OpenedLine(), row.line);
+        EXPECT_EQ(port.TakeModemLineCalls(), row.calls);
+        EXPECT_EQ(port.Write(QByteArray("*RST")), row.sends ? 4 : 0);
+    }
+    TMBMemoryPort port;
+    EXPECT_FALSE(port.Open(QStringLiteral("meter"), 9600, {8, TMBParity::None, 3, TMBHandshake::None, true, true}));
+    EXPECT_TRUE(port.ErrorText().contains(QLatin1String("1 or 2"))) << port.ErrorText().toStdString();
+}
+
 TEST(MemoryPort, PushesArriveAsChunksOnTheGuiThreadInOrder) {
     TMBMemoryPort port;
     Receiver rx(port);

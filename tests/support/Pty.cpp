@@ -94,6 +94,11 @@ PtyLineSettings Pty::SlaveSettings() const {
                (t.c_iflag & (IXON | IXOFF | ICRNL | INLCR | IGNCR | ISTRIP | PARMRK | INPCK)) == 0 &&
                (t.c_oflag & OPOST) == 0 && (t.c_lflag & (ICANON | ECHO | ISIG | IEXTEN)) == 0;
     s.localReceive = (t.c_cflag & (CLOCAL | CREAD)) == (CLOCAL | CREAD);
+    const tcflag_t size = t.c_cflag & CSIZE;
+    s.frame = std::to_string(size == CS8 ? 8 : size == CS7 ? 7 : size == CS6 ? 6 : 5);
+    s.frame += !(t.c_cflag & PARENB) ? 'N' : (t.c_cflag & PARODD) ? 'O' : 'E';
+    s.frame += (t.c_cflag & CSTOPB) ? '2' : '1';
+    s.rtsCts = (t.c_cflag & CRTSCTS) != 0;
     s.vmin = t.c_cc[VMIN];
     s.vtime = t.c_cc[VTIME];
     return s;

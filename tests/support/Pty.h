@@ -17,6 +17,8 @@ struct PtyLineSettings {
     bool bother = false;   // rate set as a number (BOTHER), not a classic constant
     bool raw8N1 = false;   // 8 data bits, no parity, 1 stop bit, no processing, no flow control
     bool localReceive = false; // CLOCAL and CREAD
+    std::string frame;     // data bits, parity, stop bits: "8N1", "7E2"
+    bool rtsCts = false;   // hardware flow control (CRTSCTS)
     int vmin = -1;
     int vtime = -1;
 };
