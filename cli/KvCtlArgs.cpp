@@ -276,6 +276,12 @@ bool TKvCtl::Parse(const QStringList& args) {
                 value = args[++i];
             }
             a.given << arg;
+            // A script's variable that came out empty names nothing: never
+            // the default (KV_PORT, the standard output, a backup's name).
+            if (value.isEmpty()) {
+                Err(QStringLiteral("kvctl: %1 is given an empty value; leave the option out for its default\n").arg(arg));
+                return false;
+            }
             bool ok = true;
             if (arg == QLatin1String("--port"))
                 a.port = value;
@@ -294,7 +300,7 @@ bool TKvCtl::Parse(const QStringList& args) {
             else if (arg == QLatin1String("--meter"))
                 a.meter = value;
             else if (arg == QLatin1String("--certificate"))
-                a.certificate = value, ok = !value.isEmpty();
+                a.certificate = value;
             else if (arg == QLatin1String("--operator"))
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))

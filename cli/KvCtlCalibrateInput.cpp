@@ -3,11 +3,10 @@
 #include "KvCtl.h"
 
 #include "Certificate.h"
+#include "KvCtlJson.h"
 #include "KvVersion.h"
 #include "LocalDate.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <cmath>
@@ -35,28 +34,17 @@ void TKvCtl::RunCalibrateInput() {
     if (!a.references.isEmpty()) {
         const QString error = ParseReferences(a.references, setup.References);
         if (!error.isEmpty()) {
-            Err(QStringLiteral("kvctl: --references: %1; nothing was sent\n").arg(error));
-            Finish(exitUsage);
+            Fail(exitUsage, QStringLiteral("--references: %1; nothing was sent").arg(error));
             return;
         }
     }
     if (a.fixture.trimmed().isEmpty() && !FixtureForTests) {
-        Err(QStringLiteral("kvctl: calibrate input needs --fixture CMD, the command that connects the references "
-                           "(kvctl help calibrate); nothing was sent\n"));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("calibrate input needs --fixture CMD, the command that connects the references "
+                                       "(kvctl help calibrate); nothing was sent"));
         return;
     }
-    // The certificate's folder must be there before the device is touched.
-    if (!a.certificate.isEmpty()) {
-        const QFileInfo pdf(a.certificate);
-        if (!pdf.absoluteDir().exists() || pdf.isDir()) {
-            Err(QStringLiteral("kvctl: cannot write the certificate %1: no such folder, or a folder of that name; "
-                               "nothing was sent\n")
-                    .arg(a.certificate));
-            Finish(exitUsage);
-            return;
-        }
-    }
+    // The certificate and its JSON are checked with every other output
+    // before the device is touched (OpenLink).
     setup.Fixture = a.fixture;
     setup.Operator = a.operatorName;
     setup.Port = a.port;
@@ -102,21 +90,24 @@ void TKvCtl::CalibrateInputDone() {
     }
 
     // A certificate for every run that reached the device; a run that did
-    // not pass says so on every page.
-    QString written;
+    // not pass says so on every page. One that cannot be written is an
+    // output lost (exit 4), unless the device stopped answering or the run
+    // was interrupted, which say more.
+    QString written, failure = verdict.Passed ? QString() : verdict.Reason;
     if (!a.certificate.isEmpty() && !facts.Device.Type.isEmpty()) {
         QString error;
         if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
             written = QStringLiteral("%1, %2").arg(a.certificate, kv::cert::JsonPathFor(a.certificate));
         } else {
             Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
-            if (code == exitOK)
+            failure = QStringLiteral("cannot write the certificate: %1").arg(error);
+            if (code == exitOK || code == exitDiffers)
                 code = exitOutput;
         }
     }
 
     if (a.json) {
-        Out(QString::fromUtf8(QJsonDocument(kv::cert::ToJson(facts)).toJson(QJsonDocument::Indented)));
+        PrintJson(kv::cert::ToJson(facts), code, failure);
     } else {
         QString text = QStringLiteral("%1 %2: input calibration %3 (%4 s)\n")
                            .arg(facts.Device.Type.isEmpty() ? QStringLiteral("device") : facts.Device.Type,

@@ -149,7 +149,7 @@ TEST(KvctlContractPty, OutputsThatCannotBeWrittenAreFailures) {
         {kv + " factory -o - > /dev/full", "cannot write standard output"},
         {kv + " --trace /dev/full status", "cannot write the trace /dev/full"},
         {kv + " status >&-", "cannot write standard output: Bad file descriptor"},
-        {kv + " settings get -o " + dir.filePath("no/such/folder.kvs"), "cannot write the settings"},
+        {kv + " settings get -o " + dir.filePath("no/such/folder.kvs"), "cannot write -o"},
     };
     for (const auto& c : cases) {
         TShell sh(c.script);
