@@ -571,6 +571,14 @@ TEST(KvctlContract, DiffAndDryRunRefuseWhatSetRefuses) {
         {edit("both.kvs", "Edit_FizikaiForOutH=850", "Edit_FizikaiForOutH=1,000.5"), "is not a number"},
         {edit("header.kvs", "KV=KV5510/KV7730", "KV=KV5510"), "is not \"KV5510/KV7730\""},
         {dir.path(), "a folder"},
+        // Ambiguous: the reader would take the first, the writer may have meant the second.
+        {edit("twice.kvs", "[Date]", "RadioGroup_OutputMode=3\n[Date]"), "RadioGroup_OutputMode is given 2 times"},
+        {edit("joined.kvs", "Date=2026-12-06\n", "Date=2026-12-06\n" + Read(good).replace("RadioGroup_OutputMode=1", "RadioGroup_OutputMode=2")),
+         "section [Header] stands 2 times"},
+        // What the device would get otherwise: the first item, the largest single.
+        {edit("none.kvs", "RadioGroup_Mode=2", "RadioGroup_Mode=-1"), "RadioGroup_Mode -1 is out of range 0-7"},
+        {edit("wires.kvs", "RadioGroup_Wires=2", "RadioGroup_Wires=-1"), "RadioGroup_Wires -1 is out of range 0-2"},
+        {edit("huge.kvs", "Edit_FizikaiForOutH=850", "Edit_FizikaiForOutH=1e39"), "is beyond what the device holds"},
     };
     for (const auto& f : files)
         for (const QStringList& args : {QStringList{"settings", "diff", f.file}, QStringList{"settings", "set", f.file},
@@ -581,6 +589,13 @@ TEST(KvctlContract, DiffAndDryRunRefuseWhatSetRefuses) {
             EXPECT_TRUE(S(rig.err).contains("nothing was sent")) << S(rig.err).toStdString();
             EXPECT_EQ(rig.port, nullptr) << args.join(' ').toStdString();
         }
+    // The device holds what the first copy asks: the second, asking another
+    // output, is no "nothing to write".
+    TCtlRig holds;
+    holds.config.Settings = kv::RecordFromPage(kv::LoadSettingsFile(good, '.').page, '.');
+    const QString joined = dir.filePath("joined.kvs");
+    EXPECT_EQ(holds.Run({"settings", "set", joined}), 2);
+    EXPECT_FALSE(S(holds.out).contains("already holds")) << S(holds.out).toStdString();
 }
 
 // A file saved where the separator is a comma sets what the same file with a
