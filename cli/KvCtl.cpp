@@ -53,12 +53,19 @@ TKvCtl::~TKvCtl() {
 bool TKvCtl::Out(const QString& text) {
     if (exit_ && *exit_ == exitOutput)
         return false;
-    const QByteArray b = text.toUtf8();
-    if (env_.out)
-        env_.out(b);
-    else if (!out_.Write(b))
-        OutputFailed(out_);
+    StdOut(text.toUtf8());
     return !exit_ || *exit_ != exitOutput;
+}
+
+bool TKvCtl::StdOut(const QByteArray& bytes) {
+    if (env_.out) {
+        env_.out(bytes);
+        return true;
+    }
+    if (out_.Write(bytes))
+        return true;
+    OutputFailed(out_);
+    return false;
 }
 
 void TKvCtl::Err(const QString& text) {
@@ -96,16 +103,8 @@ void TKvCtl::TraceLine(const std::string& line) {
 
 bool TKvCtl::Result(const QByteArray& bytes, const QString& what) {
     const QString output = a_->output;
-    if (output.isEmpty() || IsStandardOutput(output)) {
-        if (env_.out) {
-            env_.out(bytes);
-            return true;
-        }
-        if (out_.Write(bytes))
-            return true;
-        OutputFailed(out_);
-        return false;
-    }
+    if (output.isEmpty() || IsStandardOutput(output))
+        return StdOut(bytes);
     QString error;
     if (!WriteOutput(output, a_->outputWay, bytes, &error)) {
         exit_.reset();
@@ -291,16 +290,7 @@ bool TKvCtl::PrintJson(QJsonObject o, int code, const QString& error) {
         jsonPrinted_ = true;
     const QByteArray bytes = QJsonDocument(o).toJson(lines ? QJsonDocument::Compact : QJsonDocument::Indented) +
                              (lines ? QByteArray("\n") : QByteArray());
-    if (out_.Failed())
-        return false;
-    if (env_.out) {
-        env_.out(bytes);
-        return true;
-    }
-    if (out_.Write(bytes))
-        return true;
-    OutputFailed(out_);
-    return false;
+    return !out_.Failed() && StdOut(bytes);
 }
 
 QJsonObject TKvCtl::FailureJson() {

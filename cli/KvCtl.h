@@ -128,6 +128,7 @@ private:
     // Checked writes: a failure ends the command (OutputFailed). Out returns
     // false once the command has ended.
     bool Out(const QString& text);
+    bool StdOut(const QByteArray& bytes); // false when the command ended on it
     void Err(const QString& text);
     void OutputFailed(const TStream& stream);
     void TraceLine(const std::string& line);

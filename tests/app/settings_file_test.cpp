@@ -324,15 +324,8 @@ TEST(SettingsFile, ErrorBoxHasOneOkButton) {
 // the device the same record, byte for byte (the page's own save keeps the
 // display pictures).
 TEST(SettingsFile, TheWindowLoadsKvctlsExactBackups) {
-    kv::SettingsRecord held;
-    held.Mode = 2;
-    held.Wires = 4;
-    held.TCType = 3;
-    held.CJC = 1;
-    held.FizikaiForOutL = -12.345f;
-    held.FizikaiForOutH = 250.25f;
-    held.OutputMode = 1;
-    held.ErrorSignalFlags = kv::errsig::High;
+    // Thermocouple K, 4 wires, CJC 1, -12.345 .. 250.25, 0-20 mA, error high.
+    const kv::SettingsRecord held{2, 4, 3, 1, 0, -12.345f, 250.25f, 1, kv::errsig::High};
     for (const char sep : {'.', ','}) {
         SCOPED_TRACE(std::string(1, sep));
         TSeparator locale(sep);

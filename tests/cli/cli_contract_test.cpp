@@ -4,6 +4,7 @@
 // full device, a closed stdout, a full file system), the end by a signal,
 // a reader that goes away, and the standard descriptors closed.
 #include "SimProcess.h"
+#include "TestFiles.h"
 
 #include "SettingsModel.h"
 
@@ -27,18 +28,10 @@
 using simtest::TKvsimProcess;
 using simtest::WaitFor;
 
+using kvtest::ReadAll;
+using kvtest::WriteAll;
+
 namespace {
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void WriteAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 QByteArray Kvs(const char* high) {
     return QByteArray("[Header]\nKV=KV5510/KV7730\n[Settings]\nRadioGroup_Mode=2\nRadioGroup_Wires=2\n"
@@ -299,15 +292,25 @@ QString KeyOf(const QByteArray& text, const char* key) {
     return {};
 }
 
+// kvsim, and a folder with a settings file that asks for something else
+// than the device holds (tc.kvs: a thermocouple, 0-20 mA, up to 850).
+class KvctlFilesPty : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(sim.ok);
+        WriteAll(tc, Kvs("850"));
+    }
+    TKvsimProcess sim;
+    QTemporaryDir dir;
+    const QString tc = dir.filePath("tc.kvs");
+};
+
 } // namespace
 
 // A device's settings backed up by settings set and written back from the
 // backup: the device holds the same singles, bit for bit, and diff finds
 // nothing. The display picture of the mode would have saved -12.3 and 150.0.
-TEST(KvctlContractPty, ABackupRestoresTheDeviceBitForBit) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
+TEST_F(KvctlFilesPty, ABackupRestoresTheDeviceBitForBit) {
     const QString other = dir.filePath("other.kvs");
     WriteAll(other, KvsWith(0, "0", "100"));
     const struct {
@@ -349,14 +352,10 @@ TEST(KvctlContractPty, ABackupRestoresTheDeviceBitForBit) {
 
 // The trace never takes the place of a file the command reads or writes: a
 // script's mistyped name leaves the log and the settings file as they were.
-TEST(KvctlContractPty, TheTraceNeverEmptiesAFileOfTheCommand) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
-    const QString night = dir.filePath("night.csv"), line3 = dir.filePath("line3.kvs");
+TEST_F(KvctlFilesPty, TheTraceNeverEmptiesAFileOfTheCommand) {
+    const QString night = dir.filePath("night.csv"), line3 = tc;
     TShell log(QStringLiteral("exec \"$KVCTL\" --port %1 watch --interval 0 --count 50 --csv %2").arg(sim.port, night));
     ASSERT_EQ(log.Finish(), 0) << log.err.toStdString();
-    WriteAll(line3, Kvs("850"));
     const QByteArray rows = ReadAll(night), settings = ReadAll(line3);
     ASSERT_EQ(rows.count('\n'), 51);
     const struct {
@@ -388,12 +387,7 @@ TEST(KvctlContractPty, TheTraceNeverEmptiesAFileOfTheCommand) {
 
 // A script whose variable came out empty changes no device it did not name
 // and writes nothing it did not name.
-TEST(KvctlContractPty, AnEmptyValueIsNoDefault) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
-    const QString tc = dir.filePath("tc.kvs");
-    WriteAll(tc, Kvs("850"));
+TEST_F(KvctlFilesPty, AnEmptyValueIsNoDefault) {
     QDir::setCurrent(dir.path());
     const struct {
         const char* args;
@@ -424,12 +418,7 @@ TEST(KvctlContractPty, AnEmptyValueIsNoDefault) {
 // Every output that cannot be written fails with exit 4 before the device is
 // touched: on a read-only file system, in a missing folder; and a log the
 // full disk refuses its header leaves no empty file.
-TEST(KvctlContractPty, UnwritableOutputsFailBeforeTheDeviceIsTouched) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
-    const QString tc = dir.filePath("tc.kvs");
-    WriteAll(tc, Kvs("850"));
+TEST_F(KvctlFilesPty, UnwritableOutputsFailBeforeTheDeviceIsTouched) {
     TSmallDisk ro("size=64k");
     if (!ro.mounted)
         GTEST_SKIP() << "mounting a tmpfs is not permitted here (not root)";
@@ -474,13 +463,8 @@ TEST(KvctlContractPty, UnwritableOutputsFailBeforeTheDeviceIsTouched) {
 
 // -o and --backup: "-", a device and the standard output's own file are
 // written to as they are; no file is made beside a device or with no name.
-TEST(KvctlContractPty, OutputNamesAsAScriptMeansThem) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
+TEST_F(KvctlFilesPty, OutputNamesAsAScriptMeansThem) {
     QDir::setCurrent(dir.path());
-    const QString other = dir.filePath("other.kvs");
-    WriteAll(other, Kvs("850"));
     ASSERT_TRUE(QDir().mkpath(dir.filePath("sub")));
     const QString kv = QStringLiteral("\"$KVCTL\" --port ") + sim.port;
     const struct {
@@ -493,7 +477,7 @@ TEST(KvctlContractPty, OutputNamesAsAScriptMeansThem) {
         {kv + " settings get -o - | head -2", 0, "KV=KV5510/KV7730", ""},
         {kv + " settings get -o /dev/stdout > got.kvs; cat got.kvs", 0, "KV=KV5510/KV7730", ""},
         {kv + " factory -o /dev/null", 0, "", "saved /dev/null"},
-        {kv + " settings set " + other + " --backup /dev/null", 0, "written and verified", "backup of the device's settings: /dev/null"},
+        {kv + " settings set " + tc + " --backup /dev/null", 0, "written and verified", "backup of the device's settings: /dev/null"},
         {kv + " settings get -o sub/", 2, "", "-o sub/ names a folder"},
         {kv + " settings get -o sub", 2, "", "-o sub names a folder"},
         {kv + " settings get -o .", 2, "", "-o . names a folder"},
@@ -513,12 +497,7 @@ TEST(KvctlContractPty, OutputNamesAsAScriptMeansThem) {
 
 // Smaller things a script meets: a file that is no port, and the message
 // of a set whose output failed after the device was read back.
-TEST(KvctlContractPty, WhatTheMessagesSay) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
-    const QString tc = dir.filePath("tc.kvs");
-    WriteAll(tc, Kvs("850"));
+TEST_F(KvctlFilesPty, WhatTheMessagesSay) {
     const struct {
         QString script;
         int exit;
@@ -541,12 +520,8 @@ TEST(KvctlContractPty, WhatTheMessagesSay) {
 // The whole-file writer flushes the new text to the disk before it puts it
 // under the name: in the order of the calls kvctl makes (written down by a
 // preloaded library), the temporary file's fsync comes before its rename.
-TEST(KvctlContractPty, FilesAreOnTheDiskBeforeTheyTakeTheirName) {
-    TKvsimProcess sim;
-    ASSERT_TRUE(sim.ok);
-    QTemporaryDir dir;
-    const QString tc = dir.filePath("tc.kvs"), other = dir.filePath("other.kvs");
-    WriteAll(tc, Kvs("850"));
+TEST_F(KvctlFilesPty, FilesAreOnTheDiskBeforeTheyTakeTheirName) {
+    const QString other = dir.filePath("other.kvs");
     WriteAll(other, Kvs("100"));
     const struct {
         QString args;

@@ -4,6 +4,8 @@
 // refused), and streams that never wait for a reader.
 #include "Files.h"
 
+#include "../support/TestFiles.h"
+
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -26,16 +28,8 @@
 
 namespace {
 
-QByteArray Read(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void Put(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    f.write(bytes);
-}
+using kvtest::ReadAll;
+using kvtest::WriteAll;
 
 std::atomic<int> gInterrupts{0};
 
@@ -110,8 +104,8 @@ TEST(Files, WriteAllGoesOnThroughInterruptedWrites) {
 TEST(Files, CannotWriteSaysWhyBeforeTheWrite) {
     QTemporaryDir dir;
     const QString file = dir.filePath("file.kvs"), locked = dir.filePath("locked.kvs");
-    Put(file, "x");
-    Put(locked, "x");
+    WriteAll(file, "x");
+    WriteAll(locked, "x");
     ::chmod(QFile::encodeName(locked).constData(), 0444);
     const struct {
         QString path;
@@ -159,9 +153,9 @@ TEST(Files, StreamsNeverWaitForAReader) {
     ::close(reader);
     // A regular file is never written as a stream (it is replaced whole).
     const QString file = dir.filePath("f");
-    Put(file, "old");
+    WriteAll(file, "old");
     EXPECT_FALSE(kv::WriteToStream(file, "new", &error));
-    EXPECT_EQ(Read(file), "old");
+    EXPECT_EQ(ReadAll(file), "old");
 }
 
 // A log ends with whole rows: a row a crash cut short goes before new rows
@@ -184,14 +178,14 @@ TEST(Files, TheCsvLogEndsWithWholeRows) {
         SCOPED_TRACE(row.name);
         const QString path = dir.filePath(QString::fromLatin1(row.name) + ".csv");
         if (!row.before.isNull())
-            Put(path, row.before);
+            WriteAll(path, row.before);
         std::unique_ptr<kv::TCsvLog> log;
         QString error;
         ASSERT_EQ(kv::TCsvLog::Open(path, header, log, &error), kv::TCsvLog::TOpen::Opened) << error.toStdString();
         EXPECT_EQ(log->CutBytes(), row.cut);
         EXPECT_TRUE(log->Append("3,4\n"));
         log.reset();
-        EXPECT_EQ(Read(path), row.after);
+        EXPECT_EQ(ReadAll(path), row.after);
     }
     // The disk takes nothing (a file size limit of 0): no empty log stays.
     const QString path = dir.filePath("refused.csv");

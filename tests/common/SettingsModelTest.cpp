@@ -392,15 +392,6 @@ TEST_F(SettingsFileTest, AmbiguousOrOutOfRangeFilesHaveProblems) {
         {"a scaling text twice", with("Edit_FizikaiForOutH=100\n", "Edit_FizikaiForOutH=100\nEdit_FizikaiForOutH=150\n"),
          "Edit_FizikaiForOutH is given 2 times"},
         {"the header twice", with("KV=KV5510/KV7730\n", "KV=KV5510/KV7730\nKV=KV5510/KV7730\n"), "KV is given 2 times"},
-        {"mode -1", with("RadioGroup_Mode=0", "RadioGroup_Mode=-1"), "RadioGroup_Mode -1 is out of range 0-7"},
-        {"wires -1", with("RadioGroup_Wires=1", "RadioGroup_Wires=-1"), "RadioGroup_Wires -1 is out of range 0-2"},
-        {"output -1", with("RadioGroup_OutputMode=0", "RadioGroup_OutputMode=-1"), "RadioGroup_OutputMode -1 is out of range 0-4"},
-        {"mode 8", with("RadioGroup_Mode=0", "RadioGroup_Mode=8"), "RadioGroup_Mode 8 is out of range 0-7"},
-        {"wires 3", with("RadioGroup_Wires=1", "RadioGroup_Wires=3"), "RadioGroup_Wires 3 is out of range 0-2"},
-        {"type 10", with("RadioGroup_TCType=3", "RadioGroup_TCType=10"), "RadioGroup_TCType 10 is out of range 0-9"},
-        {"cjc 4", with("RadioGroup_CJC=0", "RadioGroup_CJC=4"), "RadioGroup_CJC 4 is out of range 0-3"},
-        {"refresh 8", with("RadioGroup_RefreshTime=0", "RadioGroup_RefreshTime=8"), "RadioGroup_RefreshTime 8 is out of range 0-7"},
-        {"output 5", with("RadioGroup_OutputMode=0", "RadioGroup_OutputMode=5"), "RadioGroup_OutputMode 5 is out of range 0-4"},
         {"1e39", with("Edit_FizikaiForOutH=100", "Edit_FizikaiForOutH=1e39"), "Edit_FizikaiForOutH \"1e39\" is beyond what the device holds"},
         {"-1e39", with("Edit_FizikaiForOutL=0", "Edit_FizikaiForOutL=-1e39"), "Edit_FizikaiForOutL \"-1e39\" is beyond"},
         {"the largest single", with("Edit_FizikaiForOutH=100", "Edit_FizikaiForOutH=3.4028235e38"), nullptr},
@@ -417,4 +408,23 @@ TEST_F(SettingsFileTest, AmbiguousOrOutOfRangeFilesHaveProblems) {
         EXPECT_TRUE(load.problems.join("; ").contains(QString::fromLatin1(row.problem)))
             << load.problems.join("; ").toStdString();
     }
+    // Each radio group: its last item is fine; -1 (no selection, sent as the
+    // first item) and the item count (selected as the last) are out of range.
+    const struct {
+        const char* key;
+        const char* saved;
+        int count;
+    } groups[] = {{"RadioGroup_Mode", "0", 8},         {"RadioGroup_Wires", "1", 3},
+                  {"RadioGroup_TCType", "3", 10},      {"RadioGroup_CJC", "0", 4},
+                  {"RadioGroup_RefreshTime", "0", 8},  {"RadioGroup_OutputMode", "0", 5}};
+    for (const auto& g : groups)
+        for (const int v : {g.count - 1, -1, g.count}) {
+            SCOPED_TRACE(std::string(g.key) + "=" + std::to_string(v));
+            const QByteArray text = QByteArray(good).replace(QByteArray(g.key) + '=' + g.saved, QByteArray(g.key) + '=' + QByteArray::number(v));
+            const QStringList problems = kv::LoadSettings(kv::IniSnapshot::FromText(text.toStdString()), '.').problems;
+            if (v == g.count - 1)
+                EXPECT_TRUE(problems.isEmpty()) << problems.join("; ").toStdString();
+            else
+                EXPECT_EQ(problems, QStringList{QStringLiteral("%1 %2 is out of range 0-%3").arg(QLatin1String(g.key)).arg(v).arg(g.count - 1)});
+        }
 }
