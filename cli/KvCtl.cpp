@@ -154,20 +154,16 @@ bool TKvCtl::ResolveOutputName(QString& name, kv::TWriteWay& way, const char* op
         Fail(exitUsage, QStringLiteral("%1 %2 names a folder, not a file; nothing was sent").arg(QLatin1String(option), name));
         return false;
     }
-    if (exists && !S_ISREG(st.st_mode)) {
-        // A device or a pipe (/dev/stdout, /dev/null, a FIFO): written to as
-        // it is, never with a file made beside it.
-        struct stat out {};
-        if (::fstat(1, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino && out.st_rdev == st.st_rdev &&
-            !env_.out)
-            name = QStringLiteral("-");
-        else
-            way = kv::TWriteWay::Stream;
+    // What the standard output goes to (/dev/stdout, or F.kvs in
+    // "-o F.kvs > F.kvs") is the standard output.
+    if (struct stat out {}; exists && !env_.out && ::fstat(1, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino) {
+        name = QStringLiteral("-");
         return true;
     }
-    if (struct stat out {}; exists && ::fstat(1, &out) == 0 && out.st_dev == st.st_dev && out.st_ino == st.st_ino && !env_.out) {
-        // The file the standard output goes to (-o /dev/stdout > F.kvs).
-        name = QStringLiteral("-");
+    if (exists && !S_ISREG(st.st_mode)) {
+        // A device or a pipe (/dev/null, a FIFO): written to as it is, never
+        // with a file made beside it.
+        way = kv::TWriteWay::Stream;
         return true;
     }
     // As the window's file dialog, a name without an extension gets ".kvs".
