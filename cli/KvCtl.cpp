@@ -477,6 +477,11 @@ void TKvCtl::Start(const QStringList& args) {
         return;
     if (!a.backup.isEmpty() && !ResolveOutputName(a.backup, a.backupWay, "--backup"))
         return;
+    if (!a.backup.isEmpty() && IsStandardOutput(a.backup)) {
+        // set's own report goes there; a backup mixed into it restores nothing.
+        Fail(exitUsage, QStringLiteral("--backup names the standard output; give a file; nothing was sent"));
+        return;
+    }
 
     if (command == QLatin1String("ports"))
         RunPorts();

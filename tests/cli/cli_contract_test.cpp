@@ -478,6 +478,7 @@ TEST_F(KvctlFilesPty, OutputNamesAsAScriptMeansThem) {
         {kv + " settings get -o /dev/stdout > got.kvs; cat got.kvs", 0, "KV=KV5510/KV7730", ""},
         {kv + " factory -o /dev/null", 0, "", "saved /dev/null"},
         {kv + " settings set " + tc + " --backup /dev/null", 0, "written and verified", "backup of the device's settings: /dev/null"},
+        {kv + " settings set " + tc + " --backup -", 2, "", "--backup names the standard output"},
         {kv + " settings get -o sub/", 2, "", "-o sub/ names a folder"},
         {kv + " settings get -o sub", 2, "", "-o sub names a folder"},
         {kv + " settings get -o .", 2, "", "-o . names a folder"},
