@@ -87,6 +87,9 @@ private:
     // The command line, parsed.
     struct TArgs {
         QString port, trace, command, sub, csv, output, backup;
+        // How -o and --backup are written: whole, or as a stream to a device
+        // or pipe that stands under the name (/dev/stdout, /dev/null).
+        kv::TWriteWay outputWay = kv::TWriteWay::Whole, backupWay = kv::TWriteWay::Whole;
         QString fixture, references, certificate, operatorName; // calibrate
         QString bench;                                              // calibrate: the bench file
         std::optional<int> fixtureTimeoutS;                         // calibrate: --fixture-timeout
@@ -102,11 +105,32 @@ private:
         double forSeconds = -1; // watch --for: the whole run's length
     };
     bool Parse(const QStringList& args);
+    // Checks every output before the device is touched (and no two names are
+    // one file), opens the trace, then the port; false when the command
+    // ended instead.
     bool OpenLink();
+    bool PrepareOutputs();
+    // -o's and --backup's name as it is written: "-" (or the standard
+    // output's own file) is the standard output, a device or pipe is written
+    // as a stream, a name without an extension gets ".kvs"; a name that is
+    // no file name (a folder) ends the command (false).
+    bool ResolveOutputName(QString& name, kv::TWriteWay& way, const char* option);
+    bool WriteOutput(const QString& path, kv::TWriteWay way, const QByteArray& bytes, QString* error);
     void Finish(int code);
+    // A failure: the message on stderr ("kvctl: " and a line end added),
+    // with --json the command's object with the exit code and the message
+    // (`json`, when given, in its place) on stdout, and the exit code.
+    void Fail(int code, const QString& message, const QString& json = {});
+    // The command's JSON object with its exit code and error (null for
+    // none), printed once; false when stdout failed.
+    bool PrintJson(QJsonObject o, int code, const QString& error = {});
+    // What the command knows when it fails: its own fields where it has
+    // them, null for the rest.
+    QJsonObject FailureJson();
     // Checked writes: a failure ends the command (OutputFailed). Out returns
     // false once the command has ended.
     bool Out(const QString& text);
+    bool StdOut(const QByteArray& bytes); // false when the command ended on it
     void Err(const QString& text);
     void OutputFailed(const TStream& stream);
     void TraceLine(const std::string& line);
@@ -124,6 +148,8 @@ private:
     void RunSettingsGet(bool factory);
     void RunSettingsDiff();
     void RunSettingsSet();
+    QJsonObject SetJson() const;
+    QJsonObject MaintenanceJson() const;
     void RunCalibrateInput();
     void CalibrateInputDone();
     // Whether --certificate's PDF can be written (its folder, the fonts it
@@ -175,6 +201,8 @@ private:
     } steps_;
     int crossed_ = 0;
     std::optional<int> exit_;
+    QString schema_;           // the command's JSON schema, once the command is known
+    bool jsonPrinted_ = false; // its object is out (one per command; watch: per line)
     bool finishedOnce_ = false; // OnFinished is told once, also when a failed output changes the code
     int endSignal_ = 0;
 
@@ -185,7 +213,7 @@ private:
 
     // watch
     std::unique_ptr<TMBTimer> intervalTimer_, reopenTimer_, forTimer_;
-    bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false;
+    bool lineDue_ = true, silent_ = false, settingsKnown_ = false, crossedWarned_ = false, answered_ = false;
     long long lines_ = 0;
     std::unique_ptr<TCsvLog> csv_;
 
@@ -202,6 +230,7 @@ private:
     };
     TMaintenance maintenance_ = TMaintenance::NotSent;
     std::uint8_t maintenanceBit_ = 0;
+    QString maintenanceAction_;
 
     // settings set: its steps, one after the other
     enum class TSetStep {
@@ -211,7 +240,8 @@ private:
         Done,
     };
     TSetStep setStep_ = TSetStep::ReadBefore;
-    bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false;
+    bool writeSent_ = false, writeAcked_ = false, wroteBackup_ = false, beforeKnown_ = false;
+    std::optional<kv::SettingsRecord> stored_; // read back after the write
     kv::SettingsRecord toWrite_, before_;
     QString setFile_;
     void SetEnd(const kv::TCommandEnd& end);
@@ -219,7 +249,7 @@ private:
     void SetSettings(const kv::SettingsRecord& device);
     void SetReadBefore(const kv::SettingsRecord& device);
     void SetReadBack(const kv::SettingsRecord& stored);
-    void SetReport(bool written, const kv::SettingsRecord* stored);
+    void SetReport(int code, const QString& error);
     // The settings file of set, diff (and set --dry-run) with the same
     // checks; false (exit 2, the reasons said) when it is refused.
     // fromStream: it was a pipe or another stream, not a file.

@@ -40,24 +40,33 @@ QString TKvCtl::ContractText() {
         "  0    success\n"
         "  1    the device answered, but the result differs (settings diff found a\n"
         "       difference, a written setting read back differently, a command was\n"
-        "       refused or a maintenance action not acknowledged)\n"
-        "  2    usage or file error (a refused settings file or CSV log; nothing was\n"
-        "       sent)\n"
+        "       refused, a maintenance action not acknowledged, a calibration that did\n"
+        "       not pass)\n"
+        "  2    usage or file error, nothing sent (an option given an empty value, two\n"
+        "       options naming one file, a refused settings file or CSV log)\n"
         "  3    no answer after the link's retries, or the port could not be opened\n"
         "  4    an output could not be written (standard output or error, -o, --csv,\n"
-        "       --trace, a backup: a full disk, a closed pipe); the message names it\n"
+        "       --trace, a backup, a certificate: a missing folder, a read-only file\n"
+        "       system, a full disk, a closed pipe); the message names it. Whatever can\n"
+        "       be seen before (all but a full disk or a closed pipe) is found before\n"
+        "       the device is touched: nothing was sent then\n"
         "Signals: SIGINT (Ctrl-C), SIGTERM and SIGHUP end kvctl cleanly (files complete,\n"
         "  the CSV log ends with its last whole row, forcing undone), and then kvctl\n"
         "  ends by the same signal: the shell sees 130, 143 and 129. A reader that goes\n"
         "  away (watch | head) ends it by SIGPIPE (141), or with exit 4 where SIGPIPE\n"
         "  was ignored when kvctl started.\n"
         "Files: -o FILE and backups are written whole or not at all (a temporary file\n"
-        "  beside, renamed): an earlier file of the name stays intact on a failure;\n"
-        "  -o replaces a file whole (never merges into it), -o - is the standard output.\n"
-        "  A default backup name is never shared, also not by parallel runs. The CSV\n"
-        "  log is opened after the device's first answer and never truncated: rows are\n"
-        "  added to a file with the same header, any other file is refused (exit 2).\n"
-        "  --trace FILE is this run's log, replaced at the start.\n"
+        "  beside, flushed, renamed): an earlier file of the name stays intact on a\n"
+        "  failure; -o replaces a file whole (never merges into it). -o - (or the file\n"
+        "  the standard output goes to) is the standard output; a device or pipe\n"
+        "  (/dev/stdout, /dev/null) is written to as it is; a name without an\n"
+        "  extension gets .kvs; a folder is refused. Settings files hold the device's\n"
+        "  values exactly (a backup restores the same bits). A default backup name is\n"
+        "  never shared, also not by parallel runs. The CSV log is opened after the\n"
+        "  device's first answer and never truncated: rows are added to a file with\n"
+        "  the same header (a row a crash cut short goes first), any other file is\n"
+        "  refused (exit 2). --trace FILE is this run's log, replaced once every other\n"
+        "  check has passed; no two options may name one file (exit 2).\n"
         "Locales: .kvs files are read with either decimal separator (a full stop or a\n"
         "  comma; there is no thousands separator) and written with the machine's, as\n"
         "  the setup program writes them; JSON numbers, CSV values and times never\n"
@@ -103,7 +112,8 @@ QString TKvCtl::HelpText(const QString& command) {
             "first answer; an existing log with the same header is added to, any other\n"
             "file is refused (exit 2) and left as it is.\n"
             "--count N ends after N lines, --for DURATION (90, 90s, 15m, 2h) after that\n"
-            "long, answering or not (exit 0). Ctrl-C ends with the log's last row whole.\n"
+            "long, answering or not (exit 0; exit 3 when the device never answered in\n"
+            "that time). Ctrl-C ends with the log's last row whole.\n"
             "A silent device or a port that hangs up (an adapter pulled) is reported on\n"
             "stderr, and watch waits for it to come back under the same name and goes on.\n"
             "--json: one object per line, schema kvctl.watch/1.\n");
@@ -127,10 +137,19 @@ QString TKvCtl::HelpText(const QString& command) {
             "      3 and says so; the backup is complete on disk before anything is\n"
             "      written.\n"
             "diff, set and set --dry-run check FILE the same way first: a file that is\n"
-            "not a settings file, keys missing, not numbers or out of range: exit 2 with\n"
-            "the reasons, nothing sent. A scaling value may have a full stop or a comma\n"
-            "(files saved under either locale); files are written with the machine's.\n"
-            "FILE may be a pipe (/dev/stdin); set then needs --backup.\n");
+            "not a settings file, keys missing, not numbers, out of range (-1, no\n"
+            "selection, too), beyond what the device holds (1e39), or a key or section\n"
+            "given twice (two files run together): exit 2 with the reasons, nothing\n"
+            "sent. A scaling value may have a full stop or a comma (files saved under\n"
+            "either locale); files are written with the machine's, holding the device's\n"
+            "values exactly (the shortest text that reads back as the same single), so\n"
+            "that set of a backup gives the device the same bits back.\n"
+            "FILE may be a pipe (/dev/stdin); set then needs --backup. -o and --backup:\n"
+            "- is the standard output, a device or pipe is written as it is, a name\n"
+            "without an extension gets .kvs.\n"
+            "--json: kvctl.settings.get/1, kvctl.settings.diff/2, kvctl.settings.set/2;\n"
+            "a failing set prints its object too, saying whether the write was sent\n"
+            "and acknowledged.\n");
     const QString calibrateOutputHelp = QStringLiteral(
             "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
             "                       [--fixture-timeout SECONDS] [--bench FILE]\n"
@@ -175,9 +194,10 @@ QString TKvCtl::HelpText(const QString& command) {
             "goes into both.\n\n"
             "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
             "value, the record refused, the meter answered with an error, an overload or\n"
-            "an echo), 2 usage, a bench refused or the certificate not written (the\n"
-            "meter not the bench's, nothing sent), 3 no answer from the device or the\n"
-            "meter, 130 interrupted.\n\n"
+            "an echo), 2 usage or a bench refused (the meter not the bench's, nothing\n"
+            "sent), 3 no answer from the device or the meter, 4 the certificate or its\n"
+            "JSON cannot be written (checked before the device is touched), 130\n"
+            "interrupted.\n\n"
             "--bench FILE (both calibrations): the bench as an INI file: [Station], [Meter]\n"
             "(Port, Baud, DataBits, Parity, StopBits, Handshake none|dtr-dsr|rts-cts,\n"
             "Terminator lf|crlf, DTR, RTS, Remote, Local, Identity, Echo, Prompt, Serial,\n"
@@ -217,8 +237,10 @@ QString TKvCtl::HelpText(const QString& command) {
             "most 400 polls. Passed: written, acknowledged, and as left within +-0.02 ohm\n"
             "(R500) and +-0.2 ohm (R5K).\n"
             "--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
-            "beside it (schema \"kvctl.calibration/1\", see README); a run that did not pass\n"
-            "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object.\n"
+            "beside it (schema \"kvctl.calibration/1\", kvctl help json lists its fields);\n"
+            "both are checked before the device is touched. A run that did not pass\n"
+            "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object\n"
+            "with exit_code and error, also when the run fails.\n"
             "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
             "refused (nothing sent), 3 the device stopped answering, 4 the certificate\n"
             "could not be written, 130 interrupted.\n\n") +
@@ -301,6 +323,12 @@ bool TKvCtl::Parse(const QStringList& args) {
                 value = args[++i];
             }
             a.given << arg;
+            // A script's variable that came out empty names nothing: never
+            // the default (KV_PORT, the standard output, a backup's name).
+            if (value.isEmpty()) {
+                Err(QStringLiteral("kvctl: %1 is given an empty value; leave the option out for its default\n").arg(arg));
+                return false;
+            }
             bool ok = true;
             if (arg == QLatin1String("--port"))
                 a.port = value;
@@ -319,7 +347,7 @@ bool TKvCtl::Parse(const QStringList& args) {
             else if (arg == QLatin1String("--meter"))
                 a.meter = value;
             else if (arg == QLatin1String("--certificate"))
-                a.certificate = value, ok = !value.isEmpty();
+                a.certificate = value;
             else if (arg == QLatin1String("--operator"))
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))

@@ -3,11 +3,10 @@
 #include "KvCtl.h"
 
 #include "Certificate.h"
+#include "KvCtlJson.h"
 #include "KvVersion.h"
 #include "LocalDate.h"
 
-#include <QDir>
-#include <QFileInfo>
 #include <QJsonDocument>
 
 #include <cmath>
@@ -33,18 +32,13 @@ bool TKvCtl::CertificateCanBeWritten() {
     const QString& path = a_->certificate;
     if (path.isEmpty())
         return true;
-    // The certificate's folder and fonts must be there before the device
-    // is touched: a run that ends without its certificate has lost it.
+    // The certificate's fonts must be there before the device is touched: a
+    // run that ends without its certificate has lost it. (Its folder and
+    // files are checked with kvctl's other outputs.)
     QString why;
-    const QFileInfo pdf(path);
-    if (!pdf.absoluteDir().exists() || pdf.isDir())
-        why = QStringLiteral("no such folder, or a folder of that name");
-    else
-        kv::cert::PdfFontsReady(&why); // says why when they are not
-    if (why.isEmpty())
+    if (kv::cert::PdfFontsReady(&why))
         return true;
-    Err(QStringLiteral("kvctl: cannot write the certificate %1: %2; nothing was sent\n").arg(path, why));
-    Finish(exitUsage);
+    Fail(exitOutput, QStringLiteral("cannot write the certificate %1: %2; nothing was sent").arg(path, why));
     return false;
 }
 
@@ -52,9 +46,8 @@ void TKvCtl::RunCalibrateInput() {
     const TArgs& a = *a_;
     TCalibrateInput::TSetup setup;
     if (a.bench.isEmpty() && a.fixture.trimmed().isEmpty() && !FixtureForTests) {
-        Err(QStringLiteral("kvctl: calibrate input needs --fixture CMD, the command that connects the references "
-                           "(kvctl help calibrate), or a bench file (--bench); nothing was sent\n"));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("calibrate input needs --fixture CMD, the command that connects the references "
+                                       "(kvctl help calibrate), or a bench file (--bench); nothing was sent"));
         return;
     }
     TBenchNeeds needs;
@@ -66,6 +59,8 @@ void TKvCtl::RunCalibrateInput() {
     setup.References = InputReferencesOf(bench);
     if (!bench.Path.isEmpty())
         setup.BenchReferences = bench.References;
+    // The certificate and its JSON are checked with every other output
+    // before the device is touched (OpenLink); its fonts here.
     if (!CertificateCanBeWritten())
         return;
     setup.Fixture = bench.FixtureCommand;
@@ -114,21 +109,24 @@ void TKvCtl::CalibrateInputDone() {
     }
 
     // A certificate for every run that reached the device; a run that did
-    // not pass says so on every page.
-    QString written;
+    // not pass says so on every page. One that cannot be written is an
+    // output lost (exit 4), unless the device stopped answering or the run
+    // was interrupted, which say more.
+    QString written, failure = verdict.Passed ? QString() : verdict.Reason;
     if (!a.certificate.isEmpty() && !facts.Device.Type.isEmpty()) {
         QString error;
         if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
             written = QStringLiteral("%1, %2").arg(a.certificate, kv::cert::JsonPathFor(a.certificate));
         } else {
             Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
-            if (code == exitOK)
+            failure = QStringLiteral("cannot write the certificate: %1").arg(error);
+            if (code == exitOK || code == exitDiffers)
                 code = exitOutput;
         }
     }
 
     if (a.json) {
-        Out(QString::fromUtf8(QJsonDocument(kv::cert::ToJson(facts)).toJson(QJsonDocument::Indented)));
+        PrintJson(kv::cert::ToJson(facts), code, failure);
     } else {
         QString text = QStringLiteral("%1 %2: input calibration %3 (%4 s)\n")
                            .arg(facts.Device.Type.isEmpty() ? QStringLiteral("device") : facts.Device.Type,

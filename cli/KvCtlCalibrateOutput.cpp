@@ -2,6 +2,7 @@
 // against a bench meter on a serial port (CalibrateOutput.h), with its
 // summary or its JSON facts, and its certificate.
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvVersion.h"
 
 #include "Certificate.h"
@@ -15,15 +16,13 @@ namespace kvctl {
 void TKvCtl::RunCalibrateOutput() {
     TArgs& a = *a_;
     if (a.meter.isEmpty() && a.bench.isEmpty()) {
-        Err(QStringLiteral("kvctl: calibrate output needs --meter PORT, the bench meter's serial port, or a bench "
-                           "file (--bench) (kvctl help calibrate)\n"));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("calibrate output needs --meter PORT, the bench meter's serial port, or a bench "
+                                       "file (--bench) (kvctl help calibrate)"));
         return;
     }
     if (a.given.contains(QStringLiteral("--fixture")) && a.fixture.trimmed().isEmpty()) {
-        Err(QStringLiteral("kvctl: calibrate output --fixture needs a command, or leave it out when the meter's "
-                           "leads are on both outputs\n"));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("calibrate output --fixture needs a command, or leave it out when the meter's "
+                                       "leads are on both outputs"));
         return;
     }
     TBenchNeeds needs;
@@ -60,10 +59,8 @@ void TKvCtl::RunCalibrateOutput() {
     };
     link_->OnMBDeviceLost = [this] { calibrateOutput_->Lost(QStringLiteral("the port %1 hung up").arg(a_->port)); };
     QString why;
-    if (!calibrateOutput_->Start(why)) {
-        Err(QStringLiteral("kvctl: %1\n").arg(why));
-        Finish(exitNoAnswer);
-    }
+    if (!calibrateOutput_->Start(why))
+        Fail(exitNoAnswer, why);
 }
 
 void TKvCtl::CalibrateOutputFinished() {
@@ -73,8 +70,45 @@ void TKvCtl::CalibrateOutputFinished() {
     const kv::cert::TVerdict verdict = kv::cert::Verdict(facts);
     const bool reachedDevice = facts.Device.Before.Known;
 
+    int code = exitDiffers;
+    switch (run.End()) {
+    case TCalibrateOutput::TEnd::Passed: code = exitOK; break;
+    case TCalibrateOutput::TEnd::NoAnswer: code = exitNoAnswer; break;
+    case TCalibrateOutput::TEnd::Interrupted: code = exitInterrupted; break;
+    case TCalibrateOutput::TEnd::Refused: code = exitUsage; break;
+    default: break;
+    }
+    QString failure = verdict.Passed ? QString() : verdict.Reason;
+    if (run.End() == TCalibrateOutput::TEnd::Refused)
+        Err(QStringLiteral("kvctl: calibrate output refused: %1; nothing was sent to the device\n").arg(facts.Failure));
+    else if (!verdict.Passed && run.End() != TCalibrateOutput::TEnd::Interrupted)
+        Err(QStringLiteral("kvctl: calibrate output failed: %1\n").arg(verdict.Reason));
+    if (MeterAnswered(run.MeterFault()))
+        Err(QStringLiteral("kvctl: the meter answered: a fault of the wiring or of the bench, not of the line\n"));
+
+    // The certificate before the result, so that the result can say whether
+    // it was written. One that cannot be written is an output lost (exit 4),
+    // unless the device stopped answering or the run was interrupted.
+    if (!a.certificate.isEmpty()) {
+        if (!reachedDevice) {
+            Err(QStringLiteral("kvctl: no certificate: the run ended before it reached the device\n"));
+        } else {
+            QString error;
+            if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
+                Err(QStringLiteral("kvctl: certificate %1 and %2 (%3)\n")
+                        .arg(a.certificate, kv::cert::JsonPathFor(a.certificate),
+                             verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED / NOT CALIBRATED")));
+            } else {
+                Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
+                failure = QStringLiteral("cannot write the certificate: %1").arg(error);
+                if (code == exitOK || code == exitDiffers)
+                    code = exitOutput;
+            }
+        }
+    }
+
     if (a.json) {
-        Out(QString::fromUtf8(QJsonDocument(kv::cert::ToJson(facts)).toJson(QJsonDocument::Indented)));
+        PrintJson(kv::cert::ToJson(facts), code, failure);
     } else {
         const double seconds = facts.Started.msecsTo(facts.Finished) / 1000.0;
         Out(QStringLiteral("calibrate output %1 on %2 (%3, firmware %4): %5 readings in %6 s\n")
@@ -113,38 +147,6 @@ void TKvCtl::CalibrateOutputFinished() {
                 .arg(calibrateOutput_->Run().LastTaken()));
     else if (reachedDevice)
         Err(QStringLiteral("kvctl: forcing ended\n"));
-
-    int code = exitDiffers;
-    switch (run.End()) {
-    case TCalibrateOutput::TEnd::Passed: code = exitOK; break;
-    case TCalibrateOutput::TEnd::NoAnswer: code = exitNoAnswer; break;
-    case TCalibrateOutput::TEnd::Interrupted: code = exitInterrupted; break;
-    case TCalibrateOutput::TEnd::Refused: code = exitUsage; break;
-    default: break;
-    }
-    if (run.End() == TCalibrateOutput::TEnd::Refused)
-        Err(QStringLiteral("kvctl: calibrate output refused: %1; nothing was sent to the device\n").arg(facts.Failure));
-    else if (!verdict.Passed && run.End() != TCalibrateOutput::TEnd::Interrupted)
-        Err(QStringLiteral("kvctl: calibrate output failed: %1\n").arg(verdict.Reason));
-    if (MeterAnswered(run.MeterFault()))
-        Err(QStringLiteral("kvctl: the meter answered: a fault of the wiring or of the bench, not of the line\n"));
-
-    if (!a.certificate.isEmpty()) {
-        if (!reachedDevice) {
-            Err(QStringLiteral("kvctl: no certificate: the run ended before it reached the device\n"));
-        } else {
-            QString error;
-            if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
-                Err(QStringLiteral("kvctl: certificate %1 and %2 (%3)\n")
-                        .arg(a.certificate, kv::cert::JsonPathFor(a.certificate),
-                             verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED / NOT CALIBRATED")));
-            } else {
-                Err(QStringLiteral("kvctl: %1\n").arg(error));
-                if (code == exitOK)
-                    code = exitUsage;
-            }
-        }
-    }
     Finish(code);
 }
 

@@ -1,5 +1,8 @@
 #include "KvCtlJson.h"
 
+#include <deque>
+#include <string>
+
 namespace kvctl {
 
 namespace {
@@ -12,9 +15,46 @@ std::vector<TJsonField> Head(bool withPort = true) {
     return f;
 }
 
+// Every object's ending.
+const std::vector<TJsonField> kExit = {
+    {"exit_code", "kvctl's exit code (0 success, 1 differs or refused, 2 usage or file, 3 no answer, 4 an "
+                  "output, 128+N a signal)"},
+    {"error", "the failure's message, as on stderr; null for none"},
+};
+
 std::vector<TJsonField> With(std::vector<TJsonField> a, const std::vector<TJsonField>& b) {
     a.insert(a.end(), b.begin(), b.end());
+    a.insert(a.end(), kExit.begin(), kExit.end());
     return a;
+}
+
+// A difference between two records: the field's value on each side as
+// settings.* has it (a number, or "high", "disabled"), a text beside each.
+std::vector<TJsonField> Difference(const char* list, const char* left, const char* leftAbout, const char* right,
+                                   const char* rightAbout) {
+    // The fields point into them; a deque never moves what it holds.
+    static std::deque<std::string> paths, abouts;
+    std::vector<TJsonField> f;
+    const auto add = [&](const std::string& path, const std::string& about) {
+        paths.push_back(path);
+        abouts.push_back(about);
+    };
+    const std::string l = std::string(list) + "[].";
+    add(l + "field", "a settings field (the names of settings.*)");
+    add(l + left, std::string(leftAbout) + ": a number, or the word (as settings.* has it)");
+    add(l + left + "_text", "the same as text (\"0 Hőmérséklet (Pt 100)\", \"-12.345\")");
+    add(l + right, std::string(rightAbout) + ": a number, or the word");
+    add(l + right + "_text", "the same as text");
+    for (std::size_t i = paths.size() - 5; i < paths.size(); ++i)
+        f.push_back({paths[i].c_str(), abouts[i].c_str()});
+    return f;
+}
+
+std::vector<TJsonField> Cat(std::initializer_list<std::vector<TJsonField>> parts) {
+    std::vector<TJsonField> all;
+    for (const auto& p : parts)
+        all.insert(all.end(), p.begin(), p.end());
+    return all;
 }
 
 // A settings record, as the device holds it.
@@ -92,46 +132,100 @@ const std::vector<TJsonSchema>& JsonSchemas() {
                             {"ports[].state", "free, busy, no-permission, missing or error"},
                             {"ports[].detail", "who holds it, the group to join, the error"}})},
         {"kvctl.status/1", "kvctl status --json", With(Head(), kStatus)},
-        {"kvctl.watch/1", "kvctl watch --json (one object per line)", With(Head(), kStatus)},
+        {"kvctl.watch/1", "kvctl watch --json (one object per line; exit_code and error are null on a reading, "
+                          "and set on the last line of a run that fails, whose other fields are null)",
+         With(Head(), kStatus)},
         {"kvctl.settings.get/1", "kvctl settings get --json", With(Head(), kRecord)},
         {"kvctl.factory/1", "kvctl factory --json", With(Head(), kRecord)},
-        {"kvctl.settings.diff/1", "kvctl settings diff FILE --json",
-         With(Head(), {{"file", "the settings file"},
-                       {"differences[].field", "a settings field (the names of settings.*)"},
-                       {"differences[].device", "what the device holds"},
-                       {"differences[].file", "what the file asks"}})},
-        {"kvctl.settings.set/1", "kvctl settings set FILE --json",
-         With(Head(), {{"file", "the settings file"},
-                       {"dry_run", "boolean"},
-                       {"backup", "the backup written, or null"},
-                       {"written", "boolean: the device acknowledged the write"},
-                       {"verified", "boolean: read back and equal to what was sent; null with --no-verify"},
-                       {"differences[].field", "what the file changes: a settings field"},
-                       {"differences[].device", "what the device held"},
-                       {"differences[].file", "what the file asks"},
-                       {"changed[].field", "what the write changed on the device (read back)"},
-                       {"changed[].before", ""},
-                       {"changed[].after", ""},
-                       {"mismatches[].field", "what the device stored otherwise than sent"},
-                       {"mismatches[].sent", ""},
-                       {"mismatches[].stored", ""}})},
+        {"kvctl.settings.diff/2", "kvctl settings diff FILE --json",
+         With(Head(), Cat({{{"file", "the settings file"}},
+                           Difference("differences", "device", "what the device holds", "file", "what the file asks")}))},
+        {"kvctl.settings.set/2", "kvctl settings set FILE --json",
+         With(Head(),
+              Cat({{{"file", "the settings file"},
+                    {"dry_run", "boolean"},
+                    {"backup", "the backup written, or null"},
+                    {"sent", "boolean: the write went out (the device may hold the new settings)"},
+                    {"acknowledged", "boolean: the device acknowledged the write"},
+                    {"written", "boolean: the same as acknowledged"},
+                    {"verified", "boolean: read back and equal to what was sent; null with --no-verify or not read back"}},
+                   Difference("differences", "device", "what the file changes: what the device held", "file",
+                              "what the file asks"),
+                   Difference("changed", "before", "what the write changed on the device (read back): before", "after",
+                              "after"),
+                   Difference("mismatches", "sent", "what the device stored otherwise than sent: sent", "stored",
+                              "stored")}))},
         {"kvctl.maintenance/1", "kvctl maintenance ACTION --json",
          With(Head(), {{"action", "the action's name"},
-                       {"sent", "boolean: polls carried it"},
+                       {"sent", "boolean: a poll that carried it ended (it may have reached the device)"},
                        {"acknowledged", "boolean"}})},
+        {"kvctl.calibration/1", "kvctl calibrate input|output --json (and FILE.json beside --certificate FILE.pdf)",
+         Cat({{{"schema", "\"kvctl.calibration/1\""},
+               {"calibration", "\"input\" (command 2) or \"output\" (command 3)"},
+               {"result", "\"passed\" or \"failed\""},
+               {"passed", "boolean: the same"},
+               {"reason", "why it failed, one sentence; null when passed"},
+               {"failure", "why the run ended early (\"interrupted\", ...); null when it ran to its end"},
+               {"started", "ISO 8601 time with the offset; null when unknown"},
+               {"finished", "ISO 8601 time with the offset; null when unknown"},
+               {"duration_s", "seconds from started to finished; null when unknown"},
+               {"operator", "as given (--operator); null when not given"},
+               {"kvctl_version", "\"kvctl 1.0.0\""},
+               {"port", "the device's port"},
+               {"device.type", "KV7730, KV5510 or ???; \"\" when the device was not seen"},
+               {"device.pcb_identity_address", "the board's identity address; -1 when not seen"},
+               {"device.firmware", "firmware date (v2016-10-11)"},
+               {"device.calibration_date_before", "a date (2026-12-08), \"uncalibrated\", or null when not read"},
+               {"device.calibration_date_after", "the same after the write"},
+               {"references[].name", "R500, R5K, UREF (input) or meter (output), in order"},
+               {"references[].value", "a reference's certified value (not for the meter)"},
+               {"references[].unit", "ohm or mV (not for the meter)"},
+               {"references[].identity", "the meter's *IDN? answer and its port (the meter only)"},
+               {"checks[].name", "the figure: R500, R5K, 4 mA, 12 mA, 20 mA, 2 V, 6 V, 10 V"},
+               {"checks[].unit", "ohm, mA or V"},
+               {"checks[].target", "the reference's value or the nominal output"},
+               {"checks[].tolerance", "+- in unit"},
+               {"checks[].as_found.value", "measured before the adjustment; as_found is null when not measured"},
+               {"checks[].as_found.error", "value - target"},
+               {"checks[].as_found.within_tolerance", "boolean"},
+               {"checks[].as_left.value", "measured after the device acknowledged the record; null when not measured"},
+               {"checks[].as_left.error", "value - target"},
+               {"checks[].as_left.within_tolerance", "boolean"},
+               {"checks[].passed", "boolean: as left within tolerance"},
+               {"record.command", "2 (input) or 3 (output)"},
+               {"record.state", "\"acknowledged\", \"unacknowledged\" (sent without an answer: the device may hold the "
+                                "old or the new calibration) or \"not-sent\""},
+               {"record.bytes", "the record as sent, hexadecimal"},
+               {"record.values[].name", "the record's fields in its order (OFFSET_CH0 ..., PWMForIL ...)"},
+               {"record.values[].value", "each as written: an integer, or a single as the shortest decimal that "
+                                         "reads back as the same single"},
+               {"log", "the wizard's log lines, in order (the separator lines too)"}},
+              {{"exit_code", "kvctl's exit code (stdout only: FILE.json has no exit_code or error)"},
+               {"error", "the failure's message; null when passed"}}})},
     };
     return schemas;
+}
+
+void SetExit(QJsonObject& o, int code, const QString& error) {
+    o[QStringLiteral("exit_code")] = code;
+    o[QStringLiteral("error")] = error.isEmpty() ? QJsonValue() : QJsonValue(error);
 }
 
 QString JsonHelp() {
     QString t = QStringLiteral(
         "kvctl's JSON (--json)\n\n"
-        "Every object names its schema; a schema's fields are only added in later\n"
-        "versions, never renamed or removed. The same thing has the same name in\n"
-        "every schema. Times are ISO 8601 local time with the offset; numbers are\n"
-        "JSON numbers whatever the locale (null where there is none); texts are the\n"
-        "window's, with the locale's decimal separator. A.B is field B of object A;\n"
-        "A[].B is field B of each object in the array A.\n");
+        "Every object names its schema. Fields are only added, never renamed or\n"
+        "removed (a script ignores a field it does not know); a field whose type\n"
+        "changes raises the schema's number (kvctl.settings.diff/2 and\n"
+        "kvctl.settings.set/2: a difference's values are numbers where settings.*\n"
+        "has numbers, with texts beside them). The same thing has the same name in\n"
+        "every schema. A command that fails prints its object too, with exit_code,\n"
+        "error and what it knows (null for the rest). Times are ISO 8601 local time\n"
+        "with the offset; numbers are JSON numbers whatever the locale (null where\n"
+        "there is none); a single the device holds is the shortest decimal that\n"
+        "reads back as the same single; texts are the window's, with the locale's\n"
+        "decimal separator. A.B is field B of object A; A[].B is field B of each\n"
+        "object in the array A.\n");
     for (const TJsonSchema& s : JsonSchemas()) {
         t += QStringLiteral("\n%1  (%2)\n").arg(QString::fromLatin1(s.name), QString::fromLatin1(s.command));
         for (const TJsonField& f : s.fields) {

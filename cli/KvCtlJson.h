@@ -7,6 +7,7 @@
 // "field"). Times are ISO 8601 local time with the offset; numbers are JSON
 // numbers whatever the locale, null where there is none; texts are the
 // window's (with the locale's decimal separator).
+#include <QJsonObject>
 #include <QString>
 
 #include <vector>
@@ -29,5 +30,8 @@ struct TJsonSchema {
 const std::vector<TJsonSchema>& JsonSchemas();
 // The help text of `kvctl help json`.
 QString JsonHelp();
+// Every object's ending: the exit code and the failure's message (null for
+// none).
+void SetExit(QJsonObject& o, int code, const QString& error = {});
 
 } // namespace kvctl

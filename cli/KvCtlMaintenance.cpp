@@ -17,9 +17,9 @@ void TKvCtl::RunMaintenance() {
     for (const auto& act : kActions)
         if (name == QLatin1String(act.name))
             action = &act;
+    maintenanceAction_ = name;
     if (!action) {
-        Err(QStringLiteral("kvctl: unknown maintenance action %1 (kvctl help maintenance)\n").arg(name));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("unknown maintenance action %1 (kvctl help maintenance)").arg(name));
         return;
     }
     if (!OpenLink())
@@ -32,66 +32,59 @@ void TKvCtl::RunMaintenance() {
     maintenanceBit_ = bit;
     auto offered = std::make_shared<bool>(false);
     auto polls = std::make_shared<int>(0);
-    // With --json the outcome is an object also when it is a failure.
-    const auto report = [this, name] {
-        if (!a_->json)
-            return true;
-        QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
-        o[QStringLiteral("action")] = name;
-        o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
-        o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
-        return Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
-    };
     const auto ask = [this, bit] {
         pending_.AskMaintenance(bit);
         if (maintenance_ == TMaintenance::NotSent)
             maintenance_ = TMaintenance::Pending;
     };
     pending_.SetPending(kv::pendReadSettings, true);
-    steps_.settings = [this, bit, name, offered, report, ask](kv::TDeviceCommand, const kv::SettingsRecord& r) {
+    steps_.settings = [this, bit, name, offered, ask](kv::TDeviceCommand, const kv::SettingsRecord& r) {
         kv::DisplayFormats formats;
         const kv::SettingsPage page = kv::PageFromRecord(r, formats);
         if (!(kv::MaintenanceOffered(page) & bit)) {
-            Err(QStringLiteral("kvctl: %1 is refused: %2\n").arg(name, NotOfferedReason(bit, page)));
-            if (report())
-                Finish(exitDiffers);
+            Fail(exitDiffers, QStringLiteral("%1 is refused: %2").arg(name, NotOfferedReason(bit, page)));
             return;
         }
         *offered = true;
         if (bit != kv::maint::Rof2Wire)
             ask();
     };
-    steps_.poll = [this, bit, name, offered, polls, report, ask](const kv::PollAnswer& a) {
+    steps_.poll = [this, bit, name, offered, polls, ask](const kv::PollAnswer& a) {
         if (!*offered)
             return;
         if (maintenance_ != TMaintenance::NotSent && (a.MaintenanceAck & bit)) {
             maintenance_ = TMaintenance::Acknowledged;
-            if (a_->json ? report() : Out(QStringLiteral("%1: acknowledged by the device\n").arg(name)))
+            if (a_->json ? PrintJson(MaintenanceJson(), exitOK) : Out(QStringLiteral("%1: acknowledged by the device\n").arg(name)))
                 Finish(exitOK);
             return;
         }
         if (!kv::WireResistanceStorable(a.PhysicalValue) && bit == kv::maint::Rof2Wire) {
             // The cycle has withdrawn a carried store by now, as the window
             // releases and disables its button.
-            Err(QStringLiteral("kvctl: the measured resistance (%1 ohm) is outside 0 to 100 ohm: no wire "
-                               "resistance to store%2\n")
-                    .arg(static_cast<double>(a.PhysicalValue))
-                    .arg(maintenance_ != TMaintenance::NotSent
-                             ? QStringLiteral(" (the device did not acknowledge the store asked for)")
-                             : QString()));
-            if (report())
-                Finish(exitDiffers);
+            Fail(exitDiffers, QStringLiteral("the measured resistance (%1 ohm) is outside 0 to 100 ohm: no wire "
+                                             "resistance to store%2")
+                                  .arg(static_cast<double>(a.PhysicalValue))
+                                  .arg(maintenance_ != TMaintenance::NotSent
+                                           ? QStringLiteral(" (the device did not acknowledge the store asked for)")
+                                           : QString()));
             return;
         }
         // The next poll carries it.
         ask();
-        if (++*polls > kMaintenancePolls) {
-            Err(QStringLiteral("kvctl: the device did not acknowledge %1 in %2 polls\n").arg(name).arg(kMaintenancePolls));
-            if (report())
-                Finish(exitDiffers);
-        }
+        if (++*polls > kMaintenancePolls)
+            Fail(exitDiffers, QStringLiteral("the device did not acknowledge %1 in %2 polls").arg(name).arg(kMaintenancePolls));
     };
     cycle_->StartPoll();
+}
+
+QJsonObject TKvCtl::MaintenanceJson() const {
+    QJsonObject o = JsonHead("kvctl.maintenance/1", Now());
+    o[QStringLiteral("action")] = maintenanceAction_;
+    // Pending: a poll that carried it may be on the line; it counts as sent
+    // once such a poll has ended.
+    o[QStringLiteral("sent")] = maintenance_ == TMaintenance::Sent || maintenance_ == TMaintenance::Acknowledged;
+    o[QStringLiteral("acknowledged")] = maintenance_ == TMaintenance::Acknowledged;
+    return o;
 }
 
 QString TKvCtl::NotOfferedReason(std::uint8_t bit, const kv::SettingsPage& page) {

@@ -20,7 +20,7 @@ void TKvCtl::RunPorts() {
         const QJsonObject o{{QStringLiteral("schema"), QStringLiteral("kvctl.ports/1")},
                             {QStringLiteral("time"), Now()},
                             {QStringLiteral("ports"), list}};
-        Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+        PrintJson(o, exitOK);
     } else if (ports.empty()) {
         Out(QStringLiteral("no serial ports (a simulator's port is listed when named in KV_EXTRA_PORTS)\n"));
     } else {

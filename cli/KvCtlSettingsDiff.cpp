@@ -1,5 +1,6 @@
 // kvctl settings diff FILE: what writing the file would change, field by field.
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvCtlText.h"
 
 #include <QJsonDocument>
@@ -16,12 +17,13 @@ void TKvCtl::RunSettingsDiff() {
     pending_.SetPending(kv::pendReadSettings, true);
     steps_.settings = [this, wanted, file](kv::TDeviceCommand, const kv::SettingsRecord& device) {
         const auto diffs = DiffRecords(device, wanted);
+        const int code = diffs.empty() ? exitOK : exitDiffers;
         bool written;
         if (a_->json) {
-            QJsonObject o = JsonHead("kvctl.settings.diff/1", Now());
+            QJsonObject o = JsonHead("kvctl.settings.diff/2", Now());
             o[QStringLiteral("file")] = file;
             o[QStringLiteral("differences")] = DiffJson(diffs, "device", "file");
-            written = Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+            written = PrintJson(o, code);
         } else if (diffs.empty()) {
             written = Out(QStringLiteral("the device holds the settings of %1\n").arg(file));
         } else {
@@ -29,7 +31,7 @@ void TKvCtl::RunSettingsDiff() {
                           DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
         }
         if (written)
-            Finish(diffs.empty() ? exitOK : exitDiffers);
+            Finish(code);
     };
     cycle_->StartPoll();
 }

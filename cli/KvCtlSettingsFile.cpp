@@ -26,15 +26,17 @@ bool TKvCtl::LoadSettingsArgument(const QString& file, kv::SettingsRecord& recor
     else
         load.reason = QString::fromStdString(ini.Error());
     if (load.status != kv::SettingsFileLoad::Loaded) {
-        Err(QStringLiteral("kvctl: %1: %2; nothing was sent\n").arg(file, load.reason));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("%1: %2; nothing was sent").arg(file, load.reason));
         return false;
     }
+    // Anything a careful reader would question: keys missing, not numbers,
+    // out of range, beyond what the device holds, or given twice (the first
+    // would count, the second may be the one meant).
     if (!load.problems.isEmpty()) {
         for (const QString& p : load.problems)
             Err(QStringLiteral("kvctl: %1: %2\n").arg(file, p));
-        Err(QStringLiteral("kvctl: %1 is refused; nothing was sent\n").arg(file));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("%1 is refused; nothing was sent").arg(file),
+             QStringLiteral("%1 is refused (%2); nothing was sent").arg(file, load.problems.join(QStringLiteral("; "))));
         return false;
     }
     record = kv::RecordFromPage(load.page, sep);

@@ -2,6 +2,7 @@
 // factory defaults) as the window's .kvs file, on the settings page's rules
 // without widgets (SettingsModel.h), to the standard output or a fresh file.
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvCtlText.h"
 #include "SettingsModel.h"
 
@@ -10,8 +11,6 @@
 namespace kvctl {
 
 void TKvCtl::RunSettingsGet(bool factory) {
-    if (!a_->output.isEmpty() && !IsStandardOutput(a_->output))
-        a_->output = kv::WithSettingsFileExtension(a_->output);
     if (!OpenLink())
         return;
     pending_.SetPending(factory ? kv::pendReadFactoryDefaults : kv::pendReadSettings, true);
@@ -23,10 +22,14 @@ void TKvCtl::RunSettingsGet(bool factory) {
         if (a_->json) {
             QJsonObject o = JsonHead(factory ? "kvctl.factory/1" : "kvctl.settings.get/1", Now());
             o[QStringLiteral("settings")] = RecordJson(r);
+            SetExit(o, exitOK);
+            // A failed -o still has its failure object on stdout.
+            jsonPrinted_ = a_->output.isEmpty() || IsStandardOutput(a_->output);
             bytes = QJsonDocument(o).toJson(QJsonDocument::Indented);
         } else {
-            kv::DisplayFormats formats;
-            bytes = QByteArray::fromStdString(kv::SettingsFileText(kv::PageFromRecord(r, formats), env_.now().date()));
+            // The values exactly as the device holds them, not as the page
+            // shows them: the file is to give them back (settings set).
+            bytes = QByteArray::fromStdString(kv::SettingsFileText(kv::ExactPageFromRecord(r), env_.now().date()));
         }
         if (Result(bytes, factory ? QStringLiteral("the factory defaults") : QStringLiteral("the settings")))
             Finish(exitOK);

@@ -1,11 +1,13 @@
 // kvctl settings set FILE: the file checked, the device's settings backed up,
 // written, read back and compared, one step after the other (TSetStep).
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvCtlText.h"
 #include "SettingsModel.h"
 
 #include <QDir>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QJsonDocument>
 
 namespace kvctl {
@@ -19,18 +21,15 @@ void TKvCtl::RunSettingsSet() {
         return;
     if (stream && a.backup.isEmpty() && !a.dryRun) {
         // The default backup lies beside the file; a pipe has no folder.
-        Err(QStringLiteral("kvctl: %1 is no file to put a backup beside: give --backup FILE; nothing was sent\n").arg(setFile_));
-        Finish(exitUsage);
+        Fail(exitUsage, QStringLiteral("%1 is no file to put a backup beside: give --backup FILE; nothing was sent").arg(setFile_));
         return;
     }
-    if (!a.backup.isEmpty()) {
-        a.backup = kv::WithSettingsFileExtension(a.backup);
-        // The device's settings must not take the place of the ones to write.
-        const QString canonical = QFileInfo(a.backup).canonicalFilePath(); // empty: no such file yet
-        if (QFileInfo(a.backup).absoluteFilePath() == QFileInfo(setFile_).absoluteFilePath() ||
-            (!canonical.isEmpty() && canonical == QFileInfo(setFile_).canonicalFilePath())) {
-            Err(QStringLiteral("kvctl: the backup would overwrite %1; nothing was sent\n").arg(setFile_));
-            Finish(exitUsage);
+    if (a.backup.isEmpty() && !a.dryRun) {
+        // The default backup's folder must take it before anything is sent.
+        const QString folder = QFileInfo(setFile_).dir().path();
+        const QString why = kv::CannotWrite(QDir(folder).filePath(QStringLiteral(".kvctl-backup")), kv::TWriteWay::Whole);
+        if (!why.isEmpty()) {
+            Fail(exitOutput, QStringLiteral("cannot write the backup beside %1 (%2); nothing was sent").arg(setFile_, why));
             return;
         }
     }
@@ -69,39 +68,41 @@ void TKvCtl::SetSettings(const kv::SettingsRecord& device) {
 void TKvCtl::SetReadBefore(const kv::SettingsRecord& device) {
     TArgs& a = *a_;
     before_ = device;
+    beforeKnown_ = true;
     const auto diffs = DiffRecords(device, toWrite_);
     if (diffs.empty() || a.dryRun) {
         setStep_ = TSetStep::Done;
+        bool written = true;
         if (a.json)
-            SetReport(false, nullptr);
+            SetReport(exitOK, {});
         else if (diffs.empty())
-            Out(QStringLiteral("the device already holds the settings of %1; nothing written\n").arg(setFile_));
+            written = Out(QStringLiteral("the device already holds the settings of %1; nothing written\n").arg(setFile_));
         else
-            Out(QStringLiteral("writing would change %1:\n").arg(setFile_) +
-                DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
-        Finish(exitOK);
+            written = Out(QStringLiteral("writing would change %1:\n").arg(setFile_) +
+                          DiffText(diffs, QStringLiteral("device"), QStringLiteral("file")));
+        if (written)
+            Finish(exitOK);
         return;
     }
     if (!a.json && !Out(QStringLiteral("writing changes %1:\n").arg(setFile_) +
                         DiffText(diffs, QStringLiteral("device"), QStringLiteral("file"))))
         return;
     // Before anything is written, what the device holds is on disk, whole,
-    // under a name no other run has taken.
-    kv::DisplayFormats formats;
+    // under a name no other run has taken, exactly: restoring it gives the
+    // device the same singles back.
     const QByteArray text =
-        QByteArray::fromStdString(kv::SettingsFileText(kv::PageFromRecord(device, formats), env_.now().date()));
+        QByteArray::fromStdString(kv::SettingsFileText(kv::ExactPageFromRecord(device), env_.now().date()));
     QString error;
     if (a.backup.isEmpty()) {
         const QFileInfo in(setFile_);
         const QString stem = in.dir().filePath(in.completeBaseName() + QStringLiteral(".backup-") +
                                                env_.now().toString(QStringLiteral("yyyyMMdd-HHmmss")));
         a.backup = WriteNewFile(stem, text, &error);
-    } else if (!WriteFileWhole(a.backup, text, &error)) {
+    } else if (!WriteOutput(a.backup, a.backupWay, text, &error)) {
         a.backup.clear();
     }
     if (a.backup.isEmpty()) {
-        Finish(exitOutput);
-        Err(QStringLiteral("kvctl: cannot write the backup %1; nothing was written to the device\n").arg(error));
+        Fail(exitOutput, QStringLiteral("cannot write the backup %1; nothing was written to the device").arg(error));
         return;
     }
     wroteBackup_ = true;
@@ -116,34 +117,52 @@ void TKvCtl::SetReadBefore(const kv::SettingsRecord& device) {
 void TKvCtl::SetReadBack(const kv::SettingsRecord& stored) {
     const TArgs& a = *a_;
     setStep_ = TSetStep::Done;
+    stored_ = stored;
     const auto mismatches = a.noVerify ? std::vector<TFieldDiff>{} : DiffRecords(toWrite_, stored);
+    const int code = mismatches.empty() ? exitOK : exitDiffers;
+    const QString failed =
+        mismatches.empty() ? QString()
+                           : QStringLiteral("verify failed; the settings the device held before are in %1").arg(a.backup);
+    bool written = true;
     if (a.json)
-        SetReport(true, &stored);
+        SetReport(code, failed);
     else if (a.noVerify)
-        Out(QStringLiteral("written (not verified)\n"));
+        written = Out(QStringLiteral("written (not verified)\n"));
     else if (mismatches.empty())
-        Out(QStringLiteral("written and verified\n"));
+        written = Out(QStringLiteral("written and verified\n"));
     else
-        Out(QStringLiteral("VERIFY FAILED: the device stored other values than were sent:\n") +
-            DiffText(mismatches, QStringLiteral("sent"), QStringLiteral("stored")));
-    if (!mismatches.empty())
-        Err(QStringLiteral("kvctl: verify failed; the settings the device held before are in %1\n").arg(a.backup));
-    Finish(mismatches.empty() ? exitOK : exitDiffers);
+        written = Out(QStringLiteral("VERIFY FAILED: the device stored other values than were sent:\n") +
+                      DiffText(mismatches, QStringLiteral("sent"), QStringLiteral("stored")));
+    if (!written)
+        return;
+    if (!failed.isEmpty())
+        Err(QStringLiteral("kvctl: %1\n").arg(failed));
+    Finish(code);
 }
 
-void TKvCtl::SetReport(bool written, const kv::SettingsRecord* stored) {
+QJsonObject TKvCtl::SetJson() const {
     const TArgs& a = *a_;
-    QJsonObject o = JsonHead("kvctl.settings.set/1", Now());
+    QJsonObject o = JsonHead("kvctl.settings.set/2", Now());
     o[QStringLiteral("file")] = setFile_;
     o[QStringLiteral("dry_run")] = a.dryRun;
     o[QStringLiteral("backup")] = wroteBackup_ ? QJsonValue(a.backup) : QJsonValue();
-    o[QStringLiteral("written")] = written;
-    const auto mismatches = stored && !a.noVerify ? DiffRecords(toWrite_, *stored) : std::vector<TFieldDiff>{};
-    o[QStringLiteral("verified")] = stored && !a.noVerify ? QJsonValue(mismatches.empty()) : QJsonValue();
-    o[QStringLiteral("differences")] = DiffJson(DiffRecords(before_, toWrite_), "device", "file");
-    o[QStringLiteral("changed")] = DiffJson(stored ? DiffRecords(before_, *stored) : std::vector<TFieldDiff>{}, "before", "after");
-    o[QStringLiteral("mismatches")] = DiffJson(mismatches, "sent", "stored");
-    Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Indented)));
+    // How far the write got: sent (it may have reached the device) and
+    // acknowledged; written is the same as acknowledged.
+    o[QStringLiteral("sent")] = writeSent_;
+    o[QStringLiteral("acknowledged")] = writeAcked_;
+    o[QStringLiteral("written")] = writeAcked_;
+    const auto mismatches = stored_ && !a.noVerify ? DiffRecords(toWrite_, *stored_) : std::vector<TFieldDiff>{};
+    o[QStringLiteral("verified")] = stored_ && !a.noVerify ? QJsonValue(mismatches.empty()) : QJsonValue();
+    // Null where it is not known: the device's settings were not read.
+    o[QStringLiteral("differences")] =
+        beforeKnown_ ? QJsonValue(DiffJson(DiffRecords(before_, toWrite_), "device", "file")) : QJsonValue();
+    o[QStringLiteral("changed")] =
+        stored_ && beforeKnown_ ? QJsonValue(DiffJson(DiffRecords(before_, *stored_), "before", "after"))
+                                : (beforeKnown_ && !writeSent_ ? QJsonValue(QJsonArray()) : QJsonValue());
+    o[QStringLiteral("mismatches")] = stored_ ? QJsonValue(DiffJson(mismatches, "sent", "stored")) : QJsonValue();
+    return o;
 }
+
+void TKvCtl::SetReport(int code, const QString& error) { PrintJson(SetJson(), code, error); }
 
 } // namespace kvctl

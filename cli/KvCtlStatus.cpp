@@ -1,6 +1,7 @@
 // kvctl status: one poll shown as the status display shows it (also the
 // status object of watch --json).
 #include "KvCtl.h"
+#include "KvCtlJson.h"
 #include "KvCtlText.h"
 
 #include <QJsonArray>
@@ -35,11 +36,17 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
         {QStringLiteral("calibration_date"), Q(t.CalibrationDate)},
         {QStringLiteral("working_time_minutes"), static_cast<double>(a.WorkingTime)},
         {QStringLiteral("working_time"), Q(t.WorkingTime)}};
-    o[QStringLiteral("settings")] = QJsonObject{
-        {QStringLiteral("mode"), modeIndex_},
-        {QStringLiteral("mode_text"), modeIndex_ >= 0 && modeIndex_ < 8 ? QString::fromUtf8(kModeCaptions[modeIndex_]) : QString()},
-        {QStringLiteral("cjc"), cjcIndex_},
-        {QStringLiteral("cjc_text"), cjcIndex_ >= 0 && cjcIndex_ < 4 ? QString::fromUtf8(kCJCCaptions[cjcIndex_]) : QString()}};
+    // What the device holds (12 is 12), with the caption where it has one;
+    // the values below are shown as the window shows them for it.
+    const int mode = deviceSettings_ ? deviceSettings_->Mode : modeIndex_;
+    const int cjc = deviceSettings_ ? deviceSettings_->CJC : cjcIndex_;
+    const auto caption = [](const char* const* items, int count, int i) {
+        return i >= 0 && i < count ? QJsonValue(QString::fromUtf8(items[i])) : QJsonValue();
+    };
+    o[QStringLiteral("settings")] = QJsonObject{{QStringLiteral("mode"), mode},
+                                                {QStringLiteral("mode_text"), caption(kModeCaptions, 8, mode)},
+                                                {QStringLiteral("cjc"), cjc},
+                                                {QStringLiteral("cjc_text"), caption(kCJCCaptions, 4, cjc)}};
     o[QStringLiteral("physical")] = QJsonObject{{QStringLiteral("value"), physical ? Number(a.PhysicalValue) : QJsonValue()},
                                                 {QStringLiteral("unit"), formats_.FizikaiErtekUnit},
                                                 {QStringLiteral("text"), Q(t.FizikaiErtek)}};
@@ -56,9 +63,9 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
         {QStringLiteral("text"), Q(t.InternalTemperature)},
         {QStringLiteral("min_text"), Q(t.InternalTemperatureMin)},
         {QStringLiteral("max_text"), Q(t.InternalTemperatureMax)}};
-    const double cjc = cjcIndex_ == 0 ? a.InternalTemperature : a.CJCTemperature;
+    const double cjcTemperature = cjcIndex_ == 0 ? a.InternalTemperature : a.CJCTemperature;
     o[QStringLiteral("cjc_temperature")] = QJsonObject{
-        {QStringLiteral("value"), cjcIndex_ <= 2 && kv::HasTemperature(cjc) ? Number(cjc) : QJsonValue()},
+        {QStringLiteral("value"), cjcIndex_ <= 2 && kv::HasTemperature(cjcTemperature) ? Number(cjcTemperature) : QJsonValue()},
         {QStringLiteral("text"), opt(t.CJCTemperature)}};
     o[QStringLiteral("wire_resistance")] = QJsonObject{{QStringLiteral("value"), Number(a.WireResistance)},
                                                        {QStringLiteral("text"), opt(t.WireResistance)}};
@@ -103,7 +110,9 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     s += row("Firmware:", Q(t.Firmware));
     s += row("Calibration date:", Q(t.CalibrationDate));
     s += row("Working time:", Q(t.WorkingTime));
-    s += row("Input mode:", modeIndex_ >= 0 && modeIndex_ < 8 ? QString::fromUtf8(kModeCaptions[modeIndex_]) : QStringLiteral("?"));
+    const int mode = deviceSettings_ ? deviceSettings_->Mode : modeIndex_;
+    s += row("Input mode:", mode >= 0 && mode < 8 ? QString::fromUtf8(kModeCaptions[mode])
+                                                  : QStringLiteral("%1 (none of the settings page's modes)").arg(mode));
     s += row("Measured value:", Q(t.SzamitottErtek));
     s += row("Sensor value:", Q(t.FizikaiErtek));
     s += row("Output:", Q(t.OutputPercent));
@@ -133,9 +142,7 @@ void TKvCtl::RunStatus() {
     steps_.poll = [this](const kv::PollAnswer& a) {
         if (!settingsKnown_)
             return;
-        const bool written =
-            a_->json ? Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.status/1", Now())).toJson(QJsonDocument::Indented)))
-                     : Out(StatusText(a));
+        const bool written = a_->json ? PrintJson(StatusJson(a, "kvctl.status/1", Now()), exitOK) : Out(StatusText(a));
         if (written)
             Finish(exitOK);
     };

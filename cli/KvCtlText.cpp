@@ -1,6 +1,7 @@
 #include "KvCtlText.h"
 
-#include <charconv>
+#include "NumberPicture.h"
+
 #include <cmath>
 #include <iterator>
 
@@ -26,63 +27,61 @@ QString Item(const char* const* items, std::size_t count, int index) {
     return QStringLiteral("%1 %2").arg(index).arg(QString::fromUtf8(items[index]));
 }
 
-QString Single(float v) {
-    char b[32];
-    const auto r = std::to_chars(b, b + sizeof b, v);
-    return QString::fromLatin1(b, static_cast<int>(r.ptr - b));
+QString Single(float v) { return QString::fromStdString(kv::SingleText(v)); }
+
+QJsonValue SingleJson(float v) { return Number(kv::SingleDecimal(v)); }
+
+std::vector<std::pair<QString, TFieldValue>> RecordFields(const kv::SettingsRecord& r) {
+    const auto item = [](const char* const* items, std::size_t n, int i) { return TFieldValue{i, Item(items, n, i)}; };
+    const auto word = [](const char* w) { return TFieldValue{QString::fromLatin1(w), QString::fromLatin1(w)}; };
+    // Reals as their shortest text: what the device stores is a single, so
+    // a sent single comes back unchanged or not at all.
+    const auto real = [](float v) { return TFieldValue{SingleJson(v), Single(v)}; };
+    return {
+        {QStringLiteral("mode"), item(kModeCaptions, std::size(kModeCaptions), r.Mode)},
+        {QStringLiteral("wires"), TFieldValue{r.Wires, QString::number(r.Wires)}},
+        {QStringLiteral("thermocouple"), item(kTCTypes, std::size(kTCTypes), r.TCType)},
+        {QStringLiteral("cjc"), item(kCJCCaptions, std::size(kCJCCaptions), r.CJC)},
+        {QStringLiteral("output_low"), real(r.FizikaiForOutL)},
+        {QStringLiteral("output_high"), real(r.FizikaiForOutH)},
+        {QStringLiteral("output"), item(kOutputCaptions, std::size(kOutputCaptions), r.OutputMode)},
+        {QStringLiteral("error_level"), word(r.ErrorSignalFlags & kv::errsig::High ? "high" : "low")},
+        {QStringLiteral("error_signal"), word(r.ErrorSignalFlags & kv::errsig::Disabled ? "disabled" : "enabled")},
+    };
 }
 
 std::vector<TFieldDiff> DiffRecords(const kv::SettingsRecord& l, const kv::SettingsRecord& r) {
+    const auto left = RecordFields(l), right = RecordFields(r);
     std::vector<TFieldDiff> d;
-    auto add = [&](const char* name, const QString& a, const QString& b) {
-        if (a != b)
-            d.push_back({QString::fromLatin1(name), a, b});
-    };
-    auto item = [](const char* const* items, std::size_t n, int i) { return Item(items, n, i); };
-    add("mode", item(kModeCaptions, std::size(kModeCaptions), l.Mode), item(kModeCaptions, std::size(kModeCaptions), r.Mode));
-    add("wires", QString::number(l.Wires), QString::number(r.Wires));
-    add("thermocouple", item(kTCTypes, std::size(kTCTypes), l.TCType), item(kTCTypes, std::size(kTCTypes), r.TCType));
-    add("cjc", item(kCJCCaptions, std::size(kCJCCaptions), l.CJC), item(kCJCCaptions, std::size(kCJCCaptions), r.CJC));
-    // Reals compared bit for bit through their shortest text: what the device
-    // stores is a single, so a sent single comes back unchanged or not at all.
-    add("output_low", Single(l.FizikaiForOutL), Single(r.FizikaiForOutL));
-    add("output_high", Single(l.FizikaiForOutH), Single(r.FizikaiForOutH));
-    add("output", item(kOutputCaptions, std::size(kOutputCaptions), l.OutputMode),
-        item(kOutputCaptions, std::size(kOutputCaptions), r.OutputMode));
-    auto level = [](std::uint8_t f) { return QString::fromLatin1(f & kv::errsig::High ? "high" : "low"); };
-    auto signal = [](std::uint8_t f) { return QString::fromLatin1(f & kv::errsig::Disabled ? "disabled" : "enabled"); };
-    add("error_level", level(l.ErrorSignalFlags), level(r.ErrorSignalFlags));
-    add("error_signal", signal(l.ErrorSignalFlags), signal(r.ErrorSignalFlags));
+    for (std::size_t i = 0; i < left.size(); ++i)
+        if (left[i].second.text != right[i].second.text)
+            d.push_back({left[i].first, left[i].second, right[i].second});
     return d;
 }
 
 QJsonObject RecordJson(const kv::SettingsRecord& r) {
-    return QJsonObject{
-        {QStringLiteral("mode"), r.Mode},
-        {QStringLiteral("wires"), r.Wires},
-        {QStringLiteral("thermocouple"), r.TCType},
-        {QStringLiteral("cjc"), r.CJC},
-        {QStringLiteral("output_low"), Number(r.FizikaiForOutL)},
-        {QStringLiteral("output_high"), Number(r.FizikaiForOutH)},
-        {QStringLiteral("output"), r.OutputMode},
-        {QStringLiteral("error_level"), QString::fromLatin1(r.ErrorSignalFlags & kv::errsig::High ? "high" : "low")},
-        {QStringLiteral("error_signal"), QString::fromLatin1(r.ErrorSignalFlags & kv::errsig::Disabled ? "disabled" : "enabled")},
-    };
+    QJsonObject o;
+    for (const auto& [name, f] : RecordFields(r))
+        o[name] = f.value;
+    return o;
 }
 
 QJsonArray DiffJson(const std::vector<TFieldDiff>& diffs, const char* left, const char* right) {
+    const QString l = QString::fromLatin1(left), r = QString::fromLatin1(right);
     QJsonArray a;
     for (const auto& d : diffs)
         a.append(QJsonObject{{QStringLiteral("field"), d.field},
-                             {QString::fromLatin1(left), d.left},
-                             {QString::fromLatin1(right), d.right}});
+                             {l, d.left.value},
+                             {l + QStringLiteral("_text"), d.left.text},
+                             {r, d.right.value},
+                             {r + QStringLiteral("_text"), d.right.text}});
     return a;
 }
 
 QString DiffText(const std::vector<TFieldDiff>& diffs, const QString& left, const QString& right) {
     QString t;
     for (const auto& d : diffs)
-        t += QStringLiteral("  %1  %2: %3  ->  %4: %5\n").arg(d.field, -13).arg(left, d.left, right, d.right);
+        t += QStringLiteral("  %1  %2: %3  ->  %4: %5\n").arg(d.field, -13).arg(left, d.left.text, right, d.right.text);
     return t;
 }
 

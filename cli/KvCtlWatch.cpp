@@ -14,14 +14,26 @@ namespace {
 // How often watch looks for a port that hung up.
 constexpr int kReopenMs = 500;
 
+// "90 s", "15 min": a --for duration as a person reads it.
+QString DurationText(double seconds) {
+    if (seconds >= 3600 && std::fmod(seconds, 3600) == 0)
+        return QStringLiteral("%1 h").arg(seconds / 3600);
+    if (seconds >= 60 && std::fmod(seconds, 60) == 0)
+        return QStringLiteral("%1 min").arg(seconds / 60);
+    return QStringLiteral("%1 s").arg(seconds);
+}
+
 } // namespace
 
 void TKvCtl::WatchLine(const kv::PollAnswer& a) {
     // One time for the line and the row of a poll.
     const QString now = Now();
     if (a_->json) {
-        if (!Out(QString::fromUtf8(QJsonDocument(StatusJson(a, "kvctl.watch/1", now)).toJson(QJsonDocument::Compact)) +
-                 QLatin1Char('\n')))
+        // A reading: no exit code yet (the last line of a run that fails has one).
+        QJsonObject o = StatusJson(a, "kvctl.watch/1", now);
+        o[QStringLiteral("exit_code")] = QJsonValue();
+        o[QStringLiteral("error")] = QJsonValue();
+        if (!Out(QString::fromUtf8(QJsonDocument(o).toJson(QJsonDocument::Compact)) + QLatin1Char('\n')))
             return;
     } else {
         const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
@@ -55,14 +67,10 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
         quoted(kv::StatusText(a.StatusCode) ? QString::fromUtf8(kv::StatusText(a.StatusCode)) : QString()),
         quoted(errors.join(QStringLiteral("; "))),
     };
-    if (!csv_->Append((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8())) {
-        const QString what = csv_->Error();
-        exit_.reset();
-        Finish(exitOutput);
-        Err(QStringLiteral("kvctl: cannot write the CSV log %1; it ends with its last whole row (%2 rows added)\n")
-                .arg(what)
-                .arg(csv_->Rows()));
-    }
+    if (!csv_->Append((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()))
+        Fail(exitOutput, QStringLiteral("cannot write the CSV log %1; it ends with its last whole row (%2 rows added)")
+                             .arg(csv_->Error())
+                             .arg(csv_->Rows()));
 }
 
 namespace {
@@ -74,13 +82,19 @@ bool TKvCtl::WatchOpenCsv() {
     QString error;
     switch (TCsvLog::Open(a_->csv, kCsvHeader, csv_, &error)) {
     case TCsvLog::TOpen::Opened:
+        if (csv_->CutBytes() > 0)
+            Err(QStringLiteral("kvctl: %1 ended in a row cut short (%2 bytes, the trace of a crash); taken out before "
+                               "the rows of this run\n")
+                    .arg(csv_->Path())
+                    .arg(csv_->CutBytes()));
         return true;
     case TCsvLog::TOpen::Refused:
+        Fail(exitUsage, error);
+        break;
     case TCsvLog::TOpen::Failed:
+        Fail(exitOutput, QStringLiteral("cannot write the CSV log %1").arg(error));
         break;
     }
-    Finish(exitUsage);
-    Err(QStringLiteral("kvctl: %1\n").arg(error));
     return false;
 }
 
@@ -90,9 +104,14 @@ void TKvCtl::RunWatch() {
         // A log that will be refused is refused before the port is opened;
         // the file itself is opened only after the device's first answer.
         QString error;
-        if (TCsvLog::Check(a.csv, kCsvHeader, &error) != TCsvLog::TOpen::Opened) {
-            Err(QStringLiteral("kvctl: %1\n").arg(error));
-            Finish(exitUsage);
+        switch (TCsvLog::Check(a.csv, kCsvHeader, &error)) {
+        case TCsvLog::TOpen::Opened:
+            break;
+        case TCsvLog::TOpen::Refused:
+            Fail(exitUsage, error);
+            return;
+        case TCsvLog::TOpen::Failed:
+            Fail(exitOutput, QStringLiteral("cannot write the CSV log %1; nothing was sent").arg(error));
             return;
         }
     }
@@ -106,7 +125,14 @@ void TKvCtl::RunWatch() {
     reopenTimer_ = timers.createTimer(kReopenMs, false, [this] { WatchReopen(); });
     if (a.forSeconds > 0) {
         forTimer_ = timers.createTimer(static_cast<int>(std::min(std::ceil(a.forSeconds * 1000.0), 2147483647.0)), true,
-                                       [this] { Finish(exitOK); });
+                                       [this] {
+                                           // A device that never answered is no watch that went well.
+                                           if (answered_)
+                                               Finish(exitOK);
+                                           else
+                                               Fail(exitNoAnswer, QStringLiteral("the device on %1 never answered in %2")
+                                                                      .arg(a_->port, DurationText(a_->forSeconds)));
+                                       });
         forTimer_->start();
     }
     link_->OnMBDeviceLost = [this] { WatchHungUp(); };
@@ -124,6 +150,7 @@ void TKvCtl::RunWatch() {
         }
         if (end.Command != kv::cmdPoll)
             return;
+        answered_ = answered_ || end.Done;
         if (!end.Done) {
             if (end.Status != stClosedPort && !silent_) {
                 silent_ = true;

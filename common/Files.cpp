@@ -4,6 +4,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -108,6 +109,79 @@ bool WriteFileWhole(const QString& path, const QByteArray& data, QString* error)
     return false;
 }
 
+bool WriteToStream(const QString& path, const QByteArray& data, QString* error) {
+    // Non-blocking: a pipe without a reader is an error, not a wait; WriteAll
+    // waits for room where the reader is slow.
+    const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
+    int err = fd < 0 ? errno : 0;
+    struct stat st {};
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+        err = EINVAL; // a regular file is written whole, never as a stream
+    if (fd >= 0 && err == 0 && !WriteAll(fd, data.constData(), data.size(), err) && err == 0)
+        err = EIO;
+    if (fd >= 0)
+        ::close(fd);
+    if (err == 0)
+        return true;
+    if (error)
+        *error = QStringLiteral("%1: %2").arg(path, Reason(err));
+    return false;
+}
+
+QString CannotWrite(const QString& path, TWriteWay way) {
+    const std::string name = Name(path);
+    const auto because = [&](int err) { return QStringLiteral("%1: %2").arg(path, Reason(err)); };
+    // Asked as the kernel would answer the write: a read-only file system
+    // says so also to root.
+    const auto writable = [](const std::string& p, int mode) {
+        return ::faccessat(AT_FDCWD, p.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+    };
+    std::string folder = name.substr(0, name.rfind('/') == std::string::npos ? 0 : name.rfind('/'));
+    if (name.rfind('/') == 0)
+        folder = "/";
+    else if (folder.empty())
+        folder = ".";
+    struct stat st {};
+    if (::stat(name.c_str(), &st) != 0) {
+        if (errno != ENOENT)
+            return because(errno);
+        // A new file: its folder must take it.
+        struct stat dir {};
+        if (::stat(folder.c_str(), &dir) != 0)
+            return because(errno);
+        if (!S_ISDIR(dir.st_mode))
+            return because(ENOTDIR);
+        if (const int err = writable(folder, W_OK | X_OK))
+            return because(err);
+        return {};
+    }
+    if (S_ISDIR(st.st_mode))
+        return because(EISDIR);
+    if (way == TWriteWay::Stream && S_ISREG(st.st_mode))
+        return because(EINVAL);
+    if (way != TWriteWay::Whole && !S_ISREG(st.st_mode)) {
+        // A device or a pipe: what it takes shows when it is written.
+        if (const int err = writable(name, W_OK))
+            return because(err);
+        return {};
+    }
+    if (!S_ISREG(st.st_mode))
+        return QStringLiteral("%1 is not a regular file").arg(path);
+    // A file the user made read-only stays so, also for root.
+    if ((st.st_mode & 0222) == 0)
+        return because(EACCES);
+    if (const int err = writable(name, W_OK))
+        return because(err);
+    if (way == TWriteWay::Whole) {
+        if (IniFile::UntrustedLink(name))
+            return QStringLiteral("%1 is a link of another user; not written").arg(path);
+        // The new text takes the old one's place by a rename in the folder.
+        if (const int err = writable(folder, W_OK | X_OK))
+            return because(err);
+    }
+    return {};
+}
+
 QString WriteNewFile(const QString& stem, const QByteArray& data, QString* error) {
     const std::string_view text(data.constData(), static_cast<std::size_t>(data.size()));
     for (int i = 0; i < 1000; ++i) {
@@ -144,9 +218,19 @@ TCsvLog::TOpen TCsvLog::Check(const QString& path, const QByteArray& header, QSt
 
 TCsvLog::TOpen TCsvLog::Open(const QString& path, const QByteArray& header, std::unique_ptr<TCsvLog>& log,
                              QString* error) {
-    // Never O_TRUNC: what the file holds stays, whatever happens next.
-    const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK,
-                          0644);
+    // Never O_TRUNC: what the file holds stays, whatever happens next. A
+    // file this call creates is known as its own, so that a header the disk
+    // refuses leaves no empty log behind.
+    const QByteArray name = QFile::encodeName(path);
+    constexpr int kFlags = O_RDWR | O_APPEND | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    bool created = false;
+    int fd = ::open(name.constData(), kFlags);
+    if (fd < 0 && errno == ENOENT) {
+        fd = ::open(name.constData(), kFlags | O_CREAT | O_EXCL, 0644);
+        created = fd >= 0;
+        if (fd < 0 && errno == EEXIST) // another writer made it just now
+            fd = ::open(name.constData(), kFlags);
+    }
     if (fd < 0) {
         if (error)
             *error = QStringLiteral("%1: %2").arg(path, Reason(errno));
@@ -163,14 +247,51 @@ TCsvLog::TOpen TCsvLog::Open(const QString& path, const QByteArray& header, std:
     }
     ::fcntl(fd, F_SETFL, O_APPEND);
     std::unique_ptr<TCsvLog> l(new TCsvLog(fd, path));
-    if ((empty && !l->Append(header + '\n')) || (last != '\n' && !l->Append(QByteArray(1, '\n')))) {
+    if (last != '\n' && !l->CutTornRow()) {
         if (error)
             *error = l->Error();
+        return TOpen::Failed;
+    }
+    if (empty && !l->Append(header + '\n')) {
+        if (error)
+            *error = l->Error();
+        if (created)
+            (void)::unlink(name.constData());
         return TOpen::Failed;
     }
     l->rows_ = 0;
     log = std::move(l);
     return TOpen::Opened;
+}
+
+bool TCsvLog::CutTornRow() {
+    // The log's last line ending ends its last whole row; what follows is a
+    // row a crash cut short. A header without its ending gets one instead.
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) {
+        error_ = QStringLiteral("%1: %2").arg(path_, Reason(errno));
+        return false;
+    }
+    off_t end = st.st_size;
+    char block[4096];
+    while (end > 0) {
+        const off_t from = std::max<off_t>(0, end - static_cast<off_t>(sizeof block));
+        const ssize_t n = ::pread(fd_, block, static_cast<std::size_t>(end - from), from);
+        if (n <= 0)
+            break;
+        for (ssize_t i = n; i-- > 0;)
+            if (block[i] == '\n') {
+                const off_t keep = from + i + 1;
+                if (::ftruncate(fd_, keep) != 0) {
+                    error_ = QStringLiteral("%1: %2").arg(path_, Reason(errno));
+                    return false;
+                }
+                cut_ = st.st_size - keep;
+                return true;
+            }
+        end = from;
+    }
+    return Append(QByteArray(1, '\n'));
 }
 
 TCsvLog::~TCsvLog() {

@@ -27,6 +27,22 @@ inline bool IsStandardOutput(const QString& path) { return path == QLatin1String
 // file is then untouched.
 bool WriteFileWhole(const QString& path, const QByteArray& data, QString* error);
 
+// Writes data to what stands under the name when that is no regular file:
+// a device (/dev/stdout, /dev/null) or a pipe with a reader, as one stream,
+// without a temporary file. A pipe without a reader fails (ENXIO) instead of
+// waiting for one. False with `error` set.
+bool WriteToStream(const QString& path, const QByteArray& data, QString* error);
+
+// How a file is to be written: whole (WriteFileWhole, a rename in its
+// folder), added to (the CSV log), or as a stream (WriteToStream).
+enum class TWriteWay { Whole, Append, Stream };
+// Why a file of this name cannot be written that way now, with the name and
+// the system's reason ("out/x.kvs: Read-only file system"); empty when
+// nothing that can be seen before writing stands in the way. So a command
+// finds a missing folder, a read-only file system or a file it may not
+// change before it touches a device; a full disk shows only when written.
+QString CannotWrite(const QString& path, TWriteWay way);
+
 // Creates a new file with data under the first free one of stem + ".kvs",
 // stem + "-1.kvs", stem + "-2.kvs", ...; never over a file that exists, also
 // not one that a parallel run creates at the same moment. The name written,
@@ -41,9 +57,11 @@ public:
         Refused,  // a file with another first line, or no regular file: untouched
         Failed,   // the system refused (no such folder, no permission, disk full)
     };
-    // Opens or creates the log. A log that ended in a torn row (a crash) is
-    // given its line ending first, so the next row starts on a line of its
-    // own. `error` says why when not Opened.
+    // Opens or creates the log. A log that ends in a row cut short (a crash
+    // in the middle of a write) loses that part row, so that the rows added
+    // stand whole and none is short (CutBytes says how many bytes went). A
+    // log this call created and could not give its header is removed again.
+    // `error` says why when not Opened.
     static TOpen Open(const QString& path, const QByteArray& header, std::unique_ptr<TCsvLog>& log, QString* error);
     // What Open would say about the file's header, without creating or
     // changing it (Opened for a file that does not exist yet). Whether
@@ -60,14 +78,18 @@ public:
     bool Append(const QByteArray& row);
     const QString& Path() const { return path_; }
     long long Rows() const { return rows_; }
+    // The bytes of a cut-short last row that Open took out.
+    long long CutBytes() const { return cut_; }
     // Empty, or why the last Append failed.
     const QString& Error() const { return error_; }
 
 private:
     TCsvLog(int fd, QString path) : fd_(fd), path_(std::move(path)) {}
+    bool CutTornRow();
     int fd_;
     QString path_;
     long long rows_ = 0;
+    long long cut_ = 0;
     QString error_;
 };
 

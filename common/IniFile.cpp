@@ -808,4 +808,25 @@ std::vector<IniSnapshot::Item> IniSnapshot::Items() const {
     return items;
 }
 
+int IniSnapshot::SectionCount(std::string_view section) const {
+    int n = 0;
+    for (const Line& line : doc_->lines)
+        n += line.kind == Kind::Section && SameName(line.name, Trim(section));
+    return n;
+}
+
+int IniSnapshot::KeyCount(std::string_view section, std::string_view key) const {
+    const long first = FindSection(*doc_, Trim(section));
+    if (first < 0)
+        return 0;
+    int n = 0;
+    for (std::size_t i = static_cast<std::size_t>(first) + 1; i < doc_->lines.size(); ++i) {
+        const Line& line = doc_->lines[i];
+        if (line.kind == Kind::Section)
+            break;
+        n += line.kind == Kind::Key && SameName(line.name, Trim(key));
+    }
+    return n;
+}
+
 } // namespace kv

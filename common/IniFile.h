@@ -144,6 +144,12 @@ public:
     std::string ReadString(std::string_view section, std::string_view key, std::string_view def) const;
     int ReadInteger(std::string_view section, std::string_view key, int def) const;
     bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+    // How often the section's header stands in the text, and how often the
+    // key stands in the section's first occurrence. The lookups above take
+    // the first of each: more than one is a text that says two things (two
+    // files run together, a key typed twice).
+    int SectionCount(std::string_view section) const;
+    int KeyCount(std::string_view section, std::string_view key) const;
 
     // Every line that is not blank or a comment, in order, for a reader that
     // must refuse what the lookups pass over: a key given twice, a section

@@ -119,14 +119,18 @@ std::string FormatPicture(double value, std::string_view picture, char sep) {
     return out;
 }
 
-bool ParseDecimal(std::string_view text, char sep, double& out) {
+namespace {
+
+// The text as from_chars takes it: blanks around it gone, `sep` as a full
+// stop, one leading plus dropped. False when it cannot be a number.
+bool NormalizeDecimal(std::string_view text, char sep, std::string& s) {
     while (!text.empty() && (text.front() == ' ' || text.front() == '\t'))
         text.remove_prefix(1);
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t'))
         text.remove_suffix(1);
     if (text.empty() || text.size() > 64)
         return false;
-    std::string s(text);
+    s.assign(text);
     bool seenSep = false;
     for (char& c : s) {
         if (c == sep) {
@@ -138,21 +142,70 @@ bool ParseDecimal(std::string_view text, char sep, double& out) {
             return false; // a full stop that is not the separator
         }
     }
-    const char* first = s.data();
-    const char* last = s.data() + s.size();
     // One sign only: from_chars takes a minus itself, so a plus is dropped
     // here and a sign after it ("+-5") refused.
-    if (*first == '+') {
-        ++first;
-        if (first != last && (*first == '-' || *first == '+'))
+    if (s.front() == '+') {
+        s.erase(0, 1);
+        if (s.empty() || s.front() == '-' || s.front() == '+')
             return false;
     }
+    return true;
+}
+
+} // namespace
+
+bool ParseDecimal(std::string_view text, char sep, double& out) {
+    std::string s;
+    if (!NormalizeDecimal(text, sep, s))
+        return false;
     double v = 0;
-    const auto r = std::from_chars(first, last, v, std::chars_format::general);
-    if (r.ec != std::errc{} || r.ptr != last || !std::isfinite(v))
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (r.ec != std::errc{} || r.ptr != s.data() + s.size() || !std::isfinite(v))
         return false;
     out = v;
     return true;
+}
+
+bool ParseDecimal(std::string_view text, char sep, float& out, bool* beyond) {
+    if (beyond)
+        *beyond = false;
+    std::string s;
+    double wide = 0;
+    if (!ParseDecimal(text, sep, wide) || !NormalizeDecimal(text, sep, s))
+        return false;
+    float v = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), v, std::chars_format::general);
+    if (r.ec == std::errc::result_out_of_range && std::fabs(wide) < 1.0) {
+        // Below the smallest single: it is a zero of its sign.
+        out = std::signbit(wide) ? -0.0f : 0.0f;
+        return true;
+    }
+    if (r.ec != std::errc{} || r.ptr != s.data() + s.size() || !std::isfinite(v)) {
+        if (beyond)
+            *beyond = true;
+        return false;
+    }
+    out = v;
+    return true;
+}
+
+std::string SingleText(float value, char sep) {
+    char buf[32];
+    const auto r = std::to_chars(buf, buf + sizeof buf, value);
+    std::string s(buf, r.ptr);
+    for (char& c : s)
+        if (c == '.')
+            c = sep;
+    return s;
+}
+
+double SingleDecimal(float value) {
+    if (!std::isfinite(value))
+        return value;
+    const std::string text = SingleText(value);
+    double d = value;
+    std::from_chars(text.data(), text.data() + text.size(), d);
+    return d;
 }
 
 } // namespace kv

@@ -35,5 +35,18 @@ bool ParseDecimal(std::string_view text, char sep, double& out);
 inline bool ParseDecimal(std::string_view text, double& out) {
     return ParseDecimal(text, DecimalSeparator(), out);
 }
+// The same text read straight into a single (no rounding to a double on the
+// way, which could land a text between two singles on the wrong one). False
+// also when the value lies beyond a single's range (it would be an infinity);
+// `beyond` then says so, and `out` is left alone.
+bool ParseDecimal(std::string_view text, char sep, float& out, bool* beyond = nullptr);
+
+// The shortest text that reads back as the same single, with `sep` as the
+// decimal separator: 149.96f is "149.96", not "149.960007". "nan", "inf" and
+// "-inf" for what is no number.
+std::string SingleText(float value, char sep = '.');
+// The double that SingleText's text stands for: a JSON number that shows as
+// 149.96 and reads back as the same single (not 149.9600067138672).
+double SingleDecimal(float value);
 
 } // namespace kv

@@ -6,6 +6,7 @@
 #include <QFile>
 
 #include <algorithm>
+#include <optional>
 #include <cfloat>
 #include <string>
 #include <vector>
@@ -126,8 +127,15 @@ int SelectItem(int value, int count) {
 }
 
 float ScalingValue(const QString& text, double fallback, char sep) {
+    // Straight into a single: a text that names a single (a kvctl backup's)
+    // gives exactly that single back.
+    const std::string t = text.toStdString();
+    float exact = 0;
+    bool beyond = false;
+    if (ParseDecimal(t, sep, exact, &beyond))
+        return exact;
     double v = fallback;
-    if (!ParseDecimal(text.toStdString(), sep, v))
+    if (!beyond || !ParseDecimal(t, sep, v))
         v = fallback;
     // The device is never sent an infinity.
     return static_cast<float>(std::clamp(v, -static_cast<double>(FLT_MAX), static_cast<double>(FLT_MAX)));
@@ -183,6 +191,16 @@ SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& format
     p.DisableErrorSignal = (record.ErrorSignalFlags & errsig::Disabled) != 0;
     p.ErrorHigh = (record.ErrorSignalFlags & errsig::High) != 0;
     p.ErrorLow = !p.ErrorHigh;
+    return p;
+}
+
+QString ExactScalingText(float value, char sep) { return QString::fromStdString(SingleText(value, sep)); }
+
+SettingsPage ExactPageFromRecord(const SettingsRecord& record, char sep) {
+    DisplayFormats formats;
+    SettingsPage p = PageFromRecord(record, formats, sep);
+    p.FizikaiForOutL = ExactScalingText(record.FizikaiForOutL, sep);
+    p.FizikaiForOutH = ExactScalingText(record.FizikaiForOutH, sep);
     return p;
 }
 
@@ -317,31 +335,48 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep, FileSeparators s
         return load;
     }
 
+    // A text that says two things: the reader takes the first, the writer
+    // may have meant the second (two files run together, a key typed twice).
+    for (const char* section : {"Header", kSettings})
+        if (const int n = ini.SectionCount(section); n > 1)
+            load.problems << QStringLiteral("section [%1] stands %2 times").arg(QLatin1String(section)).arg(n);
+    const auto once = [&](const char* section, const char* key) {
+        if (const int n = ini.KeyCount(section, key); n > 1)
+            load.problems << QStringLiteral("%1 is given %2 times").arg(QLatin1String(key)).arg(n);
+    };
+    once("Header", "KV");
+
     SettingsPage& p = load.page;
-    // An integer key as read: `none` when missing or not an integer.
-    const auto integer = [&](const char* key, int none) {
+    // An integer key as read: none when missing or not an integer.
+    const auto integer = [&](const char* key) -> std::optional<int> {
+        once(kSettings, key);
         std::string text;
-        int value = none;
-        if (!ini.Find(kSettings, key, text))
+        int value = 0;
+        if (!ini.Find(kSettings, key, text)) {
             load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(key));
-        else if (!IniFile::ParseInteger(text, value)) {
-            value = none;
+            return std::nullopt;
+        }
+        if (!IniFile::ParseInteger(text, value)) {
             load.problems << QStringLiteral("%1 %2 is not an integer").arg(QLatin1String(key), Quoted(text, ini.HasBom()));
+            return std::nullopt;
         }
         return value;
     };
     for (const TGroupKey& g : kGroupKeys) {
-        const int v = integer(g.key, -1);
-        if (v >= g.count || v < -1)
-            load.problems << QStringLiteral("%1 %2 is out of range 0-%3").arg(QLatin1String(g.key)).arg(v).arg(g.count - 1);
-        p.*g.field = SelectItem(v, g.count);
+        const std::optional<int> v = integer(g.key);
+        // -1, no selection, is what a write sends as the first item: no
+        // value a careful reader takes.
+        if (v && (*v >= g.count || *v < 0))
+            load.problems << QStringLiteral("%1 %2 is out of range 0-%3").arg(QLatin1String(g.key)).arg(*v).arg(g.count - 1);
+        p.*g.field = SelectItem(v.value_or(-1), g.count);
     }
     for (const TCheckKey& c : kCheckKeys)
-        p.*c.field = integer(c.key, 0) != 0;
+        p.*c.field = integer(c.key).value_or(0) != 0;
     // Checking one error level unchecks the other; unchecking leaves it.
     if (p.ErrorHigh)
         p.ErrorLow = false;
     for (const TTextKey& t : kTextKeys) {
+        once(kSettings, t.key);
         std::string text;
         if (!ini.Find(kSettings, t.key, text))
             load.problems << QStringLiteral("%1 is missing").arg(QLatin1String(t.key));
@@ -352,8 +387,14 @@ SettingsFileLoad LoadSettings(const IniSnapshot& ini, char sep, FileSeparators s
         p.*t.field = DecodeSettingsText(text, ini.HasBom());
         if (separators == FileSeparators::Either)
             p.*t.field = WithDecimalSeparator(p.*t.field, sep);
-        double v;
-        if (!ParseDecimal((p.*t.field).toStdString(), sep, v))
+        float v;
+        bool beyond = false;
+        if (ParseDecimal((p.*t.field).toStdString(), sep, v, &beyond))
+            continue;
+        if (beyond)
+            load.problems << QStringLiteral("%1 %2 is beyond what the device holds (%3 at most; sent as that)")
+                                 .arg(QLatin1String(t.key), Quoted(text, ini.HasBom()), ExactScalingText(FLT_MAX, sep));
+        else
             load.problems << QStringLiteral("%1 %2 is not a number here (sent as %3)")
                                  .arg(QLatin1String(t.key), Quoted(text, ini.HasBom()), QString::number(t.fallback, 'f', 1));
     }

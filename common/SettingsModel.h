@@ -95,6 +95,17 @@ std::optional<OutputCaptions> CaptionsForOutput(int outputMode);
 SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& formats,
                             char sep = DecimalSeparator());
 
+// A scaling value as the shortest text that reads back as the same single
+// ("-12.345", "149.96", "250.25"), with `sep`: what a file must hold to give
+// the device its value back bit for bit. The display picture of the mode
+// rounds it ("-12.3", "150.0").
+QString ExactScalingText(float value, char sep = DecimalSeparator());
+// The page that holds a device's record exactly, for files that are to
+// restore it (kvctl's backups and settings get): PageFromRecord's selections,
+// the scaling values as ExactScalingText. The window's page keeps the
+// display pictures.
+SettingsPage ExactPageFromRecord(const SettingsRecord& record, char sep = DecimalSeparator());
+
 // --- The .kvs file.
 
 inline constexpr char kSettingsFileHeader[] = "KV5510/KV7730";

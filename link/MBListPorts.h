@@ -16,6 +16,10 @@ QStringList SerialPortCandidates(const QString& sysClassTty);
 // The paths of a ':'-separated list such as KV_EXTRA_PORTS, empty parts skipped.
 QStringList ExtraPortCandidates(const QString& list);
 
+// Whether the path is a terminal device (a serial port, a pseudo-terminal),
+// learnt from its device numbers without opening it.
+bool IsTtyDevice(const QString& path);
+
 // Whether the port can be opened right now: a tty that no other program
 // holds (nor this one) and that this user may read and write. Learnt without
 // opening it, so that a device on the line sees no DTR or RTS pulse.

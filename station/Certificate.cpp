@@ -2,6 +2,7 @@
 
 #include "CertificateText.h"
 #include "Files.h"
+#include "NumberPicture.h"
 #include "StatusTexts.h"
 
 #include <QCoreApplication>
@@ -18,18 +19,6 @@ namespace kv::cert {
 namespace {
 
 QString Q(const std::string& s) { return QString::fromStdString(s); }
-
-// The value a single stands for, as the shortest decimal that reads back as
-// the same single: 500.12f is written 500.12, not 500.1199951171875.
-double SingleValue(float f) {
-    if (!std::isfinite(f))
-        return f;
-    char buf[64];
-    const auto r = std::to_chars(buf, buf + sizeof buf, f);
-    double d = f;
-    std::from_chars(buf, r.ptr, d);
-    return d;
-}
 
 // A difference without the noise of binary fractions (500.03 - 500 is
 // 0.029999999999972715): to a nanounit, far below any meter's resolution.
@@ -140,7 +129,7 @@ bool WithinTolerance(const TCheck& c, const std::optional<double>& measured) {
 
 std::vector<TWrittenValue> WrittenValues(const InputCalibrationRecord& r) {
     auto i = [](const char* n, std::int32_t v) { return TWrittenValue{QString::fromLatin1(n), double(v), true}; };
-    auto s = [](const char* n, float v) { return TWrittenValue{QString::fromLatin1(n), SingleValue(v), false}; };
+    auto s = [](const char* n, float v) { return TWrittenValue{QString::fromLatin1(n), SingleDecimal(v), false}; };
     // The record's own order.
     return {i("OFFSET_CH0", r.OFFSET_CH0),       i("OFFSET_CH1_REF_500", r.OFFSET_CH1_REF_500),
             i("OFFSET_CH1_REF_5K", r.OFFSET_CH1_REF_5K), i("OFFSET_CH1_3W_500", r.OFFSET_CH1_3W_500),

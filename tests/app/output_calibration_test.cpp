@@ -215,6 +215,11 @@ TEST(OutputCalibrationSteps, NextStoresTheForcedValueAndBackTakesItsLinesAway) {
     const std::string sep(43, '-');
     EXPECT_EQ(r.Log(), (std::vector<std::string>{"Lépés 1:", "PWMForIL =  1", sep, "Lépés 2:", "PWMForIH = 54 000", sep,
                                                  "Lépés 4:", "PWMForUL = 10 900", sep, "Lépés 5:", "PWMForUH = 54 601"}));
+    // What was stored is what was forced: step 1 at 0 forced and stored 1.
+    EXPECT_EQ(r.f().PWMForIL, 1);
+    EXPECT_EQ(r.f().PWMForIH, 54000);
+    EXPECT_EQ(r.f().PWMForUL, 10900);
+    EXPECT_EQ(r.f().PWMForUH, 54601);
     EXPECT_EQ(r.NextPWMWord(), 32750);
 }
 
@@ -331,6 +336,19 @@ TEST(OutputCalibrationForcing, EndsWithEveryWayOfLeavingThePage) {
         {"closing the port", [](TRig& r) { r.OpenClose()->click(); }, nullptr, false, true},
         {"a hang-up", [](TRig& r) { r.device->HangUp(); }, nullptr, false},
         {"closing the window", [](TRig& r) { r.f().close(); }, nullptr, false, true},
+        // A second close while the closing poll is under way waits for it too.
+        {"closing the port twice",
+         [](TRig& r) {
+             r.OpenClose()->click();
+             r.OpenClose()->click();
+         },
+         nullptr, false, true},
+        {"closing the window twice",
+         [](TRig& r) {
+             r.f().close();
+             r.f().close();
+         },
+         nullptr, false, true},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);

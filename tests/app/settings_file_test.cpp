@@ -318,3 +318,27 @@ TEST(SettingsFile, ErrorBoxHasOneOkButton) {
     EXPECT_EQ(buttons, 1);
     EXPECT_EQ(TForm_Main::kSaveFailedText.indexOf("\n\r"), 18);
 }
+
+// kvctl's backups hold the device's values exactly, with the machine's
+// separator: the window loads one under either locale and its write gives
+// the device the same record, byte for byte (the page's own save keeps the
+// display pictures).
+TEST(SettingsFile, TheWindowLoadsKvctlsExactBackups) {
+    // Thermocouple K, 4 wires, CJC 1, -12.345 .. 250.25, 0-20 mA, error high.
+    const kv::SettingsRecord held{2, 4, 3, 1, 0, -12.345f, 250.25f, 1, kv::errsig::High};
+    for (const char sep : {'.', ','}) {
+        SCOPED_TRACE(std::string(1, sep));
+        TSeparator locale(sep);
+        TFileRig rig(true);
+        rig.Open();
+        ASSERT_TRUE(rig.RunUntil(kv::cmdReadSettings));
+        rig.Put("backup.kvs", QByteArray::fromStdString(kv::SettingsFileText(kv::ExactPageFromRecord(held), QDate(2026, 12, 6))));
+        rig.Load(rig.Path("backup.kvs"));
+        EXPECT_TRUE(rig.messages.isEmpty()) << rig.messages.join(' ').toStdString();
+        EXPECT_EQ(rig.form->Edit_FizikaiForOutL->text(), QStringLiteral("-12") + QLatin1Char(sep) + QStringLiteral("345"));
+        EXPECT_EQ(rig.form->Edit_FizikaiForOutH->text(), QStringLiteral("250") + QLatin1Char(sep) + QStringLiteral("25"));
+        rig.form->SpeedButton_WriteSettingsToInstrument->setDown(true);
+        ASSERT_TRUE(rig.RunUntil(kv::cmdWriteSettings));
+        EXPECT_EQ(rig.ended.back().sent, held.Encode());
+    }
+}

@@ -101,8 +101,10 @@ TEST(CalibrateInput, ThreeBoardsUnattendedAsTheWindowsWizardWouldCalibrateThem) 
         const auto [windowRecord, windowLog] = WindowWizard(Board(seed));
         EXPECT_EQ(record, windowRecord);
 
-        // The certificate: stdout's JSON is the file's.
-        const QJsonObject j = QJsonDocument::fromJson(rig.out).object();
+        // The certificate: stdout's JSON is the file's, with kvctl's exit code.
+        QJsonObject j = QJsonDocument::fromJson(rig.out).object();
+        EXPECT_EQ(j.take(QStringLiteral("exit_code")).toInt(-1), 0);
+        EXPECT_TRUE(j.take(QStringLiteral("error")).isNull());
         QFile file(kv::cert::JsonPathFor(pdf));
         ASSERT_TRUE(file.open(QIODevice::ReadOnly));
         EXPECT_EQ(QJsonDocument::fromJson(file.readAll()).object(), j);

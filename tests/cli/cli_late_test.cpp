@@ -7,6 +7,8 @@
 #include "SettingsModel.h"
 
 #include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTemporaryDir>
 
 using clitest::TCtlRig;
@@ -23,10 +25,8 @@ kv::SettingsRecord Held() {
     return r;
 }
 
-kv::SettingsPage PageOf(const kv::SettingsRecord& r) {
-    kv::DisplayFormats formats;
-    return kv::PageFromRecord(r, formats);
-}
+// A backup holds the record's values exactly.
+kv::SettingsPage PageOf(const kv::SettingsRecord& r) { return kv::ExactPageFromRecord(r); }
 
 // The answers turn late `afterMs` into the command, and stay late.
 void RunLate(TCtlRig& rig, const QStringList& args, std::int64_t afterMs) {
@@ -56,7 +56,11 @@ TEST(KvctlLate, SettingsGetFailsOrGivesTheDevicesSettings) {
         } else {
             EXPECT_EQ(rig.ctl->ExitCode(), 3);
             EXPECT_TRUE(S(rig.err).contains(kCrossed)) << S(rig.err).toStdString();
-            EXPECT_TRUE(rig.out.isEmpty());
+            // The failure's object: no settings, the exit code and why.
+            const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
+            EXPECT_TRUE(o["settings"].isNull()) << S(rig.out).toStdString();
+            EXPECT_EQ(o["exit_code"].toInt(), 3);
+            EXPECT_TRUE(o["error"].toString().contains(kCrossed));
         }
     }
 }

@@ -1,4 +1,5 @@
 // The settings page's rules without widgets: record <-> page <-> .kvs file.
+#include "NumberPicture.h"
 #include "SettingsModel.h"
 
 #include <QDir>
@@ -11,8 +12,12 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cfloat>
+#include <cmath>
 #include <csignal>
+#include <cstring>
 #include <functional>
+#include <random>
 
 namespace {
 
@@ -290,4 +295,136 @@ TEST_F(SettingsFileTest, WhatIsSavedLoadsUpToOneLimit) {
     p.FizikaiForOutL = QString(100, QLatin1Char('1'));
     EXPECT_FALSE(kv::SaveSettingsFile(path, p, kDay, nullptr, kHu));
     EXPECT_EQ(Get(), nearly);
+}
+
+// ---- exact values, for files that are to give a device its settings back --
+
+namespace {
+
+std::uint32_t Bits(float f) {
+    std::uint32_t u;
+    std::memcpy(&u, &f, sizeof u);
+    return u;
+}
+
+} // namespace
+
+// The shortest text of a single reads back as the very same single, with
+// either separator: a backup restores the device's bits, not a rounding.
+TEST(SettingsModel, ExactScalingTextsReadBackBitForBit) {
+    std::vector<float> values = {-12.345f, 149.96f, 250.25f, 0.1f, -0.0f, 1e-45f, 1.17549435e-38f, FLT_MAX, -FLT_MAX,
+                                 16777216.0f, 3.4028233e38f, 123456.79f, 1e-10f};
+    std::mt19937 rng(5510);
+    while (values.size() < 200000) {
+        const std::uint32_t u = static_cast<std::uint32_t>(rng());
+        float f;
+        std::memcpy(&f, &u, sizeof f);
+        if (std::isfinite(f))
+            values.push_back(f);
+    }
+    for (const char sep : {'.', ','}) {
+        std::size_t wrong = 0;
+        for (const float f : values) {
+            const QString text = kv::ExactScalingText(f, sep);
+            const float back = kv::ScalingValue(text, 99.0, sep);
+            if (Bits(back) != Bits(f) && ++wrong <= 5)
+                ADD_FAILURE() << text.toStdString() << " read back as " << kv::SingleText(back) << " (0x" << std::hex
+                              << Bits(f) << " -> 0x" << Bits(back) << ")";
+        }
+        EXPECT_EQ(wrong, 0u) << "with " << sep;
+    }
+    EXPECT_EQ(kv::ExactScalingText(-12.345f, ','), "-12,345");
+    EXPECT_EQ(kv::ExactScalingText(149.96f, '.'), "149.96");
+    // The display picture of the mode rounds them; the exact page does not.
+    kv::SettingsRecord r;
+    r.Mode = 2;
+    r.FizikaiForOutL = -12.345f;
+    r.FizikaiForOutH = 250.25f;
+    kv::DisplayFormats formats;
+    EXPECT_EQ(kv::PageFromRecord(r, formats, '.').FizikaiForOutH, "250.2");
+    const SettingsPage exact = kv::ExactPageFromRecord(r, '.');
+    EXPECT_EQ(exact.FizikaiForOutL, "-12.345");
+    EXPECT_EQ(exact.FizikaiForOutH, "250.25");
+    EXPECT_EQ(kv::RecordFromPage(exact, '.').Encode(), r.Encode());
+    // And through a file's text.
+    const kv::SettingsFileLoad load =
+        kv::LoadSettings(kv::IniSnapshot::FromText(kv::SettingsFileText(exact, kDay)), '.', kv::FileSeparators::Either);
+    EXPECT_TRUE(load.problems.isEmpty()) << load.problems.join("; ").toStdString();
+    EXPECT_EQ(kv::RecordFromPage(load.page, '.').Encode(), r.Encode());
+}
+
+// Bit 6 of the error flags is the high level, bit 7 the disabled signal:
+// each alone, so that a flag read from the other bit shows.
+TEST(SettingsModel, ErrorFlagsAreTwoBitsOfTheirOwn) {
+    const struct {
+        std::uint8_t flags;
+        bool high, disabled;
+    } rows[] = {{0x00, false, false}, {0x40, true, false}, {0x80, false, true}, {0xC0, true, true}, {0x3F, false, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(int(row.flags));
+        kv::SettingsRecord r;
+        r.ErrorSignalFlags = row.flags;
+        kv::DisplayFormats formats;
+        const SettingsPage p = kv::PageFromRecord(r, formats);
+        EXPECT_EQ(p.ErrorHigh, row.high);
+        EXPECT_EQ(p.ErrorLow, !row.high);
+        EXPECT_EQ(p.DisableErrorSignal, row.disabled);
+        EXPECT_EQ(kv::RecordFromPage(p).ErrorSignalFlags, row.flags & 0xC0);
+    }
+}
+
+// What kvctl refuses: a file that says two things, or asks for what the
+// device would get otherwise (-1 as the first item, an index at the item
+// count as the last, 1e39 as the largest single).
+TEST_F(SettingsFileTest, AmbiguousOrOutOfRangeFilesHaveProblems) {
+    const QByteArray good(kSaved);
+    const auto with = [&](const char* from, const char* to) { return QByteArray(good).replace(from, to); };
+    const struct {
+        const char* name;
+        QByteArray text;
+        const char* problem; // nullptr: none
+    } rows[] = {
+        {"as saved", good, nullptr},
+        {"two files run together", good + good, "section [Header] stands 2 times"},
+        {"[Settings] twice", good + "[Settings]\nRadioGroup_OutputMode=2\n", "section [Settings] stands 2 times"},
+        {"a key twice", with("RadioGroup_Mode=0\n", "RadioGroup_Mode=0\nradiogroup_mode = 2\n"),
+         "RadioGroup_Mode is given 2 times"},
+        {"a scaling text twice", with("Edit_FizikaiForOutH=100\n", "Edit_FizikaiForOutH=100\nEdit_FizikaiForOutH=150\n"),
+         "Edit_FizikaiForOutH is given 2 times"},
+        {"the header twice", with("KV=KV5510/KV7730\n", "KV=KV5510/KV7730\nKV=KV5510/KV7730\n"), "KV is given 2 times"},
+        {"1e39", with("Edit_FizikaiForOutH=100", "Edit_FizikaiForOutH=1e39"), "Edit_FizikaiForOutH \"1e39\" is beyond what the device holds"},
+        {"-1e39", with("Edit_FizikaiForOutL=0", "Edit_FizikaiForOutL=-1e39"), "Edit_FizikaiForOutL \"-1e39\" is beyond"},
+        {"the largest single", with("Edit_FizikaiForOutH=100", "Edit_FizikaiForOutH=3.4028235e38"), nullptr},
+        {"below the smallest single", with("Edit_FizikaiForOutH=100", "Edit_FizikaiForOutH=1e-60"), nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const kv::SettingsFileLoad load = kv::LoadSettings(kv::IniSnapshot::FromText(row.text.toStdString()), '.');
+        ASSERT_EQ(load.status, kv::SettingsFileLoad::Loaded);
+        if (!row.problem) {
+            EXPECT_TRUE(load.problems.isEmpty()) << load.problems.join("; ").toStdString();
+            continue;
+        }
+        EXPECT_TRUE(load.problems.join("; ").contains(QString::fromLatin1(row.problem)))
+            << load.problems.join("; ").toStdString();
+    }
+    // Each radio group: its last item is fine; -1 (no selection, sent as the
+    // first item) and the item count (selected as the last) are out of range.
+    const struct {
+        const char* key;
+        const char* saved;
+        int count;
+    } groups[] = {{"RadioGroup_Mode", "0", 8},         {"RadioGroup_Wires", "1", 3},
+                  {"RadioGroup_TCType", "3", 10},      {"RadioGroup_CJC", "0", 4},
+                  {"RadioGroup_RefreshTime", "0", 8},  {"RadioGroup_OutputMode", "0", 5}};
+    for (const auto& g : groups)
+        for (const int v : {g.count - 1, -1, g.count}) {
+            SCOPED_TRACE(std::string(g.key) + "=" + std::to_string(v));
+            const QByteArray text = QByteArray(good).replace(QByteArray(g.key) + '=' + g.saved, QByteArray(g.key) + '=' + QByteArray::number(v));
+            const QStringList problems = kv::LoadSettings(kv::IniSnapshot::FromText(text.toStdString()), '.').problems;
+            if (v == g.count - 1)
+                EXPECT_TRUE(problems.isEmpty()) << problems.join("; ").toStdString();
+            else
+                EXPECT_EQ(problems, QStringList{QStringLiteral("%1 %2 is out of range 0-%3").arg(QLatin1String(g.key)).arg(v).arg(g.count - 1)});
+        }
 }

@@ -216,6 +216,42 @@ TEST(CycleEndForcing, OneUnforcedPollThenNothing) {
     }
 }
 
+// While the closing poll waits for its start, nothing takes its place: a
+// command made pending then (a write pressed in the window) or a poll
+// composed with the forcing still on would leave the device forced.
+TEST(CycleEndForcing, NothingReplacesTheClosingPoll) {
+    const struct {
+        const char* what;
+        std::function<void(TCycleRig&)> request;
+    } cases[] = {
+        {"a settings write", [](TCycleRig& r) { r.cycle.StartCommand(kv::pendWriteSettings); }},
+        {"a calibration write", [](TCycleRig& r) { r.cycle.StartCommand(kv::pendWriteOutputCalibration); }},
+        {"a forced poll", [](TCycleRig& r) { r.cycle.StartPoll(); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        TCycleRig rig(false);
+        std::vector<std::pair<std::uint8_t, Bytes>> heard;
+        rig.Script([&](std::uint8_t command, const Bytes& data) -> std::optional<TCycleRig::TAnswer> {
+            heard.emplace_back(command, data);
+            return TCycleRig::TAnswer{0, command == kv::cmdPoll ? kv::PollAnswer{}.Encode() : Bytes{}};
+        });
+        rig.inputs.pwm = 12345;
+        rig.Open();
+        ASSERT_TRUE(rig.RunUntilDone(kv::cmdPoll));
+        const std::size_t before = heard.size();
+        int done = 0;
+        rig.cycle.EndForcing([&] { ++done; });
+        rig.clock.advance(5); // the closing poll waits for its start delay
+        c.request(rig);
+        rig.RunFor(10000);
+        EXPECT_EQ(done, 1);
+        ASSERT_EQ(heard.size(), before + 1) << "requests after the close was asked for";
+        EXPECT_EQ(heard.back().first, kv::cmdPoll);
+        EXPECT_EQ(Hex(heard.back().second), "00 00 00 EA 07 0C 06 00") << "the device was left forced";
+    }
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
