@@ -71,6 +71,11 @@ QString TKvCtl::HelpText(const QString& command) {
         "  --json          machine-readable output (schemas: kvctl help json)\n"
         "  --timeout MS    the link's answer time-out per try (default 1000; 5 tries)\n"
         "  --trace FILE    decoded log of every frame, time-out and damaged frame\n"
+        "  --lang hu|en    the language of status texts, settings captions and\n"
+        "                  certificates: Hungarian or English (default: Hungarian\n"
+        "                  under a Hungarian or the C locale, else English; a\n"
+        "                  certificate is English unless --lang says otherwise);\n"
+        "                  JSON field names and codes never change\n"
         "  -h, --help      this help, or the command's\n"
         "      --version   show the version and exit\n"
         "  --              ends the options: what follows are arguments\n");
@@ -244,7 +249,7 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--fixture"),  QStringLiteral("--references"),
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
-                                          QStringLiteral("--settle")};
+                                          QStringLiteral("--settle"),   QStringLiteral("--lang")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -309,6 +314,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.count = value.toLongLong(&ok), ok = ok && a.count >= 1;
             else if (arg == QLatin1String("--for"))
                 ok = ParseDuration(value, a.forSeconds);
+            else if (arg == QLatin1String("--lang"))
+                a.language = kv::lang::ParseLanguage(value), ok = a.language.has_value();
             if (!ok) {
                 Err(QStringLiteral("kvctl: bad value for %1: %2\n").arg(arg, value));
                 return false;

@@ -32,14 +32,16 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
         {QStringLiteral("type"), Q(t.DeviceType)},
         {QStringLiteral("pcb_identity_address"), a.PCBIdentityAddress},
         {QStringLiteral("firmware"), Q(t.Firmware)},
-        {QStringLiteral("calibration_date"), Q(t.CalibrationDate)},
+        // Values that scripts compare stay in the texts' own language; only
+        // the *_text and text fields follow kvctl's.
+        {QStringLiteral("calibration_date"), Q(kv::CalibrationDateText(a, kv::TTextLanguage::Source))},
         {QStringLiteral("working_time_minutes"), static_cast<double>(a.WorkingTime)},
-        {QStringLiteral("working_time"), Q(t.WorkingTime)}};
+        {QStringLiteral("working_time"), Q(kv::WorkingTimeText(a.WorkingTime, kv::TTextLanguage::Source))}};
     o[QStringLiteral("settings")] = QJsonObject{
         {QStringLiteral("mode"), modeIndex_},
-        {QStringLiteral("mode_text"), modeIndex_ >= 0 && modeIndex_ < 8 ? QString::fromUtf8(kModeCaptions[modeIndex_]) : QString()},
+        {QStringLiteral("mode_text"), modeIndex_ >= 0 && modeIndex_ < 8 ? Caption(kModeCaptions[modeIndex_]) : QString()},
         {QStringLiteral("cjc"), cjcIndex_},
-        {QStringLiteral("cjc_text"), cjcIndex_ >= 0 && cjcIndex_ < 4 ? QString::fromUtf8(kCJCCaptions[cjcIndex_]) : QString()}};
+        {QStringLiteral("cjc_text"), cjcIndex_ >= 0 && cjcIndex_ < 4 ? Caption(kCJCCaptions[cjcIndex_]) : QString()}};
     o[QStringLiteral("physical")] = QJsonObject{{QStringLiteral("value"), physical ? Number(a.PhysicalValue) : QJsonValue()},
                                                 {QStringLiteral("unit"), formats_.FizikaiErtekUnit},
                                                 {QStringLiteral("text"), Q(t.FizikaiErtek)}};
@@ -66,9 +68,10 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
                                                      {QStringLiteral("r100"), Number(a.RofPot100)},
                                                      {QStringLiteral("r0_text"), Q(t.RofPot0)},
                                                      {QStringLiteral("r100_text"), Q(t.RofPot100)}};
-    o[QStringLiteral("data_sources")] = QJsonArray{Q(t.RAM1DataSource), Q(t.RAM2DataSource)};
+    o[QStringLiteral("data_sources")] = QJsonArray{Q(kv::DataSourceText(a.RAM1DataSource, kv::TTextLanguage::Source)),
+                                                   Q(kv::DataSourceText(a.RAM2DataSource, kv::TTextLanguage::Source))};
     o[QStringLiteral("status")] = QJsonObject{{QStringLiteral("code"), a.StatusCode},
-                                              {QStringLiteral("text"), t.Status ? QJsonValue(QString::fromUtf8(t.Status)) : QJsonValue()}};
+                                              {QStringLiteral("text"), t.Status ? QJsonValue(Q(*t.Status)) : QJsonValue()}};
     o[QStringLiteral("calibration")] = QJsonObject{
         {QStringLiteral("input"), input},
         {QStringLiteral("output"), (a.CalibrationFlags & kv::calflag::Output) != 0},
@@ -103,7 +106,7 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     s += row("Firmware:", Q(t.Firmware));
     s += row("Calibration date:", Q(t.CalibrationDate));
     s += row("Working time:", Q(t.WorkingTime));
-    s += row("Input mode:", modeIndex_ >= 0 && modeIndex_ < 8 ? QString::fromUtf8(kModeCaptions[modeIndex_]) : QStringLiteral("?"));
+    s += row("Input mode:", modeIndex_ >= 0 && modeIndex_ < 8 ? Caption(kModeCaptions[modeIndex_]) : QStringLiteral("?"));
     s += row("Measured value:", Q(t.SzamitottErtek));
     s += row("Sensor value:", Q(t.FizikaiErtek));
     s += row("Output:", Q(t.OutputPercent));
@@ -116,7 +119,7 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     if (modeIndex_ == 3 || modeIndex_ == 4)
         s += row("Potentiometer:", QStringLiteral("0% = ") + Q(t.RofPot0) + QStringLiteral(", 100% = ") + Q(t.RofPot100));
     s += row("Data sources:", Q(t.RAM1DataSource) + QStringLiteral(", ") + Q(t.RAM2DataSource));
-    s += row("Status:", t.Status ? QString::fromUtf8(t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
+    s += row("Status:", t.Status ? Q(*t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
     s += row("Errors:", join(t.Errors));
     if (!t.Converter.empty())
         s += row("Converter:", join(t.Converter));
