@@ -130,8 +130,11 @@ QString JsonHelp() {
         "versions, never renamed or removed. The same thing has the same name in\n"
         "every schema. Times are ISO 8601 local time with the offset; numbers are\n"
         "JSON numbers whatever the locale (null where there is none); texts are the\n"
-        "window's, with the locale's decimal separator. A.B is field B of object A;\n"
-        "A[].B is field B of each object in the array A.\n");
+        "window's, with the locale's decimal separator. Names and codes never change\n"
+        "with the language: only the text fields (text, *_text) follow --lang; the\n"
+        "values scripts compare (calibration_date, working_time, data_sources, a\n"
+        "diff's values, a certificate's log) keep the window's own Hungarian.\n"
+        "A.B is field B of object A; A[].B is field B of each object in the array A.\n");
     for (const TJsonSchema& s : JsonSchemas()) {
         t += QStringLiteral("\n%1  (%2)\n").arg(QString::fromLatin1(s.name), QString::fromLatin1(s.command));
         for (const TJsonField& f : s.fields) {
