@@ -32,8 +32,9 @@ foreach(_lang en hu)
     list(APPEND _folders ${SOURCE_DIR}/${_f})
   endforeach()
   if(MODE STREQUAL "check")
+    # Always a fresh copy: file(COPY) skips a file whose time stamp matches.
     file(MAKE_DIRECTORY ${WORK_DIR})
-    file(COPY ${_ts} DESTINATION ${WORK_DIR})
+    file(COPY_FILE ${_ts} ${WORK_DIR}/kvsetup_${_lang}.ts)
     set(_ts ${WORK_DIR}/kvsetup_${_lang}.ts)
   endif()
   execute_process(
