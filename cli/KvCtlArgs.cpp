@@ -61,7 +61,8 @@ QString TKvCtl::ContractText() {
         "Locales: .kvs files are read with either decimal separator (a full stop or a\n"
         "  comma; there is no thousands separator) and written with the machine's, as\n"
         "  the setup program writes them; JSON numbers, CSV values and times never\n"
-        "  follow the locale.\n");
+        "  follow the locale. Status texts and settings captions follow --lang (or\n"
+        "  the locale); JSON names and codes and the CSV log's columns never do.\n");
 }
 
 QString TKvCtl::HelpText(const QString& command) {

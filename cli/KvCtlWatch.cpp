@@ -52,7 +52,8 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
         num(input, a.OutputLevel * 100.0f),
         num(kv::HasTemperature(a.InternalTemperature), a.InternalTemperature),
         QString::number(a.StatusCode),
-        quoted(Q(kv::StatusText(a.StatusCode).value_or(std::string()))),
+        // The log's rows read alike whatever language each run spoke.
+        quoted(Q(kv::StatusText(a.StatusCode, kv::TTextLanguage::Source).value_or(std::string()))),
         quoted(errors.join(QStringLiteral("; "))),
     };
     if (!csv_->Append((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8())) {

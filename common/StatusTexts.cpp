@@ -136,7 +136,7 @@ std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction) {
     return FormatPicture(percent, "0.00") + '%';
 }
 
-std::optional<std::string> StatusText(std::uint32_t code) {
+std::optional<std::string> StatusText(std::uint32_t code, TTextLanguage language) {
     static const char* const kTexts[] = {
         "OK",
         QT_TRANSLATE_NOOP("StatusTexts", "Súlyos hiba"),
@@ -147,7 +147,7 @@ std::optional<std::string> StatusText(std::uint32_t code) {
     };
     if (code >= std::size(kTexts))
         return std::nullopt;
-    return code == statusOK ? std::string(kTexts[code]) : Tr(kTexts[code]);
+    return code == statusOK ? std::string(kTexts[code]) : Tr(kTexts[code], language);
 }
 
 std::vector<std::string> ErrorWords(const PollAnswer& a) {

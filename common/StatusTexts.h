@@ -60,7 +60,7 @@ std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const D
 std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction);
 
 // Status code 0-5 as the status label writes it; none above 5.
-std::optional<std::string> StatusText(std::uint32_t code);
+std::optional<std::string> StatusText(std::uint32_t code, TTextLanguage language = TTextLanguage::Program);
 
 // The flag labels the window shows for this answer, in the window's order:
 // device errors, calibration state, converter over- and underflow.

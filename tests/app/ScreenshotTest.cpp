@@ -4,6 +4,7 @@
 #include "Piszkozat.h"
 #include "SpeedButton.h"
 #include "WindowFit.h"
+#include "status_support.h"
 
 #include <QApplication>
 #include <QDir>
@@ -150,23 +151,9 @@ TEST_F(Screenshots, WithDeveloperAccess) {
 TEST_F(Screenshots, LiveTextsAndDialogs) {
     auto f = Form(true);
     Answering(*f);
-    kv::PollAnswer a;
-    a.FirmwareYear = 2016;
-    a.FirmwareMonth = 10;
-    a.FirmwareDay = 11;
-    a.PhysicalValue = 109.73f;
-    a.CalculatedValue = 25.3f;
-    a.OutputLevel = 0.5f;
+    kv::PollAnswer a = statustest::GoodAnswer();
     a.WorkingTime = 2 * 1440 + 61;
-    a.CalibrationYear = 2020;
-    a.CalibrationMonth = 3;
-    a.CalibrationDay = 4;
-    a.InternalTemperature = 31.4f;
-    a.InternalTemperatureMin = 18.2f;
-    a.InternalTemperatureMax = 44.6f;
-    a.RAM1DataSource = 2;
-    a.RAM2DataSource = 4;
-    a.CalibrationFlags = kv::calflag::Input | kv::calflag::Output | kv::calflag::Potentiometer;
+    a.RAM2DataSource = 4; // the factory's
     f->DecodePollAnswer(a);
     Shot(*f, "40_status_healthy");
     a.CalibrationFlags = 0;

@@ -131,6 +131,7 @@ TEST(Language, StatusTextsInEitherLanguage) {
     EXPECT_EQ(kv::CalibrationDateText(a, kv::TTextLanguage::Source), "Kalibrálatlan!");
     EXPECT_EQ(kv::DataSourceText(4, kv::TTextLanguage::Source), "Gyári");
     EXPECT_EQ(kv::WorkingTimeText(61, kv::TTextLanguage::Source), "1 óra, 1 perc, ");
+    EXPECT_EQ(kv::StatusText(2, kv::TTextLanguage::Source), std::optional<std::string>("Szenzor v. vezeték hiba"));
     EXPECT_EQ(kv::LogLineText(QStringLiteral("Lépés 3:")), QStringLiteral("Step 3:"));
     EXPECT_EQ(kv::LogLineText(QStringLiteral("RREF_500_3W = 250,00 ohm")), QStringLiteral("RREF_500_3W = 250,00 ohm"));
 }
