@@ -1,5 +1,7 @@
 #include "CalibrationLog.h"
 
+#include "WizardLog.h"
+
 #include <QListWidget>
 
 #include <algorithm>
@@ -16,7 +18,7 @@ void SelectLast(QListWidget* list) {
 void AddCalibrationLogLine(QListWidget* list, const QString& line, bool separator) {
     if (separator)
         list->addItem(QString::fromLatin1(kCalibrationLogSeparator));
-    list->addItem(line);
+    list->addItem(kv::LogLineText(line));
     SelectLast(list);
 }
 

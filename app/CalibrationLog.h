@@ -7,8 +7,8 @@
 
 class QListWidget;
 
-// Appends `line` (after the separator when `separator` is set) and selects
-// the last line, which scrolls it into view.
+// Appends `line` in the window's language (after the separator when
+// `separator` is set) and selects the last line, which scrolls it into view.
 void AddCalibrationLogLine(QListWidget* list, const QString& line, bool separator);
 // Deletes the last line `count` times (0 to 255; fewer when the list is
 // shorter), then selects the last remaining line.

@@ -1,6 +1,9 @@
 #include "CommandLine.h"
 #include "KvVersion.h"
 
+#include <QCoreApplication>
+#include <QString>
+
 namespace kv {
 
 TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
@@ -21,17 +24,28 @@ TCommandLine ParseCommandLine(const std::vector<std::string>& args) {
             cl.ConnectPort = a.substr(10);
             if (cl.ConnectPort.empty())
                 cl.Error = "--connect needs a port, for example --connect /dev/ttyUSB0";
+        } else if (a == "--lang" || a.rfind("--lang=", 0) == 0) {
+            std::string value;
+            if (a.size() > 6)
+                value = a.substr(7);
+            else if (i + 1 < args.size())
+                value = args[++i];
+            cl.Language = lang::ParseLanguage(QString::fromStdString(value));
+            if (!cl.Language)
+                cl.Error = "--lang takes hu or en, for example --lang en";
         }
     }
     return cl;
 }
 
 std::string UsageText(const std::string& program) {
-    return "Usage: " + program + " [--connect PORT]\n"
+    return "Usage: " + program + " [--connect PORT] [--lang hu|en]\n"
            "The setup and calibration program of the KV5510 / KV7730 temperature transmitters.\n"
            "\n"
            "  --connect PORT  once the link panel has listed the serial ports, choose PORT\n"
            "                  (for example /dev/ttyUSB0) and open it, as if on the panel\n"
+           "  --lang hu|en    the window's language: Hungarian or English (default:\n"
+           "                  Hungarian under a Hungarian or the C locale, else English)\n"
            "  -h, --help      show this help and exit\n"
            "      --version   show the version and exit\n"
            "\n"
@@ -41,8 +55,12 @@ std::string UsageText(const std::string& program) {
            "program.\n";
 }
 
-std::string VersionText() {
-    return std::string("kvsetup ") + KV_VERSION + " (KV5510 Beállító program v2016-11-25)\n";
+std::string VersionText(const lang::TTranslation& translation) {
+    return std::string("kvsetup ") + KV_VERSION + " (" +
+           translation.Text("kvsetup", QT_TRANSLATE_NOOP("kvsetup", "KV5510 Beállító program v%1"))
+               .arg(QStringLiteral("2016-11-25"))
+               .toStdString() +
+           ")\n";
 }
 
 } // namespace kv

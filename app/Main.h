@@ -172,10 +172,12 @@ public:
     // Shows a prepared file dialog and gives the chosen file, empty when the
     // user cancels. Tests replace it to choose without a dialog.
     std::function<QString(QFileDialog* dialog)> ChooseSettingsFile;
-    // The texts of the three file errors (shown by ShowErrorMessage).
+    // The texts of the three file errors, as the code has them (shown by
+    // ShowErrorMessage in the window's language: Translated).
     static const QString kSaveFailedText;
     static const QString kNotSettingsFileText;
     static const QString kDamagedFileText;
+    static QString Translated(const QString& text);
 
     // --- Status display (MainStatus.cpp)
     // Shows a good poll answer: the display and the stored values below.

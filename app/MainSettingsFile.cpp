@@ -39,10 +39,14 @@ void PrepareDialog(QFileDialog* dialog, const QString& title, const QString& fil
 
 } // namespace
 
-const QString TForm_Main::kSaveFailedText =
-    QStringLiteral("Sikertelen mentés.\n\rEllenörizze, hogy nem írásvédett-e és van-e elég tárhely.");
-const QString TForm_Main::kNotSettingsFileText = QStringLiteral("Ez nem KV5510 beállítás fájl vagy meghibásodott.");
-const QString TForm_Main::kDamagedFileText = QStringLiteral("A fájl hibás.");
+const QString TForm_Main::kSaveFailedText = QString::fromUtf8(
+    QT_TRANSLATE_NOOP("TForm_Main", "Sikertelen mentés.\n\rEllenörizze, hogy nem írásvédett-e és van-e elég tárhely."));
+const QString TForm_Main::kNotSettingsFileText =
+    QString::fromUtf8(QT_TRANSLATE_NOOP("TForm_Main", "Ez nem KV5510 beállítás fájl vagy meghibásodott."));
+const QString TForm_Main::kDamagedFileText = QString::fromUtf8(QT_TRANSLATE_NOOP("TForm_Main", "A fájl hibás."));
+
+// One of the texts above in the window's language.
+QString TForm_Main::Translated(const QString& text) { return tr(text.toUtf8().constData()); }
 
 void TForm_Main::SetupSettingsFiles() {
     SpeedButton_SaveSettingsToFile->OnClick = [this] { SpeedButton_SaveSettingsToFileClick(); };
@@ -59,8 +63,7 @@ void TForm_Main::SpeedButton_SaveSettingsToFileClick() {
         return;
     const TReleaseOnExit release(SpeedButton_SaveSettingsToFile);
     QFileDialog* dialog = SaveDialog1.Fresh();
-    PrepareDialog(dialog, QStringLiteral("Beállítás fájlba mentése"),
-                  QStringLiteral("KV5510/KV7730 beállítás fájl (*.kvs)"));
+    PrepareDialog(dialog, tr("Beállítás fájlba mentése"), tr("KV5510/KV7730 beállítás fájl (*.kvs)"));
     const QString chosen = ChooseSettingsFile(dialog);
     if (chosen.isEmpty())
         return;
@@ -74,7 +77,7 @@ void TForm_Main::SpeedButton_SaveSettingsToFileClick() {
         saved = false;
     }
     if (!saved)
-        ShowErrorMessage(kSaveFailedText);
+        ShowErrorMessage(Translated(kSaveFailedText));
 }
 
 void TForm_Main::SpeedButton_OpenSettingsFileClick() {
@@ -82,7 +85,7 @@ void TForm_Main::SpeedButton_OpenSettingsFileClick() {
         return;
     const TReleaseOnExit release(SpeedButton_OpenSettingsFile);
     QFileDialog* dialog = OpenDialog1.Fresh();
-    PrepareDialog(dialog, QStringLiteral("Beállítás fájl megnyitása"), QStringLiteral("KV5510 Beállítás fájl (*.kvs)"));
+    PrepareDialog(dialog, tr("Beállítás fájl megnyitása"), tr("KV5510 Beállítás fájl (*.kvs)"));
     const QString chosen = ChooseSettingsFile(dialog);
     if (chosen.isEmpty())
         return;
@@ -90,12 +93,12 @@ void TForm_Main::SpeedButton_OpenSettingsFileClick() {
     try {
         const kv::SettingsFileLoad load = kv::LoadSettingsFile(name);
         if (load.status != kv::SettingsFileLoad::Loaded) {
-            ShowErrorMessage(kNotSettingsFileText);
+            ShowErrorMessage(Translated(kNotSettingsFileText));
             return;
         }
         ApplySettingsPage(load.page);
         GroupBox_FileOperations->setTitle(QStringLiteral("Loaded file: ") + QFileInfo(name).fileName());
     } catch (...) {
-        ShowErrorMessage(kDamagedFileText);
+        ShowErrorMessage(Translated(kDamagedFileText));
     }
 }

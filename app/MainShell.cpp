@@ -104,9 +104,9 @@ void TForm_Main::ApplyAccessLevel() {
 QString TForm_Main::TitleText(bool developerAccess) {
     const QString buildDate = Picture(kBuildYear, "0000") + QLatin1Char('-') + Picture(kBuildMonth, "00") +
                               QLatin1Char('-') + Picture(kBuildDay, "00");
-    QString title = QStringLiteral("KV5510 Beállító program   v") + buildDate + QStringLiteral("   Varnel Kft.");
+    QString title = tr("KV5510 Beállító program   v%1   Varnel Kft.").arg(buildDate);
     if (developerAccess)
-        title += QStringLiteral("   Belépési szint = VARNEL");
+        title += tr("   Belépési szint = VARNEL");
     return title;
 }
 

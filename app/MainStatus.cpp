@@ -191,7 +191,7 @@ void TForm_Main::ShowOutputPercent(double x) {
 }
 
 void TForm_Main::ShowStatus(std::uint32_t code) {
-    const char* const text = kv::StatusText(code);
+    const std::optional<std::string> text = kv::StatusText(code);
     if (!text)
         return;
     const QPalette system = QApplication::palette();
@@ -207,5 +207,5 @@ void TForm_Main::ShowStatus(std::uint32_t code) {
     // resolved and sent to the label each time.
     if (p != Label_Status->palette() || !Label_Status->testAttribute(Qt::WA_SetPalette))
         Label_Status->setPalette(p);
-    Label_Status->setText(QString::fromUtf8(text));
+    Label_Status->setText(Text(*text));
 }

@@ -23,6 +23,11 @@ void TRadioGroup::setItems(const QStringList& items) {
         b->installEventFilter(this);
         m_buttons.push_back(b);
     }
+    // An index given while there were no items (a layout gives the index
+    // before its translated items) selects by the same rule now.
+    if (m_wantedIndex >= 0 && !m_buttons.empty())
+        m_itemIndex = std::min(m_wantedIndex, static_cast<int>(m_buttons.size()) - 1);
+    m_wantedIndex = -1;
     if (m_itemIndex >= static_cast<int>(m_buttons.size()))
         m_itemIndex = -1;
     for (int i = 0; i < static_cast<int>(m_buttons.size()); ++i)
@@ -37,6 +42,10 @@ void TRadioGroup::setItems(const QStringList& items) {
 
 void TRadioGroup::setItemIndex(int index) {
     const int count = static_cast<int>(m_buttons.size());
+    if (count == 0) {
+        m_wantedIndex = index < 0 ? -1 : index;
+        return;
+    }
     index = std::min(index, count - 1);
     if (index < 0)
         index = -1;

@@ -3,7 +3,9 @@
 //
 // ItemIndex is the selected item, -1 for none. Its setter clamps: a value at
 // or above the number of items selects the last item, a negative value leaves
-// no item selected. Whenever the selection changes, by the user or by the
+// no item selected. An index set while there are no items yet selects by the
+// same rule once the items come (a layout sets the index before the items,
+// which its translation gives). Whenever the selection changes, by the user or by the
 // setter, OnClick runs; a click on the item already selected does nothing.
 // The arrow keys move the selection to the previous or next item.
 #include <QGroupBox>
@@ -51,5 +53,6 @@ private:
     QStringList m_items;
     std::vector<QRadioButton*> m_buttons;
     int m_itemIndex = -1;
+    int m_wantedIndex = -1; // set while there were no items
     int m_columns = 1;
 };

@@ -41,7 +41,7 @@ add_library(kv_app STATIC
 set_target_properties(kv_app PROPERTIES AUTOUIC OFF)
 target_include_directories(kv_app PUBLIC ${CMAKE_CURRENT_LIST_DIR} ${CMAKE_CURRENT_BINARY_DIR})
 target_compile_definitions(kv_app PRIVATE KV_INSTALL_BINDIRS="${CMAKE_INSTALL_FULL_BINDIR}:/usr/${CMAKE_INSTALL_BINDIR}")
-target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_records kv_status kv_ini kv_settings kv_device kv_link kv_link_port kv_bargraph kv_pictures
+target_link_libraries(kv_app PUBLIC Qt6::Widgets kv_common kv_lang kv_records kv_status kv_ini kv_settings kv_device kv_link kv_link_port kv_bargraph kv_pictures
                              PRIVATE kv_version)
 
 add_executable(kvsetup ${CMAKE_CURRENT_LIST_DIR}/main.cpp)

@@ -22,8 +22,11 @@ int main(int argc, char** argv) {
         std::fputs(kv::UsageText(program).c_str(), stdout);
         return 0;
     }
+    // The language: --lang, else the locale's. Chosen before the window
+    // exists, which takes its texts from it as it is built.
+    kv::lang::TTranslation translation(cl.Language.value_or(kv::lang::LanguageOfEnvironment()));
     if (cl.Version) {
-        std::fputs(kv::VersionText().c_str(), stdout);
+        std::fputs(kv::VersionText(translation).c_str(), stdout);
         return 0;
     }
     if (!cl.Error.empty()) {
@@ -32,6 +35,7 @@ int main(int argc, char** argv) {
     }
 
     QApplication application(argc, argv);
+    translation.Install();
     kv::UseClassicLook(application);
     // The menu entry's name and icon, for the desktop to match the window.
     QGuiApplication::setDesktopFileName(QStringLiteral("hu.varnel.kvsetup"));

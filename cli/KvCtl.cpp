@@ -246,6 +246,10 @@ QJsonObject TKvCtl::JsonHead(const char* schema, const QString& time) const {
                        {QStringLiteral("port"), a_->port}};
 }
 
+kv::lang::TLanguage TKvCtl::CertificateLanguage() const {
+    return a_->language.value_or(kv::lang::TLanguage::English);
+}
+
 QString TKvCtl::Now() const {
     return env_.now().toOffsetFromUtc(env_.now().offsetFromUtc()).toString(Qt::ISODateWithMs);
 }
@@ -393,6 +397,8 @@ void TKvCtl::Start(const QStringList& args) {
         return;
     }
     TArgs& a = *a_;
+    translation_ = std::make_unique<kv::lang::TTranslation>(a.language.value_or(env_.language));
+    translation_->Install();
     QString command = a.command;
     if (a.version && !a.help) {
         Out(QStringLiteral("kvctl " KV_VERSION "\n"));
@@ -463,7 +469,7 @@ void TKvCtl::Start(const QStringList& args) {
     }
     for (const QString& o : a.given)
         if (!shape->options.contains(o) && o != QLatin1String("--port") && o != QLatin1String("--timeout") &&
-            o != QLatin1String("--trace")) {
+            o != QLatin1String("--trace") && o != QLatin1String("--lang")) {
             Err(QStringLiteral("kvctl: %1 is not an option of %2 (kvctl help %2)\n").arg(o, command));
             Finish(exitUsage);
             return;

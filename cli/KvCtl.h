@@ -11,6 +11,7 @@
 #include "FrameTrace.h"
 #include "MBLink.h"
 #include "KvCtlPending.h"
+#include "Language.h"
 #include "Output.h"
 #include "PollCycle.h"
 #include "SettingsModel.h"
@@ -43,6 +44,9 @@ struct TEnvironment {
     std::function<double()> monotonic;                      // seconds, for the trace
     std::function<void(const QByteArray&)> out, err;        // captures; null: stdout, stderr (checked)
     QString envPort;                                        // KV_PORT
+    // The language of the texts when --lang is not given: main takes the
+    // locale's (common/Language.h); tests get the texts' own.
+    kv::lang::TLanguage language = kv::lang::TLanguage::Hungarian;
     // A reader that went away (EPIPE) ends kvctl by SIGPIPE, as a pipeline
     // expects; false where its parent had SIGPIPE ignored (exitOutput then).
     bool brokenPipeIsSignal = false;
@@ -100,6 +104,7 @@ private:
         QStringList given; // options given, for the per-command check
         bool json = false, help = false, version = false, dryRun = false, noVerify = false;
         int timeoutMs = 1000; // the link's answer time-out per try, as the window runs it
+        std::optional<kv::lang::TLanguage> language; // --lang
         double interval = 1.0;
         long long count = -1;
         double forSeconds = -1; // watch --for: the whole run's length
@@ -138,6 +143,8 @@ private:
     // "-" or no -o; false when the command ended on a failure.
     bool Result(const QByteArray& bytes, const QString& what);
     QString Now() const; // ISO 8601 with the time zone
+    // A certificate's language: --lang, else English (the auditor's).
+    kv::lang::TLanguage CertificateLanguage() const;
     QJsonObject JsonHead(const char* schema, const QString& time) const;
 
     // The commands.
@@ -182,6 +189,9 @@ private:
 
     TEnvironment env_;
     std::unique_ptr<TArgs> a_;
+    // kvctl's language, installed for the command's run (tr() and the
+    // shared texts read it); removed when the command is destroyed.
+    std::unique_ptr<kv::lang::TTranslation> translation_;
     TStream out_{1, QStringLiteral("standard output")}, err_{2, QStringLiteral("standard error")};
     std::unique_ptr<TStream> traceStream_;
     int traceFd_ = -1;

@@ -70,7 +70,8 @@ QString TKvCtl::ContractText() {
         "Locales: .kvs files are read with either decimal separator (a full stop or a\n"
         "  comma; there is no thousands separator) and written with the machine's, as\n"
         "  the setup program writes them; JSON numbers, CSV values and times never\n"
-        "  follow the locale.\n");
+        "  follow the locale. Status texts and settings captions follow --lang (or\n"
+        "  the locale); JSON names and codes and the CSV log's columns never do.\n");
 }
 
 QString TKvCtl::HelpText(const QString& command) {
@@ -80,6 +81,11 @@ QString TKvCtl::HelpText(const QString& command) {
         "  --json          machine-readable output (schemas: kvctl help json)\n"
         "  --timeout MS    the link's answer time-out per try (default 1000; 5 tries)\n"
         "  --trace FILE    decoded log of every frame, time-out and damaged frame\n"
+        "  --lang LANG     hu or en: the language of status texts, settings captions\n"
+        "                  and certificates (default: Hungarian under a Hungarian or\n"
+        "                  the C locale, else English; a certificate is English\n"
+        "                  unless --lang says otherwise); JSON names and codes never\n"
+        "                  change\n"
         "  -h, --help      this help, or the command's\n"
         "      --version   show the version and exit\n"
         "  --              ends the options: what follows are arguments\n");
@@ -291,7 +297,7 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
                                           QStringLiteral("--settle"),   QStringLiteral("--bench"),
-                                          QStringLiteral("--fixture-timeout")};
+                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -368,6 +374,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.count = value.toLongLong(&ok), ok = ok && a.count >= 1;
             else if (arg == QLatin1String("--for"))
                 ok = ParseDuration(value, a.forSeconds);
+            else if (arg == QLatin1String("--lang"))
+                a.language = kv::lang::ParseLanguage(value), ok = a.language.has_value();
             if (!ok) {
                 Err(QStringLiteral("kvctl: bad value for %1: %2\n").arg(arg, value));
                 return false;

@@ -115,7 +115,7 @@ void TKvCtl::CalibrateInputDone() {
     QString written, failure = verdict.Passed ? QString() : verdict.Reason;
     if (!a.certificate.isEmpty() && !facts.Device.Type.isEmpty()) {
         QString error;
-        if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
+        if (kv::cert::WriteCertificate(facts, a.certificate, &error, CertificateLanguage())) {
             written = QStringLiteral("%1, %2").arg(a.certificate, kv::cert::JsonPathFor(a.certificate));
         } else {
             Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));

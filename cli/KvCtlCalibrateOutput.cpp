@@ -94,7 +94,7 @@ void TKvCtl::CalibrateOutputFinished() {
             Err(QStringLiteral("kvctl: no certificate: the run ended before it reached the device\n"));
         } else {
             QString error;
-            if (kv::cert::WriteCertificate(facts, a.certificate, &error)) {
+            if (kv::cert::WriteCertificate(facts, a.certificate, &error, CertificateLanguage())) {
                 Err(QStringLiteral("kvctl: certificate %1 and %2 (%3)\n")
                         .arg(a.certificate, kv::cert::JsonPathFor(a.certificate),
                              verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED / NOT CALIBRATED")));

@@ -224,8 +224,11 @@ QString JsonHelp() {
         "with the offset; numbers are JSON numbers whatever the locale (null where\n"
         "there is none); a single the device holds is the shortest decimal that\n"
         "reads back as the same single; texts are the window's, with the locale's\n"
-        "decimal separator. A.B is field B of object A; A[].B is field B of each\n"
-        "object in the array A.\n");
+        "decimal separator. Names and codes never change with the language: only\n"
+        "the text fields (text, *_text) follow --lang; the values scripts compare\n"
+        "(calibration_date, working_time, data_sources, a certificate's log) keep\n"
+        "the window's own Hungarian.\n"
+        "A.B is field B of object A; A[].B is field B of each object in the array A.\n");
     for (const TJsonSchema& s : JsonSchemas()) {
         t += QStringLiteral("\n%1  (%2)\n").arg(QString::fromLatin1(s.name), QString::fromLatin1(s.command));
         for (const TJsonField& f : s.fields) {

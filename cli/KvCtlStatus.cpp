@@ -33,15 +33,18 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
         {QStringLiteral("type"), Q(t.DeviceType)},
         {QStringLiteral("pcb_identity_address"), a.PCBIdentityAddress},
         {QStringLiteral("firmware"), Q(t.Firmware)},
-        {QStringLiteral("calibration_date"), Q(t.CalibrationDate)},
+        // Values that scripts compare stay in the texts' own language; only
+        // the *_text and text fields follow kvctl's.
+        {QStringLiteral("calibration_date"), Q(kv::CalibrationDateText(a, kv::TTextLanguage::Source))},
         {QStringLiteral("working_time_minutes"), static_cast<double>(a.WorkingTime)},
-        {QStringLiteral("working_time"), Q(t.WorkingTime)}};
-    // What the device holds (12 is 12), with the caption where it has one;
-    // the values below are shown as the window shows them for it.
+        {QStringLiteral("working_time"), Q(kv::WorkingTimeText(a.WorkingTime, kv::TTextLanguage::Source))}};
+    // What the device holds (12 is 12), with the caption where it has one
+    // (in kvctl's language); the values below are shown as the window shows
+    // them for it.
     const int mode = deviceSettings_ ? deviceSettings_->Mode : modeIndex_;
     const int cjc = deviceSettings_ ? deviceSettings_->CJC : cjcIndex_;
     const auto caption = [](const char* const* items, int count, int i) {
-        return i >= 0 && i < count ? QJsonValue(QString::fromUtf8(items[i])) : QJsonValue();
+        return i >= 0 && i < count ? QJsonValue(Caption(items[i])) : QJsonValue();
     };
     o[QStringLiteral("settings")] = QJsonObject{{QStringLiteral("mode"), mode},
                                                 {QStringLiteral("mode_text"), caption(kModeCaptions, 8, mode)},
@@ -73,9 +76,10 @@ QJsonObject TKvCtl::StatusJson(const kv::PollAnswer& a, const char* schema, cons
                                                      {QStringLiteral("r100"), Number(a.RofPot100)},
                                                      {QStringLiteral("r0_text"), Q(t.RofPot0)},
                                                      {QStringLiteral("r100_text"), Q(t.RofPot100)}};
-    o[QStringLiteral("data_sources")] = QJsonArray{Q(t.RAM1DataSource), Q(t.RAM2DataSource)};
+    o[QStringLiteral("data_sources")] = QJsonArray{Q(kv::DataSourceText(a.RAM1DataSource, kv::TTextLanguage::Source)),
+                                                   Q(kv::DataSourceText(a.RAM2DataSource, kv::TTextLanguage::Source))};
     o[QStringLiteral("status")] = QJsonObject{{QStringLiteral("code"), a.StatusCode},
-                                              {QStringLiteral("text"), t.Status ? QJsonValue(QString::fromUtf8(t.Status)) : QJsonValue()}};
+                                              {QStringLiteral("text"), t.Status ? QJsonValue(Q(*t.Status)) : QJsonValue()}};
     o[QStringLiteral("calibration")] = QJsonObject{
         {QStringLiteral("input"), input},
         {QStringLiteral("output"), (a.CalibrationFlags & kv::calflag::Output) != 0},
@@ -111,7 +115,7 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     s += row("Calibration date:", Q(t.CalibrationDate));
     s += row("Working time:", Q(t.WorkingTime));
     const int mode = deviceSettings_ ? deviceSettings_->Mode : modeIndex_;
-    s += row("Input mode:", mode >= 0 && mode < 8 ? QString::fromUtf8(kModeCaptions[mode])
+    s += row("Input mode:", mode >= 0 && mode < 8 ? Caption(kModeCaptions[mode])
                                                   : QStringLiteral("%1 (none of the settings page's modes)").arg(mode));
     s += row("Measured value:", Q(t.SzamitottErtek));
     s += row("Sensor value:", Q(t.FizikaiErtek));
@@ -125,7 +129,7 @@ QString TKvCtl::StatusText(const kv::PollAnswer& a) const {
     if (modeIndex_ == 3 || modeIndex_ == 4)
         s += row("Potentiometer:", QStringLiteral("0% = ") + Q(t.RofPot0) + QStringLiteral(", 100% = ") + Q(t.RofPot100));
     s += row("Data sources:", Q(t.RAM1DataSource) + QStringLiteral(", ") + Q(t.RAM2DataSource));
-    s += row("Status:", t.Status ? QString::fromUtf8(t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
+    s += row("Status:", t.Status ? Q(*t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
     s += row("Errors:", join(t.Errors));
     if (!t.Converter.empty())
         s += row("Converter:", join(t.Converter));

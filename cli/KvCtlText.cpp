@@ -2,6 +2,8 @@
 
 #include "NumberPicture.h"
 
+#include <QCoreApplication>
+
 #include <cmath>
 #include <iterator>
 
@@ -13,18 +15,31 @@ const char* const kOutputCaptions[] = {"4-20 mA", "0-20 mA", "0-10 V", "2-10 V",
 } // namespace
 
 const char* const kModeCaptions[8] = {
-    "Hőmérséklet (Pt 100)",        "Hőmérséklet  (Pt 1000)",     "Hőmérséklet  (Hőelem)",
-    "Potenciométer (0 - 500 ohm)", "Potenciométer (0 - 5k ohm)", "Ellenállás (0 - 500 ohm)",
-    "Ellenállás (0 - 5k ohm)",     "Feszültség (-100 mV - +100 mV)",
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Hőmérséklet (Pt 100)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Hőmérséklet  (Pt 1000)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Hőmérséklet  (Hőelem)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Potenciométer (0 - 500 ohm)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Potenciométer (0 - 5k ohm)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Ellenállás (0 - 500 ohm)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Ellenállás (0 - 5k ohm)"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Feszültség (-100 mV - +100 mV)"),
 };
-const char* const kCJCCaptions[4] = {"Belső", "Külső Pt1000-rel", "külső Pt100-zal", "Nincs"};
+const char* const kCJCCaptions[4] = {
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Belső"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Külső Pt1000-rel"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "külső Pt100-zal"),
+    QT_TRANSLATE_NOOP("TabSheet_Settings", "Nincs"),
+};
+
+QString Caption(const char* item) { return QCoreApplication::translate("TabSheet_Settings", item); }
 
 QJsonValue Number(double v) { return std::isfinite(v) ? QJsonValue(v) : QJsonValue(); }
 
-QString Item(const char* const* items, std::size_t count, int index) {
+QString Item(const char* const* items, std::size_t count, int index, kv::TTextLanguage language) {
     if (index < 0 || static_cast<std::size_t>(index) >= count)
         return QStringLiteral("%1 (?)").arg(index);
-    return QStringLiteral("%1 %2").arg(index).arg(QString::fromUtf8(items[index]));
+    return QStringLiteral("%1 %2").arg(index).arg(language == kv::TTextLanguage::Source ? QString::fromUtf8(items[index])
+                                                                                        : Caption(items[index]));
 }
 
 QString Single(float v) { return QString::fromStdString(kv::SingleText(v)); }
@@ -53,8 +68,9 @@ std::vector<std::pair<QString, TFieldValue>> RecordFields(const kv::SettingsReco
 std::vector<TFieldDiff> DiffRecords(const kv::SettingsRecord& l, const kv::SettingsRecord& r) {
     const auto left = RecordFields(l), right = RecordFields(r);
     std::vector<TFieldDiff> d;
+    // Compared as the JSON keeps them (language-free); shown in kvctl's language.
     for (std::size_t i = 0; i < left.size(); ++i)
-        if (left[i].second.text != right[i].second.text)
+        if (left[i].second.value != right[i].second.value)
             d.push_back({left[i].first, left[i].second, right[i].second});
     return d;
 }

@@ -39,7 +39,7 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
         const kv::TStatusTexts t = kv::StatusTexts(a, modeIndex_, cjcIndex_, formats_);
         QString line = now + QStringLiteral("  ") + Q(t.SzamitottErtek) + QStringLiteral("  ") + Q(t.FizikaiErtek) +
                        QStringLiteral("  ") + Q(t.OutputPercent) +
-                       QStringLiteral("  ") + (t.Status ? QString::fromUtf8(t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
+                       QStringLiteral("  ") + (t.Status ? Q(*t.Status) : QStringLiteral("code %1").arg(a.StatusCode));
         for (const auto& e : t.Errors)
             line += QStringLiteral("; ") + Q(e);
         if (!Out(line + QLatin1Char('\n')))
@@ -64,7 +64,8 @@ void TKvCtl::WatchLine(const kv::PollAnswer& a) {
         num(input, a.OutputLevel * 100.0f),
         num(kv::HasTemperature(a.InternalTemperature), a.InternalTemperature),
         QString::number(a.StatusCode),
-        quoted(kv::StatusText(a.StatusCode) ? QString::fromUtf8(kv::StatusText(a.StatusCode)) : QString()),
+        // The log's rows read alike whatever language each run spoke.
+        quoted(Q(kv::StatusText(a.StatusCode, kv::TTextLanguage::Source).value_or(std::string()))),
         quoted(errors.join(QStringLiteral("; "))),
     };
     if (!csv_->Append((row.join(QLatin1Char(',')) + QLatin1Char('\n')).toUtf8()))

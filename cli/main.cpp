@@ -25,6 +25,7 @@ int main(int argc, char* argv[]) {
 
         kvctl::TEnvironment env;
         env.envPort = qEnvironmentVariable("KV_PORT");
+        env.language = kv::lang::LanguageOfEnvironment();
         env.brokenPipeIsSignal = !kvctl::TSignals::PipeIgnoredAtStart();
         auto ctl = std::make_unique<kvctl::TKvCtl>(env);
         QSocketNotifier notifier(kvctl::TSignals::ReadFd(), QSocketNotifier::Read);

@@ -3,6 +3,7 @@
 #include "IniFile.h"
 
 #include <deque>
+#include <QCoreApplication>
 #include <QFile>
 
 #include <algorithm>
@@ -54,14 +55,21 @@ const TModeFormats kModeFormats[kModeItems] = {
     {"0.00", "mV", "0.00", "mV"},   // voltage
 };
 
+// The error levels' captions are the page's own texts, marked for
+// translation in the context "SettingsModel".
+const char* const kLow32mA = QT_TRANSLATE_NOOP("SettingsModel", "Alacsony (3,2 mA)");
+const char* const kHigh22mA = QT_TRANSLATE_NOOP("SettingsModel", "Magas (22 mA)");
+const char* const kLow16V = QT_TRANSLATE_NOOP("SettingsModel", "Alacsony (1,6 V)");
+const char* const kHigh11V = QT_TRANSLATE_NOOP("SettingsModel", "Magas (11 V)");
+const char* const kHigh55V = QT_TRANSLATE_NOOP("SettingsModel", "Magas (5,5 V)");
 // The captions by output type 0-4. A range whose low end is zero cannot
 // signal below it, so both levels read as the high one there.
 const char* const kOutputCaptions[kOutputModeItems][4] = {
-    {"4 mA", "20 mA", "Alacsony (3,2 mA)", "Magas (22 mA)"},
-    {"0 mA", "20 mA", "Magas (22 mA)", "Magas (22 mA)"},
-    {"0 V", "10 V", "Magas (11 V)", "Magas (11 V)"},
-    {"2 V", "10 V", "Alacsony (1,6 V)", "Magas (11 V)"},
-    {"0 V", "5 V", "Magas (5,5 V)", "Magas (5,5 V)"},
+    {"4 mA", "20 mA", kLow32mA, kHigh22mA},
+    {"0 mA", "20 mA", kHigh22mA, kHigh22mA},
+    {"0 V", "10 V", kHigh11V, kHigh11V},
+    {"2 V", "10 V", kLow16V, kHigh11V},
+    {"0 V", "5 V", kHigh55V, kHigh55V},
 };
 
 constexpr char kSettings[] = "Settings";
@@ -172,8 +180,9 @@ std::optional<OutputCaptions> CaptionsForOutput(int outputMode) {
     if (outputMode < 0 || outputMode >= kOutputModeItems)
         return std::nullopt;
     const auto& c = kOutputCaptions[outputMode];
-    return OutputCaptions{QString::fromUtf8(c[0]), QString::fromUtf8(c[1]), QString::fromUtf8(c[2]),
-                          QString::fromUtf8(c[3])};
+    return OutputCaptions{QString::fromUtf8(c[0]), QString::fromUtf8(c[1]),
+                          QCoreApplication::translate("SettingsModel", c[2]),
+                          QCoreApplication::translate("SettingsModel", c[3])};
 }
 
 SettingsPage PageFromRecord(const SettingsRecord& record, DisplayFormats& formats, char sep) {

@@ -2,6 +2,8 @@
 
 #include "NumberPicture.h"
 
+#include <QCoreApplication>
+
 #include <cmath>
 #include <iterator>
 #include <string_view>
@@ -17,6 +19,19 @@ std::string Dashes(const std::string& unit) { return "----- " + unit; }
 
 bool InputCalibrated(std::uint8_t calibrationFlags) { return (calibrationFlags & calflag::Input) != 0; }
 
+// The texts below are the window's own; marked in the context "StatusTexts"
+// so that the window and kvctl translate them alike.
+std::string Tr(const char* source, TTextLanguage language = TTextLanguage::Program) {
+    if (language == TTextLanguage::Source)
+        return source;
+    return QCoreApplication::translate("StatusTexts", source).toStdString();
+}
+
+// A pattern's "%1" replaced by `value`.
+std::string Arg(const char* pattern, const std::string& value, TTextLanguage language) {
+    return QString::fromStdString(Tr(pattern, language)).arg(QString::fromStdString(value)).toStdString();
+}
+
 } // namespace
 
 const char* const kNoTemperatureText = "----- °C";
@@ -29,15 +44,15 @@ std::string FirmwareText(const PollAnswer& a) {
     return 'v' + DateText(a.FirmwareYear, a.FirmwareMonth, a.FirmwareDay);
 }
 
-std::string CalibrationDateText(const PollAnswer& a) {
+std::string CalibrationDateText(const PollAnswer& a, TTextLanguage language) {
     if (a.CalibrationYear == 0)
-        return "Kalibrálatlan!";
+        return Tr(QT_TRANSLATE_NOOP("StatusTexts", "Kalibrálatlan!"), language);
     return DateText(a.CalibrationYear, a.CalibrationMonth, a.CalibrationDay);
 }
 
-std::string DataSourceText(std::uint8_t source) {
-    static const char* const kSources[] = {"RAM1", "RAM2", "FRAM1", "FRAM2", "Gyári"};
-    return source < std::size(kSources) ? kSources[source] : "???";
+std::string DataSourceText(std::uint8_t source, TTextLanguage language) {
+    static const char* const kSources[] = {"RAM1", "RAM2", "FRAM1", "FRAM2", QT_TRANSLATE_NOOP("StatusTexts", "Gyári")};
+    return source < std::size(kSources) ? Tr(kSources[source], language) : "???";
 }
 
 std::string DeviceTypeText(std::uint8_t pcbIdentity) {
@@ -50,17 +65,17 @@ std::string DeviceTypeText(std::uint8_t pcbIdentity) {
 
 // Days and hours only when there are any; the minutes always, and every part
 // ends in a comma and a blank.
-std::string WorkingTimeText(std::uint32_t minutes) {
+std::string WorkingTimeText(std::uint32_t minutes, TTextLanguage language) {
     std::string text;
     if (minutes >= 1440) {
-        text += FormatPicture(minutes / 1440, "0") + " nap, ";
+        text += Arg(QT_TRANSLATE_NOOP("StatusTexts", "%1 nap, "), FormatPicture(minutes / 1440, "0"), language);
         minutes %= 1440;
     }
     if (minutes >= 60) {
-        text += FormatPicture(minutes / 60, "0") + " óra, ";
+        text += Arg(QT_TRANSLATE_NOOP("StatusTexts", "%1 óra, "), FormatPicture(minutes / 60, "0"), language);
         minutes %= 60;
     }
-    text += FormatPicture(minutes, "0") + " perc, ";
+    text += Arg(QT_TRANSLATE_NOOP("StatusTexts", "%1 perc, "), FormatPicture(minutes, "0"), language);
     return text;
 }
 
@@ -69,7 +84,7 @@ bool HasTemperature(double t) { return t > kNoTemperature && std::isfinite(t); }
 std::string TemperatureText(double t) { return FormatPicture(t, "0.0") + " °C"; }
 
 std::string InternalTemperatureText(double t) {
-    return HasTemperature(t) ? FormatPicture(t, "0.0") : std::string("Hiba! Nincs adat.");
+    return HasTemperature(t) ? FormatPicture(t, "0.0") : Tr(QT_TRANSLATE_NOOP("StatusTexts", "Hiba! Nincs adat."));
 }
 
 std::optional<std::string> CJCTemperatureText(const PollAnswer& a, int cjcIndex) {
@@ -121,16 +136,18 @@ std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction) {
     return FormatPicture(percent, "0.00") + '%';
 }
 
-const char* StatusText(std::uint32_t code) {
+std::optional<std::string> StatusText(std::uint32_t code, TTextLanguage language) {
     static const char* const kTexts[] = {
         "OK",
-        "Súlyos hiba",
-        "Szenzor v. vezeték hiba",
-        "Kalibrálatlan potenciométer",
-        "Méréstartományon kívül esik",
-        "Kimenet tartományon kívül esik",
+        QT_TRANSLATE_NOOP("StatusTexts", "Súlyos hiba"),
+        QT_TRANSLATE_NOOP("StatusTexts", "Szenzor v. vezeték hiba"),
+        QT_TRANSLATE_NOOP("StatusTexts", "Kalibrálatlan potenciométer"),
+        QT_TRANSLATE_NOOP("StatusTexts", "Méréstartományon kívül esik"),
+        QT_TRANSLATE_NOOP("StatusTexts", "Kimenet tartományon kívül esik"),
     };
-    return code < std::size(kTexts) ? kTexts[code] : nullptr;
+    if (code >= std::size(kTexts))
+        return std::nullopt;
+    return code == statusOK ? std::string(kTexts[code]) : Tr(kTexts[code], language);
 }
 
 std::vector<std::string> ErrorWords(const PollAnswer& a) {

@@ -18,15 +18,20 @@
 
 namespace kv {
 
+// The language a text is made in: the program's (its installed translation,
+// common/Language.h), or the texts' own Hungarian, which JSON outputs keep
+// for the values that scripts compare ("Kalibrálatlan!", "Gyári").
+enum class TTextLanguage : std::uint8_t { Program, Source };
+
 // Full scale of the 24-bit signed converter counts.
 inline constexpr double kADFullScale = 8388607.0;
 
 std::string DateText(std::uint16_t year, std::uint8_t month, std::uint8_t day); // 2016-10-11
 std::string FirmwareText(const PollAnswer& a);                                  // v2016-10-11
-std::string CalibrationDateText(const PollAnswer& a);                            // or "Kalibrálatlan!"
-std::string DataSourceText(std::uint8_t source);                                 // RAM1 ... "???"
+std::string CalibrationDateText(const PollAnswer& a, TTextLanguage language = TTextLanguage::Program); // or "Kalibrálatlan!"
+std::string DataSourceText(std::uint8_t source, TTextLanguage language = TTextLanguage::Program);   // RAM1 ... "???"
 std::string DeviceTypeText(std::uint8_t pcbIdentity);                            // KV7730, KV5510, "???"
-std::string WorkingTimeText(std::uint32_t minutes);                              // "1 nap, 2 óra, 3 perc, "
+std::string WorkingTimeText(std::uint32_t minutes, TTextLanguage language = TTextLanguage::Program); // "1 nap, 2 óra, 3 perc, "
 
 // -200 °C or below, or no number at all, means the device has no reading.
 bool HasTemperature(double t);
@@ -55,7 +60,7 @@ std::string CalculatedValueText(std::uint8_t calibrationFlags, double x, const D
 std::string OutputPercentText(std::uint8_t calibrationFlags, double fraction);
 
 // Status code 0-5 as the status label writes it; none above 5.
-const char* StatusText(std::uint32_t code);
+std::optional<std::string> StatusText(std::uint32_t code, TTextLanguage language = TTextLanguage::Program);
 
 // The flag labels the window shows for this answer, in the window's order:
 // device errors, calibration state, converter over- and underflow.
@@ -74,7 +79,7 @@ struct TStatusTexts {
     std::optional<std::string> CJCTemperature, WireResistance;
     std::string RofPot0, RofPot100;
     std::string RAM1DataSource, RAM2DataSource;
-    const char* Status = nullptr; // none above 5
+    std::optional<std::string> Status; // none above 5
     std::vector<std::string> Errors, Converter, Switches;
     std::string ADCH0Present, ADCH1Present, ADCH0Average, ADCH1Average, AuCH0, Cycles, ADSamplesPs;
 };

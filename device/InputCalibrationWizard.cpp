@@ -1,6 +1,7 @@
 #include "InputCalibrationWizard.h"
 
 #include "NumberPicture.h"
+#include "WizardLog.h"
 
 #include <charconv>
 
@@ -17,7 +18,7 @@ constexpr double kTwoPow23 = 8388608.0;
 class TStepRun {
 public:
     explicit TStepRun(int number) {
-        out.Lines.push_back({"Lépés " + std::to_string(number) + ":", number != 1});
+        out.Lines.push_back({StepCaptionLine(number), number != 1});
     }
 
     void Count(const char* name, std::int32_t value) { Add(name, FormatPicture(value, "# ### ##0")); }

@@ -2,6 +2,7 @@
 
 #include "NumberPicture.h"
 #include "Rounding.h"
+#include "WizardLog.h"
 
 #include <algorithm>
 
@@ -73,7 +74,7 @@ std::vector<TLogLine> NextLogLines(int index, std::int32_t storedValue) {
     if (index < 0 || index >= kStepCount || kSteps[index].stored == stNone)
         return {};
     return {
-        {"Lépés " + std::to_string(index + 1) + ":", index > 0},
+        {StepCaptionLine(index + 1), index > 0},
         {std::string(kStoredNames[kSteps[index].stored]) + " = " + FormatPicture(storedValue, "## ##0"), false},
     };
 }

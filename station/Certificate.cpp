@@ -262,9 +262,9 @@ bool WriteJson(const TFacts& f, const QString& path, QString* error) {
 }
 
 
-bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error) {
+bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error, lang::TLanguage language) {
     // The PDF first: a JSON file never stands beside a PDF that is missing.
-    return WritePdf(f, pdfPath, error) && WriteJson(f, JsonPathFor(pdfPath), error);
+    return WritePdf(f, pdfPath, error, language) && WriteJson(f, JsonPathFor(pdfPath), error);
 }
 
 } // namespace kv::cert

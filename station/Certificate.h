@@ -16,6 +16,7 @@
 // ISO 8601 times with their offset. Both files are written whole or not at
 // all (a temporary file beside the target, renamed when complete).
 #include "DeviceRecords.h"
+#include "Language.h"
 #include "Verdict.h"
 
 #include <QDateTime>
@@ -127,9 +128,12 @@ QString JsonPathFor(const QString& pdfPath);
 
 // Writes the PDF and the JSON beside it. Each is complete on disk or absent
 // (an earlier file of the same name stays until the new one is complete).
-// On failure `error` says which file and why.
-bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error);
-bool WritePdf(const TFacts& f, const QString& path, QString* error);
+// On failure `error` says which file and why. The PDF is written for a
+// reader of `language` (the wizard's log lines in it translated); the JSON
+// keeps the facts as they are, in every language.
+bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error,
+                      lang::TLanguage language = lang::TLanguage::English);
+bool WritePdf(const TFacts& f, const QString& path, QString* error, lang::TLanguage language = lang::TLanguage::English);
 // Whether the PDF's fonts are there to be embedded (else why not): asked
 // before a run touches the device, so that its certificate can be written.
 bool PdfFontsReady(QString* error);

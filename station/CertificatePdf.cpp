@@ -6,6 +6,7 @@
 #include "Files.h"
 
 #include "PdfDocument.h"
+#include "WizardLog.h"
 
 #include <QLocale>
 
@@ -58,7 +59,8 @@ enum class TAlign { Left, Right };
 
 class TPdfPainter {
 public:
-    TPdfPainter(pdf::TDocument& doc, const TFacts& f) : doc_(doc), f_(f), verdict_(Verdict(f)) {}
+    TPdfPainter(pdf::TDocument& doc, const TFacts& f, lang::TLanguage language)
+        : doc_(doc), f_(f), verdict_(Verdict(f)), translation_(language) {}
 
     void Draw() {
         Background();
@@ -275,7 +277,7 @@ private:
                 doc_.Line(left(i), mid, left(i) + colW, mid, 2, kRule);
                 continue;
             }
-            doc_.Text(left(i), top(i) + doc_.Ascent(font), doc_.Elide(s, font, colW), font);
+            doc_.Text(left(i), top(i) + doc_.Ascent(font), doc_.Elide(LogLineText(s, &translation_), font, colW), font);
         }
         if (shown < total)
             doc_.Text(left(shown), top(shown) + doc_.Ascent(font),
@@ -313,6 +315,7 @@ private:
     pdf::TDocument& doc_;
     const TFacts& f_;
     const TVerdict verdict_;
+    const lang::TTranslation translation_;
     TColor ink_ = kBlack;
     double y_ = kMargin;
     int page_ = 1, pages_ = 1, footerDone_ = 0;
@@ -322,14 +325,14 @@ private:
 
 bool PdfFontsReady(QString* error) { return pdf::TFonts::System(error) != nullptr; }
 
-bool WritePdf(const TFacts& f, const QString& path, QString* error) {
+bool WritePdf(const TFacts& f, const QString& path, QString* error, lang::TLanguage language) {
     auto fonts = pdf::TFonts::System(error);
     if (!fonts)
         return false;
     // Drawn in memory, then written whole: a half-drawn PDF never stands
     // under the name, and an earlier one stays until the new one is complete.
     pdf::TDocument doc(kPageW, kPageH, kPointsPerUnit, std::move(fonts));
-    TPdfPainter(doc, f).Draw();
+    TPdfPainter(doc, f, language).Draw();
     const QByteArray bytes =
         doc.Finish(QStringLiteral("Calibration certificate %1 %2").arg(f.Device.Type, Iso(f.Started)),
                    f.ToolVersion.isEmpty() ? QStringLiteral("kvctl") : f.ToolVersion);

@@ -158,4 +158,30 @@ TEST(RadioGroup, UserClicksSelectAndTheSelectedItemStays) {
     EXPECT_EQ(g.ItemIndex(), -1);
 }
 
+// A layout gives the index before the items (which its translation sets):
+// the index selects once they come, by the same rule, without a click.
+TEST(RadioGroup, IndexGivenBeforeTheItems) {
+    const struct {
+        int index;
+        int items;
+        int expected;
+    } rows[] = {{0, 3, 0}, {2, 3, 2}, {7, 3, 2}, {-3, 3, -1}, {1, 0, -1}};
+    for (const auto& r : rows) {
+        TRadioGroup g;
+        int clicks = 0;
+        g.OnClick = [&] { ++clicks; };
+        g.setItemIndex(r.index);
+        EXPECT_EQ(g.ItemIndex(), -1);
+        QStringList items;
+        for (int i = 0; i < r.items; ++i)
+            items << QString::number(i);
+        g.setItems(items);
+        EXPECT_EQ(g.ItemIndex(), r.expected) << r.index;
+        EXPECT_EQ(clicks, 0);
+        // Later items keep what was selected then.
+        g.setItems(items + QStringList{QStringLiteral("more")});
+        EXPECT_EQ(g.ItemIndex(), r.expected) << r.index;
+    }
+}
+
 } // namespace

@@ -33,6 +33,8 @@ kvctl s|settings status
 kvctl --json w|watch 
 kvctl --port /dev/null st|status 
 kvctl --timeout |
+kvctl --lang |en hu 
+kvctl --lang en st|status 
 kvctl settings |diff get set 
 kvctl settings set |a.kvs sub 
 kvctl settings set a.kvs --b|--backup 
