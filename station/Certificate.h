@@ -35,7 +35,10 @@ namespace kv::cert {
 
 inline constexpr const char* kSchema = "kvctl.calibration/1";
 
-enum class TKind : std::uint8_t { Input, Output };
+// Input: the input trim; Output: the output trim; Verification: the
+// device checked in its own settings, nothing written; All: as found, the
+// input trim, the output trim and as left under one certificate.
+enum class TKind : std::uint8_t { Input, Output, Verification, All };
 
 // A calibration date as the poll answer reports it.
 struct TCalibrationDate {
@@ -93,6 +96,31 @@ std::vector<TWrittenValue> WrittenValues(const OutputCalibrationRecord& r);
 // What became of the record (Verdict.h).
 using TWrite = kv::station::TWrite;
 
+// One reading of a verification point, as found (before anything is
+// adjusted) or as left (after the acknowledged write, in normal operation).
+struct TPointReading {
+    std::optional<double> Value;  // the mean of Readings, in the point's unit; none: not measured
+    std::vector<double> Readings; // the readings taken (their scatter is the repeatability)
+    std::optional<kv::station::TBudget> Budget;   // its uncertainty, in the point's unit
+    std::optional<kv::station::TOutcome> Result; // judged under the run's rule
+    QString NotMeasured; // why there is no value ("the device stopped answering")
+};
+
+// A verification point: what was sourced, what the device (its calculated
+// value) or its output (mA or V at the terminals) had to read, and what
+// they read before and after the adjustment.
+struct TPoint {
+    QString Quantity;     // "input" or "output"
+    QString Path;         // "Pt 100, 4 wires", "500 ohm range, 3 wires", "millivolt", "4-20 mA"
+    double Percent = 0;   // of the range
+    QString Source;       // the fixture's words: "resistor 138.506"
+    double Nominal = 0;   // what it must read, in Unit
+    QString Unit;         // "°C", "%", "ohm", "mV", "mA", "V"
+    double Span = 0;      // of the range, in Unit: the error in per cent of span
+    double Tolerance = 0; // ± in Unit
+    TPointReading AsFound, AsLeft;
+};
+
 struct TFacts {
     TKind Kind = TKind::Input;
     TDevice Device;
@@ -110,6 +138,26 @@ struct TFacts {
     // answer"); empty when it ran to its end.
     QString Failure;
     QStringList Log; // the wizard's log lines, in order
+
+    // Identity and traceability (kvctl.calibration/2).
+    QString CertificateNumber; // unique: the station, the date and a sequence, claimed exclusively
+    QString Serial;            // the device's serial number or tag (--serial)
+    QString Ambient;           // the conditions as typed (--ambient "23.1C,45%RH")
+    kv::station::TStation Station;
+    // The device's internal temperature (°C) at the start and at the end, its
+    // working time (minutes) at the start: what it reports of itself.
+    std::optional<double> InternalTemperatureStart, InternalTemperatureEnd;
+    std::optional<std::uint32_t> WorkingTimeMinutes;
+    // The verification: the rule its points were judged by, the points,
+    // and what could not be verified, each with why.
+    kv::station::TDecisionRule Rule = kv::station::TDecisionRule::Guarded;
+    std::vector<TPoint> Points;
+    QStringList NotVerified;
+    // What the run had to put back (Verdict.h): the device's own settings and
+    // the unforced state; LeftIn names the settings it may have been left in.
+    kv::station::TPutBack SettingsGivenBack = kv::station::TPutBack::Yes;
+    kv::station::TPutBack ForcingEnded = kv::station::TPutBack::Yes;
+    QString LeftIn;
 };
 
 // The verdict and its reason in one sentence ("" when passed).
