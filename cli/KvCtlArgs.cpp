@@ -297,7 +297,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
                                           QStringLiteral("--settle"),   QStringLiteral("--bench"),
-                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang")};
+                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang"),
+                                          QStringLiteral("--points")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -358,6 +359,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
+            else if (arg == QLatin1String("--points"))
+                a.points = value;
             else if (arg == QLatin1String("--bench"))
                 a.bench = value, ok = !value.isEmpty();
             else if (arg == QLatin1String("--fixture-timeout")) {

@@ -101,6 +101,10 @@ std::vector<TInputPath> InputCalibrationPaths();
 // 0-5000 ohm), or the voltage mode over -100 to 100 mV; the output and the
 // error signalling stay `own`'s. None for the potentiometer paths.
 std::optional<SettingsRecord> SettingsForPath(TInputPath path, const SettingsRecord& own);
+// The settings as a verification names what it checks and a verdict what
+// the device was left in: "Pt 100, 4 wires", "type K thermocouple",
+// "potentiometer 0-500 ohm", "resistance 0-5 kohm, 4 wires", "voltage".
+QString SettingsName(const SettingsRecord& settings);
 // The input's own limit on a path, in its source's unit (ohm or mV): the
 // floor of the default input tolerance.
 double InputFloor(TInputPath path);
@@ -117,6 +121,8 @@ struct TOutputRange {
 };
 // None for an output type beyond 0-4.
 std::optional<TOutputRange> OutputRangeOf(std::uint8_t outputMode);
+// "4-20 mA", "0-10 V"; "output type N" beyond 0-4.
+QString OutputRangeName(std::uint8_t outputMode);
 
 struct TExpectedOutput {
     double Value = 0;     // mA or V

@@ -15,6 +15,7 @@
 #include <QJsonObject>
 #include <QTemporaryDir>
 
+using clitest::TBenchFile;
 using clitest::TCtlRig;
 
 namespace {
@@ -31,15 +32,6 @@ const char* const kBench =
     "[Reference R5K]\nValue=5000\nUncertainty=0.02\nSerial=R2\nCertificate=C-19\nDue=2027-01-01\n"
     "[Reference UREF]\nValue=125\nUncertainty=0.005\nSerial=U1\nCertificate=C-20\nDue=2027-01-01\n";
 
-struct TBenchFile {
-    QTemporaryDir dir;
-    QString path;
-    explicit TBenchFile(const QString& text) : path(dir.filePath(QStringLiteral("line3.bench"))) {
-        QFile f(path);
-        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
-        f.write(text.toUtf8());
-    }
-};
 
 // Moves the clock on, but not while a fixture process runs: the clock is
 // the run's, the process takes real time.

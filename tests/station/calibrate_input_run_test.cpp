@@ -183,7 +183,7 @@ TEST(CalibrateInputRun, EveryWayOutGivesTheDeviceItsSettingsBackAndEndsTheForcin
         for (int turns = 0; !rig.finished && turns < 100; ++turns)
             rig.Turn();
         EXPECT_TRUE(rig.finished) << c.what;
-        EXPECT_FALSE(rig.run.Passed()) << c.what;
+        EXPECT_FALSE(rig.run.Adjusted()) << c.what;
         EXPECT_TRUE(rig.run.Facts().Failure.contains(QString::fromLatin1(c.failure))) << c.what;
         EXPECT_EQ(rig.run.FETControl(), 0) << c.what;
         if (c.restores) {
