@@ -190,6 +190,8 @@ void TKvCtl::StationDone() {
     const QString command = a.command == QLatin1String("verify") ? a.command : a.command + QLatin1Char(' ') + a.sub;
     if (run.End() == TStationRun::TEnd::Refused)
         Err(QStringLiteral("kvctl: %1 refused: %2; nothing was sent to the device\n").arg(command, facts.Failure));
+    else if (!passed && run.End() != TStationRun::TEnd::Interrupted)
+        Err(QStringLiteral("kvctl: %1: %2: %3\n").arg(command, kv::station::VerdictTitle(verdict.Kind), verdict.Reason));
     if (MeterAnswered(run.MeterFault()))
         Err(QStringLiteral("kvctl: the meter answered: a fault of the wiring or of the bench, not of the line\n"));
 

@@ -299,9 +299,11 @@ void TStationRun::RunFixtureNow(const QStringList& words, std::function<void(con
     else
         sourced_ = true;
     auto judged = [this, done = std::move(done), moved = leads ? words[0] : QString()](const QString& error) {
-        if (!error.isEmpty())
+        if (!error.isEmpty()) {
+            if (!fixtureFailed_)
+                fixtureError_ = error;
             fixtureFailed_ = true;
-        else if (!moved.isEmpty())
+        } else if (!moved.isEmpty())
             leadsOn_ = moved;
         done(error);
     };
@@ -510,6 +512,11 @@ void TStationRun::StepFinished() {
     }
     if (interrupted_ || !facts_.Failure.isEmpty())
         return CloseFixture();
+    if (done.Role == TRole::AsFound && fixtureFailed_) {
+        // A bench whose fixture fails adjusts nothing.
+        facts_.NotWrittenBecause = QStringLiteral("the fixture failed as found: %1").arg(fixtureError_);
+        return CloseFixture();
+    }
     std::size_t next = step_ + 1;
     if (done.Role == TRole::InputTrim || done.Role == TRole::OutputTrim) {
         const bool written = facts_.Write == kv::cert::TWrite::Acknowledged ||

@@ -180,6 +180,7 @@ private:
     bool lastAnsweredForced_ = false;
     bool sourced_ = false;        // the fixture has sourced the input
     bool fixtureFailed_ = false;
+    QString fixtureError_;        // its first failure
     bool closing_ = false;        // the fixture is leaving the input open
     int readings_ = 0;
     QDateTime started_, finished_;

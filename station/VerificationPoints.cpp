@@ -420,6 +420,17 @@ TDeviceReport ReportOf(const SettingsRecord& s, const PollAnswer& a) {
     return r;
 }
 
+std::optional<double> NominalOf(const SettingsRecord& s, const TDeviceReport& r, const TVerificationPoint& p,
+                                const TPlanOptions& o) {
+    const std::optional<TInputPath> path = PathOf(s);
+    if (!path || !PlanProblem(s, r, path).isEmpty())
+        return std::nullopt;
+    double nominal = 0;
+    if (!MathFor(s, r, *path, o.FixtureLeads).Back(p.Source, nominal) || !std::isfinite(nominal))
+        return std::nullopt;
+    return nominal;
+}
+
 TPlanOptions TPlanOptions::From(const TVerification& v) {
     TPlanOptions o;
     o.Percents = v.Points;

@@ -203,4 +203,12 @@ struct TVerificationPlan {
 TVerificationPlan PlanVerification(const SettingsRecord& settings, const TDeviceReport& report,
                                    const TPlanOptions& options = {});
 
+// What the device must report for a value already sourced, with what it
+// reports now: a thermocouple's nominal temperature follows the cold
+// junction it compensates with at the moment it is read, so that a junction
+// that warmed while the point settled is no error of the input. None when
+// the source lies beyond the input's range.
+std::optional<double> NominalOf(const SettingsRecord& settings, const TDeviceReport& report,
+                                const TVerificationPoint& point, const TPlanOptions& options = {});
+
 } // namespace kv::station

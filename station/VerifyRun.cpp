@@ -270,6 +270,10 @@ TBudget TVerifyRun::OutputBudget(const TVerificationPoint& p, const TMeterResult
 
 void TVerifyRun::InputDone() {
     const TLeg& leg = legs_[leg_];
+    // What the sourced value must read with what the device reports now (a
+    // thermocouple's cold junction warms while the point settles).
+    if (const std::optional<double> n = NominalOf(leg.Settings, ReportOf(leg.Settings, *last_), planned_, leg.Options))
+        planned_.Nominal = *n;
     const TVerificationPoint& p = planned_;
     const bool measured = std::all_of(samples_.begin(), samples_.end(), [](double v) { return std::isfinite(v); });
     if (setup_.Input) {
