@@ -110,10 +110,11 @@ TEST(CalibrateInput, ThreeBoardsUnattendedAsTheWindowsWizardWouldCalibrateThem) 
             return QString();
         });
         const std::int64_t start = rig.clock.now();
-        ASSERT_EQ(rig.Run(Args({QStringLiteral("--certificate"), pdf, QStringLiteral("--operator"),
+        // (Going on when it fails: which constants are off says why.)
+        EXPECT_EQ(rig.Run(Args({QStringLiteral("--certificate"), pdf, QStringLiteral("--operator"),
                                 QStringLiteral("Kovács Éva"), QStringLiteral("--json")})),
                   0)
-            << rig.err.constData();
+            << rig.err.right(300).constData();
         std::printf("board %u: as found, calibrated and as left in %.1f s of the device's time\n", seed,
                     (rig.clock.now() - start) / 1000.0);
         kvsim::TDeviceModel& model = rig.device->Model();

@@ -225,7 +225,7 @@ TEST(CalibrateInputRun, EachStepHasWhatItsPictureShowsConnected) {
     ASSERT_TRUE(rig.finished); // the hand-made averages give no record fit to write: no matter here
     for (const auto& [step, picture] : pictures) {
         ASSERT_TRUE(connected.count(step)) << "step " << step << " was never shown";
-        EXPECT_EQ(connected[step], QString::fromLatin1(picture))
+        EXPECT_EQ(connected[step].toStdString(), picture)
             << "step " << step << " connects \"" << connected[step].toStdString() << "\"; its picture asks for \"" << picture
             << "\"";
     }
