@@ -14,24 +14,33 @@ namespace kv::station {
 
 // ---- the trims as stages -----------------------------------------------------------
 
+namespace {
+
+// A trim's requests handed on to its stage's callbacks, as they stand when
+// the request is made.
+template <typename TRun>
+void Forward(TRun& run, TRunStage& stage) {
+    run.RunFixture = [&stage](const QStringList& words) {
+        if (stage.RunFixture)
+            stage.RunFixture(words);
+    };
+    run.Progress = [&stage](const QString& line) {
+        if (stage.Progress)
+            stage.Progress(line);
+    };
+    run.OnFinished = [&stage] {
+        if (stage.OnFinished)
+            stage.OnFinished();
+    };
+}
+
+} // namespace
+
 // The input calibration run on the shared cycle: its switch byte, its
 // settings reads and writes, its record.
 class TInputTrim final : public TRunStage {
 public:
-    explicit TInputTrim(const TInputReferences& refs) : run(refs) {
-        run.RunFixture = [this](const QStringList& words) {
-            if (RunFixture)
-                RunFixture(words);
-        };
-        run.Progress = [this](const QString& line) {
-            if (Progress)
-                Progress(line);
-        };
-        run.OnFinished = [this] {
-            if (OnFinished)
-                OnFinished();
-        };
-    }
+    explicit TInputTrim(const TInputReferences& refs) : run(refs) { Forward(run, *this); }
     void Start() override { run.Start(); }
     std::uint8_t FETControl() const override { return run.FETControl(); }
     bool IsPending(kv::TPendingCommand command) const override {
@@ -77,22 +86,12 @@ public:
 class TOutputTrim final : public TRunStage {
 public:
     explicit TOutputTrim(bool fixtureMovesLeads) {
-        if (fixtureMovesLeads)
-            run.RunFixture = [this](const QStringList& words) {
-                if (RunFixture)
-                    RunFixture(words);
-            };
+        Forward(run, *this);
+        if (!fixtureMovesLeads)
+            run.RunFixture = nullptr; // the leads are on both outputs
         run.Measure = [this](TMeterQuantity q) {
             if (Measure)
                 Measure(q);
-        };
-        run.Progress = [this](const QString& line) {
-            if (Progress)
-                Progress(line);
-        };
-        run.OnFinished = [this] {
-            if (OnFinished)
-                OnFinished();
         };
     }
     void Start() override { run.Start(); }
