@@ -372,7 +372,17 @@ void TVerifyRun::OnPoll(const kv::PollAnswer& a, std::uint16_t) {
     switch (phase_) {
     case phFirstPoll: {
         const kv::SettingsRecord& own = *own_;
-        const bool ownVerifiable = PlanVerification(own, ReportOf(own, a), setup_.Plan).NotVerifiable.isEmpty();
+        // The own settings' points cover their path when they judge it as
+        // closely as the path's own check would: a Pt 100 over 0-100 °C at
+        // 0.104 °C is the 500 ohm range's 0.04 ohm; over -200 to 850 °C, 1 °C
+        // of tolerance is not, and a type K over 0-1200 °C at 1.2 °C is not
+        // the millivolt path's 10 uV.
+        const TVerificationPlan ownPlan = PlanVerification(own, ReportOf(own, a), setup_.Plan);
+        const std::optional<TInputPath> ownPath = PathOf(own);
+        bool ownCovers = ownPlan.NotVerifiable.isEmpty() && ownPath;
+        for (const TVerificationPoint& p : ownPlan.Points)
+            if (p.NotVerifiable.isEmpty() && p.Tolerance > InputFloor(*ownPath) * std::fabs(p.Sensitivity) * (1 + 1e-9))
+                ownCovers = false;
         if (!setup_.Fixture) {
             if (setup_.Input)
                 NotVerifiedOnce(QStringLiteral("the input (no fixture on the bench to source it)"));
@@ -387,8 +397,8 @@ void TVerifyRun::OnPoll(const kv::PollAnswer& a, std::uint16_t) {
             legs_.push_back(ownLeg);
         if (setup_.Input)
             for (TInputPath path : setup_.Paths) {
-                if (ownVerifiable && PathOf(own) == path)
-                    continue; // the own settings' points go through it
+                if (ownCovers && ownPath == path)
+                    continue; // the own settings' points judge it
                 const std::optional<kv::SettingsRecord> s = SettingsForPath(path, own);
                 if (!s)
                     continue;

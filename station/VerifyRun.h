@@ -18,7 +18,8 @@
 //      latest poll just before each is sourced;
 //   3. each further path asked for (a calibration's: the 2-, 3- and 4-wire
 //      resistance of both ranges, the millivolt path) that the device's own
-//      settings do not take: the device is given SettingsForPath for the
+//      settings' points do not judge as closely as the path's own check (a
+//      narrow span does, a wide one does not): the device is given SettingsForPath for the
 //      measurement only, read back, and verified at PathPercents;
 //   4. gives the device its own settings back (read back and compared).
 // A stop (Abort) skips to 4 while the device answers; a device that stops
@@ -53,7 +54,8 @@ struct TVerifySetup {
     TPlanOptions Plan;                        // the own settings' points and tolerances
     TDecisionRule Rule = TDecisionRule::Guarded;
     // Paths checked beside the device's own settings (the one its own
-    // settings take is left out), and their points in per cent of the path's
+    // settings take is left out when their points judge it as closely), and
+    // their points in per cent of the path's
     // range: the bottom, the middle and the top, inside the ends where a
     // 2-wire path's leads leave no value to source. A path's tolerance is the
     // input's own limit on it (InputFloor: 0.04 ohm, 0.4 ohm, 10 uV).

@@ -352,3 +352,31 @@ TEST(VerifyRun, EveryWayOutLeavesTheDeviceAsItWasOrSaysWhatItHolds) {
         }
     }
 }
+
+// The device's own settings' points stand for their path only when they
+// judge it as closely as the path's own check: a Pt 100 over 0-100 °C does
+// (0.104 °C is the 500 ohm range's 0.04 ohm), one over -200 to 850 °C does
+// not (1.05 °C), nor a type K over 0-1200 °C (the millivolt path's 10 uV).
+TEST(VerifyRun, TheOwnSettingsStandForTheirPathOnlyWhenTheyJudgeItAsClosely) {
+    struct {
+        const char* what;
+        kvsim::TDeviceConfig device;
+        const char* path;
+        bool verifiedOnItsOwn;
+    } const table[] = {
+        {"Pt 100, 0-100 degC", Device(0, 4, 0, 100), "500 ohm range, 4 wires", false},
+        {"Pt 100, -200-850 degC", Device(0, 4, -200, 850), "500 ohm range, 4 wires", true},
+        {"type K, 0-1200 degC", Device(2, 4, 0, 1200), "millivolt", true},
+        {"type K, 0-100 degC", Device(2, 4, 0, 100), "millivolt", false},
+    };
+    for (const auto& row : table) {
+        SCOPED_TRACE(row.what);
+        TRig rig(row.device, BenchSetup(true, false));
+        rig.run->Start();
+        ASSERT_TRUE(rig.RunToEnd());
+        EXPECT_EQ(rig.Point("input", row.path, 50) != nullptr, row.verifiedOnItsOwn);
+        EXPECT_TRUE(rig.run->NotVerified().isEmpty()) << rig.run->NotVerified().join("; ").toStdString();
+        for (const kv::cert::TPoint& p : rig.run->Points())
+            EXPECT_EQ(p.AsFound.Result, TOutcome::Pass) << kv::cert::PointName(p).toStdString();
+    }
+}
