@@ -44,7 +44,7 @@ TKvCtl::TKvCtl(TEnvironment env) : env_(std::move(env)), a_(std::make_unique<TAr
 TKvCtl::~TKvCtl() {
     // The link first: its events would reach the cycle.
     link_.reset();
-    calibrateOutput_.reset();
+    station_.reset();
     cycle_.reset();
     if (traceFd_ >= 0)
         ::close(traceFd_);
@@ -299,15 +299,18 @@ QJsonObject TKvCtl::FailureJson() {
         o = SetJson();
     else if (schema_ == QLatin1String("kvctl.maintenance/1"))
         o = MaintenanceJson();
-    else if (calibrateOutput_)
-        o = kv::cert::ToJson(calibrateOutput_->Facts());
-    else if (calibrateInput_)
-        o = kv::cert::ToJson(calibrateInput_->Facts());
-    else if (a_->command == QLatin1String("calibrate")) {
+    else if (station_)
+        o = kv::cert::ToJson(station_->Facts());
+    else if (a_->command == QLatin1String("calibrate") || a_->command == QLatin1String("verify")) {
         // The run never began: a certificate's facts with nothing done.
         kv::cert::TFacts facts;
-        facts.Kind = a_->sub == QLatin1String("input") ? kv::cert::TKind::Input : kv::cert::TKind::Output;
-        facts.Command = facts.Kind == kv::cert::TKind::Input ? kv::cmdWriteInputCalibration : kv::cmdWriteOutputCalibration;
+        facts.Kind = a_->command == QLatin1String("verify") ? kv::cert::TKind::Verification
+                     : a_->sub == QLatin1String("input")    ? kv::cert::TKind::Input
+                     : a_->sub == QLatin1String("output")   ? kv::cert::TKind::Output
+                                                            : kv::cert::TKind::All;
+        facts.Command = facts.Kind == kv::cert::TKind::Output         ? kv::cmdWriteOutputCalibration
+                        : facts.Kind == kv::cert::TKind::Verification ? 0
+                                                                      : kv::cmdWriteInputCalibration;
         facts.Port = a_->port;
         facts.Operator = a_->operatorName;
         facts.ToolVersion = QStringLiteral("kvctl " KV_VERSION);
@@ -373,15 +376,10 @@ void TKvCtl::Interrupt(int sig) {
     if (exit_)
         return;
     endSignal_ = sig;
-    if (calibrateInput_ && calibrateInput_->End() == TCalibrateInput::TEnd::Running) {
-        // The device gets its settings back first; the run then ends.
-        Err(QStringLiteral("kvctl: interrupted; giving the device back what the calibration changed\n"));
-        calibrateInput_->Interrupt();
-        return;
-    }
-    if (calibrateOutput_ && calibrateOutput_->End() == TCalibrateOutput::TEnd::Running) {
-        // The forcing is ended first; the run then finishes the command.
-        calibrateOutput_->Interrupt();
+    if (station_ && station_->End() == TStationRun::TEnd::Running) {
+        // The device gets its settings back and the forcing ends first; the
+        // run then finishes the command.
+        station_->Interrupt();
         return;
     }
     QString what = WriteState();
@@ -447,10 +445,17 @@ void TKvCtl::Start(const QStringList& args) {
         {"settings", "set", 1, {"--dry-run", "--no-verify", "--backup"}, "kvctl.settings.set/2"},
         {"factory", "", 0, {"-o", "--output"}, "kvctl.factory/1"},
         {"maintenance", "", 1, {}, "kvctl.maintenance/1"},
-        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout"},
+        {"verify", "", 0, {"--bench", "--fixture", "--fixture-timeout", "--meter", "--meter-baud", "--points", "--certificate",
+                           "--operator", "--settle"},
+         kv::cert::kSchema},
+        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout",
+                                   "--points"},
          kv::cert::kSchema},
         {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle", "--bench",
-                                    "--fixture-timeout"},
+                                    "--fixture-timeout", "--points"},
+         kv::cert::kSchema},
+        {"calibrate", "all", 0, {"--meter", "--meter-baud", "--fixture", "--references", "--certificate", "--operator",
+                                 "--settle", "--bench", "--fixture-timeout", "--points"},
          kv::cert::kSchema},
     };
     const TShape* shape = nullptr;
@@ -461,7 +466,7 @@ void TKvCtl::Start(const QStringList& args) {
         if (command == QLatin1String("settings"))
             Err(QStringLiteral("kvctl: settings needs get, diff or set (kvctl help settings)\n"));
         else if (command == QLatin1String("calibrate"))
-            Err(QStringLiteral("kvctl: calibrate needs input or output (kvctl help calibrate)\n"));
+            Err(QStringLiteral("kvctl: calibrate needs input, output or all (kvctl help calibrate)\n"));
         else
             Err(QStringLiteral("kvctl: unknown command %1 (kvctl --help lists them)\n").arg(command));
         Finish(exitUsage);
@@ -502,7 +507,9 @@ void TKvCtl::Start(const QStringList& args) {
     else if (command == QLatin1String("factory"))
         RunSettingsGet(true);
     else if (command == QLatin1String("calibrate"))
-        a.sub == QLatin1String("input") ? RunCalibrateInput() : RunCalibrateOutput();
+        RunCalibrate();
+    else if (command == QLatin1String("verify"))
+        RunVerify();
     else if (a.sub == QLatin1String("get"))
         RunSettingsGet(false);
     else if (a.sub == QLatin1String("diff"))

@@ -4,8 +4,6 @@
 // tests run it on an in-memory port and a manual clock, with the output
 // captured. It never blocks: every step follows a transaction's end, a
 // timer or the port.
-#include "CalibrateInput.h"
-#include "CalibrateOutput.h"
 #include "DeviceRecords.h"
 #include "Files.h"
 #include "FrameTrace.h"
@@ -15,6 +13,7 @@
 #include "Output.h"
 #include "PollCycle.h"
 #include "SettingsModel.h"
+#include "StationRun.h"
 #include "StatusTexts.h"
 
 #include <QDateTime>
@@ -74,10 +73,10 @@ public:
 
     // For tests and the benchmark.
     TMBLink* Link() { return link_.get(); }
-    kv::TPollCycle* Cycle() { return calibrateOutput_ ? &calibrateOutput_->Cycle() : cycle_.get(); }
-    TCalibrateInput* CalibrateInput() { return calibrateInput_.get(); }
-    const TCalibrateOutput* CalibrateOutput() const { return calibrateOutput_.get(); }
-    // Replaces the line's fixture of calibrate input and output (tests: kvsim's console).
+    kv::TPollCycle* Cycle() { return station_ ? &station_->Cycle() : cycle_.get(); }
+    // The verification or calibration under way (verify, calibrate).
+    TStationRun* Station() { return station_.get(); }
+    // Replaces the line's fixture of verify and the calibrations (tests: kvsim's console).
     std::function<void(const QStringList& words, std::function<void(const QString& error)> done)> FixtureForTests;
     TPendingFlags& Pending() { return pending_; }
 
@@ -97,7 +96,8 @@ private:
         QString fixture, references, certificate, operatorName; // calibrate
         QString bench;                                              // calibrate: the bench file
         std::optional<int> fixtureTimeoutS;                         // calibrate: --fixture-timeout
-        QString meter;                                              // calibrate output
+        QString meter;                                              // calibrate output, verify
+        QString points;                                             // --points
         std::uint32_t meterBaud = 9600;
         int settleMs = 20;
         QStringList positional;
@@ -157,13 +157,15 @@ private:
     void RunSettingsSet();
     QJsonObject SetJson() const;
     QJsonObject MaintenanceJson() const;
-    void RunCalibrateInput();
-    void CalibrateInputDone();
+    // verify, calibrate input|output|all: the bench the command needs, then
+    // the station's run on the line, its report and certificate.
+    void RunVerify();
+    void RunCalibrate();
+    void RunStation(TStationRun::TWhat what, const TBenchNeeds& needs);
+    void StationDone();
     // Whether --certificate's PDF can be written (its folder, the fonts it
     // embeds), asked before the device is touched; false: said, and ended.
     bool CertificateCanBeWritten();
-    void RunCalibrateOutput();
-    void CalibrateOutputFinished();
     // The calibrations' bench: --bench FILE with the options over it,
     // judged for what the run needs; false (exit 2, the reasons said,
     // nothing sent) when it is refused.
@@ -227,9 +229,8 @@ private:
     long long lines_ = 0;
     std::unique_ptr<TCsvLog> csv_;
 
-    // calibrate input and output
-    std::unique_ptr<TCalibrateInput> calibrateInput_;
-    std::unique_ptr<TCalibrateOutput> calibrateOutput_;
+    // verify and calibrate
+    std::unique_ptr<TStationRun> station_;
 
     // maintenance: how far the action got
     enum class TMaintenance {

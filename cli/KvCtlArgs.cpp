@@ -156,22 +156,60 @@ QString TKvCtl::HelpText(const QString& command) {
             "--json: kvctl.settings.get/1, kvctl.settings.diff/2, kvctl.settings.set/2;\n"
             "a failing set prints its object too, saying whether the write was sent\n"
             "and acknowledged.\n");
+    const QString verificationHelp = QStringLiteral(
+            "As found, adjust, as left. A calibration first verifies the device as found,\n"
+            "then adjusts it, then, after the device acknowledged the new record, verifies\n"
+            "it as left at the same points: points the adjustment's references did not\n"
+            "make, in the device's own settings and normal operation (output unforced),\n"
+            "so that a wrong reference value or a faulty step shows. calibrate input also\n"
+            "verifies each path its constants serve that the own settings' points do not\n"
+            "judge as closely:\n"
+            "the 2-, 3- and 4-wire resistance of the 500 ohm and 5 kohm ranges (at 10, 50\n"
+            "and 90 % of the range, within what the input resolves: 0.04 ohm, 0.4 ohm)\n"
+            "and the millivolt path (-80, 0, 80 mV, within 10 uV), in settings given to\n"
+            "the device for the measurement only and given back. The as-left points\n"
+            "decide the verdict; the adjustment's own checks (R500 and R5K measured with\n"
+            "its own references, the forced 4/12/20 mA and 2/6/10 V) stay in the\n"
+            "certificate as its record. Without a source for the input (a fixture, and\n"
+            "[Source] on the bench for the uncertainty) or without a meter for the\n"
+            "output, a calibration cannot pass: it says what was not verified.\n\n"
+            "Each point: the fixture sources it (`resistor OHM`, `voltage MV`, any value;\n"
+            "before the first output reading `current` or `voltage` for the meter's\n"
+            "leads); the device settles (five new measuring cycles from the second poll\n"
+            "answered after the change); five of its measurements are taken; with a meter\n"
+            "its output is read settled and judged against what the output must give\n"
+            "for the value the device reported. Each point carries its expanded\n"
+            "uncertainty (k = 2) from a budget (the source's or the meter's accuracy from\n"
+            "the bench, the resolution, the repeatability) and is judged by the bench's\n"
+            "rule: guarded acceptance (default: pass when |error| + U <= tolerance, fail\n"
+            "beyond the tolerance, conditional between, which does not pass) or simple\n"
+            "acceptance (pass within the tolerance). Tolerances: the input 0.1 % of span\n"
+            "(not below what the input resolves), the output 0.1 % of span, or the\n"
+            "bench's [Verification]. --points LIST (0,25,50,75,100 by default) sets the\n"
+            "points of the own settings in per cent of the range. The fixture is left\n"
+            "`open` at the end.\n\n"
+            "Verdicts: PASSED; FAILED (nothing written, the device as it was);\n"
+            "ADJUSTED – FAILED VERIFICATION (written and acknowledged, but as left a point\n"
+            "failed, was conditional, or something was not verified); NOT COMPLETED\n"
+            "(interrupted, the device lost, or a write unacknowledged: whether anything\n"
+            "was written, whether its settings were given back and forcing ended).\n");
     const QString calibrateOutputHelp = QStringLiteral(
             "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
             "                       [--fixture-timeout SECONDS] [--bench FILE]\n"
-            "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
-            "Runs the seven steps of the setup program's output calibration wizard without\n"
-            "a window, against a bench multimeter that speaks SCPI on a serial port (by\n"
-            "default 8N1, no handshake, lines ending in \\n, --meter-baud 9600; a bench\n"
-            "file gives its manual's line, remote command and identity, see --bench).\n"
-            "Every reading is followed by the meter's error queue (SYST:ERR?): an error\n"
-            "fails it, and an overload (+9.9E+37) is a wiring fault:\n"
+            "                       [--points LIST] [--certificate FILE.pdf]\n"
+            "                       [--operator NAME] [--json]\n\n"
+            "As found, then the seven steps of the setup program's output calibration\n"
+            "wizard without a window, then as left, against a bench multimeter that speaks\n"
+            "SCPI on a serial port (by default 8N1, no handshake, lines ending in \\n,\n"
+            "--meter-baud 9600; a bench file gives its manual's line, remote command and\n"
+            "identity, see --bench). Every reading is followed by the meter's error queue\n"
+            "(SYST:ERR?): an error fails it, and an overload (+9.9E+37) is a wiring fault:\n"
             "  steps 1, 2, 4, 5  finds the PWM value whose reading is closest to 4 mA, 20 mA,\n"
             "                    2 V and 10 V (MEAS:CURR:DC?, MEAS:VOLT:DC?), a search of a\n"
             "                    few readings each, and stores it as the page's Next does;\n"
             "  steps 3, 6        forces the test values of 4, 12, 20 mA and 2, 6, 10 V and\n"
-            "                    reads them: each within 0.005 mA or 3 mV, or the run fails\n"
-            "                    and writes nothing;\n"
+            "                    reads them: each within 0.005 mA or 3 mV, or the run\n"
+            "                    writes nothing;\n"
             "  step 7            writes the four values (command 3);\n"
             "then a poll without forcing. The PWM value is forced through the poll, as the\n"
             "page forces it; before each reading a poll that carried the value must have\n"
@@ -180,38 +218,68 @@ QString TKvCtl::HelpText(const QString& command) {
             "20 ppm (0.5 uA, 0.2 mV at least): output stages of 2 to 100 ms and meters\n"
             "that integrate for up to 0.5 s need no option. Every check point is read\n"
             "again before the write: two readings of one value farther apart than that\n"
-            "fail the run (the meter or the output drifts).\n\n"
+            "fail the run (the meter or the output drifts). As found and as left, the\n"
+            "output is read in normal operation with the input sourced at the points by\n"
+            "the fixture.\n\n"
             "The meter's leads: the loop current and the voltage output both (a meter on\n"
             "each quantity's terminals, or one whose inputs see both), or switched by the\n"
             "line's relay box: --fixture CMD is run by /bin/sh with the word `current`\n"
-            "before steps 1-3 and `voltage` before steps 4-6 as its last argument; the run\n"
-            "goes on when it exits 0 (its output goes to stderr) and fails when it exits\n"
-            "otherwise or takes over --fixture-timeout SECONDS (default 60): then it is\n"
-            "ended with all it started. kvsim's console takes `meter current|voltage`.\n\n"
+            "before the current is read and `voltage` before the voltage is (only when\n"
+            "they move) as its last argument, besides the input's words; the run goes on\n"
+            "when it exits 0 (its output goes to stderr) and fails when it exits otherwise\n"
+            "or takes over --fixture-timeout SECONDS (default 60): then it is ended with\n"
+            "all it started. kvsim's console takes `meter current|voltage`.\n\n"
             "Forcing always ends (PWM word 0): at the end, on a failure, on Ctrl-C (a\n"
             "second Ctrl-C leaves at once, the output maybe still forced) and when the\n"
             "device stops answering (polls without forcing go on for 10 s in case it comes\n"
             "back; exit 3). Progress goes to stderr.\n\n"
-            "Output: a summary (the four values, the six checks with their errors, the\n"
-            "time), or with --json the run's facts as one object of the schema\n"
-            "\"kvctl.calibration/1\" (the certificate's JSON). --certificate FILE.pdf also\n"
-            "writes the certificate (A4 PDF) and FILE.json beside it; a failed or\n"
-            "interrupted run's certificate says FAILED / NOT CALIBRATED. --operator NAME\n"
-            "goes into both.\n\n"
-            "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
-            "value, the record refused, the meter answered with an error, an overload or\n"
-            "an echo), 2 usage or a bench refused (the meter not the bench's, nothing\n"
-            "sent), 3 no answer from the device or the meter, 4 the certificate or its\n"
-            "JSON cannot be written (checked before the device is touched), 130\n"
-            "interrupted.\n\n"
-            "--bench FILE (both calibrations): the bench as an INI file: [Station], [Meter]\n"
-            "(Port, Baud, DataBits, Parity, StopBits, Handshake none|dtr-dsr|rts-cts,\n"
-            "Terminator lf|crlf, DTR, RTS, Remote, Local, Identity, Echo, Prompt, Serial,\n"
-            "Certificate, Due, DCI, DCV), [Reference NAME] (Value, Uncertainty, Serial,\n"
-            "Certificate, Due), [Source], [Fixture] (Command, Timeout), [Settling],\n"
-            "[Verification] (README, \"The bench file\"). The options above win over it. A\n"
-            "file that does not read, an instrument past its due date or without what the\n"
-            "run needs: exit 2 before anything is sent.\n");
+            "Output: the points (nominal, as found, as left, error, % of span, tolerance,\n"
+            "U, result), the verdict and the six checks, or with --json the run's facts\n"
+            "(the certificate's JSON, kvctl help json). --certificate FILE.pdf also writes\n"
+            "the certificate (A4 PDF) and FILE.json beside it. --operator NAME goes into\n"
+            "both.\n\n"
+            "Exit: 0 passed, 1 not (a point out of tolerance or conditional, something not\n"
+            "verified, a search that found no value, the record refused, the meter\n"
+            "answered with an error, an overload or an echo), 2 usage or a bench refused\n"
+            "(the meter not the bench's, nothing sent), 3 no answer from the device or the\n"
+            "meter, 4 the certificate or its JSON cannot be written (checked before the\n"
+            "device is touched), 130 interrupted.\n\n"
+            "--bench FILE (every calibration and verify): the bench as an INI file:\n"
+            "[Station], [Meter] (Port, Baud, DataBits, Parity, StopBits, Handshake\n"
+            "none|dtr-dsr|rts-cts, Terminator lf|crlf, DTR, RTS, Remote, Local, Identity,\n"
+            "Echo, Prompt, Serial, Certificate, Due, DCI, DCV), [Reference NAME] (Value,\n"
+            "Uncertainty, Serial, Certificate, Due), [Source] (Name, Serial, Certificate,\n"
+            "Due, OHM, DCV), [Fixture] (Command, Timeout, Leads), [Settling],\n"
+            "[Verification] (Points, Rule guarded|simple, InputTolerance,\n"
+            "OutputTolerance) (README, \"The bench file\"). The options above win over\n"
+            "it. A file that does not read, an instrument past its due date or without\n"
+            "what the run needs: exit 2 before anything is sent.\n");
+    if (command == QLatin1String("verify"))
+        return QStringLiteral(
+                   "kvctl verify --fixture CMD [--meter PORT] [--meter-baud N] [--settle MS]\n"
+                   "             [--fixture-timeout SECONDS] [--bench FILE] [--points LIST]\n"
+                   "             [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+                   "Checks the transmitter in its own settings, as a documenting calibrator\n"
+                   "does, and writes nothing to it: reads its settings (command 6) and a poll,\n"
+                   "then at each point of its range (--points, default 0, 25, 50, 75 and 100 %)\n"
+                   "sources the input through the fixture: the resistance of IEC 60751 for the\n"
+                   "Pt sensors, the millivolts of IEC 60584 for the thermocouples (against the\n"
+                   "cold junction the device reports, planned again at each point), the value\n"
+                   "itself for the resistance, potentiometer and voltage modes (on 2 wires plus\n"
+                   "the wire resistance the device subtracts, less the fixture's [Fixture]\n"
+                   "Leads). It reads the device's calculated value and, with a meter (--meter\n"
+                   "or the bench's [Meter]), its output. Without a meter the output is not\n"
+                   "verified, and the verification cannot pass.\n\n") +
+               verificationHelp +
+               QStringLiteral(
+                   "\nOutput: the points (nominal, reading, error, % of span, tolerance, U,\n"
+                   "result) and the verdict, or with --json the facts (the certificate's JSON,\n"
+                   "kvctl help json). --certificate FILE.pdf writes the certificate and\n"
+                   "FILE.json beside it. Exit: 0 passed, 1 not (a point failed or conditional,\n"
+                   "something not verified, the meter answered with an error), 2 usage or a\n"
+                   "bench refused (nothing sent), 3 no answer from the device or the meter, 4\n"
+                   "the certificate cannot be written, 130 interrupted. The bench file: kvctl\n"
+                   "help calibrate.\n");
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -221,13 +289,14 @@ QString TKvCtl::HelpText(const QString& command) {
     if (command == QLatin1String("calibrate"))
         return QStringLiteral(
             "kvctl calibrate input --fixture CMD [--references R500=OHM,R5K=OHM,UREF=MV]\n"
-            "                      [--fixture-timeout SECONDS] [--bench FILE]\n"
+            "                      [--fixture-timeout SECONDS] [--bench FILE] [--points LIST]\n"
             "                      [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
-            "Runs the 23 steps of the setup program's input calibration wizard without a\n"
-            "window, on the same step table, arithmetic, log lines and record:\n"
+            "As found, then the 23 steps of the setup program's input calibration wizard\n"
+            "without a window, on the same step table, arithmetic, log lines and record,\n"
+            "then as left:\n"
             " - reads the device's settings; measures the 500 ohm and 5 kohm references as\n"
             "   found (the device set to resistance 0-500 ohm and 0-5k ohm, 4 wires, for the\n"
-            "   measurement only; 8 measurements averaged);\n"
+            "   measurement only; 8 measurements averaged): the adjustment's own check;\n"
             " - before each step runs CMD with the words of what the step connects: open,\n"
             "   resistor OHM, short, voltage MV (the numbers from --references, default\n"
             "   500, 5000 and 125); CMD must exit 0 once connected, within\n"
@@ -235,21 +304,26 @@ QString TKvCtl::HelpText(const QString& command) {
             "   started); its output and exit status go into the certificate's log; the\n"
             "   poll forces the step's switches; when the averages have settled, computes\n"
             "   as the wizard;\n"
-            " - writes the record (command 2); measures both references as left;\n"
+            " - writes the record (command 2); measures both references again;\n"
             " - gives the device its own settings back and ends the forcing, also after a\n"
             "   failure or Ctrl-C while the device answers.\n"
             "Settled: from the second poll answered after a change, five more measuring\n"
             "cycles of the device (its averages are of the last four measurements); at\n"
-            "most 400 polls. Passed: written, acknowledged, and as left within +-0.02 ohm\n"
-            "(R500) and +-0.2 ohm (R5K).\n"
-            "--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
-            "beside it (schema \"kvctl.calibration/1\", kvctl help json lists its fields);\n"
-            "both are checked before the device is touched. A run that did not pass\n"
-            "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object\n"
-            "with exit_code and error, also when the run fails.\n"
-            "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
-            "refused (nothing sent), 3 the device stopped answering, 4 the certificate\n"
-            "could not be written, 130 interrupted.\n\n") +
+            "most 400 polls.\n\n"
+            "kvctl calibrate all --fixture CMD --meter PORT [the options of both]\n\n"
+            "As found (the input's points and paths, the output), the input's trim, the\n"
+            "output's trim, as left, under one certificate. A trim that writes nothing\n"
+            "ends the run, unless the other one wrote: then as left follows.\n\n") +
+               verificationHelp +
+               QStringLiteral(
+                   "\n--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
+                   "beside it (kvctl help json lists its fields); both are checked before the\n"
+                   "device is touched; every run that reached the device leaves one, with its\n"
+                   "verdict on every page. --json prints that JSON object with exit_code and\n"
+                   "error, also when the run fails.\n"
+                   "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
+                   "refused (nothing sent), 3 the device (or the meter) stopped answering, 4\n"
+                   "the certificate could not be written, 130 interrupted.\n\n") +
                calibrateOutputHelp;
     if (command == QLatin1String("maintenance")) {
         QString t = QStringLiteral(
@@ -280,8 +354,10 @@ QString TKvCtl::HelpText(const QString& command) {
                "  settings get|diff|set      the device's settings and .kvs files\n"
                "  factory                    the factory defaults\n"
                "  maintenance ACTION         restart, clear-fram, store-wire-resistance, ...\n"
+               "  verify                     the device checked at points of its range\n"
                "  calibrate input            the input calibration, unattended, with a certificate\n"
                "  calibrate output           the output calibration against a bench meter\n"
+               "  calibrate all              as found, both trims, as left, one certificate\n"
                "  help [COMMAND|json]        this help, a command's, or the JSON schemas\n\n") +
            globals + QLatin1Char('\n') + ContractText();
 }
@@ -297,7 +373,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
                                           QStringLiteral("--settle"),   QStringLiteral("--bench"),
-                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang")};
+                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang"),
+                                          QStringLiteral("--points")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -358,6 +435,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.operatorName = value;
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
+            else if (arg == QLatin1String("--points"))
+                a.points = value;
             else if (arg == QLatin1String("--bench"))
                 a.bench = value, ok = !value.isEmpty();
             else if (arg == QLatin1String("--fixture-timeout")) {

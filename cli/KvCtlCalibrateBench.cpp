@@ -15,12 +15,14 @@ bool TKvCtl::CalibrationBench(const TBenchNeeds& needs, TBench& bench) {
         o.FixtureCommand = a.fixture;
     o.FixtureTimeoutS = a.fixtureTimeoutS;
     o.References = a.references;
+    o.Points = a.points;
     const QStringList problems = LoadBench(a.bench, o, env_.now().date(), needs, bench);
     if (problems.isEmpty())
         return true;
     for (const QString& p : problems)
         Err(QStringLiteral("kvctl: %1\n").arg(p));
-    Err(QStringLiteral("kvctl: calibrate %1 refused: nothing was sent\n").arg(a.sub));
+    Err(QStringLiteral("kvctl: %1 refused: nothing was sent\n")
+            .arg(a.command == QLatin1String("verify") ? a.command : a.command + QLatin1Char(' ') + a.sub));
     Finish(exitUsage);
     return false;
 }

@@ -131,7 +131,7 @@ const TSectionKeys kSections[] = {
       "Identity", "Echo", "Prompt", "Serial", "Certificate", "Due", "DCI", "DCV"}},
     {"Reference", {"Value", "Uncertainty", "Serial", "Certificate", "Due"}},
     {"Source", {"Name", "Serial", "Certificate", "Due", "OHM", "DCV"}},
-    {"Fixture", {"Command", "Timeout"}},
+    {"Fixture", {"Command", "Timeout", "Leads"}},
     {"Settling", {"Band", "CurrentFloor", "VoltageFloor", "Readings", "MinSpan", "TimeLimit"}},
     {"Verification", {"Points", "Rule", "InputTolerance", "OutputTolerance"}},
 };
@@ -479,6 +479,7 @@ public:
             Bad(s, *v, "Timeout", QStringLiteral("\"%1\" is not whole seconds from 1 to 3600").arg(v->text));
         else
             b.FixtureTimeoutS = static_cast<int>(seconds);
+        Amount(s, "Leads", TDimension::Resistance, b.FixtureLeadsOhm, 0, true, QStringLiteral("ohm"));
     }
 
     void Settling(const TSection& s, TSettling& st) {
@@ -505,17 +506,8 @@ public:
     void Verification(const TSection& s, TVerification& ver) {
         if (const TSection::TValue* v = Value(s, "Points")) {
             std::vector<double> points;
-            for (const QString& p : v->text.split(QLatin1Char(','))) {
-                double value = 0;
-                if (!Quantity(p, TDimension::Relative, value, QStringLiteral("%")) || value < 0 || value > 1 ||
-                    (!points.empty() && value * 100.0 <= points.back())) {
-                    points.clear();
-                    break;
-                }
-                points.push_back(value * 100.0);
-            }
-            if (points.empty())
-                Bad(s, *v, "Points", QStringLiteral("\"%1\" is not per cent of the range from 0 to 100, rising, separated by commas").arg(v->text));
+            if (const QString why = ParsePoints(v->text, points); !why.isEmpty())
+                Bad(s, *v, "Points", why);
             else
                 ver.Points = points;
         }
@@ -646,8 +638,25 @@ QString ParseReferenceValues(const QString& text, std::map<QString, double>& val
     return {};
 }
 
+QString ParsePoints(const QString& text, std::vector<double>& out) {
+    std::vector<double> points;
+    for (const QString& p : text.split(QLatin1Char(','))) {
+        double value = 0;
+        if (!Quantity(p, TDimension::Relative, value, QStringLiteral("%")) || !std::isfinite(value) || value < 0 ||
+            value > 1 || (!points.empty() && value * 100.0 <= points.back()))
+            return QStringLiteral("\"%1\" is not per cent of the range from 0 to 100, rising, separated by commas").arg(text);
+        points.push_back(value * 100.0);
+    }
+    out = std::move(points);
+    return {};
+}
+
 QStringList ApplyOverrides(TBench& bench, const TBenchOverrides& o) {
     QStringList problems;
+    if (!o.Points.isEmpty()) {
+        if (const QString why = ParsePoints(o.Points, bench.Verification.Points); !why.isEmpty())
+            problems << QStringLiteral("--points: ") + why;
+    }
     if (o.MeterPort || o.MeterBaud) {
         TBenchMeter& m = bench.Meter ? *bench.Meter : bench.Meter.emplace();
         if (o.MeterPort)
@@ -685,9 +694,14 @@ QStringList ApplyOverrides(TBench& bench, const TBenchOverrides& o) {
     return problems;
 }
 
-QStringList BenchProblems(const TBench& bench, const QDate& today, const TBenchNeeds& needs) {
+QStringList BenchProblems(const TBench& bench, const QDate& today, const TBenchNeeds& asked) {
     QStringList problems;
     const bool file = FromFile(bench);
+    TBenchNeeds needs = asked;
+    if (needs.MeterIfAny && bench.Meter && !bench.Meter->Line.Port.isEmpty())
+        needs.Meter = needs.MeterCurrent = needs.MeterVoltage = true;
+    if (needs.SourceIfAny && bench.Source)
+        needs.Source = true;
     if (needs.Meter) {
         if (!bench.Meter || bench.Meter->Line.Port.isEmpty()) {
             problems << (file ? QStringLiteral("[Meter] has no Port, and no --meter PORT was given")

@@ -154,6 +154,10 @@ struct TBench {
     std::optional<TBenchSource> Source;
     QString FixtureCommand;
     int FixtureTimeoutS = 60;
+    // The loop resistance of the fixture's own leads to the input terminals
+    // (ohm): a 2-wire measurement includes it, so the sourced value is less
+    // by it ([Fixture] Leads).
+    double FixtureLeadsOhm = 0;
     TSettling Settling;
     TVerification Verification;
 };
@@ -175,6 +179,7 @@ struct TBenchOverrides {
     QString References;                        // --references R500=OHM,R5K=OHM,UREF=MV
     std::optional<QString> FixtureCommand;     // --fixture
     std::optional<int> FixtureTimeoutS;        // --fixture-timeout
+    QString Points;                            // --points 0,25,50,75,100
 };
 // Applies them; the problems of a --references that does not read.
 QStringList ApplyOverrides(TBench& bench, const TBenchOverrides& overrides);
@@ -186,6 +191,11 @@ QStringList ApplyOverrides(TBench& bench, const TBenchOverrides& overrides);
 QString ParseReferenceValues(const QString& text, std::map<QString, double>& values, const QStringList& names = {},
                              const QString& form = QStringLiteral("NAME=VALUE"));
 
+// "0, 25, 50, 75, 100" ("%" after a number allowed): verification points
+// in per cent of the range, from 0 to 100, rising. Empty on success, else
+// the reason.
+QString ParsePoints(const QString& text, std::vector<double>& points);
+
 // What a run takes from the bench.
 struct TBenchNeeds {
     bool Meter = false;          // its port
@@ -194,6 +204,10 @@ struct TBenchNeeds {
     QStringList References;      // "R500", "R5K", "UREF", ...: their values
     bool Source = false;
     bool Fixture = false;        // a command
+    // Used when the bench has them (a verification's meter on the output,
+    // the source whose accuracy its points carry): then judged as above.
+    bool MeterIfAny = false;
+    bool SourceIfAny = false;
 };
 // Why the run may not start with this bench on `today`, each reason a
 // sentence: a reference, the meter or the source past its due date, a field

@@ -104,6 +104,14 @@ struct TPointReading {
     std::optional<kv::station::TBudget> Budget;   // its uncertainty, in the point's unit
     std::optional<kv::station::TOutcome> Result; // judged under the run's rule
     QString NotMeasured; // why there is no value ("the device stopped answering")
+    // What it had to read at that moment, when that is not the point's
+    // Nominal: the output is judged against ExpectedOutput of the value the
+    // device itself reported while it was read (VerificationPoints.h), so
+    // that it carries its own error only. None: Nominal.
+    std::optional<double> Expected;
+    // Value less what it had to read (Expected, else Nominal), as judged;
+    // none without a value.
+    std::optional<double> Error;
 };
 
 // A verification point: what was sourced, what the device (its calculated
@@ -134,9 +142,18 @@ struct TFacts {
     std::vector<std::uint8_t> Record;  // the record's bytes, as sent
     std::vector<TWrittenValue> Written;
     TWrite Write = TWrite::NotSent;
+    // A run of Kind All sends two records: Command, Record and Write above
+    // are the input's (command 2), these the output's (command 3). Written
+    // holds the values of both.
+    std::vector<std::uint8_t> OutputRecord;
+    TWrite OutputWrite = TWrite::NotSent;
     // Why the run ended before its end ("interrupted", "the device did not
     // answer"); empty when it ran to its end.
     QString Failure;
+    // Why a calibration that ran to its end wrote nothing (its adjustment
+    // refused: a step's arithmetic, a check of its own out of tolerance, the
+    // output drifting); empty otherwise. Failure stays empty then.
+    QString NotWrittenBecause;
     QStringList Log; // the wizard's log lines, in order
 
     // Identity and traceability (kvctl.calibration/2).

@@ -114,15 +114,15 @@ void TInputCalibrationRun::BeginCheck(std::size_t index) {
 }
 
 void TInputCalibrationRun::TakeSample(const kv::PollAnswer& a) {
-    if (++settlePolls_ > kSettlePolls) {
+    switch (measurements_.Add(a.Cycles)) {
+    case TNewMeasurements::TState::TimedOut:
         Fail(QStringLiteral("the device measured no value of %1 within %2 polls")
                  .arg(facts_.Checks[check_ % 2].Name)
-                 .arg(kSettlePolls));
+                 .arg(TCycleSettling::kPolls));
         return;
+    case TNewMeasurements::TState::Same: return;
+    case TNewMeasurements::TState::New: break;
     }
-    if (lastSampleCycle_ && *lastSampleCycle_ == a.Cycles)
-        return; // the same measurement again
-    lastSampleCycle_ = a.Cycles;
     const bool valid = (a.CalibrationFlags & kv::calflag::Input) && a.PhysicalValue != kv::kNoPhysicalValue &&
                        std::isfinite(a.PhysicalValue);
     samples_.push_back(valid ? double(a.PhysicalValue) : std::numeric_limits<double>::quiet_NaN());
@@ -240,22 +240,20 @@ void TInputCalibrationRun::OnFixtureDone(const QString& error) {
 
 void TInputCalibrationRun::StartSettle() {
     wait_ = waitSettle;
-    settlePolls_ = 0;
-    settleFrom_.reset();
+    settle_.Start();
 }
 
 bool TInputCalibrationRun::Settled(const kv::PollAnswer& a) {
-    if (++settlePolls_ > kSettlePolls) {
-        Fail(QStringLiteral("the device did not measure %1 cycles within %2 polls").arg(kSettleCycles).arg(kSettlePolls));
+    switch (settle_.Add(a.Cycles)) {
+    case TCycleSettling::TState::TimedOut:
+        Fail(QStringLiteral("the device did not measure %1 cycles within %2 polls")
+                 .arg(TCycleSettling::kCycles)
+                 .arg(TCycleSettling::kPolls));
         return false;
+    case TCycleSettling::TState::More: return false;
+    case TCycleSettling::TState::Settled: return true;
     }
-    if (settlePolls_ < 2)
-        return false; // composed before the change, perhaps
-    if (!settleFrom_) {
-        settleFrom_ = a.Cycles;
-        return false;
-    }
-    return std::uint8_t(a.Cycles - *settleFrom_) >= kSettleCycles;
+    return false;
 }
 
 // ---- the cycle's events -------------------------------------------------------------
@@ -273,9 +271,8 @@ void TInputCalibrationRun::OnPoll(const kv::PollAnswer& a) {
     case phCheck:
         if (wait_ == waitSettle && Settled(a)) {
             wait_ = waitSamples;
-            settlePolls_ = 0;
             samples_.clear();
-            lastSampleCycle_.reset();
+            measurements_.Start();
         }
         if (wait_ == waitSamples)
             TakeSample(a);
@@ -314,8 +311,11 @@ void TInputCalibrationRun::OnSettings(const kv::SettingsRecord& r) {
         Connect(CheckWords(check_));
         break;
     case phRestore:
-        if (!(r == *own_) && facts_.Failure.isEmpty())
-            facts_.Failure = QStringLiteral("the device's own settings could not be given back");
+        if (!(r == *own_)) {
+            givenBack_ = TPutBack::No;
+            if (facts_.Failure.isEmpty())
+                facts_.Failure = QStringLiteral("the device's own settings could not be given back");
+        }
         phase_ = phRelease;
         releasePolls_ = 0;
         break;
@@ -352,6 +352,7 @@ void TInputCalibrationRun::OnCommandEnd(std::uint8_t command, bool done) {
     if (++writeFailures_ >= kWriteTries) {
         SettingsToWrite.reset();
         if (phase_ == phRestore) {
+            givenBack_ = TPutBack::No;
             if (facts_.Failure.isEmpty())
                 facts_.Failure = QStringLiteral("the device's own settings could not be given back");
             phase_ = phRelease;
@@ -393,6 +394,7 @@ void TInputCalibrationRun::Fail(const QString& why) {
 }
 
 void TInputCalibrationRun::Abort(const QString& why) {
+    stopped_ = true;
     if (phase_ == phIdle) {
         facts_.Failure = why;
         Finish();
@@ -404,9 +406,21 @@ void TInputCalibrationRun::Abort(const QString& why) {
 void TInputCalibrationRun::Lost(const QString& why) {
     if (phase_ == phDone)
         return;
+    stopped_ = true;
+    // Settings written (or on their way) and not seen given back.
+    if (own_ && (SettingsToWrite || (inForce_ && !(*inForce_ == *own_)))) {
+        givenBack_ = TPutBack::Unknown;
+        leftIn_ = SettingsToWrite ? SettingsToWrite : inForce_;
+    }
     if (facts_.Failure.isEmpty())
         facts_.Failure = why;
     Finish();
+}
+
+std::optional<kv::SettingsRecord> TInputCalibrationRun::LeftIn() const {
+    if (givenBack_ == TPutBack::Yes)
+        return std::nullopt;
+    return leftIn_ ? leftIn_ : inForce_;
 }
 
 void TInputCalibrationRun::Finish() {

@@ -17,17 +17,20 @@
 //   6. gives the device its own settings back and ends the forcing.
 // A failure or an interruption skips to 6 while the device answers.
 //
-// Settling: a change (a new connection, switch configuration or setting) is
-// in force from the second poll answered after it (the first may have been
-// composed before it); from that answer on the device must report five new
-// measuring cycles: its averages are of the last four measurements, and one
-// more covers a measurement that straddled the change. A device that does
-// not measure five cycles within kSettlePolls polls fails the run.
+// Settling: a change (a new connection, switch configuration or setting)
+// counts when the device has measured after it as CycleSettling.h says; the
+// checks average kCheckSamples measurements, one per measuring cycle.
+//
+// Its checks of R500 and R5K are the adjustment's own record (the
+// certificate's Checks): measured with the references the adjustment uses,
+// they cannot judge those references. What the device holds afterwards is
+// judged by the verification around the run (VerifyRun.h).
 //
 // No clock and no I/O: the command feeds it the cycle's events and runs the
 // fixture it asks for.
 #include "Bench.h"
 #include "Certificate.h"
+#include "CycleSettling.h"
 #include "DeviceRecords.h"
 #include "InputCalibrationWizard.h"
 
@@ -59,8 +62,6 @@ QStringList ConnectionWords(kv::incal::TConnection connection, const TInputRefer
 
 class TInputCalibrationRun {
 public:
-    static constexpr int kSettleCycles = 5;
-    static constexpr int kSettlePolls = 400;   // about 20 s at the line's pace
     static constexpr int kCheckSamples = 8;    // measurements averaged per check
     static constexpr int kWriteTries = 5;      // command 2 ends without success before giving up
     static constexpr double kToleranceR500 = 0.02;  // ohm (0.05 °C of a Pt 100)
@@ -93,12 +94,24 @@ public:
     std::function<void()> OnFinished;
 
     bool Finished() const { return phase_ == phDone; }
-    bool Passed() const { return Finished() && kv::cert::Verdict(facts_).Passed; }
+    // The record was written and acknowledged and the run ended on its own
+    // (its own checks aside: they judge nothing).
+    bool Adjusted() const {
+        return Finished() && facts_.Write == kv::cert::TWrite::Acknowledged && !stopped_ && facts_.Failure.isEmpty();
+    }
+    // Stopped from outside (Abort, Lost) rather than ended by itself.
+    bool Stopped() const { return stopped_; }
+    // Whether the device has its own settings again, and if not, what it
+    // was last given.
+    TPutBack SettingsGivenBack() const { return givenBack_; }
+    std::optional<kv::SettingsRecord> LeftIn() const;
     // The run's facts for the certificate: the command adds the port, the
     // operator, the version and the times.
     const kv::cert::TFacts& Facts() const { return facts_; }
     kv::cert::TFacts& Facts() { return facts_; }
     const kv::incal::TValues& Values() const { return values_; }
+    // The number of the step under way ("Step 7/23": 7), 0 outside the steps.
+    int Step() const { return phase_ == phStep || phase_ == phWrite ? kv::incal::kSteps[step_].Number : 0; }
 
 private:
     enum TPhase : std::uint8_t {
@@ -136,11 +149,12 @@ private:
     TWait wait_ = waitNone;
     std::size_t step_ = 0;       // index into kv::incal::kSteps
     std::size_t check_ = 0;      // 0, 1 as found; 2, 3 as left
-    std::optional<kv::SettingsRecord> own_, inForce_;
+    std::optional<kv::SettingsRecord> own_, inForce_, leftIn_;
     QStringList connected_;
-    int settlePolls_ = 0;
-    std::optional<std::uint8_t> settleFrom_;
-    std::optional<std::uint8_t> lastSampleCycle_;
+    TCycleSettling settle_;
+    TNewMeasurements measurements_;
+    bool stopped_ = false;
+    TPutBack givenBack_ = TPutBack::Yes;
     std::vector<double> samples_;
     int writeFailures_ = 0;
     bool wantDateAfter_ = false;

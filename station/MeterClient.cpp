@@ -64,6 +64,25 @@ std::optional<double> ParseMeterReading(std::string_view text) {
     return v;
 }
 
+std::optional<double> ReadingDigit(std::string_view text) {
+    if (!ParseMeterReading(text))
+        return std::nullopt;
+    text = Trim(text);
+    const std::size_t e = text.find_first_of("eE");
+    const std::string_view mantissa = text.substr(0, e);
+    int exponent = 0;
+    if (e != std::string_view::npos) {
+        std::string_view x = text.substr(e + 1);
+        if (!x.empty() && x.front() == '+')
+            x.remove_prefix(1);
+        if (std::from_chars(x.data(), x.data() + x.size(), exponent).ec != std::errc())
+            return std::nullopt;
+    }
+    const std::size_t point = mantissa.find('.');
+    const int decimals = point == std::string_view::npos ? 0 : static_cast<int>(mantissa.size() - point - 1);
+    return std::pow(10.0, exponent - decimals);
+}
+
 TMeterClient::TMeterClient(TMBTimerFactory& timers, std::unique_ptr<TMBPort> port)
     : port_(port ? std::move(port) : MBCreateSystemPort()) {
     timeout_ = timers.createTimer(kAnswerTimeoutMs, true, [] {});

@@ -42,6 +42,10 @@ enum TMeterQuantity : std::uint8_t { meterCurrent, meterVoltage };
 // A reading's text ("+4.012345E-03", blanks around it allowed) as a number;
 // none for anything else, and for the overload reading (9.9E+37 and beyond).
 std::optional<double> ParseMeterReading(std::string_view text);
+// The value of a reading's last digit as the meter wrote it ("+4.012345E-03"
+// gives 1e-09, "12.50" 0.01): its resolution as its answer shows it. None
+// for a text that is no reading.
+std::optional<double> ReadingDigit(std::string_view text);
 
 enum class TMeterFault : std::uint8_t {
     None,

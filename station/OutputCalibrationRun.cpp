@@ -309,8 +309,16 @@ void TOutputCalibrationRun::Fail(const QString& why) {
     BeginRelease();
 }
 
-void TOutputCalibrationRun::Abort(const QString& why) { Fail(why); }
+void TOutputCalibrationRun::Abort(const QString& why) {
+    if (phase_ != phDone)
+        stopped_ = true;
+    Fail(why);
+}
 
-void TOutputCalibrationRun::Lost(const QString& why) { Fail(why); }
+void TOutputCalibrationRun::Lost(const QString& why) {
+    if (phase_ != phDone)
+        stopped_ = true;
+    Fail(why);
+}
 
 } // namespace kv::station

@@ -101,7 +101,13 @@ public:
     bool Finished() const { return phase_ == phDone; }
     // Ended with forcing ended (the device answered a poll without it).
     bool ForcingEnded() const { return forcingEnded_; }
-    bool Passed() const { return Finished() && kv::cert::Verdict(facts_).Passed; }
+    // The record was written and acknowledged, and the run ended on its own
+    // with its checks (its own record of the adjustment) within tolerance.
+    bool Adjusted() const {
+        return Finished() && facts_.Write == kv::cert::TWrite::Acknowledged && !stopped_ && facts_.Failure.isEmpty();
+    }
+    // Stopped from outside (Abort, Lost) rather than ended by itself.
+    bool Stopped() const { return stopped_; }
     // The run's facts for the certificate: the command adds the port, the
     // operator, the version, the meter and the times.
     const kv::cert::TFacts& Facts() const { return facts_; }
@@ -145,6 +151,7 @@ private:
     std::uint16_t word_ = 0;       // the PWM word polls carry
     bool awaitingReading_ = false; // a poll with word_ was answered; the reading is asked for
     bool forcingEnded_ = false;
+    bool stopped_ = false;
     std::optional<bool> leadsOnCurrent_; // where the fixture put the meter's leads
     bool leadsWanted_ = false;           // where the fixture under way puts them
     TPhase afterFixture_ = phSearch;     // phSearch: the step begins; phRecheck: the drift check goes on

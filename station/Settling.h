@@ -36,6 +36,17 @@
 
 namespace kv::station {
 
+// What a settled reading hands on: the mean of the agreeing readings, the
+// band they had to agree in, the readings themselves (their scatter is the
+// repeatability) and the last digit the meter gave (its resolution as its
+// answer shows it; none when the answer does not show it).
+struct TMeterResult {
+    double Value = 0;
+    double Band = 0;
+    std::vector<double> Readings;
+    std::optional<double> Digit;
+};
+
 class TSettledReading {
 public:
     enum class TState : std::uint8_t {

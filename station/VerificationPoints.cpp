@@ -333,6 +333,31 @@ std::optional<SettingsRecord> SettingsForPath(TInputPath path, const SettingsRec
     return s;
 }
 
+QString SettingsName(const SettingsRecord& s) {
+    const QString wires = QStringLiteral(", %1 wires").arg(s.Wires);
+    switch (s.Mode) {
+    case modePt100: return QStringLiteral("Pt 100") + wires;
+    case modePt1000: return QStringLiteral("Pt 1000") + wires;
+    case modeThermocouple:
+        if (s.TCType < tcCount)
+            return QStringLiteral("type %1 thermocouple").arg(QChar::fromLatin1(ThermocoupleLetter(static_cast<TThermocouple>(s.TCType))));
+        return QStringLiteral("thermocouple type %1").arg(s.TCType);
+    case modePot500: return QStringLiteral("potentiometer 0-500 ohm");
+    case modePot5K: return QStringLiteral("potentiometer 0-5 kohm");
+    case modeOhm500: return QStringLiteral("resistance 0-500 ohm") + wires;
+    case modeOhm5K: return QStringLiteral("resistance 0-5 kohm") + wires;
+    case modeMilliVolt: return QStringLiteral("voltage");
+    default: return QStringLiteral("input mode %1").arg(s.Mode);
+    }
+}
+
+QString OutputRangeName(std::uint8_t outputMode) {
+    const std::optional<TOutputRange> r = OutputRangeOf(outputMode);
+    if (!r)
+        return QStringLiteral("output type %1").arg(outputMode);
+    return QStringLiteral("%1-%2 %3").arg(Number(r->Low), Number(r->High), r->Unit);
+}
+
 double InputFloor(TInputPath path) {
     if (path == TInputPath::MilliVolt)
         return 0.010;
@@ -393,6 +418,17 @@ TDeviceReport ReportOf(const SettingsRecord& s, const PollAnswer& a) {
     r.RofPot0 = a.RofPot0;
     r.RofPot100 = a.RofPot100;
     return r;
+}
+
+std::optional<double> NominalOf(const SettingsRecord& s, const TDeviceReport& r, const TVerificationPoint& p,
+                                const TPlanOptions& o) {
+    const std::optional<TInputPath> path = PathOf(s);
+    if (!path || !PlanProblem(s, r, path).isEmpty())
+        return std::nullopt;
+    double nominal = 0;
+    if (!MathFor(s, r, *path, o.FixtureLeads).Back(p.Source, nominal) || !std::isfinite(nominal))
+        return std::nullopt;
+    return nominal;
 }
 
 TPlanOptions TPlanOptions::From(const TVerification& v) {

@@ -101,6 +101,10 @@ std::vector<TInputPath> InputCalibrationPaths();
 // 0-5000 ohm), or the voltage mode over -100 to 100 mV; the output and the
 // error signalling stay `own`'s. None for the potentiometer paths.
 std::optional<SettingsRecord> SettingsForPath(TInputPath path, const SettingsRecord& own);
+// The settings as a verification names what it checks and a verdict what
+// the device was left in: "Pt 100, 4 wires", "type K thermocouple",
+// "potentiometer 0-500 ohm", "resistance 0-5 kohm, 4 wires", "voltage".
+QString SettingsName(const SettingsRecord& settings);
 // The input's own limit on a path, in its source's unit (ohm or mV): the
 // floor of the default input tolerance.
 double InputFloor(TInputPath path);
@@ -117,6 +121,8 @@ struct TOutputRange {
 };
 // None for an output type beyond 0-4.
 std::optional<TOutputRange> OutputRangeOf(std::uint8_t outputMode);
+// "4-20 mA", "0-10 V"; "output type N" beyond 0-4.
+QString OutputRangeName(std::uint8_t outputMode);
 
 struct TExpectedOutput {
     double Value = 0;     // mA or V
@@ -196,5 +202,13 @@ struct TVerificationPlan {
 
 TVerificationPlan PlanVerification(const SettingsRecord& settings, const TDeviceReport& report,
                                    const TPlanOptions& options = {});
+
+// What the device must report for a value already sourced, with what it
+// reports now: a thermocouple's nominal temperature follows the cold
+// junction it compensates with at the moment it is read, so that a junction
+// that warmed while the point settled is no error of the input. None when
+// the source lies beyond the input's range.
+std::optional<double> NominalOf(const SettingsRecord& settings, const TDeviceReport& report,
+                                const TVerificationPoint& point, const TPlanOptions& options = {});
 
 } // namespace kv::station

@@ -1,15 +1,21 @@
 // kvctl calibrate output against the in-process device and bench meter on a
-// manual clock: the record and the log are the window's wizard's for the
-// same values, byte for byte; the usage and every way out without a device.
+// manual clock, the device's console as the fixture and the simulator's
+// example bench: the record and the log are the window's wizard's for the
+// same values, byte for byte; the output as left, read in normal operation
+// with the input sourced, agrees with what verify reads afterwards; the
+// usage and every way out without a device.
 #include "cli_support.h"
 
 #include "../app/poll_support.h"
+
+#include "RunOutcome.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QListWidget>
 
+using clitest::ConsoleFixture;
 using clitest::TCtlRig;
 
 namespace {
@@ -17,6 +23,7 @@ namespace {
 QString S(const QByteArray& b) { return QString::fromUtf8(b); }
 
 const QStringList kCalibrate = {"calibrate", "output", "--meter", "/dev/ttyMEM1"};
+const QStringList kBenchCalibrate = QStringList{"calibrate", "output"} + clitest::SimBench(true);
 
 } // namespace
 
@@ -28,9 +35,9 @@ TEST(KvctlCalibrateOutput, WritesWhatTheWindowsWizardWritesForTheSameReadings) {
         TCtlRig rig;
         rig.config.BoardSeed = board;
         rig.config.OutputCalibrated = false;
-        ASSERT_EQ(rig.Run(QStringList{"--json"} + kCalibrate), 0) << S(rig.err).toStdString();
+        ConsoleFixture(rig);
+        ASSERT_EQ(rig.Run(QStringList{"--json"} + kBenchCalibrate), 0) << S(rig.err).toStdString();
         const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
-        ASSERT_TRUE(o["passed"].toBool()) << S(rig.out).toStdString();
         std::vector<std::uint8_t> written;
         for (const clitest::TSent& t : rig.ended)
             if (t.command == kv::cmdWriteOutputCalibration && t.status == stOK)
@@ -72,7 +79,7 @@ TEST(KvctlCalibrateOutput, UsageAndAMeterThatDoesNotAnswer) {
         bool touchesDevice;
     } const table[] = {
         {{"calibrate", "output"}, 2, "calibrate output needs --meter PORT", false},
-        {{"calibrate"}, 2, "calibrate needs input or output", false},
+        {{"calibrate"}, 2, "calibrate needs input, output or all", false},
         {kCalibrate + QStringList{"--fixture", " "}, 2, "--fixture needs a command", false},
         {kCalibrate + QStringList{"--meter-baud", "0"}, 2, "bad value for --meter-baud", false},
         {kCalibrate + QStringList{"--csv", "x.csv"}, 2, "--csv is not an option of calibrate", false},
@@ -116,22 +123,27 @@ TEST(KvctlCalibrateOutput, ALostDeviceIsReportedAsMaybeStillForced) {
             EXPECT_TRUE(S(rig.err).contains("the device does not answer")) << S(rig.err).toStdString();
             EXPECT_GE(rig.clock.now() - from, 10000);
         }
-        EXPECT_TRUE(S(rig.out).contains("FAILED")) << S(rig.out).toStdString();
+        EXPECT_TRUE(S(rig.out).contains("NOT COMPLETED")) << S(rig.out).toStdString();
+        EXPECT_TRUE(S(rig.out).contains("it may still be forced")) << S(rig.out).toStdString();
     }
 }
 
 // A meter whose leads a fixture moves, as kvsim's console moves them: on the
 // voltage output alone until the fixture says `current`, so that a reading
 // taken before the fixture has exited reads 0 and fails the search. The
-// fixture's failure and Ctrl-C while it runs end the forcing and write nothing.
+// leads go to the current loop for the as-found points, stay there for the
+// first steps, move to the voltage output for steps 4-6, back for the drift
+// check, and stay for the as-left points; the input is sourced at each point
+// and left open at the end. The fixture's failure and Ctrl-C while it runs
+// end the forcing and write nothing.
 TEST(KvctlCalibrateOutput, AFixtureMovesTheMetersLeadsBeforeEachOutput) {
     struct {
         const char* what;
         bool fixture;
         int exit;
-        const char* failure;
+        const char* reason;
     } const table[] = {
-        {"moved by the fixture", true, 0, ""},
+        {"moved by the fixture", true, 0, "all 5 as-left points passed"},
         {"no fixture, leads on the voltage output", false, 1, "step 1/7"},
         {"the fixture fails at voltage", true, 1, "the fixture failed: \"voltage\" exited with 1"},
         {"Ctrl-C while the fixture runs", true, 130, "interrupted"},
@@ -141,12 +153,17 @@ TEST(KvctlCalibrateOutput, AFixtureMovesTheMetersLeadsBeforeEachOutput) {
         const std::string what = row.what;
         TCtlRig rig;
         rig.config.BoardSeed = 3;
-        QStringList words;
+        QStringList leads, sourced;
         std::function<void(const QString&)> held;
         if (row.fixture)
             rig.prepare = [&](kvctl::TKvCtl& ctl) {
                 ctl.FixtureForTests = [&](const QStringList& w, std::function<void(const QString&)> done) {
-                    words += w;
+                    if (w != QStringList{"current"} && w != QStringList{"voltage"}) {
+                        sourced << w.join(' ');
+                        rig.device->Console("sensor " + w.join(' ').toStdString());
+                        return done({});
+                    }
+                    leads += w;
                     EXPECT_EQ(rig.meter->Meter().Wiring(), w == QStringList{"voltage"} ? kvsim::wiredCurrent
                                                                                       : kvsim::wiredVoltage);
                     if (what.starts_with("the fixture") && w == QStringList{"voltage"})
@@ -162,27 +179,76 @@ TEST(KvctlCalibrateOutput, AFixtureMovesTheMetersLeadsBeforeEachOutput) {
                     done({});
                 };
             };
-        rig.Start(QStringList{"--json"} + kCalibrate + (row.fixture ? QStringList{"--fixture", "relay.sh"} : QStringList{}));
+        // Without a fixture: no bench file, whose [Fixture] would be run.
+        rig.Start(QStringList{"--json"} + (row.fixture ? kBenchCalibrate : kCalibrate));
         ASSERT_TRUE(rig.meter);
         rig.meter->Meter().SetWiring(kvsim::wiredVoltage);
         ASSERT_TRUE(rig.RunUntil([&] { return rig.ctl->Finished(); }));
         if (held)
             held({}); // a fixture that ends after the run has: nothing moves on
         EXPECT_EQ(rig.ctl->ExitCode(), row.exit) << S(rig.err).toStdString();
-        const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
-        EXPECT_EQ(o["passed"].toBool(), row.exit == 0);
-        EXPECT_TRUE(o["failure"].toString().contains(QLatin1String(row.failure))) << o["failure"].toString().toStdString();
+        const kv::station::TVerdict verdict = kv::cert::VerdictOfFacts(rig.ctl->Station()->Facts());
+        EXPECT_EQ(verdict.Kind == kv::station::TVerdictKind::Passed, row.exit == 0);
+        EXPECT_TRUE(verdict.Reason.contains(QLatin1String(row.reason))) << verdict.Reason.toStdString();
         EXPECT_EQ(rig.device->Model().ForcedPWM(), 0);
         const bool written = std::any_of(rig.ended.begin(), rig.ended.end(), [](const clitest::TSent& t) {
             return t.command == kv::cmdWriteOutputCalibration;
         });
         EXPECT_EQ(written, row.exit == 0);
         if (row.fixture) {
-            // A run that gets through its checks moves the leads back to the
-            // current loop to read its check points again (drift).
             const QStringList expected = row.exit == 0 ? QStringList{"current", "voltage", "current"}
                                                        : QStringList{"current", "voltage"};
-            EXPECT_EQ(words, expected);
+            EXPECT_EQ(leads, expected);
+            // Five points as found, five as left, and the input left open.
+            EXPECT_EQ(sourced.size(), row.exit == 0 ? 11 : 5) << sourced.join(", ").toStdString();
+            if (row.exit == 0) {
+                EXPECT_EQ(sourced.back(), "open");
+            }
         }
+    }
+}
+
+// The output as left, read in normal operation with the input sourced at
+// the points, agrees with what verify reads right afterwards: each point
+// within the two readings' uncertainties.
+TEST(KvctlCalibrateOutput, TheAsLeftOutputIsWhatVerifyReads) {
+    for (std::uint32_t board : {1u, 5u}) {
+        SCOPED_TRACE(board);
+        TCtlRig calibrate;
+        calibrate.config.BoardSeed = board;
+        calibrate.config.OutputCalibrated = false;
+        ConsoleFixture(calibrate);
+        ASSERT_EQ(calibrate.Run(kBenchCalibrate), 0) << S(calibrate.err).toStdString();
+        const kv::cert::TFacts asLeft = calibrate.ctl->Station()->Facts();
+
+        // The same board, holding what the calibration wrote.
+        TCtlRig verify;
+        verify.config.BoardSeed = board;
+        ConsoleFixture(verify);
+        verify.Start(QStringList{"verify"} + clitest::SimBench(true));
+        ASSERT_TRUE(verify.device);
+        ASSERT_TRUE(verify.device->Model().Handle(kv::cmdWriteOutputCalibration,
+                                                  calibrate.device->Model().OutputCalibration()->Encode()));
+        ASSERT_TRUE(verify.RunUntil([&] { return verify.ctl->Finished(); }));
+        EXPECT_EQ(verify.ctl->ExitCode(), 0) << S(verify.out).toStdString();
+        const kv::cert::TFacts verified = verify.ctl->Station()->Facts();
+        int compared = 0;
+        for (const kv::cert::TPoint& p : asLeft.Points) {
+            if (p.Quantity != QLatin1String("output"))
+                continue;
+            const auto v = std::find_if(verified.Points.begin(), verified.Points.end(), [&](const kv::cert::TPoint& q) {
+                return q.Quantity == p.Quantity && q.Percent == p.Percent;
+            });
+            ASSERT_NE(v, verified.Points.end());
+            ASSERT_TRUE(p.AsLeft.Error && v->AsFound.Error && p.AsLeft.Budget && v->AsFound.Budget);
+            const double both = std::hypot(p.AsLeft.Budget->Expanded(), v->AsFound.Budget->Expanded());
+            EXPECT_LE(std::fabs(*p.AsLeft.Error - *v->AsFound.Error), both) << p.Percent << " %";
+            std::printf("board %u, output at %3.0f %%: as left %.5f mA (error %+.5f, U %.5f), verify %.5f mA (error %+.5f, "
+                        "U %.5f)\n",
+                        board, p.Percent, *p.AsLeft.Value, *p.AsLeft.Error, p.AsLeft.Budget->Expanded(), *v->AsFound.Value,
+                        *v->AsFound.Error, v->AsFound.Budget->Expanded());
+            ++compared;
+        }
+        EXPECT_EQ(compared, 5);
     }
 }

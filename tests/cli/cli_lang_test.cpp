@@ -135,15 +135,16 @@ TEST(KvctlLanguage, OnlyHungarianOrEnglish) {
 TEST(KvctlLanguage, CertificateEnglishByDefault) {
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
+    const QStringList calibrate = QStringList{"calibrate", "output", "--certificate", pdf} + clitest::SimBench(true);
     TCtlRig rig;
     rig.config.OutputCalibrated = false;
-    ASSERT_EQ(rig.Run({"--lang", "hu", "calibrate", "output", "--meter", "/dev/ttyMEM1", "--certificate", pdf}), 0)
-        << S(rig.err).toStdString();
+    clitest::ConsoleFixture(rig);
+    ASSERT_EQ(rig.Run(QStringList{"--lang", "hu"} + calibrate), 0) << S(rig.err).toStdString();
     const auto hungarian = PdfText(pdf, 1, false);
     TCtlRig en;
     en.config.OutputCalibrated = false;
-    ASSERT_EQ(en.Run({"calibrate", "output", "--meter", "/dev/ttyMEM1", "--certificate", pdf}), 0)
-        << S(en.err).toStdString();
+    clitest::ConsoleFixture(en);
+    ASSERT_EQ(en.Run(calibrate), 0) << S(en.err).toStdString();
     QFile json(kv::cert::JsonPathFor(pdf));
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
     EXPECT_EQ(QJsonDocument::fromJson(json.readAll())["log"].toArray().first().toString(), QString::fromUtf8("Lépés 1:"));

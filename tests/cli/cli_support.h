@@ -9,6 +9,8 @@
 #include "MBTimer.h"
 
 #include <QCoreApplication>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTimeZone>
 
 #include <gtest/gtest.h>
@@ -104,6 +106,46 @@ struct TCtlRig {
         return ctl->ExitCode();
     }
     int Lines() const { return static_cast<int>(out.count('\n')); }
+};
+
+// The line's fixture played by the device's console and its bench meter, as
+// station/examples/kvsim-fixture.sh plays it with kvsim: `current` and
+// `voltage` move the meter's leads, any other words follow "sensor".
+// `onFixture` acts after the console (an error to return, a stop, another
+// connection).
+inline void ConsoleFixture(TCtlRig& rig, std::function<QString(const QStringList&)> onFixture = {}) {
+    rig.prepare = [&rig, onFixture](kvctl::TKvCtl& ctl) {
+        ctl.FixtureForTests = [&rig, onFixture](const QStringList& words, std::function<void(const QString&)> done) {
+            if (words == QStringList{QStringLiteral("current")} || words == QStringList{QStringLiteral("voltage")}) {
+                if (rig.meter)
+                    rig.meter->Meter().SetWiring(words[0] == QLatin1String("current") ? kvsim::wiredCurrent
+                                                                                     : kvsim::wiredVoltage);
+            } else {
+                rig.device->Console("sensor " + words.join(QLatin1Char(' ')).toStdString());
+            }
+            done(onFixture ? onFixture(words) : QString());
+        };
+    };
+}
+
+// The simulator's example bench (its references, meter, source and fixture
+// leads); with `meter`, its meter is the rig's.
+inline QStringList SimBench(bool meter = false) {
+    QStringList args{QStringLiteral("--bench"), QStringLiteral(KV_SOURCE_DIR "/station/examples/kvsim.bench")};
+    if (meter)
+        args << QStringLiteral("--meter") << QStringLiteral("/dev/ttyMEM1");
+    return args;
+}
+
+// A bench file of the test's own.
+struct TBenchFile {
+    QTemporaryDir dir;
+    QString path;
+    explicit TBenchFile(const QString& text) : path(dir.filePath(QStringLiteral("line3.bench"))) {
+        QFile f(path);
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(text.toUtf8());
+    }
 };
 
 } // namespace clitest

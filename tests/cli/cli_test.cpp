@@ -483,17 +483,25 @@ TEST(KvctlContract, EveryJsonOutputIsItsDocumentedSchema) {
          [](TCtlRig& r) { r.openError = "No such file or directory"; }},
         {{"maintenance", "clear-minmax"}, "kvctl.maintenance/1", 0, {}},
         {{"maintenance", "store-wire-resistance"}, "kvctl.maintenance/1", 1, {}}, // refused: also an object
-        {{"calibrate", "output", "--meter", "/dev/ttyMEM1"}, "kvctl.calibration/1", 0,
-         [](TCtlRig& r) { r.config.OutputCalibrated = false; }},
-        {{"calibrate", "input", "--fixture", "console"}, "kvctl.calibration/1", 0,
+        {QStringList{"calibrate", "output"} + clitest::SimBench(true), kv::cert::kSchema, 0,
+         [](TCtlRig& r) {
+             r.config.OutputCalibrated = false;
+             clitest::ConsoleFixture(r);
+         }},
+        {QStringList{"calibrate", "input"} + clitest::SimBench(), kv::cert::kSchema, 0,
          [](TCtlRig& r) {
              r.config.ForeignCalibration = true;
-             r.prepare = [&r](kvctl::TKvCtl& ctl) {
-                 ctl.FixtureForTests = [&r](const QStringList& words, std::function<void(const QString&)> done) {
-                     r.device->Console("sensor " + words.join(' ').toStdString());
-                     done({});
-                 };
-             };
+             clitest::ConsoleFixture(r);
+         }},
+        {QStringList{"calibrate", "all"} + clitest::SimBench(true), kv::cert::kSchema, 0,
+         [](TCtlRig& r) {
+             r.config.ForeignCalibration = true;
+             r.config.OutputCalibrated = false;
+             clitest::ConsoleFixture(r);
+         }},
+        {QStringList{"verify"} + clitest::SimBench(true), kv::cert::kSchema, 1, [](TCtlRig& r) {
+             r.config.ForeignCalibration = true; // another board's calibration: it reads 1 °C off
+             clitest::ConsoleFixture(r);
          }},
     };
     std::map<QString, QSet<QString>> actual, open;

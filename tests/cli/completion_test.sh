@@ -28,7 +28,7 @@ while IFS='|' read -r line want; do
         failed=1
     fi
 done <<'CASES'
-kvctl |calibrate factory help maintenance ports settings status watch 
+kvctl |calibrate factory help maintenance ports settings status verify watch 
 kvctl s|settings status 
 kvctl --json w|watch 
 kvctl --port /dev/null st|status 
@@ -41,7 +41,8 @@ kvctl settings set a.kvs --b|--backup
 kvctl watch --c|--count --csv 
 kvctl watch --csv |a.kvs b.txt sub 
 kvctl watch --csv x.csv --i|--interval 
-kvctl calibrate |input output 
+kvctl calibrate |all input output 
+kvctl verify --p|--points --port 
 kvctl calibrate output --meter-|--meter-baud 
 kvctl maintenance clear-|clear-fram clear-minmax clear-wire-resistance 
 kvctl maintenance restart |

@@ -80,6 +80,25 @@ public:
         }, 2000);
     }
 
+    // Types a console line and waits for the answer that starts with
+    // `startsWith` ("drop " for status, "board " for board): the answers to
+    // lines a fixture typed meanwhile may come first. Empty when none came.
+    QString Answer(const QString& line, const QString& startsWith) {
+        const qsizetype before = output.size();
+        proc.write((line + "\n").toUtf8());
+        proc.waitForBytesWritten(1000);
+        QString answer;
+        WaitFor([&] {
+            while (proc.canReadLine())
+                output << QString::fromUtf8(proc.readLine()).trimmed();
+            for (qsizetype i = before; i < output.size() && answer.isEmpty(); ++i)
+                if (output[i].startsWith(startsWith))
+                    answer = output[i];
+            return !answer.isEmpty();
+        }, 5000);
+        return answer;
+    }
+
     QProcess proc;
     QString port;
     QStringList output;

@@ -3,6 +3,7 @@
 // with its line; what a run needs (due dates, traceability, values) is
 // judged before the device is touched; the command line's options win.
 #include "Bench.h"
+#include "Uncertainty.h"
 
 #include <QDir>
 #include <QFile>
@@ -58,10 +59,29 @@ TEST(Bench, TheExampleForTheSimulatorReadsWholeAndServesBothCalibrations) {
     EXPECT_EQ(b.Meter->Line.Settings(), (TMBLineSettings{8, TMBParity::None, 1, TMBHandshake::None, true, true}));
     ASSERT_EQ(b.Meter->Current.Ranges.size(), 3u);
     EXPECT_DOUBLE_EQ(b.Meter->Current.Ranges[0].Range, 0.01);
-    EXPECT_DOUBLE_EQ(b.Meter->Current.Ranges[0].PercentOfReading, 0.05);
-    EXPECT_DOUBLE_EQ(b.Meter->Current.Ranges[0].PercentOfRange, 0.02);
-    // 4 mA on the 10 mA range: 2 uA + 2 uA.
-    EXPECT_NEAR(b.Meter->Current.For(0.004)->Limit(0.004), 4e-6, 1e-12);
+    EXPECT_DOUBLE_EQ(b.Meter->Current.Ranges[0].PercentOfReading, 0.005);
+    EXPECT_DOUBLE_EQ(b.Meter->Current.Ranges[0].PercentOfRange, 0.001);
+    // 4 mA on the 10 mA range: 0.2 uA + 0.1 uA.
+    EXPECT_NEAR(b.Meter->Current.For(0.004)->Limit(0.004), 0.3e-6, 1e-12);
+    // The example's meter can judge the default output tolerance (0.1 % of
+    // 16 mA) under guarded acceptance: at 20 mA its specification alone
+    // leaves a test uncertainty ratio above 4; a 6.5-digit meter's own DCI
+    // accuracy would leave one below 1.
+    const auto meter = FromSpecification(QStringLiteral("meter"), b.Meter->Current, 0.020, 1000, QStringLiteral("mA"), 1);
+    ASSERT_TRUE(meter);
+    TBudget budget;
+    budget.Components = {*meter};
+    EXPECT_GT(TestUncertaintyRatio(0.016, budget.Expanded()), 4.0);
+    TFunctionAccuracy classic;
+    classic.Ranges = {{0.1, 0.05, 0.005, 0}};
+    budget.Components = {*FromSpecification(QStringLiteral("meter"), classic, 0.020, 1000, QStringLiteral("mA"), 1)};
+    EXPECT_LT(TestUncertaintyRatio(0.016, budget.Expanded()), 1.0);
+    // Its source holds every point a calibration verifies (up to 4500 ohm on
+    // the 5 kohm paths), and its fixture's leads are kvsim's.
+    ASSERT_TRUE(b.Source);
+    EXPECT_TRUE(b.Source->Resistance.For(4500.0));
+    EXPECT_TRUE(b.Source->Voltage.For(80.0));
+    EXPECT_DOUBLE_EQ(b.FixtureLeadsOhm, 0.6);
     EXPECT_EQ(b.Meter->Voltage.For(10.0)->Range, 10.0);
     EXPECT_EQ(b.References.size(), 3u);
     EXPECT_EQ(b.References.at("UREF").Unit, QStringLiteral("mV"));
@@ -124,6 +144,7 @@ TEST(Bench, ValuesReadInTheirUnits) {
              EXPECT_EQ(b.Settling.TimeoutMs, 30000);
              EXPECT_EQ(b.FixtureTimeoutS, 120);
          }},
+        {"[Fixture]\nCommand=relay\nLeads=35 mohm", [](const TBench& b) { EXPECT_DOUBLE_EQ(b.FixtureLeadsOhm, 0.035); }},
         {"[Verification]\nPoints=10%, 50, 90 %\nRule=simple\nInputTolerance=0.1 %\nOutputTolerance=0.05%",
          [](const TBench& b) {
              EXPECT_EQ(b.Verification.Points, (std::vector<double>{10, 50, 90}));
@@ -226,6 +247,14 @@ TEST(Bench, ARunIsRefusedForAnInstrumentPastItsDueDateOrAFieldItNeeds) {
          "the bench has no [Reference R5K], which the run measures against"},
         {"no fixture", without("[Fixture]\nCommand=/opt/line3/relay\n"), kInput, "[Fixture] has no Command, and no --fixture CMD"},
         {"a source the run drives", GoodBench(), {false, false, false, {}, true, false}, "the bench has no [Source]"},
+        // A verification uses the meter and the source when the bench has them.
+        {"a meter used if any: judged", QString(GoodBench()).replace("2027-03-01", "2026-12-05"),
+         {false, false, false, {}, false, false, true, false}, "[Meter] is past its due date"},
+        {"a meter used if any: none", without("Port=/dev/ttyUSB1\n"), {false, false, false, {}, false, false, true, false}, ""},
+        {"a source used if any: none", GoodBench(), {false, false, false, {}, false, false, false, true}, ""},
+        {"a source used if any: judged",
+         GoodBench() + "[Source]\nSerial=S1\nCertificate=C-9\nDue=2026-01-01\nOHM=0.001% + 2 mohm @ 500 ohm\n",
+         {false, false, false, {}, false, false, false, true}, "[Source] is past its due date"},
         {"options alone: values, no traceability", QString(), kInput, "no fixture: give --fixture CMD", false},
         {"options alone: the meter's port", QString(), kOutput, "no meter: give --meter PORT", false},
     };
@@ -263,6 +292,12 @@ TEST(Bench, CommandLineOptionsOverrideTheFile) {
     EXPECT_EQ(b.FixtureCommand, QStringLiteral("relay2"));
     EXPECT_EQ(b.FixtureTimeoutS, 2);
     EXPECT_TRUE(BenchProblems(b, kToday, kInput).isEmpty());
+    TBenchOverrides points;
+    points.Points = QStringLiteral("5,50%, 95");
+    EXPECT_TRUE(ApplyOverrides(b, points).isEmpty());
+    EXPECT_EQ(b.Verification.Points, (std::vector<double>{5, 50, 95}));
+    points.Points = QStringLiteral("50,25");
+    EXPECT_TRUE(Joined(ApplyOverrides(b, points)).contains(QLatin1String("--points: \"50,25\" is not per cent of the range")));
 
     struct {
         const char* references;

@@ -109,7 +109,7 @@ TEST(OutputCalibrationRun, EveryWayOutEndsTheForcing) {
         }
         b.RunToEnd();
         ASSERT_TRUE(b.run.Finished());
-        EXPECT_FALSE(b.run.Passed());
+        EXPECT_FALSE(b.run.Adjusted());
         EXPECT_TRUE(b.run.ForcingEnded());
         EXPECT_EQ(b.carried.back(), 0);
         const kv::cert::TFacts& f = b.run.Facts();
@@ -143,7 +143,7 @@ TEST(OutputCalibrationRun, ADriftingMeterFailsTheRunBeforeTheWrite) {
         b.run.Start();
         b.RunToEnd();
         ASSERT_TRUE(b.run.Finished());
-        EXPECT_EQ(b.run.Passed(), row.passes) << b.run.Facts().Failure.toStdString();
+        EXPECT_EQ(b.run.Adjusted(), row.passes) << b.run.Facts().Failure.toStdString();
         EXPECT_TRUE(b.run.ForcingEnded());
         if (row.passes) {
             EXPECT_EQ(b.run.Facts().Write, kv::cert::TWrite::Acknowledged);
@@ -188,7 +188,7 @@ TEST(OutputCalibrationRun, ReadsOnlyAfterAnAnswerThatCarriedTheForcedValue) {
     }
     ASSERT_TRUE(b.run.Finished());
     EXPECT_EQ(mismatches, 0) << "the meter was asked to read while the device still drove another PWM value";
-    EXPECT_TRUE(b.run.Passed()) << b.run.Facts().Failure.toStdString();
+    EXPECT_TRUE(b.run.Adjusted()) << b.run.Facts().Failure.toStdString();
 }
 
 // When the device stops answering, what it drives is the word of the last
