@@ -300,9 +300,9 @@ QJsonObject TKvCtl::FailureJson() {
     else if (schema_ == QLatin1String("kvctl.maintenance/1"))
         o = MaintenanceJson();
     else if (calibrateOutput_)
-        o = kv::cert::ToJson(calibrateOutput_->Facts());
+        o = CertificateJson(calibrateOutput_->Facts());
     else if (calibrateInput_)
-        o = kv::cert::ToJson(calibrateInput_->Facts());
+        o = CertificateJson(calibrateInput_->Facts());
     else if (a_->command == QLatin1String("calibrate")) {
         // The run never began: a certificate's facts with nothing done.
         kv::cert::TFacts facts;
@@ -312,7 +312,7 @@ QJsonObject TKvCtl::FailureJson() {
         facts.Operator = a_->operatorName;
         facts.ToolVersion = QStringLiteral("kvctl " KV_VERSION);
         facts.Failure = QStringLiteral("the run did not begin");
-        o = kv::cert::ToJson(facts);
+        o = CertificateJson(facts);
     } else
         o = JsonHead(schema_.toLatin1().constData(), Now());
     if (a_->command == QLatin1String("settings") && !o.contains(QStringLiteral("file")))
@@ -447,10 +447,11 @@ void TKvCtl::Start(const QStringList& args) {
         {"settings", "set", 1, {"--dry-run", "--no-verify", "--backup"}, "kvctl.settings.set/2"},
         {"factory", "", 0, {"-o", "--output"}, "kvctl.factory/1"},
         {"maintenance", "", 1, {}, "kvctl.maintenance/1"},
-        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout"},
+        {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout",
+                                   "--serial", "--ambient"},
          kv::cert::kSchema},
         {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle", "--bench",
-                                    "--fixture-timeout"},
+                                    "--fixture-timeout", "--serial", "--ambient"},
          kv::cert::kSchema},
     };
     const TShape* shape = nullptr;

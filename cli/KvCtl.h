@@ -86,6 +86,8 @@ public:
     static QString HelpText(const QString& command = {});
     // Exit codes, signals, files and locales: what a script may rely on.
     static QString ContractText();
+    // What every command that writes a certificate says of it in its help.
+    static QString CertificateHelp();
 
 private:
     // The command line, parsed.
@@ -95,6 +97,7 @@ private:
         // or pipe that stands under the name (/dev/stdout, /dev/null).
         kv::TWriteWay outputWay = kv::TWriteWay::Whole, backupWay = kv::TWriteWay::Whole;
         QString fixture, references, certificate, operatorName; // calibrate
+        QString serial, ambient;                                    // a certificate's identity
         QString bench;                                              // calibrate: the bench file
         std::optional<int> fixtureTimeoutS;                         // calibrate: --fixture-timeout
         QString meter;                                              // calibrate output
@@ -159,9 +162,19 @@ private:
     QJsonObject MaintenanceJson() const;
     void RunCalibrateInput();
     void CalibrateInputDone();
-    // Whether --certificate's PDF can be written (its folder, the fonts it
-    // embeds), asked before the device is touched; false: said, and ended.
+    // Every command that writes a certificate (KvCtlCertificate.cpp):
+    // CertificateCanBeWritten before the device is touched (--serial given
+    // with --certificate, else exit 2; the fonts it embeds and its number
+    // register, else exit 4; false: said, and ended); PutIdentity on the
+    // run's facts (--serial, --ambient, the bench's [Station] and source,
+    // names in NFC) before they are printed or written; IssueCertificate to
+    // claim the certificate's number and write the PDF and its JSON (false
+    // with `error`).
     bool CertificateCanBeWritten();
+    void PutIdentity(kv::cert::TFacts& facts) const;
+    bool IssueCertificate(kv::cert::TFacts& facts, QString* error);
+    // The facts with their identity as JSON (kvctl.calibration/2).
+    QJsonObject CertificateJson(kv::cert::TFacts facts) const;
     void RunCalibrateOutput();
     void CalibrateOutputFinished();
     // The calibrations' bench: --bench FILE with the options over it,
@@ -228,6 +241,9 @@ private:
     std::unique_ptr<TCsvLog> csv_;
 
     // calibrate input and output
+    // The bench's station and source (CalibrationBench), for PutIdentity.
+    kv::station::TStation benchStation_;
+    std::optional<kv::station::TBenchSource> benchSource_;
     std::unique_ptr<TCalibrateInput> calibrateInput_;
     std::unique_ptr<TCalibrateOutput> calibrateOutput_;
 

@@ -5,9 +5,22 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kvctl {
+
+namespace {
+
+// A text a certificate carries as given (a serial number typed or scanned,
+// the conditions): blanks around it dropped (a scanner's line end), no
+// control characters inside, not empty.
+bool CertificateText(const QString& value, QString& text) {
+    text = value.trimmed();
+    return !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+} // namespace
 
 bool ParseDuration(const QString& text, double& seconds) {
     // "90", "90s", "15m", "2h", "1.5h": a plain number is seconds.
@@ -72,6 +85,25 @@ QString TKvCtl::ContractText() {
         "  the setup program writes them; JSON numbers, CSV values and times never\n"
         "  follow the locale. Status texts and settings captions follow --lang (or\n"
         "  the locale); JSON names and codes and the CSV log's columns never do.\n");
+}
+
+QString TKvCtl::CertificateHelp() {
+    return QStringLiteral(
+        "Certificates: --certificate FILE.pdf writes the run's certificate, an A4 PDF\n"
+        "laid out as calibration labs lay theirs out, and FILE.json beside it (schema\n"
+        "\"kvctl.calibration/2\", kvctl help json lists its fields). --serial TEXT, the\n"
+        "device's serial number or tag as typed or scanned, is required with it;\n"
+        "--ambient TEXT records the conditions (\"23.1C,45%RH\"), --operator NAME who\n"
+        "performed it. Each certificate gets a number of its own: the bench's station,\n"
+        "the date and a sequence (LINE-3-20261208-0007), claimed in the folder\n"
+        "certificate-numbers beside the PDF, so that parallel runs never share one;\n"
+        "the claim file says what became of its number. The verdict, on every page\n"
+        "and in the JSON, with what the device now holds: PASSED (exit 0), FAILED\n"
+        "(nothing written, the device as it was), ADJUSTED – FAILED VERIFICATION (the\n"
+        "device holds the new record, its as-left points do not support a pass) or\n"
+        "NOT COMPLETED (the run stopped, or the device could not be put back). The PDF\n"
+        "prints the SHA-256 of FILE.json. Before the device is touched: no --serial,\n"
+        "exit 2; the fonts, either file or the register not writable, exit 4.\n");
 }
 
 QString TKvCtl::HelpText(const QString& command) {
@@ -159,7 +191,8 @@ QString TKvCtl::HelpText(const QString& command) {
     const QString calibrateOutputHelp = QStringLiteral(
             "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
             "                       [--fixture-timeout SECONDS] [--bench FILE]\n"
-            "                       [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+            "                       [--certificate FILE.pdf --serial TEXT] [--ambient TEXT]\n"
+            "                       [--operator NAME] [--json]\n\n"
             "Runs the seven steps of the setup program's output calibration wizard without\n"
             "a window, against a bench multimeter that speaks SCPI on a serial port (by\n"
             "default 8N1, no handshake, lines ending in \\n, --meter-baud 9600; a bench\n"
@@ -194,10 +227,7 @@ QString TKvCtl::HelpText(const QString& command) {
             "back; exit 3). Progress goes to stderr.\n\n"
             "Output: a summary (the four values, the six checks with their errors, the\n"
             "time), or with --json the run's facts as one object of the schema\n"
-            "\"kvctl.calibration/1\" (the certificate's JSON). --certificate FILE.pdf also\n"
-            "writes the certificate (A4 PDF) and FILE.json beside it; a failed or\n"
-            "interrupted run's certificate says FAILED / NOT CALIBRATED. --operator NAME\n"
-            "goes into both.\n\n"
+            "\"kvctl.calibration/2\" (the certificate's JSON; Certificates, below).\n\n"
             "Exit: 0 calibrated, 1 not (a check out of tolerance, a search that found no\n"
             "value, the record refused, the meter answered with an error, an overload or\n"
             "an echo), 2 usage or a bench refused (the meter not the bench's, nothing\n"
@@ -211,7 +241,8 @@ QString TKvCtl::HelpText(const QString& command) {
             "Certificate, Due), [Source], [Fixture] (Command, Timeout), [Settling],\n"
             "[Verification] (README, \"The bench file\"). The options above win over it. A\n"
             "file that does not read, an instrument past its due date or without what the\n"
-            "run needs: exit 2 before anything is sent.\n");
+            "run needs: exit 2 before anything is sent.\n\n") +
+        CertificateHelp();
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -222,7 +253,8 @@ QString TKvCtl::HelpText(const QString& command) {
         return QStringLiteral(
             "kvctl calibrate input --fixture CMD [--references R500=OHM,R5K=OHM,UREF=MV]\n"
             "                      [--fixture-timeout SECONDS] [--bench FILE]\n"
-            "                      [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+            "                      [--certificate FILE.pdf --serial TEXT] [--ambient TEXT]\n"
+            "                      [--operator NAME] [--json]\n\n"
             "Runs the 23 steps of the setup program's input calibration wizard without a\n"
             "window, on the same step table, arithmetic, log lines and record:\n"
             " - reads the device's settings; measures the 500 ohm and 5 kohm references as\n"
@@ -240,13 +272,13 @@ QString TKvCtl::HelpText(const QString& command) {
             "   failure or Ctrl-C while the device answers.\n"
             "Settled: from the second poll answered after a change, five more measuring\n"
             "cycles of the device (its averages are of the last four measurements); at\n"
-            "most 400 polls. Passed: written, acknowledged, and as left within +-0.02 ohm\n"
-            "(R500) and +-0.2 ohm (R5K).\n"
-            "--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
-            "beside it (schema \"kvctl.calibration/1\", kvctl help json lists its fields);\n"
-            "both are checked before the device is touched. A run that did not pass\n"
-            "leaves one marked FAILED / NOT CALIBRATED. --json prints that JSON object\n"
-            "with exit_code and error, also when the run fails.\n"
+            "most 400 polls. Passed: written, acknowledged, and every as-left verification\n"
+            "point passes under the bench's decision rule; the adjustment's own as-left\n"
+            "checks (R500 within +-0.02 ohm, R5K within +-0.2 ohm) use its own references,\n"
+            "so they cannot make a pass, and one out of tolerance fails it.\n"
+            "--certificate FILE.pdf writes the run's certificate (Certificates, below);\n"
+            "--json prints its JSON object with exit_code and error, also when the run\n"
+            "fails.\n"
             "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
             "refused (nothing sent), 3 the device stopped answering, 4 the certificate\n"
             "could not be written, 130 interrupted.\n\n") +
@@ -297,7 +329,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--certificate"), QStringLiteral("--operator"),
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
                                           QStringLiteral("--settle"),   QStringLiteral("--bench"),
-                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang")};
+                                          QStringLiteral("--fixture-timeout"), QStringLiteral("--lang"),
+                                          QStringLiteral("--serial"),   QStringLiteral("--ambient")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -356,6 +389,10 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.certificate = value;
             else if (arg == QLatin1String("--operator"))
                 a.operatorName = value;
+            else if (arg == QLatin1String("--serial"))
+                ok = CertificateText(value, a.serial);
+            else if (arg == QLatin1String("--ambient"))
+                ok = CertificateText(value, a.ambient);
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
             else if (arg == QLatin1String("--bench"))

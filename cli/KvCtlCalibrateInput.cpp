@@ -28,20 +28,6 @@ QString Figure(const std::optional<double>& v, const kv::cert::TCheck& c) {
 
 } // namespace
 
-bool TKvCtl::CertificateCanBeWritten() {
-    const QString& path = a_->certificate;
-    if (path.isEmpty())
-        return true;
-    // The certificate's fonts must be there before the device is touched: a
-    // run that ends without its certificate has lost it. (Its folder and
-    // files are checked with kvctl's other outputs.)
-    QString why;
-    if (kv::cert::PdfFontsReady(&why))
-        return true;
-    Fail(exitOutput, QStringLiteral("cannot write the certificate %1: %2; nothing was sent").arg(path, why));
-    return false;
-}
-
 void TKvCtl::RunCalibrateInput() {
     const TArgs& a = *a_;
     TCalibrateInput::TSetup setup;
@@ -98,7 +84,8 @@ void TKvCtl::RunCalibrateInput() {
 
 void TKvCtl::CalibrateInputDone() {
     const TArgs& a = *a_;
-    const kv::cert::TFacts facts = calibrateInput_->Facts();
+    kv::cert::TFacts facts = calibrateInput_->Facts();
+    PutIdentity(facts);
     const kv::cert::TVerdict verdict = kv::cert::Verdict(facts);
     int code = exitDiffers;
     switch (calibrateInput_->End()) {
@@ -115,8 +102,9 @@ void TKvCtl::CalibrateInputDone() {
     QString written, failure = verdict.Passed ? QString() : verdict.Reason;
     if (!a.certificate.isEmpty() && !facts.Device.Type.isEmpty()) {
         QString error;
-        if (kv::cert::WriteCertificate(facts, a.certificate, &error, CertificateLanguage())) {
-            written = QStringLiteral("%1, %2").arg(a.certificate, kv::cert::JsonPathFor(a.certificate));
+        if (IssueCertificate(facts, &error)) {
+            written = QStringLiteral("%1 (%2), %3")
+                          .arg(a.certificate, facts.CertificateNumber, kv::cert::JsonPathFor(a.certificate));
         } else {
             Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
             failure = QStringLiteral("cannot write the certificate: %1").arg(error);
@@ -130,7 +118,7 @@ void TKvCtl::CalibrateInputDone() {
     } else {
         QString text = QStringLiteral("%1 %2: input calibration %3 (%4 s)\n")
                            .arg(facts.Device.Type.isEmpty() ? QStringLiteral("device") : facts.Device.Type,
-                                facts.Device.Firmware, verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED"))
+                                facts.Device.Firmware, verdict.Title())
                            .arg(QString::number(facts.Started.msecsTo(facts.Finished) / 1000.0, 'f', 1));
         if (!verdict.Passed)
             text += QStringLiteral("  %1\n").arg(verdict.Reason);

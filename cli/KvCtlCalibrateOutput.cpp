@@ -66,7 +66,8 @@ void TKvCtl::RunCalibrateOutput() {
 void TKvCtl::CalibrateOutputFinished() {
     const TArgs& a = *a_;
     const TCalibrateOutput& run = *calibrateOutput_;
-    const kv::cert::TFacts facts = run.Facts();
+    kv::cert::TFacts facts = run.Facts();
+    PutIdentity(facts);
     const kv::cert::TVerdict verdict = kv::cert::Verdict(facts);
     const bool reachedDevice = facts.Device.Before.Known;
 
@@ -94,10 +95,10 @@ void TKvCtl::CalibrateOutputFinished() {
             Err(QStringLiteral("kvctl: no certificate: the run ended before it reached the device\n"));
         } else {
             QString error;
-            if (kv::cert::WriteCertificate(facts, a.certificate, &error, CertificateLanguage())) {
-                Err(QStringLiteral("kvctl: certificate %1 and %2 (%3)\n")
-                        .arg(a.certificate, kv::cert::JsonPathFor(a.certificate),
-                             verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED / NOT CALIBRATED")));
+            if (IssueCertificate(facts, &error)) {
+                Err(QStringLiteral("kvctl: certificate %1 and %2, No. %3 (%4)\n")
+                        .arg(a.certificate, kv::cert::JsonPathFor(a.certificate), facts.CertificateNumber,
+                             verdict.Title()));
             } else {
                 Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
                 failure = QStringLiteral("cannot write the certificate: %1").arg(error);
@@ -112,7 +113,7 @@ void TKvCtl::CalibrateOutputFinished() {
     } else {
         const double seconds = facts.Started.msecsTo(facts.Finished) / 1000.0;
         Out(QStringLiteral("calibrate output %1 on %2 (%3, firmware %4): %5 readings in %6 s\n")
-                .arg(verdict.Passed ? QStringLiteral("PASSED") : QStringLiteral("FAILED"), a.port,
+                .arg(verdict.Title(), a.port,
                      facts.Device.Type.isEmpty() ? QStringLiteral("no device seen") : facts.Device.Type,
                      facts.Device.Firmware.isEmpty() ? QStringLiteral("-") : facts.Device.Firmware)
                 .arg(run.Run().Readings())

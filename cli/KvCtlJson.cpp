@@ -121,6 +121,151 @@ const std::vector<TJsonField> kStatus = {
     {"switches", "the input switches the device reports closed"},
 };
 
+// The uncertainty of a point's reading (its budget, station/Uncertainty.h),
+// as found and as left alike.
+std::vector<TJsonField> Budget(const char* phase) {
+    static std::deque<std::string> paths;
+    static const std::pair<const char*, const char*> fields[] = {
+        {"", "its uncertainty budget; null when not measured"},
+        {".unit", "the result's unit"},
+        {".components[].name", "what it comes from: the source's or a reference's certificate, the meter's "
+                               "specification in its range, the resolution, the repeatability"},
+        {".components[].value", "the figure as stated: an expanded uncertainty, a specification's half-width, half a "
+                                "digit, the standard deviation of the mean"},
+        {".components[].unit", "the figure's unit"},
+        {".components[].distribution", "\"normal\" or \"rectangular\""},
+        {".components[].divisor", "k of an expanded uncertainty, 1.73205 (the square root of 3) of a half-width, 1"},
+        {".components[].sensitivity", "the result's unit per the figure's unit"},
+        {".components[].standard_uncertainty", "|value / divisor x sensitivity|, in the result's unit"},
+        {".combined", "the root-sum-square of the standard uncertainties"},
+        {".k", "the coverage factor: 2"},
+        {".expanded", "U = k x combined: the point's expanded uncertainty"},
+        {".tur", "the test uncertainty ratio, tolerance / U; null when U is 0"},
+    };
+    std::vector<TJsonField> f;
+    for (const auto& [path, about] : fields) {
+        paths.push_back(std::string("points[].uncertainty.") + phase + path);
+        f.push_back({paths.back().c_str(), about});
+    }
+    return f;
+}
+
+// kvctl.calibration/2: the certificate's facts, field by field (README,
+// "Calibration certificates").
+const std::vector<TJsonField> kCalibration = Cat({
+    {{"schema", "\"kvctl.calibration/2\""},
+     {"certificate_number", "the certificate's number, unique: the station, the date of issue and a sequence "
+                            "(LINE-3-20261208-0007); null without --certificate"},
+     {"calibration", "\"input\" (command 2), \"output\" (command 3), \"verification\" (nothing written) or "
+                     "\"all\" (both records)"},
+     {"verdict.code", "\"passed\", \"failed\" (nothing written, the device as it was), "
+                      "\"adjusted-failed-verification\" (the device holds the new record, its as-left points do not "
+                      "support a pass) or \"not-completed\" (the run stopped, or the device was not put back)"},
+     {"verdict.title", "PASSED, FAILED, ADJUSTED – FAILED VERIFICATION or NOT COMPLETED, as the certificate heads it"},
+     {"verdict.reason", "one sentence: what the device now holds, and why"},
+     {"passed", "boolean: verdict.code is \"passed\" (exit code 0)"},
+     {"failure", "why the run stopped before its end (\"interrupted\", ...); null when it ran to its end"},
+     {"not_written_because", "why a calibration that ran to its end wrote nothing; null otherwise"},
+     {"started", "ISO 8601 time with the offset; null when unknown"},
+     {"finished", "ISO 8601 time with the offset; null when unknown"},
+     {"duration_s", "seconds from started to finished; null when unknown"},
+     {"operator", "as given (--operator), in Unicode's composed form (NFC); null when not given"},
+     {"serial", "the device's serial number or tag (--serial), as typed or scanned; null when not given"},
+     {"kvctl_version", "\"kvctl 1.0.0\""},
+     {"port", "the device's port"},
+     {"station.lab", "the bench file's [Station] Lab; null when not given"},
+     {"station.address", "its Address"},
+     {"station.station", "its Station"},
+     {"station.procedure", "its Procedure"},
+     {"ambient", "null without --ambient"},
+     {"ambient.text", "--ambient as typed (\"23.1C,45%RH\")"},
+     {"ambient.temperature_c", "the temperature read from it (23.1C, 23,1 °C); null when it has none"},
+     {"ambient.relative_humidity_percent", "the relative humidity read from it (45%RH); null when it has none"},
+     {"device.type", "KV7730, KV5510 or ???; null when the device was not seen"},
+     {"device.pcb_identity_address", "the board's identity address; null when not seen"},
+     {"device.firmware", "firmware date (v2016-10-11)"},
+     {"device.calibration_date_before", "a date (2026-12-08), \"uncalibrated\", or null when not read"},
+     {"device.calibration_date_after", "the same after the run"},
+     {"device.working_time_minutes", "the device's working time at the start; null when not read"},
+     {"device.internal_temperature_start", "the device's internal temperature (°C) at the start; null when not read"},
+     {"device.internal_temperature_end", "the same at the end"},
+     {"meter", "the bench meter; null when the run used none"},
+     {"meter.identity", "its *IDN? answer and port"},
+     {"meter.serial", "from the bench file; null when not given"},
+     {"meter.certificate", "its calibration certificate"},
+     {"meter.due", "the date it is due again (YYYY-MM-DD)"},
+     {"source", "the source the fixture drives for verification points; null when the run used none"},
+     {"source.name", "the bench file's name for it"},
+     {"source.serial", ""},
+     {"source.certificate", ""},
+     {"source.due", ""},
+     {"references[].name", "R500, R5K, UREF: the references the input trim adjusts against, in order"},
+     {"references[].value", "the certified value (or as typed with --references)"},
+     {"references[].unit", "ohm or mV"},
+     {"references[].uncertainty", "expanded (k = 2), in unit; null when not given"},
+     {"references[].serial", "null when not given (no bench file)"},
+     {"references[].certificate", ""},
+     {"references[].due", "YYYY-MM-DD"},
+     {"rule.code", "\"guarded\" or \"simple\" (the bench's [Verification] Rule)"},
+     {"rule.name", "\"guarded acceptance\" or \"simple acceptance\""},
+     {"rule.statement", "the rule as the certificate states it"},
+     {"points[].quantity", "\"input\" (the device's calculated value) or \"output\" (mA or V at its terminals)"},
+     {"points[].path", "\"Pt 100, 4 wires\", \"500 ohm range, 3 wires\", \"millivolt\", \"4-20 mA\", ..."},
+     {"points[].percent", "of the range"},
+     {"points[].source", "what the fixture sourced, in its words (\"resistor 138.506\"); null when nothing"},
+     {"points[].nominal", "what it must read, in unit"},
+     {"points[].unit", "°C, %, ohm, mV, mA or V"},
+     {"points[].span", "of the range, in unit: the error in per cent of span"},
+     {"points[].tolerance", "+-, in unit"},
+     {"points[].as_found", "the reading before anything was adjusted (a verification's reading), to the meter's "
+                           "digits; null when not measured"},
+     {"points[].as_left", "the reading after the device acknowledged the record, in normal operation; null when not "
+                          "measured"},
+     {"points[].expected.as_found", "what it had to read when that is not nominal (an output judged against the "
+                                    "value the device reported); null: nominal"},
+     {"points[].expected.as_left", "the same as left"},
+     {"points[].error_as_found", "as_found - nominal (or expected), to the digits of both; null when not measured"},
+     {"points[].error_as_left", "as_left - nominal (or expected)"},
+     {"points[].error_percent_span.as_found", "the error in per cent of span"},
+     {"points[].error_percent_span.as_left", ""}},
+    Budget("as_found"),
+    Budget("as_left"),
+    {{"points[].tur.as_found", "tolerance / U; null without a budget"},
+     {"points[].tur.as_left", ""},
+     {"points[].result.as_found", "\"pass\", \"conditional\" (a pass its uncertainty cannot support) or \"fail\", "
+                                  "under rule; null when not judged"},
+     {"points[].result.as_left", ""},
+     {"points[].readings.as_found", "the readings the value is the mean of, as the instrument gave them"},
+     {"points[].readings.as_left", ""},
+     {"points[].not_measured.as_found", "why there is no reading; null"},
+     {"points[].not_measured.as_left", ""},
+     {"not_verified", "what could not be verified, each with why (a point not measured, the output without a "
+                      "meter); a run with any does not pass"},
+     {"checks[].name", "the adjustment's own checks, made with its own references: R500, R5K, 4 mA, ..., 10 V"},
+     {"checks[].unit", "ohm, mA or V"},
+     {"checks[].target", "the reference's value or the nominal output"},
+     {"checks[].tolerance", "+- in unit"},
+     {"checks[].as_found.value", "measured before the adjustment; as_found is null when not measured"},
+     {"checks[].as_found.error", "value - target"},
+     {"checks[].as_found.within_tolerance", "boolean"},
+     {"checks[].as_left.value", "measured after the write; null when not measured"},
+     {"checks[].as_left.error", "value - target"},
+     {"checks[].as_left.within_tolerance", "boolean"},
+     {"checks[].passed", "boolean: as left within tolerance"},
+     {"record.command", "2 (input) or 3 (output)"},
+     {"record.state", "\"acknowledged\", \"unacknowledged\" (sent without an answer: the device may hold the "
+                      "old or the new calibration) or \"not-sent\""},
+     {"record.bytes", "the record as sent, hexadecimal; null when none"},
+     {"record.values[].name", "the record's fields in its order (OFFSET_CH0 ..., PWMForIL ...)"},
+     {"record.values[].value", "each as written: an integer, or a single as the shortest decimal that reads back "
+                               "as the same single"},
+     {"output_record", "a run of both trims (calibration \"all\"): the output's record; null otherwise"},
+     {"output_record.command", "3"},
+     {"output_record.state", "as record.state"},
+     {"output_record.bytes", "as record.bytes"},
+     {"log", "the wizard's log lines, in order (the separator lines too)"}},
+});
+
 } // namespace
 
 const std::vector<TJsonSchema>& JsonSchemas() {
@@ -159,47 +304,8 @@ const std::vector<TJsonSchema>& JsonSchemas() {
          With(Head(), {{"action", "the action's name"},
                        {"sent", "boolean: a poll that carried it ended (it may have reached the device)"},
                        {"acknowledged", "boolean"}})},
-        {"kvctl.calibration/1", "kvctl calibrate input|output --json (and FILE.json beside --certificate FILE.pdf)",
-         Cat({{{"schema", "\"kvctl.calibration/1\""},
-               {"calibration", "\"input\" (command 2) or \"output\" (command 3)"},
-               {"result", "\"passed\" or \"failed\""},
-               {"passed", "boolean: the same"},
-               {"reason", "why it failed, one sentence; null when passed"},
-               {"failure", "why the run ended early (\"interrupted\", ...); null when it ran to its end"},
-               {"started", "ISO 8601 time with the offset; null when unknown"},
-               {"finished", "ISO 8601 time with the offset; null when unknown"},
-               {"duration_s", "seconds from started to finished; null when unknown"},
-               {"operator", "as given (--operator); null when not given"},
-               {"kvctl_version", "\"kvctl 1.0.0\""},
-               {"port", "the device's port"},
-               {"device.type", "KV7730, KV5510 or ???; \"\" when the device was not seen"},
-               {"device.pcb_identity_address", "the board's identity address; -1 when not seen"},
-               {"device.firmware", "firmware date (v2016-10-11)"},
-               {"device.calibration_date_before", "a date (2026-12-08), \"uncalibrated\", or null when not read"},
-               {"device.calibration_date_after", "the same after the write"},
-               {"references[].name", "R500, R5K, UREF (input) or meter (output), in order"},
-               {"references[].value", "a reference's certified value (not for the meter)"},
-               {"references[].unit", "ohm or mV (not for the meter)"},
-               {"references[].identity", "the meter's *IDN? answer and its port (the meter only)"},
-               {"checks[].name", "the figure: R500, R5K, 4 mA, 12 mA, 20 mA, 2 V, 6 V, 10 V"},
-               {"checks[].unit", "ohm, mA or V"},
-               {"checks[].target", "the reference's value or the nominal output"},
-               {"checks[].tolerance", "+- in unit"},
-               {"checks[].as_found.value", "measured before the adjustment; as_found is null when not measured"},
-               {"checks[].as_found.error", "value - target"},
-               {"checks[].as_found.within_tolerance", "boolean"},
-               {"checks[].as_left.value", "measured after the device acknowledged the record; null when not measured"},
-               {"checks[].as_left.error", "value - target"},
-               {"checks[].as_left.within_tolerance", "boolean"},
-               {"checks[].passed", "boolean: as left within tolerance"},
-               {"record.command", "2 (input) or 3 (output)"},
-               {"record.state", "\"acknowledged\", \"unacknowledged\" (sent without an answer: the device may hold the "
-                                "old or the new calibration) or \"not-sent\""},
-               {"record.bytes", "the record as sent, hexadecimal"},
-               {"record.values[].name", "the record's fields in its order (OFFSET_CH0 ..., PWMForIL ...)"},
-               {"record.values[].value", "each as written: an integer, or a single as the shortest decimal that "
-                                         "reads back as the same single"},
-               {"log", "the wizard's log lines, in order (the separator lines too)"}},
+        {"kvctl.calibration/2", "kvctl calibrate input|output --json (and FILE.json beside --certificate FILE.pdf)",
+         Cat({kCalibration,
               {{"exit_code", "kvctl's exit code (stdout only: FILE.json has no exit_code or error)"},
                {"error", "the failure's message; null when passed"}}})},
     };

@@ -83,7 +83,8 @@ TEST(CalibrateInput, ThreeBoardsUnattendedAsTheWindowsWizardWouldCalibrateThem) 
         ConsoleFixture(rig);
         const std::int64_t start = rig.clock.now();
         ASSERT_EQ(rig.Run({QStringLiteral("calibrate"), QStringLiteral("input"), QStringLiteral("--fixture"),
-                           QStringLiteral("unused"), QStringLiteral("--certificate"), pdf, QStringLiteral("--operator"),
+                           QStringLiteral("unused"), QStringLiteral("--certificate"), pdf, QStringLiteral("--serial"),
+                           QStringLiteral("SN%1").arg(seed), QStringLiteral("--operator"),
                            QStringLiteral("Kovács Éva"), QStringLiteral("--json")}),
                   0)
             << rig.err.constData();
@@ -176,7 +177,8 @@ TEST(CalibrateInput, EveryWayOutLeavesTheDeviceAsItWasAndSaysSo) {
             return QString();
         });
         const int exit = rig.Run({QStringLiteral("calibrate"), QStringLiteral("input"), QStringLiteral("--fixture"),
-                                  QStringLiteral("unused"), QStringLiteral("--certificate"), pdf});
+                                  QStringLiteral("unused"), QStringLiteral("--certificate"), pdf,
+                                  QStringLiteral("--serial"), QStringLiteral("SN1")});
         EXPECT_EQ(exit, c.exit) << rig.err.constData();
         EXPECT_TRUE(rig.out.contains("FAILED")) << rig.out.constData();
         QFile file(kv::cert::JsonPathFor(pdf));

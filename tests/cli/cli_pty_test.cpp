@@ -137,7 +137,8 @@ TEST(KvctlPty, CalibrateInputThreeBoardsAgainstKvsim) {
         QElapsedTimer t;
         t.start();
         TKvctl ctl({"--port", sim.port, "calibrate", "input", "--fixture",
-                    QStringLiteral("sh -c 'echo sensor \"$*\" > %1' --").arg(console), "--certificate", pdf});
+                    QStringLiteral("sh -c 'echo sensor \"$*\" > %1' --").arg(console), "--certificate", pdf,
+                    "--serial", QStringLiteral("SN%1").arg(seed)});
         ASSERT_EQ(ctl.Finish(120000), 0) << ctl.out.toStdString() << ctl.err.toStdString();
         std::printf("board %s: calibrate input took %.1f s\n", seed, t.elapsed() / 1000.0);
         EXPECT_TRUE(ctl.out.contains("PASSED"));

@@ -99,10 +99,18 @@ TEST(Kvctl, UsageAndHelp) {
         {{"settings", "set"}, 2, "wrong number of arguments"},
         {{"maintenance", "fly"}, 2, "unknown maintenance action fly"},
         {{"settings", "set", "/nonexistent/x.kvs"}, 2, "nothing was sent"},
-        {{"calibrate", "input", "--fixture", "true", "--certificate", "/nonexistent/c.pdf"}, 4,
+        {{"calibrate", "input", "--fixture", "true", "--certificate", "/nonexistent/c.pdf", "--serial", "SN1"}, 4,
          "cannot write --certificate /nonexistent/c.pdf: No such file or directory; nothing was sent"},
-        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "/nonexistent/c.pdf"}, 4,
+        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "/nonexistent/c.pdf", "--serial", "SN1"}, 4,
          "cannot write --certificate /nonexistent/c.pdf: No such file or directory; nothing was sent"},
+        // A certificate names its unit: the serial number or tag is required.
+        {{"calibrate", "input", "--fixture", "true", "--certificate", "c.pdf"}, 2,
+         "--certificate needs --serial TEXT, the device's serial number or tag (typed or scanned); nothing was sent"},
+        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "c.pdf", "--ambient", "23C"}, 2,
+         "--certificate needs --serial TEXT"},
+        {{"calibrate", "input", "--fixture", "true", "--serial", "SN\t1"}, 2, "bad value for --serial"},
+        {{"calibrate", "input", "--fixture", "true", "--serial", "  "}, 2, "bad value for --serial"},
+        {{"status", "--serial", "SN1"}, 2, "--serial is not an option of status"},
     };
     for (const auto& c : cases) {
         TCtlRig rig;
@@ -483,9 +491,11 @@ TEST(KvctlContract, EveryJsonOutputIsItsDocumentedSchema) {
          [](TCtlRig& r) { r.openError = "No such file or directory"; }},
         {{"maintenance", "clear-minmax"}, "kvctl.maintenance/1", 0, {}},
         {{"maintenance", "store-wire-resistance"}, "kvctl.maintenance/1", 1, {}}, // refused: also an object
-        {{"calibrate", "output", "--meter", "/dev/ttyMEM1"}, "kvctl.calibration/1", 0,
-         [](TCtlRig& r) { r.config.OutputCalibrated = false; }},
-        {{"calibrate", "input", "--fixture", "console"}, "kvctl.calibration/1", 0,
+        // With and without a certificate, its identity and its conditions.
+        {{"calibrate", "output", "--meter", "/dev/ttyMEM1", "--certificate", dir.filePath("out.pdf"), "--serial",
+          "SN1", "--ambient", "23.1C,45%RH"},
+         "kvctl.calibration/2", 0, [](TCtlRig& r) { r.config.OutputCalibrated = false; }},
+        {{"calibrate", "input", "--fixture", "console"}, "kvctl.calibration/2", 0,
          [](TCtlRig& r) {
              r.config.ForeignCalibration = true;
              r.prepare = [&r](kvctl::TKvCtl& ctl) {
