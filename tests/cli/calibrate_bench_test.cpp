@@ -72,7 +72,7 @@ TEST(KvctlCalibrateBench, TheBenchRunsTheOutputCalibrationAndIsOnItsCertificate)
     EXPECT_EQ(rig.ctl->ExitCode(), 0) << S(rig.err).toStdString();
     const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
     EXPECT_TRUE(o["passed"].toBool());
-    const QJsonObject meter = o["references"].toArray()[0].toObject();
+    const QJsonObject meter = o["meter"].toObject();
     EXPECT_EQ(meter["serial"].toString(), QStringLiteral("SIM0001"));
     EXPECT_EQ(meter["certificate"].toString(), QStringLiteral("CAL-2026-117"));
     EXPECT_EQ(meter["due"].toString(), QStringLiteral("2027-06-30"));
