@@ -260,11 +260,21 @@ private:
         const double wIn = kWidth - 2 * pad;
         const QString title = Tr(QT_TRANSLATE_NOOP("Certificate", "Verdict: %1")).arg(VerdictTitle());
         const double t = Height(wIn, title, Font(13, true));
-        const double r = Height(wIn, verdict_.Reason, Font(8.5));
+        // The reason whole on the first page; on the others its first lines,
+        // which say what the device holds (a long list of what was not
+        // verified would crowd every page).
+        QString reason = verdict_.Reason;
+        if (page_ > 1) {
+            const QStringList lines = doc_.Wrap(reason, Font(8.5), wIn);
+            if (lines.size() > 3)
+                reason = lines.mid(0, 2).join(QLatin1Char(' ')) + QLatin1Char(' ') +
+                         doc_.Elide(lines[2] + QStringLiteral(" …"), Font(8.5), wIn - 20);
+        }
+        const double r = Height(wIn, reason, Font(8.5));
         const double h = pad + t + 6 + r + pad;
         doc_.Box(kLeft, y, kWidth, h, 8, c, Tint(c, 26));
         Text(kLeft + pad, y + pad, wIn, title, Font(13, true), c);
-        Text(kLeft + pad, y + pad + t + 6, wIn, verdict_.Reason, Font(8.5));
+        Text(kLeft + pad, y + pad + t + 6, wIn, reason, Font(8.5));
         y_ = y + h + 30;
         Footer();
     }

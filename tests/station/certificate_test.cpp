@@ -364,6 +364,9 @@ TEST(CertificatePdf, EveryPageCarriesTheVerdictAndTheNumber) {
         p.AsLeft = {};
     TFacts interrupted = OutputRun();
     interrupted.Failure = QStringLiteral("interrupted");
+    TFacts unverified = InputRun();
+    for (int i = 0; i < 30; ++i)
+        unverified.NotVerified << QStringLiteral("the millivolt path at %1 mV (no source)").arg(i);
     TFacts longLog = InputRun();
     for (int i = 0; i < 1000; ++i)
         longLog.Log << QStringLiteral("line %1 of a log far longer than any wizard leaves").arg(i);
@@ -374,6 +377,7 @@ TEST(CertificatePdf, EveryPageCarriesTheVerdictAndTheNumber) {
         {"interrupted", interrupted, "NOT COMPLETED"},
         {"a verification", VerificationRun(), "PASSED"},
         {"a log of many pages", longLog, "PASSED"},
+        {"a reason of many lines", unverified, "ADJUSTED – FAILED VERIFICATION"},
     };
     // Numbers must not follow the locale in the PDF either.
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
@@ -403,6 +407,12 @@ TEST(CertificatePdf, EveryPageCarriesTheVerdictAndTheNumber) {
             // The log's annex takes three pages at most; the JSON has the rest.
             EXPECT_TRUE((*texts)[pages - 3].contains(QLatin1String("Annex B: log (1087 lines)")));
             EXPECT_TRUE(texts->back().contains(QLatin1String("more lines in the JSON file")));
+        }
+        if (std::string(c.what) == "a reason of many lines") {
+            // Whole on the first page; its first lines, what the device
+            // holds, on the others.
+            EXPECT_TRUE((*texts)[0].simplified().contains(QLatin1String("at 29 mV (no source).")));
+            EXPECT_FALSE(texts->back().simplified().contains(QLatin1String("at 29 mV")));
         }
         if (std::string(c.what) == "input, passed") {
             const QString all = texts->join(QLatin1Char('\n'));
