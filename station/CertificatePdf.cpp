@@ -50,6 +50,7 @@ constexpr double kBottom = kFooter - 40; // content ends above it
 constexpr int kLogColumns = 3;
 constexpr double kLogGap = 50;
 constexpr int kLogPages = 3; // beyond: named, and left to the JSON file
+constexpr double kEndRoom = 60;  // the line that ends the certificate
 
 using pdf::TColor;
 using pdf::TFont;
@@ -144,6 +145,7 @@ public:
         Signatures();
         Budgets();
         Log();
+        End();
     }
 
     int Pages() const { return page_; }
@@ -496,12 +498,17 @@ private:
                {Tr(QT_TRANSLATE_NOOP("Certificate", "U (k = 2)")), 170},
                {Tr(QT_TRANSLATE_NOOP("Certificate", "Due")), 130}},
               rows, 7.5, Tr(QT_TRANSLATE_NOOP("Certificate", "Measurement standards and traceability (continued)")));
-        if (!f_.References.empty() && std::none_of(f_.References.begin(), f_.References.end(), [](const TReference& r) {
+        if (std::none_of(f_.References.begin(), f_.References.end(), [](const TReference& r) {
                 return !r.Serial.isEmpty() || !r.Certificate.isEmpty() || r.Due.isValid();
             }))
             Paragraph(Tr(QT_TRANSLATE_NOOP("Certificate", "No traceability was given for these instruments (no bench "
                                                           "file): their values are as typed.")),
                       Font(8), kAmber);
+        else
+            Paragraph(Tr(QT_TRANSLATE_NOOP("Certificate", "The results are traceable to national measurement standards "
+                                                          "(SI) through the calibration certificates of the instruments "
+                                                          "listed, each within its due date when the run began.")),
+                      Font(8), kGray);
     }
 
     void Method() {
@@ -831,7 +838,8 @@ private:
         }
         int shown = 0;
         for (int pages = 1; shown < total; ++pages) {
-            const int perColumn = std::max(1, int((kBottom - y_) / lineH));
+            // Room kept below for the line that ends the certificate.
+            const int perColumn = std::max(1, int((kBottom - kEndRoom - y_) / lineH));
             const int room = perColumn * kLogColumns;
             const bool last = pages == kLogPages;
             const int here = total - shown <= room ? total - shown : last ? room - 1 : room;
@@ -848,16 +856,28 @@ private:
                 doc_.Text(left(i), top(i) + doc_.Ascent(font), doc_.Elide(LogLineText(s, &translation_), font, colW), font);
             }
             shown += here;
-            if (shown < total && last) {
+            const bool cut = shown < total && last;
+            if (cut)
                 doc_.Text(left(here), top(here) + doc_.Ascent(font),
                           doc_.Elide(Tr(QT_TRANSLATE_NOOP("Certificate", "… %1 more lines in the JSON file")).arg(total - shown),
                                      font, colW),
                           font);
-                return;
-            }
+            // Below the longest column.
+            y_ += double(std::min(here + (cut ? 1 : 0), perColumn)) * lineH;
+            if (cut)
+                break;
             if (shown < total)
                 NewPage();
         }
+    }
+
+    // Where the certificate ends, so that a page missing at its end shows.
+    void End() {
+        const QString end = Tr(QT_TRANSLATE_NOOP("Certificate", "End of certificate %1"))
+                                .arg(Or(f_.CertificateNumber, QStringLiteral("-")));
+        Room(kEndRoom);
+        y_ += 20;
+        Text(kLeft, y_, kWidth, QStringLiteral("— %1 —").arg(end), Font(8, true), kGray);
     }
 
     pdf::TDocument& doc_;

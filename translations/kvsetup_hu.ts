@@ -39,7 +39,7 @@
         <translation>Egyszerű elfogadás (ILAC-G8): egy pont megfelel, ha |hiba| ≤ tűrés, egyébként nem felel meg; U mellette szerepel.</translation>
     </message>
     <message>
-        <location filename="../station/CertificatePdf.cpp" line="+154"/>
+        <location filename="../station/CertificatePdf.cpp" line="+155"/>
         <source>not given</source>
         <translation>nincs megadva</translation>
     </message>
@@ -90,45 +90,45 @@
     </message>
     <message>
         <location line="+2"/>
-        <location line="+473"/>
+        <location line="+488"/>
         <source>pass</source>
         <translation>megfelelt</translation>
     </message>
     <message>
-        <location line="-472"/>
+        <location line="-487"/>
         <source>conditional</source>
         <translation>feltételes</translation>
     </message>
     <message>
         <location line="+1"/>
-        <location line="+472"/>
+        <location line="+487"/>
         <source>FAIL</source>
         <translation>NEM FELELT MEG</translation>
     </message>
     <message>
-        <location line="-423"/>
+        <location line="-438"/>
         <source>not numbered</source>
         <translation>nincs számozva</translation>
     </message>
     <message>
         <location line="+1"/>
-        <location line="+44"/>
+        <location line="+54"/>
         <source>Page %1 of %2</source>
         <translation>%1. oldal / %2</translation>
     </message>
     <message>
-        <location line="-42"/>
+        <location line="-52"/>
         <source>Calibration laboratory</source>
         <translation>Kalibráló laboratórium</translation>
     </message>
     <message>
         <location line="+2"/>
-        <location line="+35"/>
+        <location line="+45"/>
         <source>Certificate No. %1</source>
         <translation>Bizonyítvány száma: %1</translation>
     </message>
     <message>
-        <location line="-26"/>
+        <location line="-36"/>
         <source>Calibration certificate</source>
         <translation>Kalibrálási bizonyítvány</translation>
     </message>
@@ -143,7 +143,7 @@
         <translation>Minősítés: %1</translation>
     </message>
     <message>
-        <location line="+17"/>
+        <location line="+27"/>
         <source>Not to be reproduced except in full.</source>
         <translation>Csak teljes terjedelmében másolható.</translation>
     </message>
@@ -331,13 +331,13 @@
     </message>
     <message>
         <location line="+1"/>
-        <location line="+102"/>
+        <location line="+107"/>
         <location line="+169"/>
         <source>U (k = 2)</source>
         <translation>U (k = 2)</translation>
     </message>
     <message>
-        <location line="-270"/>
+        <location line="-275"/>
         <source>Due</source>
         <translation>Esedékes</translation>
     </message>
@@ -352,7 +352,12 @@
         <translation>E műszerek visszavezethetősége nincs megadva (nincs állomásfájl): értékeik a begépeltek.</translation>
     </message>
     <message>
-        <location line="+6"/>
+        <location line="+4"/>
+        <source>The results are traceable to national measurement standards (SI) through the calibration certificates of the instruments listed, each within its due date when the run began.</source>
+        <translation>Az eredmények a felsorolt műszerek kalibrálási bizonyítványain keresztül nemzeti etalonokra (SI) vezethetők vissza; a mérés kezdetekor egyik sem volt lejárt.</translation>
+    </message>
+    <message>
+        <location line="+7"/>
         <source>Method and decision rule</source>
         <translation>Módszer és döntési szabály</translation>
     </message>
@@ -655,9 +660,14 @@
         <translation>nincs</translation>
     </message>
     <message>
-        <location line="+24"/>
+        <location line="+25"/>
         <source>… %1 more lines in the JSON file</source>
         <translation>… további %1 sor a JSON-fájlban</translation>
+    </message>
+    <message>
+        <location line="+14"/>
+        <source>End of certificate %1</source>
+        <translation>A(z) %1 bizonyítvány vége</translation>
     </message>
 </context>
 </TS>

@@ -403,6 +403,8 @@ TEST(CertificatePdf, EveryPageCarriesTheVerdictAndTheNumber) {
             EXPECT_TRUE(text.contains(QStringLiteral("Certificate No. LINE-3-20261208-0007"))) << page;
             EXPECT_TRUE(text.contains(QStringLiteral("Page %1 of %2").arg(page).arg(pages))) << page;
         }
+        // Where it ends, on its last page.
+        EXPECT_TRUE(texts->back().contains(QLatin1String("End of certificate LINE-3-20261208-0007")));
         if (std::string(c.what) == "a log of many pages") {
             // The log's annex takes three pages at most; the JSON has the rest.
             EXPECT_TRUE((*texts)[pages - 3].contains(QLatin1String("Annex B: log (1087 lines)")));
@@ -421,6 +423,7 @@ TEST(CertificatePdf, EveryPageCarriesTheVerdictAndTheNumber) {
                                   "CAL-2026-203", "2027-06-30", "Guarded acceptance (ILAC-G8)", "100.0016 °C",
                                   "100.0136 °C", "+0.0120 °C", "± 0.2 °C", "0.031 °C", "Performed by", "Reviewed by",
                                   "Kovács Éva", "Annex A: uncertainty budgets", "Combined standard uncertainty",
+                                  "traceable to national measurement standards (SI)",
                                   "500.12", "2026-12-08T01:02:03.456+01:00"})
                 EXPECT_TRUE(all.contains(QString::fromUtf8(s))) << s;
         }
