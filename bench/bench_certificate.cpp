@@ -1,8 +1,10 @@
 // Figures of the calibration certificate: the time to draw and write one
-// PDF (written whole, with its disk sync) and its size in bytes, for the
-// one-page output certificate, the two-page input certificate, and one whose
-// operator's name is Cyrillic, Polish and Greek; and the time to read the
-// four font files, which a program does once before its first certificate.
+// PDF (laid out twice, to count its pages, and written whole with its disk
+// sync) and its size in bytes, for the output certificate, the input
+// certificate (points as found and as left, budgets, a log of 87 lines),
+// and one whose operator's name is Cyrillic, Polish and Greek; and the time
+// to read the four font files, which a program does once before its first
+// certificate.
 #include "Certificate.h"
 #include "PdfDocument.h"
 #include "certificate_facts.h"

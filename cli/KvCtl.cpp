@@ -300,7 +300,7 @@ QJsonObject TKvCtl::FailureJson() {
     else if (schema_ == QLatin1String("kvctl.maintenance/1"))
         o = MaintenanceJson();
     else if (station_)
-        o = kv::cert::ToJson(station_->Facts());
+        o = CertificateJson(station_->Facts());
     else if (a_->command == QLatin1String("calibrate") || a_->command == QLatin1String("verify")) {
         // The run never began: a certificate's facts with nothing done.
         kv::cert::TFacts facts;
@@ -315,7 +315,7 @@ QJsonObject TKvCtl::FailureJson() {
         facts.Operator = a_->operatorName;
         facts.ToolVersion = QStringLiteral("kvctl " KV_VERSION);
         facts.Failure = QStringLiteral("the run did not begin");
-        o = kv::cert::ToJson(facts);
+        o = CertificateJson(facts);
     } else
         o = JsonHead(schema_.toLatin1().constData(), Now());
     if (a_->command == QLatin1String("settings") && !o.contains(QStringLiteral("file")))
@@ -446,16 +446,16 @@ void TKvCtl::Start(const QStringList& args) {
         {"factory", "", 0, {"-o", "--output"}, "kvctl.factory/1"},
         {"maintenance", "", 1, {}, "kvctl.maintenance/1"},
         {"verify", "", 0, {"--bench", "--fixture", "--fixture-timeout", "--meter", "--meter-baud", "--points", "--certificate",
-                           "--operator", "--settle"},
+                           "--operator", "--settle", "--serial", "--ambient"},
          kv::cert::kSchema},
         {"calibrate", "input", 0, {"--fixture", "--references", "--certificate", "--operator", "--bench", "--fixture-timeout",
-                                   "--points"},
+                                   "--points", "--serial", "--ambient"},
          kv::cert::kSchema},
         {"calibrate", "output", 0, {"--meter", "--meter-baud", "--fixture", "--certificate", "--operator", "--settle", "--bench",
-                                    "--fixture-timeout", "--points"},
+                                    "--fixture-timeout", "--points", "--serial", "--ambient"},
          kv::cert::kSchema},
         {"calibrate", "all", 0, {"--meter", "--meter-baud", "--fixture", "--references", "--certificate", "--operator",
-                                 "--settle", "--bench", "--fixture-timeout", "--points"},
+                                 "--settle", "--bench", "--fixture-timeout", "--points", "--serial", "--ambient"},
          kv::cert::kSchema},
     };
     const TShape* shape = nullptr;

@@ -85,6 +85,8 @@ public:
     static QString HelpText(const QString& command = {});
     // Exit codes, signals, files and locales: what a script may rely on.
     static QString ContractText();
+    // What every command that writes a certificate says of it in its help.
+    static QString CertificateHelp();
 
 private:
     // The command line, parsed.
@@ -94,6 +96,7 @@ private:
         // or pipe that stands under the name (/dev/stdout, /dev/null).
         kv::TWriteWay outputWay = kv::TWriteWay::Whole, backupWay = kv::TWriteWay::Whole;
         QString fixture, references, certificate, operatorName; // calibrate
+        QString serial, ambient;                                    // a certificate's identity
         QString bench;                                              // calibrate: the bench file
         std::optional<int> fixtureTimeoutS;                         // calibrate: --fixture-timeout
         QString meter;                                              // calibrate output, verify
@@ -163,9 +166,19 @@ private:
     void RunCalibrate();
     void RunStation(TStationRun::TWhat what, const TBenchNeeds& needs);
     void StationDone();
-    // Whether --certificate's PDF can be written (its folder, the fonts it
-    // embeds), asked before the device is touched; false: said, and ended.
+    // Every command that writes a certificate (KvCtlCertificate.cpp):
+    // CertificateCanBeWritten before the device is touched (--serial given
+    // with --certificate, else exit 2; the fonts it embeds and its number
+    // register, else exit 4; false: said, and ended); PutIdentity on the
+    // run's facts (--serial, --ambient, the bench's [Station] and source,
+    // names in NFC) before they are printed or written; IssueCertificate to
+    // claim the certificate's number and write the PDF and its JSON (false
+    // with `error`).
     bool CertificateCanBeWritten();
+    void PutIdentity(kv::cert::TFacts& facts) const;
+    bool IssueCertificate(kv::cert::TFacts& facts, QString* error);
+    // The facts with their identity as JSON (kvctl.calibration/2).
+    QJsonObject CertificateJson(kv::cert::TFacts facts) const;
     // The calibrations' bench: --bench FILE with the options over it,
     // judged for what the run needs; false (exit 2, the reasons said,
     // nothing sent) when it is refused.
@@ -231,6 +244,9 @@ private:
 
     // verify and calibrate
     std::unique_ptr<TStationRun> station_;
+    // The bench's station and source (CalibrationBench), for PutIdentity.
+    kv::station::TStation benchStation_;
+    std::optional<kv::station::TBenchSource> benchSource_;
 
     // maintenance: how far the action got
     enum class TMaintenance {

@@ -5,9 +5,22 @@
 
 #include <QLocale>
 
+#include <algorithm>
 #include <cstring>
 
 namespace kvctl {
+
+namespace {
+
+// A text a certificate carries as given (a serial number typed or scanned,
+// the conditions): blanks around it dropped (a scanner's line end), no
+// control characters inside, not empty.
+bool CertificateText(const QString& value, QString& text) {
+    text = value.trimmed();
+    return !text.isEmpty() && std::none_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; });
+}
+
+} // namespace
 
 bool ParseDuration(const QString& text, double& seconds) {
     // "90", "90s", "15m", "2h", "1.5h": a plain number is seconds.
@@ -72,6 +85,25 @@ QString TKvCtl::ContractText() {
         "  the setup program writes them; JSON numbers, CSV values and times never\n"
         "  follow the locale. Status texts and settings captions follow --lang (or\n"
         "  the locale); JSON names and codes and the CSV log's columns never do.\n");
+}
+
+QString TKvCtl::CertificateHelp() {
+    return QStringLiteral(
+        "Certificates: --certificate FILE.pdf writes the run's certificate, an A4 PDF\n"
+        "laid out as calibration labs lay theirs out, and FILE.json beside it (schema\n"
+        "\"kvctl.calibration/2\", kvctl help json lists its fields). --serial TEXT, the\n"
+        "device's serial number or tag as typed or scanned, is required with it;\n"
+        "--ambient TEXT records the conditions (\"23.1C,45%RH\"), --operator NAME who\n"
+        "performed it. Each certificate gets a number of its own: the bench's station,\n"
+        "the date and a sequence (LINE-3-20261208-0007), claimed in the folder\n"
+        "certificate-numbers beside the PDF, so that parallel runs never share one;\n"
+        "the claim file says what became of its number. The verdict, on every page\n"
+        "and in the JSON, with what the device now holds: PASSED (exit 0), FAILED\n"
+        "(nothing written, the device as it was), ADJUSTED – FAILED VERIFICATION (the\n"
+        "device holds the new record, its as-left points do not support a pass) or\n"
+        "NOT COMPLETED (the run stopped, or the device could not be put back). The PDF\n"
+        "prints the SHA-256 of FILE.json. Before the device is touched: no --serial,\n"
+        "exit 2; the fonts, either file or the register not writable, exit 4.\n");
 }
 
 QString TKvCtl::HelpText(const QString& command) {
@@ -196,8 +228,8 @@ QString TKvCtl::HelpText(const QString& command) {
     const QString calibrateOutputHelp = QStringLiteral(
             "kvctl calibrate output --meter PORT [--meter-baud N] [--settle MS] [--fixture CMD]\n"
             "                       [--fixture-timeout SECONDS] [--bench FILE]\n"
-            "                       [--points LIST] [--certificate FILE.pdf]\n"
-            "                       [--operator NAME] [--json]\n\n"
+            "                       [--points LIST] [--certificate FILE.pdf --serial TEXT]\n"
+            "                       [--ambient TEXT] [--operator NAME] [--json]\n\n"
             "As found, then the seven steps of the setup program's output calibration\n"
             "wizard without a window, then as left, against a bench multimeter that speaks\n"
             "SCPI on a serial port (by default 8N1, no handshake, lines ending in \\n,\n"
@@ -236,8 +268,7 @@ QString TKvCtl::HelpText(const QString& command) {
             "Output: the points (nominal, as found, as left, error, % of span, tolerance,\n"
             "U, result), the verdict and the six checks, or with --json the run's facts\n"
             "(the certificate's JSON, kvctl help json). --certificate FILE.pdf also writes\n"
-            "the certificate (A4 PDF) and FILE.json beside it. --operator NAME goes into\n"
-            "both.\n\n"
+            "the certificate (A4 PDF) and FILE.json beside it (Certificates, below).\n\n"
             "Exit: 0 passed, 1 not (a point out of tolerance or conditional, something not\n"
             "verified, a search that found no value, the record refused, the meter\n"
             "answered with an error, an overload or an echo), 2 usage or a bench refused\n"
@@ -253,12 +284,14 @@ QString TKvCtl::HelpText(const QString& command) {
             "[Verification] (Points, Rule guarded|simple, InputTolerance,\n"
             "OutputTolerance) (README, \"The bench file\"). The options above win over\n"
             "it. A file that does not read, an instrument past its due date or without\n"
-            "what the run needs: exit 2 before anything is sent.\n");
+            "what the run needs: exit 2 before anything is sent.\n\n") +
+            CertificateHelp();
     if (command == QLatin1String("verify"))
         return QStringLiteral(
                    "kvctl verify --fixture CMD [--meter PORT] [--meter-baud N] [--settle MS]\n"
                    "             [--fixture-timeout SECONDS] [--bench FILE] [--points LIST]\n"
-                   "             [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+                   "             [--certificate FILE.pdf --serial TEXT] [--ambient TEXT]\n"
+                   "             [--operator NAME] [--json]\n\n"
                    "Checks the transmitter in its own settings, as a documenting calibrator\n"
                    "does, and writes nothing to it: reads its settings (command 6) and a poll,\n"
                    "then at each point of its range (--points, default 0, 25, 50, 75 and 100 %)\n"
@@ -279,7 +312,8 @@ QString TKvCtl::HelpText(const QString& command) {
                    "something not verified, the meter answered with an error), 2 usage or a\n"
                    "bench refused (nothing sent), 3 no answer from the device or the meter, 4\n"
                    "the certificate cannot be written, 130 interrupted. The bench file: kvctl\n"
-                   "help calibrate.\n");
+                   "help calibrate.\n\n") +
+               CertificateHelp();
     if (command == QLatin1String("factory"))
         return QStringLiteral(
             "kvctl factory [-o FILE.kvs]\n\n"
@@ -290,7 +324,8 @@ QString TKvCtl::HelpText(const QString& command) {
         return QStringLiteral(
             "kvctl calibrate input --fixture CMD [--references R500=OHM,R5K=OHM,UREF=MV]\n"
             "                      [--fixture-timeout SECONDS] [--bench FILE] [--points LIST]\n"
-            "                      [--certificate FILE.pdf] [--operator NAME] [--json]\n\n"
+            "                      [--certificate FILE.pdf --serial TEXT] [--ambient TEXT]\n"
+            "                      [--operator NAME] [--json]\n\n"
             "As found, then the 23 steps of the setup program's input calibration wizard\n"
             "without a window, on the same step table, arithmetic, log lines and record,\n"
             "then as left:\n"
@@ -316,11 +351,10 @@ QString TKvCtl::HelpText(const QString& command) {
             "ends the run, unless the other one wrote: then as left follows.\n\n") +
                verificationHelp +
                QStringLiteral(
-                   "\n--certificate FILE.pdf writes the run's certificate (A4 PDF) and FILE.json\n"
-                   "beside it (kvctl help json lists its fields); both are checked before the\n"
-                   "device is touched; every run that reached the device leaves one, with its\n"
-                   "verdict on every page. --json prints that JSON object with exit_code and\n"
-                   "error, also when the run fails.\n"
+                   "\n--certificate FILE.pdf writes the run's certificate (Certificates, below);\n"
+                   "every run that reached the device leaves one, with its verdict on every\n"
+                   "page. --json prints its JSON object with exit_code and error, also when\n"
+                   "the run fails.\n"
                    "Progress goes to stderr. Exit: 0 passed, 1 not passed, 2 usage or a bench\n"
                    "refused (nothing sent), 3 the device (or the meter) stopped answering, 4\n"
                    "the certificate could not be written, 130 interrupted.\n\n") +
@@ -374,7 +408,8 @@ bool TKvCtl::Parse(const QStringList& args) {
                                           QStringLiteral("--meter"),    QStringLiteral("--meter-baud"),
                                           QStringLiteral("--settle"),   QStringLiteral("--bench"),
                                           QStringLiteral("--fixture-timeout"), QStringLiteral("--lang"),
-                                          QStringLiteral("--points")};
+                                          QStringLiteral("--points"),   QStringLiteral("--serial"),
+                                          QStringLiteral("--ambient")};
     bool optionsEnded = false;
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args[i];
@@ -433,6 +468,10 @@ bool TKvCtl::Parse(const QStringList& args) {
                 a.certificate = value;
             else if (arg == QLatin1String("--operator"))
                 a.operatorName = value;
+            else if (arg == QLatin1String("--serial"))
+                ok = CertificateText(value, a.serial);
+            else if (arg == QLatin1String("--ambient"))
+                ok = CertificateText(value, a.ambient);
             else if (arg == QLatin1String("--meter-baud"))
                 a.meterBaud = value.toUInt(&ok), ok = ok && a.meterBaud >= 50 && a.meterBaud <= 4000000;
             else if (arg == QLatin1String("--points"))

@@ -17,8 +17,12 @@ bool TKvCtl::CalibrationBench(const TBenchNeeds& needs, TBench& bench) {
     o.References = a.references;
     o.Points = a.points;
     const QStringList problems = LoadBench(a.bench, o, env_.now().date(), needs, bench);
-    if (problems.isEmpty())
+    if (problems.isEmpty()) {
+        // What the certificate names of the bench (PutIdentity).
+        benchStation_ = bench.Station;
+        benchSource_ = bench.Source;
         return true;
+    }
     for (const QString& p : problems)
         Err(QStringLiteral("kvctl: %1\n").arg(p));
     Err(QStringLiteral("kvctl: %1 refused: nothing was sent\n")

@@ -122,27 +122,14 @@ QString WhatText(kv::cert::TKind kind) {
 
 } // namespace
 
-bool TKvCtl::CertificateCanBeWritten() {
-    const QString& path = a_->certificate;
-    if (path.isEmpty())
-        return true;
-    // The certificate's fonts must be there before the device is touched: a
-    // run that ends without its certificate has lost it. (Its folder and
-    // files are checked with kvctl's other outputs.)
-    QString why;
-    if (kv::cert::PdfFontsReady(&why))
-        return true;
-    Fail(exitOutput, QStringLiteral("cannot write the certificate %1: %2; nothing was sent").arg(path, why));
-    return false;
-}
-
 void TKvCtl::RunStation(TStationRun::TWhat what, const TBenchNeeds& needs) {
     const TArgs& a = *a_;
     TBench bench;
     if (!CalibrationBench(needs, bench))
         return;
     // The certificate and its JSON are checked with every other output
-    // before the device is touched (OpenLink); its fonts here.
+    // before the device is touched (OpenLink); --serial, its fonts and its
+    // number's register here.
     if (!CertificateCanBeWritten())
         return;
     if (!OpenLink())
@@ -175,7 +162,8 @@ void TKvCtl::RunStation(TStationRun::TWhat what, const TBenchNeeds& needs) {
 void TKvCtl::StationDone() {
     const TArgs& a = *a_;
     const TStationRun& run = *station_;
-    const kv::cert::TFacts facts = run.Facts();
+    kv::cert::TFacts facts = run.Facts();
+    PutIdentity(facts);
     const kv::station::TVerdict verdict = kv::cert::VerdictOfFacts(facts);
     const bool passed = verdict.Kind == kv::station::TVerdictKind::Passed;
     const bool forces = facts.Kind == kv::cert::TKind::Output || facts.Kind == kv::cert::TKind::All;
@@ -204,8 +192,9 @@ void TKvCtl::StationDone() {
             Err(QStringLiteral("kvctl: no certificate: the run ended before it reached the device\n"));
         } else {
             QString error;
-            if (kv::cert::WriteCertificate(facts, a.certificate, &error, CertificateLanguage())) {
-                written = QStringLiteral("%1, %2").arg(a.certificate, kv::cert::JsonPathFor(a.certificate));
+            if (IssueCertificate(facts, &error)) {
+                written = QStringLiteral("%1 (No. %2), %3")
+                              .arg(a.certificate, facts.CertificateNumber, kv::cert::JsonPathFor(a.certificate));
             } else {
                 Err(QStringLiteral("kvctl: cannot write the certificate: %1\n").arg(error));
                 failure = QStringLiteral("cannot write the certificate: %1").arg(error);
@@ -216,7 +205,7 @@ void TKvCtl::StationDone() {
     }
 
     if (a.json) {
-        PrintJson(kv::cert::ToJson(facts), code, failure);
+        PrintJson(CertificateJson(facts), code, failure);
     } else {
         QString text = QStringLiteral("%1 %2 on %3: %4 %5 (%6 s)\n")
                            .arg(facts.Device.Type.isEmpty() ? QStringLiteral("no device seen") : facts.Device.Type,

@@ -1,16 +1,20 @@
 #pragma once
-// The calibration certificate: what one calibration run did to one
-// transmitter, as a PDF for the auditor's folder (A4, one or two pages) and
-// the same facts as JSON for the line's database (schema
-// "kvctl.calibration/1"). No widgets: kvctl writes it after an unattended
-// run, the window may write it after a write from its wizard.
+// The calibration certificate: what one calibration or verification run
+// found and did to one transmitter, as a PDF for the auditor's folder (A4,
+// laid out as calibration labs lay out their certificates) and the same
+// facts as JSON for the line's database (schema "kvctl.calibration/2"). No
+// widgets: kvctl writes it after an unattended run, the window may write it
+// after a write from its wizard.
 //
-// The verdict is computed here, not by the caller: a certificate says
-// PASSED only when the record was acknowledged by the device, the run ended
-// on its own, and every as-left check lies within its tolerance. Anything
-// else (an interrupted run, a write without acknowledgement, a check out of
-// tolerance or not made) gives a document headed "FAILED / NOT CALIBRATED"
-// on every page, so no document from a failed run can be read as a success.
+// The verdict is computed here from the facts (Verdict.h's VerdictOf), not
+// by the caller: PASSED only when every judged point passed and nothing was
+// left unverified (a calibration's as-left points after the acknowledged
+// write, a verification's points); FAILED when nothing was written;
+// ADJUSTED - FAILED VERIFICATION when the device took the new record but
+// its as-left points do not support a pass; NOT COMPLETED when the run
+// stopped or could not put the device back. The reason says what the
+// device now holds. Every page of the PDF carries the verdict and the
+// certificate's number.
 //
 // Numbers and times never follow the locale: "." as the decimal separator,
 // ISO 8601 times with their offset. Both files are written whole or not at
@@ -19,6 +23,7 @@
 #include "Language.h"
 #include "Verdict.h"
 
+#include <QByteArray>
 #include <QDateTime>
 #include <QJsonObject>
 #include <QString>
@@ -33,7 +38,7 @@ class QCoreApplication;
 
 namespace kv::cert {
 
-inline constexpr const char* kSchema = "kvctl.calibration/1";
+inline constexpr const char* kSchema = "kvctl.calibration/2";
 
 // Input: the input trim; Output: the output trim; Verification: the
 // device checked in its own settings, nothing written; All: as found, the
@@ -57,8 +62,12 @@ struct TDevice {
 // the caller's (the answers before and after the write).
 TDevice DeviceOf(const PollAnswer& a);
 
-// A reference standard the run measured against: the resistors and the
-// voltage source (input), the meter (output, its *IDN? answer in Identity).
+// An instrument the run measured against: the reference standards (the
+// resistors and the voltage reference of the input trim), the meter (Name
+// "meter": its *IDN? answer and port in Identity) and the source the
+// fixture drives for verification points (Name "source": the bench's name
+// for it in Identity). The certificate lists the meter and the source apart
+// from the references.
 struct TReference {
     QString Name;     // "R500", "R5K", "UREF", "meter"
     double Value = 0; // in Unit; unused for a meter
@@ -98,6 +107,10 @@ using TWrite = kv::station::TWrite;
 
 // One reading of a verification point, as found (before anything is
 // adjusted) or as left (after the acknowledged write, in normal operation).
+// A verification (TKind::Verification), which adjusts nothing, keeps its
+// readings in AsFound. A point of the phase that counts (as left after an
+// acknowledged write, a verification's as found) without a Result was not
+// judged: the verdict counts it as not verified.
 struct TPointReading {
     std::optional<double> Value;  // the mean of Readings, in the point's unit; none: not measured
     std::vector<double> Readings; // the readings taken (their scatter is the repeatability)
@@ -177,15 +190,31 @@ struct TFacts {
     QString LeftIn;
 };
 
-// The verdict and its reason in one sentence ("" when passed).
+// The verdict (Verdict.h) of the facts: its kind and the one sentence that
+// says what the device now holds. The points of the phase that counts
+// without a result, and the adjustment's own as-left checks out of their
+// tolerance after an acknowledged write, count against a pass.
 struct TVerdict {
-    bool Passed = false;
+    kv::station::TVerdictKind Kind = kv::station::TVerdictKind::NotCompleted;
+    bool Passed = false; // Kind is Passed
     QString Reason;
+    QString Title() const { return kv::station::VerdictTitle(Kind); } // "PASSED", ...
+    QString Code() const { return kv::station::VerdictCode(Kind); }   // "passed", ...
 };
+// The verdict of the facts (RunOutcome.h: VerdictOfFacts).
 TVerdict Verdict(const TFacts& f);
+
+// The ambient conditions as typed ("23.1C,45%RH", "23,1 °C; 45 %rH"): the
+// temperature (°C) and the relative humidity (%) where the text holds them.
+struct TAmbient {
+    std::optional<double> Temperature, Humidity;
+};
+TAmbient AmbientOf(const QString& text);
 
 // The facts as one JSON object of the schema kSchema.
 QJsonObject ToJson(const TFacts& f);
+// The JSON file's bytes, exactly as WriteCertificate writes them.
+QByteArray JsonBytes(const TFacts& f);
 
 // The JSON file beside a PDF: FILE.pdf gives FILE.json, another name gets
 // ".json" appended.
@@ -193,12 +222,16 @@ QString JsonPathFor(const QString& pdfPath);
 
 // Writes the PDF and the JSON beside it. Each is complete on disk or absent
 // (an earlier file of the same name stays until the new one is complete).
-// On failure `error` says which file and why. The PDF is written for a
-// reader of `language` (the wizard's log lines in it translated); the JSON
+// The PDF prints the SHA-256 of the JSON file's bytes. On failure `error`
+// says which file and why. The PDF is written for a reader of `language`
+// (its headings and the wizard's log lines in it translated); the JSON
 // keeps the facts as they are, in every language.
 bool WriteCertificate(const TFacts& f, const QString& pdfPath, QString* error,
                       lang::TLanguage language = lang::TLanguage::English);
-bool WritePdf(const TFacts& f, const QString& path, QString* error, lang::TLanguage language = lang::TLanguage::English);
+// The PDF alone; `jsonName` and `jsonSha256` (hexadecimal) are printed as
+// the JSON file's name and digest, "" prints none.
+bool WritePdf(const TFacts& f, const QString& path, QString* error, lang::TLanguage language = lang::TLanguage::English,
+              const QString& jsonName = {}, const QString& jsonSha256 = {});
 // Whether the PDF's fonts are there to be embedded (else why not): asked
 // before a run touches the device, so that its certificate can be written.
 bool PdfFontsReady(QString* error);

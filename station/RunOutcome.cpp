@@ -37,6 +37,12 @@ TRunOutcome OutcomeOf(const TFacts& f) {
                                                                             ? QStringLiteral("not measured")
                                                                             : judged.NotMeasured);
     }
+    // The adjustment's own checks prove nothing about its references, so
+    // they never make a pass; one out of tolerance after the write fails it.
+    if (judgedAsLeft)
+        for (const TCheck& c : f.Checks)
+            if (c.AsLeft && !WithinTolerance(c, c.AsLeft))
+                r.AsLeft.push_back(kv::station::TOutcome::Fail);
     return r;
 }
 

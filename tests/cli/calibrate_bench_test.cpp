@@ -87,7 +87,7 @@ TEST(KvctlCalibrateBench, TheBenchRunsTheOutputCalibrationAndIsOnItsCertificate)
             conditional += p.AsLeft.Result == kv::station::TOutcome::Conditional;
         EXPECT_EQ(conditional > 0, row.exit != 0);
         const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
-        const QJsonObject meter = o["references"].toArray()[0].toObject();
+        const QJsonObject meter = o["meter"].toObject();
         EXPECT_EQ(meter["serial"].toString(), QStringLiteral("SIM0001"));
         EXPECT_EQ(meter["certificate"].toString(), QStringLiteral("CAL-2026-117"));
         EXPECT_EQ(meter["due"].toString(), QStringLiteral("2027-06-30"));

@@ -111,8 +111,8 @@ TEST(CalibrateInput, ThreeBoardsUnattendedAsTheWindowsWizardWouldCalibrateThem) 
         });
         const std::int64_t start = rig.clock.now();
         // (Going on when it fails: which constants are off says why.)
-        EXPECT_EQ(rig.Run(Args({QStringLiteral("--certificate"), pdf, QStringLiteral("--operator"),
-                                QStringLiteral("Kovács Éva"), QStringLiteral("--json")})),
+        EXPECT_EQ(rig.Run(Args({QStringLiteral("--certificate"), pdf, QStringLiteral("--serial"), QStringLiteral("SN%1").arg(seed),
+                                QStringLiteral("--operator"), QStringLiteral("Kovács Éva"), QStringLiteral("--json")})),
                   0)
             << rig.err.right(300).constData();
         std::printf("board %u: as found, calibrated and as left in %.1f s of the device's time\n", seed,
@@ -328,7 +328,7 @@ TEST(CalibrateInput, EveryWayOutLeavesTheDeviceAsItWasAndSaysSo) {
                 rig.device->Console("sensor short"); // and not the voltage
             return QString();
         });
-        const int exit = rig.Run(Args({QStringLiteral("--certificate"), pdf}));
+        const int exit = rig.Run(Args({QStringLiteral("--certificate"), pdf, QStringLiteral("--serial"), QStringLiteral("SN1")}));
         EXPECT_EQ(exit, c.exit) << rig.err.constData();
         const kv::station::TVerdict verdict = VerdictOf(rig);
         EXPECT_EQ(verdict.Kind, c.verdict) << verdict.Reason.toStdString();

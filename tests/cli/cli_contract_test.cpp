@@ -426,7 +426,7 @@ TEST_F(KvctlFilesPty, UnwritableOutputsFailBeforeTheDeviceIsTouched) {
     WriteAll(inside, Kvs("850"));
     ASSERT_EQ(::mount("tmpfs", QFile::encodeName(ro.dir.path()).constData(), "tmpfs", MS_REMOUNT | MS_RDONLY, "size=64k"), 0);
     const QString kv = QStringLiteral("exec \"$KVCTL\" --port ") + sim.port;
-    const QString meter = " calibrate output --meter /dev/null --certificate ";
+    const QString meter = " calibrate output --meter /dev/null --serial SN1 --certificate ";
     const struct {
         QString args;
         const char* says;
@@ -438,7 +438,7 @@ TEST_F(KvctlFilesPty, UnwritableOutputsFailBeforeTheDeviceIsTouched) {
         {" factory -o " + dir.filePath("no/x.kvs"), "No such file or directory"},
         {" settings set " + tc + " --backup " + ro.Path("b.kvs"), "Read-only file system"},
         {" settings set " + inside, "Read-only file system"},
-        {" calibrate input --fixture true --certificate " + ro.Path("c.pdf"), "Read-only file system"},
+        {" calibrate input --fixture true --serial SN1 --certificate " + ro.Path("c.pdf"), "Read-only file system"},
         {meter + ro.Path("c.pdf"), "Read-only file system"},
         {meter + dir.filePath("no/c.pdf"), "No such file or directory"},
     };

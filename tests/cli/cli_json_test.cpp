@@ -143,7 +143,7 @@ TEST(KvctlJsonOnFailure, MaintenanceAndCalibrationObjects) {
         rig.openError = QStringLiteral("No such file or directory");
         EXPECT_EQ(rig.Run({"--json", "calibrate", "input", "--fixture", "true"}), 3);
         const QJsonObject o = QJsonDocument::fromJson(rig.out).object();
-        EXPECT_EQ(o["schema"].toString(), "kvctl.calibration/1");
+        EXPECT_EQ(o["schema"].toString(), "kvctl.calibration/2");
         EXPECT_FALSE(o["passed"].toBool());
         EXPECT_EQ(o["record"]["state"].toString(), "not-sent");
         EXPECT_EQ(o["exit_code"].toInt(), 3);

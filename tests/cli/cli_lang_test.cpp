@@ -8,10 +8,13 @@
 #include "Certificate.h"
 #include "TsCatalog.h"
 
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 using clitest::TCtlRig;
@@ -130,17 +133,19 @@ TEST(KvctlLanguage, OnlyHungarianOrEnglish) {
     }
 }
 
-// The certificate is English unless --lang says otherwise: its PDF's log
-// has "Step 1:"; the JSON keeps the log as the wizard wrote it.
+// The certificate is English unless --lang says otherwise: its PDF's
+// headings and log ("Step 1:") follow it; the JSON keeps the log as the
+// wizard wrote it.
 TEST(KvctlLanguage, CertificateEnglishByDefault) {
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("out.pdf"));
-    const QStringList calibrate = QStringList{"calibrate", "output", "--certificate", pdf} + clitest::SimBench(true);
+    const QStringList calibrate =
+        QStringList{"calibrate", "output", "--certificate", pdf, "--serial", "SN1"} + clitest::SimBench(true);
     TCtlRig rig;
     rig.config.OutputCalibrated = false;
     clitest::ConsoleFixture(rig);
     ASSERT_EQ(rig.Run(QStringList{"--lang", "hu"} + calibrate), 0) << S(rig.err).toStdString();
-    const auto hungarian = PdfText(pdf, 1, false);
+    const auto hungarian = PdfDocumentText(pdf);
     TCtlRig en;
     en.config.OutputCalibrated = false;
     clitest::ConsoleFixture(en);
@@ -148,12 +153,57 @@ TEST(KvctlLanguage, CertificateEnglishByDefault) {
     QFile json(kv::cert::JsonPathFor(pdf));
     ASSERT_TRUE(json.open(QIODevice::ReadOnly));
     EXPECT_EQ(QJsonDocument::fromJson(json.readAll())["log"].toArray().first().toString(), QString::fromUtf8("Lépés 1:"));
-    const auto english = PdfText(pdf, 1, false);
+    const auto english = PdfDocumentText(pdf);
     if (!english || !hungarian)
         GTEST_SKIP() << "pdftotext (poppler-utils) is not installed";
     EXPECT_TRUE(english->Text.contains(QStringLiteral("Step 1:"))) << english->Text.toStdString();
+    EXPECT_TRUE(english->Text.contains(QStringLiteral("Calibration certificate")));
     EXPECT_FALSE(english->Text.contains(QString::fromUtf8("Lépés")));
     EXPECT_TRUE(hungarian->Text.contains(QString::fromUtf8("Lépés 1:"))) << hungarian->Text.toStdString();
+    EXPECT_TRUE(hungarian->Text.contains(QString::fromUtf8("Kalibrálási bizonyítvány")));
+    EXPECT_FALSE(hungarian->Text.contains(QStringLiteral("Calibration certificate")));
+}
+
+// What kvctl puts on every certificate: the name as meant however it was
+// typed (an accent as a combining character), in the PDF and the JSON
+// alike; a number claimed in the register beside it, the next run's the
+// next; the JSON file's digest in the PDF.
+TEST(KvctlCertificate, NamesNumbersAndTheDigest) {
+    QTemporaryDir dir;
+    const QString typed = QString::fromUtf8("Дмитрий Łukasz Z\xCC\x87o\xCC\x81\xC5\x82" "c\xCC\x81");
+    const QString meant = QString::fromUtf8("Дмитрий Łukasz Żółć");
+    ASSERT_NE(typed, meant);
+    QStringList numbers;
+    for (const char* name : {"first.pdf", "second.pdf"}) {
+        const QString pdf = dir.filePath(QString::fromLatin1(name));
+        TCtlRig rig;
+        rig.config.OutputCalibrated = false;
+        const int exit = rig.Run({"calibrate", "output", "--meter", "/dev/ttyMEM1", "--certificate", pdf, "--serial",
+                                  " KV-0042\r\n", "--ambient", "23.1C,45%RH", "--operator", typed});
+        EXPECT_LE(exit, 1) << "the run reached the device and ended on its own: " << S(rig.err).toStdString();
+        QFile file(kv::cert::JsonPathFor(pdf));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        const QJsonObject j = QJsonDocument::fromJson(bytes).object();
+        EXPECT_EQ(j["operator"].toString(), meant);
+        EXPECT_EQ(j["serial"].toString(), "KV-0042") << "a scanner's line end is no part of it";
+        EXPECT_EQ(j["ambient"]["relative_humidity_percent"].toDouble(), 45);
+        const QString number = j["certificate_number"].toString();
+        EXPECT_TRUE(QRegularExpression(QStringLiteral("^[A-Z0-9-]+-20261206-\\d{4}$")).match(number).hasMatch())
+            << number.toStdString();
+        numbers << number;
+        QFile claim(QDir(dir.filePath(QStringLiteral("certificate-numbers"))).filePath(number));
+        ASSERT_TRUE(claim.open(QIODevice::ReadOnly)) << "the claim stands in the register";
+        EXPECT_TRUE(claim.readAll().contains("issued " + pdf.toUtf8()));
+        const auto text = PdfDocumentText(pdf);
+        if (!text)
+            continue;
+        EXPECT_TRUE(text->Text.contains(meant)) << text->Text.toStdString();
+        EXPECT_TRUE(text->Text.contains(QStringLiteral("Certificate No. ") + number));
+        EXPECT_TRUE(text->Text.contains(QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex())));
+    }
+    ASSERT_EQ(numbers.size(), 2);
+    EXPECT_EQ(numbers[0].right(4).toInt() + 1, numbers[1].right(4).toInt());
 }
 
 } // namespace

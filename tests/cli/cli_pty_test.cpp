@@ -140,7 +140,8 @@ TEST(KvctlPty, CalibrateInputThreeBoardsAgainstKvsim) {
         QElapsedTimer t;
         t.start();
         TKvctl ctl({"--port", sim.port, "calibrate", "input", "--bench", KV_SOURCE_DIR "/station/examples/kvsim.bench",
-                    "--fixture", "sh " KV_SOURCE_DIR "/station/examples/kvsim-fixture.sh", "--certificate", pdf},
+                    "--fixture", "sh " KV_SOURCE_DIR "/station/examples/kvsim-fixture.sh", "--certificate", pdf,
+                    "--serial", QStringLiteral("SN%1").arg(seed)},
                    {"KVSIM_CONSOLE=" + console});
         EXPECT_EQ(ctl.Finish(300000), 0) << ctl.out.toStdString() << ctl.err.right(2000).toStdString();
         std::printf("board %s: calibrate input (as found, the trim, as left) took %.1f s\n", seed, t.elapsed() / 1000.0);

@@ -99,10 +99,18 @@ TEST(Kvctl, UsageAndHelp) {
         {{"settings", "set"}, 2, "wrong number of arguments"},
         {{"maintenance", "fly"}, 2, "unknown maintenance action fly"},
         {{"settings", "set", "/nonexistent/x.kvs"}, 2, "nothing was sent"},
-        {{"calibrate", "input", "--fixture", "true", "--certificate", "/nonexistent/c.pdf"}, 4,
+        {{"calibrate", "input", "--fixture", "true", "--certificate", "/nonexistent/c.pdf", "--serial", "SN1"}, 4,
          "cannot write --certificate /nonexistent/c.pdf: No such file or directory; nothing was sent"},
-        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "/nonexistent/c.pdf"}, 4,
+        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "/nonexistent/c.pdf", "--serial", "SN1"}, 4,
          "cannot write --certificate /nonexistent/c.pdf: No such file or directory; nothing was sent"},
+        // A certificate names its unit: the serial number or tag is required.
+        {{"calibrate", "input", "--fixture", "true", "--certificate", "c.pdf"}, 2,
+         "--certificate needs --serial TEXT, the device's serial number or tag (typed or scanned); nothing was sent"},
+        {{"calibrate", "output", "--meter", "/dev/null", "--certificate", "c.pdf", "--ambient", "23C"}, 2,
+         "--certificate needs --serial TEXT"},
+        {{"calibrate", "input", "--fixture", "true", "--serial", "SN\t1"}, 2, "bad value for --serial"},
+        {{"calibrate", "input", "--fixture", "true", "--serial", "  "}, 2, "bad value for --serial"},
+        {{"status", "--serial", "SN1"}, 2, "--serial is not an option of status"},
     };
     for (const auto& c : cases) {
         TCtlRig rig;
@@ -484,6 +492,18 @@ TEST(KvctlContract, EveryJsonOutputIsItsDocumentedSchema) {
         {{"maintenance", "clear-minmax"}, "kvctl.maintenance/1", 0, {}},
         {{"maintenance", "store-wire-resistance"}, "kvctl.maintenance/1", 1, {}}, // refused: also an object
         {QStringList{"calibrate", "output"} + clitest::SimBench(true), kv::cert::kSchema, 0,
+         [](TCtlRig& r) {
+             r.config.OutputCalibrated = false;
+             clitest::ConsoleFixture(r);
+         }},
+        // From options alone: no source, no as-found budget, so the run
+        // cannot pass; those fields are null.
+        {{"calibrate", "output", "--meter", "/dev/ttyMEM1"}, kv::cert::kSchema, 1,
+         [](TCtlRig& r) { r.config.OutputCalibrated = false; }},
+        // With a certificate, its identity and its conditions.
+        {QStringList{"calibrate", "output", "--certificate", dir.filePath("out.pdf"), "--serial", "SN1", "--ambient",
+                     "23.1C,45%RH"} + clitest::SimBench(true),
+         kv::cert::kSchema, 0,
          [](TCtlRig& r) {
              r.config.OutputCalibrated = false;
              clitest::ConsoleFixture(r);

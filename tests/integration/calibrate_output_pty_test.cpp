@@ -104,6 +104,9 @@ TEST(CalibrateOutputPty, ThreeBoardsCalibratedUnattended) {
         RecordProperty(std::string("seconds_board_") + board, std::to_string(seconds));
         std::printf("board %s: calibrate output took %.1f s\n", board, seconds);
         const QJsonObject o = QJsonDocument::fromJson(ctl.out).object();
+        EXPECT_EQ(o["schema"].toString(), "kvctl.calibration/2");
+        EXPECT_EQ(o["calibration"].toString(), "output");
+        EXPECT_TRUE(o["passed"].toBool());
         EXPECT_EQ(o["operator"].toString(), "line 3");
         EXPECT_EQ(o["record"]["state"].toString(), "acknowledged");
         EXPECT_EQ(o["checks"].toArray().size(), 6);

@@ -99,7 +99,8 @@ TEST(StationPty, CalibrateAllOnThreeBoards) {
         const QString pdf = dir.filePath(QStringLiteral("board%1.pdf").arg(board));
         QElapsedTimer took;
         took.start();
-        TKvctl ctl(QStringList{"--port", line.sim.port, "calibrate", "all", "--certificate", pdf, "--operator", "line 3"} +
+        TKvctl ctl(QStringList{"--port", line.sim.port, "calibrate", "all", "--certificate", pdf, "--serial",
+                               QStringLiteral("SN%1").arg(board), "--operator", "line 3"} +
                        line.Bench(),
                    line.env);
         EXPECT_EQ(ctl.Finish(300000), 0) << ctl.out.toStdString() << ctl.err.right(2000).toStdString();
@@ -167,7 +168,7 @@ TEST(StationPty, WrongReferencesDoNotPass) {
     ASSERT_TRUE(line.sim.ok);
     const QString pdf = dir.filePath(QStringLiteral("wrong.pdf"));
     TKvctl ctl(QStringList{"--port", line.sim.port, "calibrate", "input", "--references", "R500=500.5,R5K=5005",
-                           "--certificate", pdf} +
+                           "--certificate", pdf, "--serial", "SN2"} +
                    line.Bench(QStringLiteral("sh ") + relay, false),
                line.env);
     EXPECT_EQ(ctl.Finish(300000), 1) << ctl.out.toStdString() << ctl.err.right(2000).toStdString();

@@ -36,6 +36,11 @@ inline std::optional<TPdfText> PdfText(const QString& path, int page, bool layou
     return PopplerTool("pdftotext", args);
 }
 
+// The text of every page, in their order.
+inline std::optional<TPdfText> PdfDocumentText(const QString& path) {
+    return PopplerTool("pdftotext", {QStringLiteral("-enc"), QStringLiteral("UTF-8"), path, QStringLiteral("-")});
+}
+
 // pdffonts' table: one row per font, its columns split at blanks (name,
 // type words, encoding, emb, sub, uni, object, generation).
 struct TPdfFont {
