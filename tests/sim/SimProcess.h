@@ -10,8 +10,11 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -21,6 +24,18 @@
 namespace simtest {
 
 // Runs the event loop until pred() holds or ms have passed.
+// The boards the real-time calibration runs take: each is a minute or more
+// on the line, so by default one; KV_TEST_BOARDS="1 2 3" runs more (the
+// in-process tests run every board on the manual clock either way).
+inline std::vector<std::string> Boards(const char* byDefault) {
+    const char* asked = std::getenv("KV_TEST_BOARDS");
+    std::istringstream words(asked && *asked ? asked : byDefault);
+    std::vector<std::string> boards;
+    for (std::string b; words >> b;)
+        boards.push_back(b);
+    return boards;
+}
+
 inline bool WaitFor(const std::function<bool()>& pred, int ms) {
     QElapsedTimer t;
     t.start();
