@@ -596,16 +596,19 @@ private:
                                       : quantity;
             Room(200);
             y_ += Text(kLeft, y_, kWidth, title, Font(9, true)) + 6;
-            Table({{Tr(QT_TRANSLATE_NOOP("Certificate", "Point")), 300},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Nominal")), 165, TAlign::Right},
-                   {QString(), 110},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Reading")), 165, TAlign::Right},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Error")), 150, TAlign::Right},
+            // Each figure with its unit on one line: a sign, seven digits and
+            // the unit in the error's column, "± 0.102346 °C" in the
+            // tolerance's.
+            Table({{Tr(QT_TRANSLATE_NOOP("Certificate", "Point")), 265},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Nominal")), 155, TAlign::Right},
+                   {QString(), 105},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Reading")), 180, TAlign::Right},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Error")), 180, TAlign::Right},
                    {Tr(QT_TRANSLATE_NOOP("Certificate", "% of span")), 120, TAlign::Right},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Tolerance")), 150, TAlign::Right},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "U (k = 2)")), 135, TAlign::Right},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Tolerance")), 165, TAlign::Right},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "U (k = 2)")), 140, TAlign::Right},
                    {Tr(QT_TRANSLATE_NOOP("Certificate", "TUR")), 70, TAlign::Right},
-                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Result")), 135}},
+                   {Tr(QT_TRANSLATE_NOOP("Certificate", "Result")), 120}},
                   groups, 7.5, title + QStringLiteral(" ") + Tr(QT_TRANSLATE_NOOP("Certificate", "(continued)")));
         }
         if (!notVerified.isEmpty()) {
