@@ -129,8 +129,8 @@ std::vector<TJsonField> Budget(const char* phase) {
         {"", "its uncertainty budget; null when not measured"},
         {".unit", "the result's unit"},
         {".components[].name", "what it comes from: the source's or a reference's certificate, the meter's "
-                               "specification in its range, the resolution, the repeatability"},
-        {".components[].value", "the figure as stated: an expanded uncertainty, a specification's half-width, half a "
+                               "stated accuracy in its range, the resolution, the repeatability"},
+        {".components[].value", "the figure as stated: an expanded uncertainty, a stated accuracy's half-width, half a "
                                 "digit, the standard deviation of the mean"},
         {".components[].unit", "the figure's unit"},
         {".components[].distribution", "\"normal\" or \"rectangular\""},

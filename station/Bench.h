@@ -33,7 +33,7 @@ struct TTraceability {
     QDate Due; // invalid: not given
 };
 
-// A maker's accuracy specification for one range of one function, as data
+// A maker's stated accuracy for one range of one function, as data
 // sheets state it: ±(per cent of reading + per cent of range), and for a
 // source a floor in the base unit. The uncertainty budget takes its limit as
 // the half-width of a rectangular distribution.

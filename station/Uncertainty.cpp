@@ -39,7 +39,7 @@ TComponent FromExpanded(const QString& name, double expanded, double k, const QS
     return {name, expanded, unit, TDistribution::Normal, k, sensitivity};
 }
 
-std::optional<TComponent> FromSpecification(const QString& name, const TFunctionAccuracy& accuracy, double reading,
+std::optional<TComponent> FromStatedAccuracy(const QString& name, const TFunctionAccuracy& accuracy, double reading,
                                             double scale, const QString& unit, double sensitivity) {
     const TAccuracy* a = std::isfinite(reading) ? accuracy.For(reading) : nullptr;
     if (!a)

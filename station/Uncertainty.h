@@ -42,7 +42,7 @@ QString DistributionName(TDistribution d); // "normal", "rectangular"
 struct TComponent {
     QString Name;
     // The figure as stated, in Unit: an expanded uncertainty, a
-    // specification's half-width, half a digit, a standard deviation of the
+    // stated accuracy's half-width, half a digit, a standard deviation of the
     // mean.
     double Value = 0;
     QString Unit;
@@ -57,12 +57,12 @@ struct TComponent {
 // A certified or stated expanded uncertainty (a reference's, a source's
 // calibration) with its coverage factor: normal, divided by k.
 TComponent FromExpanded(const QString& name, double expanded, double k, const QString& unit, double sensitivity);
-// A maker's accuracy specification at `reading` (in the accuracy's base
+// A maker's stated accuracy at `reading` (in the accuracy's base
 // unit: A, V, ohm, mV) in the smallest range that holds the reading, as the
 // half-width of a rectangular distribution. `scale` turns the base unit
 // into `unit` (1000 from A to mA); the range goes into the name ("meter,
 // 100 mA range"). None when no range holds the reading.
-std::optional<TComponent> FromSpecification(const QString& name, const TFunctionAccuracy& accuracy, double reading,
+std::optional<TComponent> FromStatedAccuracy(const QString& name, const TFunctionAccuracy& accuracy, double reading,
                                             double scale, const QString& unit, double sensitivity);
 // The resolution: half the last digit, rectangular.
 TComponent FromResolution(const QString& name, double digit, const QString& unit, double sensitivity);

@@ -218,7 +218,7 @@ TBudget TVerifyRun::InputBudget(const TVerificationPoint& p, const std::vector<d
     } else {
         const TFunctionAccuracy& accuracy =
             p.Kind == TSourceKind::Resistance ? setup_.Source->Resistance : setup_.Source->Voltage;
-        if (std::optional<TComponent> c = FromSpecification(QStringLiteral("source"), accuracy, p.Source, 1.0, unit,
+        if (std::optional<TComponent> c = FromStatedAccuracy(QStringLiteral("source"), accuracy, p.Source, 1.0, unit,
                                                             p.Sensitivity)) {
             b.Components.push_back(*c);
         } else {
@@ -244,7 +244,7 @@ TBudget TVerifyRun::OutputBudget(const TVerificationPoint& p, const TMeterResult
     const bool current = OutputRangeOf(legs_[leg_].Settings.OutputMode)->Current;
     const TFunctionAccuracy& accuracy = current ? setup_.MeterCurrent : setup_.MeterVoltage;
     const QString function = current ? QStringLiteral("DCI") : QStringLiteral("DCV");
-    if (std::optional<TComponent> c = FromSpecification(QStringLiteral("meter"), accuracy, r.Value, scale, out.Unit, 1.0)) {
+    if (std::optional<TComponent> c = FromStatedAccuracy(QStringLiteral("meter"), accuracy, r.Value, scale, out.Unit, 1.0)) {
         b.Components.push_back(*c);
     } else {
         b.Components.push_back(Unknown(QStringLiteral("meter (its %1 accuracy is not stated)").arg(function), out.Unit));

@@ -64,17 +64,17 @@ TEST(Bench, TheExampleForTheSimulatorReadsWholeAndServesBothCalibrations) {
     // 4 mA on the 10 mA range: 0.2 uA + 0.1 uA.
     EXPECT_NEAR(b.Meter->Current.For(0.004)->Limit(0.004), 0.3e-6, 1e-12);
     // The example's meter can judge the default output tolerance (0.1 % of
-    // 16 mA) under guarded acceptance: at 20 mA its specification alone
+    // 16 mA) under guarded acceptance: at 20 mA its stated accuracy alone
     // leaves a test uncertainty ratio above 4; a 6.5-digit meter's own DCI
     // accuracy would leave one below 1.
-    const auto meter = FromSpecification(QStringLiteral("meter"), b.Meter->Current, 0.020, 1000, QStringLiteral("mA"), 1);
+    const auto meter = FromStatedAccuracy(QStringLiteral("meter"), b.Meter->Current, 0.020, 1000, QStringLiteral("mA"), 1);
     ASSERT_TRUE(meter);
     TBudget budget;
     budget.Components = {*meter};
     EXPECT_GT(TestUncertaintyRatio(0.016, budget.Expanded()), 4.0);
     TFunctionAccuracy classic;
     classic.Ranges = {{0.1, 0.05, 0.005, 0}};
-    budget.Components = {*FromSpecification(QStringLiteral("meter"), classic, 0.020, 1000, QStringLiteral("mA"), 1)};
+    budget.Components = {*FromStatedAccuracy(QStringLiteral("meter"), classic, 0.020, 1000, QStringLiteral("mA"), 1)};
     EXPECT_LT(TestUncertaintyRatio(0.016, budget.Expanded()), 1.0);
     // Its source holds every point a calibration verifies (up to 4500 ohm on
     // the 5 kohm paths), and its fixture's leads are kvsim's.

@@ -13,7 +13,7 @@ using namespace kv::station;
 
 namespace {
 
-// A 6½-digit bench meter's DC current specification (one year).
+// A 6½-digit bench meter's DC current accuracy (one year).
 TFunctionAccuracy MeterCurrent() {
     TFunctionAccuracy a;
     a.Ranges = {{0.01, 0.05, 0.020, 0}, {0.1, 0.05, 0.005, 0}, {1.0, 0.1, 0.01, 0}};
@@ -31,7 +31,7 @@ TFunctionAccuracy MeterCurrent() {
 // cannot support a pass of that tolerance under guarded acceptance.
 TEST(Uncertainty, OutputPointBudget) {
     const std::optional<TComponent> meter =
-        FromSpecification(QStringLiteral("meter"), MeterCurrent(), 0.020, 1000.0, QStringLiteral("mA"), 1.0);
+        FromStatedAccuracy(QStringLiteral("meter"), MeterCurrent(), 0.020, 1000.0, QStringLiteral("mA"), 1.0);
     ASSERT_TRUE(meter);
     EXPECT_EQ(meter->Name.toStdString(), "meter, 100 mA range");
     EXPECT_NEAR(meter->Value, 0.015, 1e-15);
@@ -71,7 +71,7 @@ TEST(Uncertainty, InputPointBudget) {
     source.Ranges = {{1000.0, 0.01, 0.0, 0.01}};
     const double sensitivity = 1.0 / 0.37928;
     const std::optional<TComponent> src =
-        FromSpecification(QStringLiteral("source"), source, 138.5055, 1.0, QStringLiteral("ohm"), sensitivity);
+        FromStatedAccuracy(QStringLiteral("source"), source, 138.5055, 1.0, QStringLiteral("ohm"), sensitivity);
     ASSERT_TRUE(src);
     EXPECT_NEAR(src->Value, 0.02385055, 1e-12);
     EXPECT_NEAR(src->Value / src->Divisor, 0.0137701, 1e-7);
@@ -97,14 +97,14 @@ TEST(Uncertainty, InputPointBudget) {
 }
 
 TEST(Uncertainty, ComponentsRefuseWhatTheyCannotState) {
-    // Beyond the largest range, or no number: the meter gives no specification.
-    EXPECT_FALSE(FromSpecification(QStringLiteral("m"), MeterCurrent(), 1.5, 1000.0, QStringLiteral("mA"), 1.0));
-    EXPECT_FALSE(FromSpecification(QStringLiteral("m"), MeterCurrent(), std::nan(""), 1.0, QStringLiteral("A"), 1.0));
-    EXPECT_FALSE(FromSpecification(QStringLiteral("m"), TFunctionAccuracy{}, 0.01, 1.0, QStringLiteral("A"), 1.0));
+    // Beyond the largest range, or no number: the meter states no accuracy.
+    EXPECT_FALSE(FromStatedAccuracy(QStringLiteral("m"), MeterCurrent(), 1.5, 1000.0, QStringLiteral("mA"), 1.0));
+    EXPECT_FALSE(FromStatedAccuracy(QStringLiteral("m"), MeterCurrent(), std::nan(""), 1.0, QStringLiteral("A"), 1.0));
+    EXPECT_FALSE(FromStatedAccuracy(QStringLiteral("m"), TFunctionAccuracy{}, 0.01, 1.0, QStringLiteral("A"), 1.0));
     // A full scale holds its own value; a negative reading takes its size.
-    EXPECT_EQ(FromSpecification(QStringLiteral("m"), MeterCurrent(), 0.01, 1000.0, QStringLiteral("mA"), 1.0)->Name.toStdString(),
+    EXPECT_EQ(FromStatedAccuracy(QStringLiteral("m"), MeterCurrent(), 0.01, 1000.0, QStringLiteral("mA"), 1.0)->Name.toStdString(),
               "m, 10 mA range");
-    EXPECT_NEAR(FromSpecification(QStringLiteral("m"), MeterCurrent(), -0.02, 1000.0, QStringLiteral("mA"), 1.0)->Value,
+    EXPECT_NEAR(FromStatedAccuracy(QStringLiteral("m"), MeterCurrent(), -0.02, 1000.0, QStringLiteral("mA"), 1.0)->Value,
                 0.015, 1e-15);
     // One reading has no scatter to speak of; a reading that is no number none.
     const double one[] = {20.0};
@@ -176,7 +176,7 @@ TEST(Uncertainty, DecisionRuleAtAndAroundItsBounds) {
 
 TEST(Uncertainty, BudgetJsonCarriesEveryComponent) {
     const TBudget b{QStringLiteral("mA"),
-                    {*FromSpecification(QStringLiteral("meter"), MeterCurrent(), 0.020, 1000.0, QStringLiteral("mA"), 1.0),
+                    {*FromStatedAccuracy(QStringLiteral("meter"), MeterCurrent(), 0.020, 1000.0, QStringLiteral("mA"), 1.0),
                      FromResolution(QStringLiteral("meter resolution"), 0.0001, QStringLiteral("mA"), 1.0)}};
     const QJsonObject o = BudgetJson(b, 0.016);
     EXPECT_EQ(o[QStringLiteral("unit")].toString().toStdString(), "mA");
@@ -185,7 +185,7 @@ TEST(Uncertainty, BudgetJsonCarriesEveryComponent) {
     ASSERT_EQ(components.size(), 2);
     const QJsonObject meter = components[0].toObject();
     EXPECT_EQ(meter[QStringLiteral("name")].toString().toStdString(), "meter, 100 mA range");
-    // The specification's 15 µA as such, not 0.015000000000000001.
+    // The stated 15 µA as such, not 0.015000000000000001.
     EXPECT_EQ(meter[QStringLiteral("value")].toDouble(), 0.015);
     EXPECT_EQ(meter[QStringLiteral("unit")].toString().toStdString(), "mA");
     EXPECT_EQ(meter[QStringLiteral("distribution")].toString().toStdString(), "rectangular");
