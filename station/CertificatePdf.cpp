@@ -240,9 +240,11 @@ private:
         const double half = kWidth / 2;
         const double h1 = Text(kLeft, y, half, Or(f_.Station.Lab, Tr(QT_TRANSLATE_NOOP("Certificate", "Calibration laboratory"))),
                                Font(10, true));
-        Text(kLeft + half, y, half, Tr(QT_TRANSLATE_NOOP("Certificate", "Certificate No. %1")).arg(number), Font(10, true),
-             kBlack, TAlign::Right);
-        y += h1;
+        // A long station's number may take two lines: the page's line goes
+        // below whichever of the two is taller.
+        const double hn = Text(kLeft + half, y, half, Tr(QT_TRANSLATE_NOOP("Certificate", "Certificate No. %1")).arg(number),
+                               Font(10, true), kBlack, TAlign::Right);
+        y += std::max(h1, hn);
         const double h2 = Text(kLeft, y, half, f_.Station.Address, Font(8), kGray);
         Text(kLeft + half, y, half, page, Font(8), kBlack, TAlign::Right);
         y += std::max(h2, doc_.LineHeight(Font(8))) + 12;
