@@ -335,15 +335,15 @@ public:
             // Terms split at a + that is no exponent's sign.
             QStringList terms;
             QString term;
-            const QString spec = part.left(at);
-            for (qsizetype i = 0; i < spec.size(); ++i) {
-                const bool exponentSign = i >= 2 && (spec[i - 1] == QLatin1Char('e') || spec[i - 1] == QLatin1Char('E')) &&
-                                          spec[i - 2].isDigit();
-                if (spec[i] == QLatin1Char('+') && !exponentSign && !term.trimmed().isEmpty()) {
+            const QString written = part.left(at);
+            for (qsizetype i = 0; i < written.size(); ++i) {
+                const bool exponentSign = i >= 2 && (written[i - 1] == QLatin1Char('e') || written[i - 1] == QLatin1Char('E')) &&
+                                          written[i - 2].isDigit();
+                if (written[i] == QLatin1Char('+') && !exponentSign && !term.trimmed().isEmpty()) {
                     terms << term;
                     term.clear();
                 } else {
-                    term += spec[i];
+                    term += written[i];
                 }
             }
             terms << term;
